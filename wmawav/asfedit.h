@@ -1,0 +1,54 @@
+// Byte-level edits of a complete ASF file, used by mkwma to derive the
+// protected and damaged test files from a good one.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class EncryptionKind {
+    Content,          // Content Encryption Object, a child of the Header Object
+    ExtendedContent,  // Extended Content Encryption Object, a child of the Header Object
+    AdvancedContent,  // Advanced Content Encryption Object, inside the Header Extension Object
+};
+
+// Where a file is cut short.
+enum class CutPoint {
+    InsideHeader,  // half-way through the Header Object
+    AfterHeader,   // right after the Header Object, before the Data Object
+    MidData,       // half-way through the Data Object
+};
+
+// Which header bytes are inverted.
+enum class FlipTarget {
+    HeaderGuid,   // the first 8 bytes of the Header Object's GUID
+    ObjectSize,   // the size field of the Header Object's first child
+};
+
+// Layout facts of a file, read from its Header Object. Empty when `file`
+// does not begin with a Header Object whose children fit inside it.
+struct AsfLayout {
+    uint64_t headerSize = 0;
+    uint32_t objectCount = 0;
+    uint64_t dataObjectSize = 0;  // 0 when the file ends at the header
+    // Offsets of the header's children, in file order.
+    std::vector<uint64_t> children;
+    // Offset of the Header Extension Object and of File Properties, 0 if absent.
+    uint64_t headerExtension = 0;
+    uint64_t fileProperties = 0;
+};
+std::optional<AsfLayout> ReadAsfLayout(const std::vector<uint8_t>& file);
+
+// Adds an encryption object of the given kind and fixes up every size and
+// count that covers it (Header Object size and count, Header Extension sizes,
+// File Properties' file size). Returns false, leaving `file` unchanged, when
+// the file's header cannot be parsed or lacks a Header Extension Object that
+// the advanced kind needs.
+bool InsertEncryptionObject(std::vector<uint8_t>& file, EncryptionKind kind);
+
+// Cuts `file` at the given point. Returns false when the layout is unknown.
+bool CutFile(std::vector<uint8_t>& file, CutPoint where);
+
+// Inverts bytes of the header. Returns false when the layout is unknown.
+bool FlipHeaderBytes(std::vector<uint8_t>& file, FlipTarget what);

@@ -1,0 +1,45 @@
+// Structural checks on the start of an ASF file, done on raw bytes before
+// libavformat sees the file.
+//
+// libavformat opens a DRM-protected ASF file with a mere warning and then
+// decodes the scrambled payloads as if they were audio, so the decoder looks
+// for the encryption objects itself. The same walk over the header objects
+// also catches files whose header is cut short or whose object sizes make no
+// sense.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class AsfScan {
+    Ok,       // a well-formed ASF header without any encryption object
+    NotAsf,   // the bytes do not begin with an ASF Header Object
+    Drm,      // the header carries a content encryption object
+    Damaged,  // an ASF header, but truncated or with inconsistent object sizes
+};
+
+// Size of the fixed part of the Header Object (GUID, size, object count,
+// two reserved bytes) and of the Data Object's fixed part.
+constexpr size_t kAsfHeaderObjectFixedSize = 30;
+constexpr size_t kAsfDataObjectFixedSize = 50;
+
+// Returns the declared size of the Header Object when `data` begins with the
+// Header Object's GUID and holds at least its 30-byte fixed part, otherwise 0.
+uint64_t AsfHeaderObjectSize(const uint8_t* data, size_t size);
+
+// Walks the Header Object at data[0] and its children, and the children of the
+// Header Extension Object. `size` is the number of bytes available; it may
+// extend past the Header Object, which must lie wholly inside it.
+// An encryption object anywhere the walk reaches gives Drm, even when a later
+// object is damaged.
+AsfScan ScanAsfHeader(const uint8_t* data, size_t size);
+
+// Checks the Data Object that must follow the Header Object: `data` points at
+// it, `size` bytes are available there and `bytesToEnd` is how many bytes the
+// file holds from that point on. A declared size of 0 means "unknown" (a
+// stream written without seeking back) and is accepted; a declared size that
+// reaches past the end of the file means the file was cut short.
+AsfScan ScanAsfDataObject(const uint8_t* data, size_t size, uint64_t bytesToEnd);
+
+// Human-readable reason for a scan result, for the decoder's error line.
+const char* AsfScanText(AsfScan scan);

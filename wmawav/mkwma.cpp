@@ -1,0 +1,354 @@
+// mkwma: makes the project's test media.
+//
+//   mkwma encode OUT [--codec wmav1|wmav2|pcm] [--channels N] [--rate HZ]
+//                    [--seconds S] [--freqs LIST] [--bitrate BPS] [--title TEXT]
+//                    [--wav IN.wav]
+//       Encodes audio into an ASF file. The audio is a sine tone per channel
+//       (LIST is comma-separated per channel; "440+550+660" is a chord, "0"
+//       silence; default 440,660,550,880,330,770,...), or the samples of a
+//       16-bit PCM WAV file given with --wav (its rate and channels win).
+//   mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]
+//       Writes the same tones as a 16-bit PCM WAV file.
+//   mkwma drm IN OUT content|extended|advanced
+//       Copies an ASF file, adding an encryption object of that kind.
+//   mkwma cut IN OUT inside-header|after-header|mid-data
+//   mkwma flip IN OUT header-guid|object-size
+//       Copies an ASF file, cut short or with header bytes inverted.
+//   mkwma text OUT      a short text file
+//   mkwma empty OUT     an empty file
+
+#include "asfedit.h"
+#include "wavheader.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string AvError(int err) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, buf, sizeof buf);
+    return buf;
+}
+
+void Check(int err, const char* what) {
+    if (err < 0) throw Error(std::string(what) + ": " + AvError(err));
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Error("cannot open " + path);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw Error("cannot write " + path);
+}
+
+// Planar float audio, one vector per channel.
+struct Audio {
+    int rate = 44100;
+    std::vector<std::vector<float>> channels;
+    size_t frames() const { return channels.empty() ? 0 : channels[0].size(); }
+};
+
+std::vector<std::vector<double>> ParseFreqs(const std::string& list, int channels) {
+    static const double kDefaults[] = {440, 660, 550, 880, 330, 770, 495, 990};
+    std::vector<std::vector<double>> out;
+    std::stringstream ss(list);
+    std::string item;
+    while (!list.empty() && std::getline(ss, item, ',')) {
+        std::vector<double> chord;
+        std::stringstream cs(item);
+        std::string f;
+        while (std::getline(cs, f, '+')) chord.push_back(std::stod(f));
+        out.push_back(chord);
+    }
+    while (static_cast<int>(out.size()) < channels) out.push_back({kDefaults[out.size() % 8]});
+    out.resize(static_cast<size_t>(channels));
+    return out;
+}
+
+Audio MakeTones(int channels, int rate, double seconds, const std::string& freqs) {
+    if (channels < 1 || channels > 8 || rate < 8000 || rate > 192000 || seconds <= 0 || seconds > 3600)
+        throw Error("unreasonable tone parameters");
+    Audio a;
+    a.rate = rate;
+    const size_t n = static_cast<size_t>(std::llround(seconds * rate));
+    const auto chords = ParseFreqs(freqs, channels);
+    for (const auto& chord : chords) {
+        std::vector<float> s(n, 0.0f);
+        if (!chord.empty()) {
+            const double amp = 0.5 / double(chord.size());
+            for (size_t i = 0; i < n; ++i) {
+                double v = 0;
+                for (double f : chord) v += amp * std::sin(2 * M_PI * f * double(i) / rate);
+                s[i] = static_cast<float>(v);
+            }
+        }
+        a.channels.push_back(std::move(s));
+    }
+    return a;
+}
+
+uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+// Reads a 16-bit PCM WAV file, walking its chunks.
+Audio ReadWav(const std::string& path) {
+    const std::vector<uint8_t> f = ReadFile(path);
+    if (f.size() < 12 || std::memcmp(f.data(), "RIFF", 4) != 0 || std::memcmp(f.data() + 8, "WAVE", 4) != 0)
+        throw Error(path + " is not a WAV file");
+    int channels = 0, bits = 0, format = 0;
+    Audio a;
+    size_t pos = 12;
+    while (pos + 8 <= f.size()) {
+        const uint32_t len = Le32(f.data() + pos + 4);
+        const uint8_t* body = f.data() + pos + 8;
+        const size_t avail = f.size() - pos - 8;
+        if (std::memcmp(f.data() + pos, "fmt ", 4) == 0 && len >= 16 && avail >= 16) {
+            format = Le16(body);
+            channels = Le16(body + 2);
+            a.rate = static_cast<int>(Le32(body + 4));
+            bits = Le16(body + 14);
+        } else if (std::memcmp(f.data() + pos, "data", 4) == 0) {
+            if (format != 1 || bits != 16 || channels < 1) throw Error(path + ": only 16-bit PCM is read");
+            const size_t bytes = std::min<size_t>(len, avail);
+            const size_t frames = bytes / (2 * size_t(channels));
+            a.channels.assign(size_t(channels), std::vector<float>(frames));
+            for (size_t i = 0; i < frames; ++i)
+                for (int c = 0; c < channels; ++c)
+                    a.channels[size_t(c)][i] = int16_t(Le16(body + 2 * (i * size_t(channels) + size_t(c)))) / 32768.0f;
+            return a;
+        }
+        pos += 8 + size_t(len) + (len & 1);
+    }
+    throw Error(path + ": no data chunk");
+}
+
+void WriteWav(const std::string& path, const Audio& a) {
+    const size_t ch = a.channels.size();
+    const size_t bytes = a.frames() * ch * 2;
+    if (bytes > kWavMaxDataBytes) throw Error("too long for a WAV file");
+    std::vector<uint8_t> out(kWavHeaderSize + bytes);
+    BuildWavHeader(out.data(), uint32_t(a.rate), uint16_t(ch), uint32_t(bytes));
+    uint8_t* p = out.data() + kWavHeaderSize;
+    for (size_t i = 0; i < a.frames(); ++i)
+        for (size_t c = 0; c < ch; ++c) {
+            const long v = std::lround(std::max(-1.0f, std::min(1.0f, a.channels[c][i])) * 32767.0f);
+            *p++ = uint8_t(v & 0xFF);
+            *p++ = uint8_t((v >> 8) & 0xFF);
+        }
+    WriteFile(path, out);
+}
+
+struct FormatFree {
+    void operator()(AVFormatContext* c) const {
+        if (c->pb) avio_closep(&c->pb);
+        avformat_free_context(c);
+    }
+};
+struct CodecFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+void EncodeAsf(const std::string& path, const Audio& a, const std::string& codecName, int64_t bitrate,
+               const std::string& title) {
+    AVCodecID id = AV_CODEC_ID_NONE;
+    if (codecName == "wmav1") id = AV_CODEC_ID_WMAV1;
+    else if (codecName == "wmav2") id = AV_CODEC_ID_WMAV2;
+    else if (codecName == "pcm") id = AV_CODEC_ID_PCM_S16LE;
+    else throw Error("unknown codec " + codecName);
+    const AVCodec* codec = avcodec_find_encoder(id);
+    if (!codec) throw Error("libavcodec has no " + codecName + " encoder");
+    const int channels = static_cast<int>(a.channels.size());
+
+    AVFormatContext* rawOc = nullptr;
+    Check(avformat_alloc_output_context2(&rawOc, nullptr, "asf", path.c_str()), "asf muxer");
+    std::unique_ptr<AVFormatContext, FormatFree> oc(rawOc);
+    if (!title.empty()) av_dict_set(&oc->metadata, "title", title.c_str(), 0);
+
+    std::unique_ptr<AVCodecContext, CodecFree> enc(avcodec_alloc_context3(codec));
+    enc->sample_fmt = id == AV_CODEC_ID_PCM_S16LE ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
+    enc->sample_rate = a.rate;
+    av_channel_layout_default(&enc->ch_layout, channels);
+    enc->bit_rate = bitrate > 0 ? bitrate : (channels == 1 ? 64000 : 128000);
+    enc->time_base = AVRational{1, a.rate};
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    Check(avcodec_open2(enc.get(), codec, nullptr), "opening the encoder");
+
+    AVStream* st = avformat_new_stream(oc.get(), nullptr);
+    if (!st) throw Error("out of memory");
+    Check(avcodec_parameters_from_context(st->codecpar, enc.get()), "stream parameters");
+    st->time_base = enc->time_base;
+    Check(avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), ("opening " + path).c_str());
+    Check(avformat_write_header(oc.get(), nullptr), "writing the ASF header");
+
+    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    auto drain = [&]() {
+        for (;;) {
+            const int r = avcodec_receive_packet(enc.get(), pkt.get());
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+            Check(r, "encoding");
+            av_packet_rescale_ts(pkt.get(), enc->time_base, st->time_base);
+            pkt->stream_index = st->index;
+            Check(av_interleaved_write_frame(oc.get(), pkt.get()), "writing a packet");
+        }
+    };
+
+    const int frameSize = enc->frame_size > 0 ? enc->frame_size : 1024;
+    const bool shortLastFrame = (codec->capabilities & (AV_CODEC_CAP_VARIABLE_FRAME_SIZE | AV_CODEC_CAP_SMALL_LAST_FRAME)) ||
+                                enc->frame_size == 0;
+    for (size_t pos = 0; pos < a.frames(); pos += size_t(frameSize)) {
+        const size_t left = a.frames() - pos;
+        const int n = left < size_t(frameSize) ? int(left) : frameSize;
+        av_frame_unref(frame.get());
+        frame->nb_samples = shortLastFrame ? n : frameSize;
+        frame->format = enc->sample_fmt;
+        frame->sample_rate = a.rate;
+        Check(av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout), "layout");
+        Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
+        for (int i = 0; i < frame->nb_samples; ++i)
+            for (int c = 0; c < channels; ++c) {
+                const float v = i < n ? a.channels[size_t(c)][pos + size_t(i)] : 0.0f;
+                if (enc->sample_fmt == AV_SAMPLE_FMT_FLTP)
+                    reinterpret_cast<float*>(frame->extended_data[c])[i] = v;
+                else
+                    reinterpret_cast<int16_t*>(frame->data[0])[i * channels + c] =
+                        int16_t(std::lround(std::max(-1.0f, std::min(1.0f, v)) * 32767.0f));
+            }
+        frame->pts = static_cast<int64_t>(pos);
+        Check(avcodec_send_frame(enc.get(), frame.get()), "encoding");
+        drain();
+    }
+    Check(avcodec_send_frame(enc.get(), nullptr), "flushing the encoder");
+    drain();
+    Check(av_write_trailer(oc.get()), "finishing the ASF file");
+}
+
+// --name value options after the positional arguments.
+std::map<std::string, std::string> ParseOptions(int argc, char** argv, int first) {
+    std::map<std::string, std::string> opts;
+    for (int i = first; i < argc; ++i) {
+        const std::string key = argv[i];
+        if (key.rfind("--", 0) != 0 || i + 1 >= argc) throw Error("bad option " + key);
+        opts[key.substr(2)] = argv[++i];
+    }
+    return opts;
+}
+
+std::string Opt(const std::map<std::string, std::string>& o, const char* key, const char* def) {
+    const auto it = o.find(key);
+    return it == o.end() ? def : it->second;
+}
+
+int Usage() {
+    std::fputs("usage: mkwma encode OUT [--codec wmav1|wmav2|pcm] [--channels N] [--rate HZ] [--seconds S]\n"
+               "                        [--freqs LIST] [--bitrate BPS] [--title TEXT] [--wav IN.wav]\n"
+               "       mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]\n"
+               "       mkwma drm IN OUT content|extended|advanced\n"
+               "       mkwma cut IN OUT inside-header|after-header|mid-data\n"
+               "       mkwma flip IN OUT header-guid|object-size\n"
+               "       mkwma text OUT | mkwma empty OUT\n",
+               stderr);
+    return 2;
+}
+
+template <typename Enum>
+Enum Pick(const std::string& name, std::initializer_list<std::pair<const char*, Enum>> table) {
+    for (const auto& [n, v] : table)
+        if (name == n) return v;
+    throw Error("unknown variant " + name);
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 3) return Usage();
+    const std::string cmd = argv[1];
+    const std::string out = argv[2];
+    if (cmd == "encode" || cmd == "wav") {
+        const auto o = ParseOptions(argc, argv, 3);
+        Audio audio;
+        if (o.count("wav")) {
+            audio = ReadWav(o.at("wav"));
+        } else {
+            audio = MakeTones(std::stoi(Opt(o, "channels", "2")), std::stoi(Opt(o, "rate", "44100")),
+                              std::stod(Opt(o, "seconds", "3")), Opt(o, "freqs", ""));
+        }
+        if (cmd == "wav") WriteWav(out, audio);
+        else EncodeAsf(out, audio, Opt(o, "codec", "wmav2"), std::stoll(Opt(o, "bitrate", "0")), Opt(o, "title", ""));
+        return 0;
+    }
+    if (cmd == "text") {
+        const std::string text = "This is a plain text file, not Windows Media Audio.\n";
+        WriteFile(out, std::vector<uint8_t>(text.begin(), text.end()));
+        return 0;
+    }
+    if (cmd == "empty") {
+        WriteFile(out, {});
+        return 0;
+    }
+    if (argc != 5) return Usage();
+    std::vector<uint8_t> bytes = ReadFile(argv[2]);
+    const std::string target = argv[3];
+    const std::string variant = argv[4];
+    bool ok = false;
+    if (cmd == "drm") {
+        ok = InsertEncryptionObject(bytes, Pick<EncryptionKind>(variant, {{"content", EncryptionKind::Content},
+                                                                         {"extended", EncryptionKind::ExtendedContent},
+                                                                         {"advanced", EncryptionKind::AdvancedContent}}));
+    } else if (cmd == "cut") {
+        ok = CutFile(bytes, Pick<CutPoint>(variant, {{"inside-header", CutPoint::InsideHeader},
+                                                     {"after-header", CutPoint::AfterHeader},
+                                                     {"mid-data", CutPoint::MidData}}));
+    } else if (cmd == "flip") {
+        ok = FlipHeaderBytes(bytes, Pick<FlipTarget>(variant, {{"header-guid", FlipTarget::HeaderGuid},
+                                                               {"object-size", FlipTarget::ObjectSize}}));
+    } else {
+        return Usage();
+    }
+    if (!ok) throw Error(std::string(argv[2]) + ": cannot apply " + cmd + " " + variant + " to this file");
+    WriteFile(target, bytes);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    av_log_set_level(AV_LOG_ERROR);
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mkwma: %s\n", e.what());
+        return 1;
+    }
+}
