@@ -1,0 +1,527 @@
+#include "app/form1.h"
+
+#include "app/dialogs.h"
+#include "app/errorreport.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "util/files.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTreeWidget>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFormWidth = 8040;
+constexpr int kFormHeight = 7860;
+
+void Place(QWidget* w, int left, int top, int width, int height)
+{
+    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
+}
+
+void WhiteBackground(QWidget* w)
+{
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    w->setPalette(palette);
+    w->setAutoFillBackground(true);
+}
+
+int MouseButtons(const QMouseEvent* e)
+{
+    int buttons = 0;
+    if (e->buttons() & Qt::LeftButton)
+        buttons |= 1;
+    if (e->buttons() & Qt::RightButton)
+        buttons |= 2;
+    if (e->buttons() & Qt::MiddleButton)
+        buttons |= 4;
+    return buttons;
+}
+
+int ButtonOf(const QMouseEvent* e)
+{
+    switch (e->button()) {
+    case Qt::LeftButton: return 1;
+    case Qt::RightButton: return 2;
+    case Qt::MiddleButton: return 4;
+    default: return 0;
+    }
+}
+
+int ShiftState(Qt::KeyboardModifiers modifiers)
+{
+    int shift = 0;
+    if (modifiers & Qt::ShiftModifier)
+        shift |= 1;
+    if (modifiers & Qt::ControlModifier)
+        shift |= 2;
+    if (modifiers & Qt::AltModifier)
+        shift |= 4;
+    return shift;
+}
+
+// The classic key code of a Qt key, for the keys the list looks at.
+int KeyCode(const QKeyEvent* e)
+{
+    switch (e->key()) {
+    case Qt::Key_Delete: return 46;
+    case Qt::Key_Backspace: return 8;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
+    case Qt::Key_Escape: return 27;
+    case Qt::Key_Insert: return 45;
+    default: return e->key() < 0x100 ? e->key() : 0;
+    }
+}
+
+// A bar whose caption is shown exactly as set: QProgressBar's own format
+// would treat "%" in a file name as a placeholder.
+class CaptionProgressBar : public QProgressBar {
+public:
+    using QProgressBar::QProgressBar;
+    void setCaption(const QString& caption)
+    {
+        caption_ = caption;
+        update();
+    }
+    QString text() const override { return caption_; }
+
+private:
+    QString caption_;
+};
+
+}  // namespace
+
+Form1::Form1(Dialogs& dialogs, const QString& programFolder, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), programFolder_(programFolder)
+{
+    BuildControls();
+    ConnectHandlers();
+}
+
+Form1::~Form1() = default;
+
+void Form1::BuildControls()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    setFixedSize(Twips(kFormWidth), Twips(kFormHeight));
+    WhiteBackground(this);
+    QFont formFont(QStringLiteral("Arial"));
+    formFont.setPointSizeF(9);
+    formFont.setBold(true);
+    setFont(formFont);
+
+    ListView1 = new QTreeWidget(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    Place(ListView1, 120, 120, 7800, 2535);
+    ListView1->setColumnCount(0);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSortingEnabled(false);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setDragEnabled(false);
+    ListView1->setAcceptDrops(true);
+    ListView1->setDragDropMode(QAbstractItemView::DropOnly);
+    ListView1->setUniformRowHeights(true);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->setToolTip(QStringLiteral(
+        "Drag and drop files here. Double-click item to remove it. Move | line to right and out of "
+        "window to reveal full names."));
+
+    QFont buttonFont(QStringLiteral("Arial"));
+    buttonFont.setPointSizeF(11.25);
+    buttonFont.setBold(true);
+    auto makeButton = [this, &buttonFont](const char* name, const char* caption, int left, int top,
+                                          int width, int height, QWidget* container) {
+        auto* button = new QPushButton(QString::fromLatin1(caption), container);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setFont(buttonFont);
+        button->setAutoDefault(false);
+        Place(button, left, top, width, height);
+        (void)this;
+        return button;
+    };
+    PushButton1 = makeButton("PushButton1", "Add WMA File(s)", 120, 2750, 3840, 405, this);
+    PushButton3 = makeButton("PushButton3", "Add All WMA File(s) In Folder", 4080, 2750, 3840, 405, this);
+    PushButton8 = makeButton("PushButton8", "Clear List", 120, 3260, 3840, 405, this);
+    PushButton9 = makeButton("PushButton9", "Load Sample/Example Files", 4080, 3260, 3840, 405, this);
+
+    Frame5 = new QGroupBox(QStringLiteral("Save Option"), this);
+    Frame5->setObjectName(QStringLiteral("Frame5"));
+    Place(Frame5, 120, 3735, 7800, 1815);
+    Option3 = new QRadioButton(QStringLiteral("Save results to this folder:"), Frame5);
+    Option3->setObjectName(QStringLiteral("Option3"));
+    Place(Option3, 240, 300, 3615, 255);
+    Frame2 = new QGroupBox(Frame5);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    Place(Frame2, 480, 510, 6840, 810);
+    Text1 = new QLineEdit(Frame2);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Place(Text1, 240, 300, 5670, 345);
+    PushButton4 = new QPushButton(QStringLiteral("..."), Frame2);
+    PushButton4->setObjectName(QStringLiteral("PushButton4"));
+    PushButton4->setFont(buttonFont);
+    PushButton4->setAutoDefault(false);
+    Place(PushButton4, 6000, 300, 600, 345);
+    Option4 = new QRadioButton(QStringLiteral("Save results in folder of original file"), Frame5);
+    Option4->setObjectName(QStringLiteral("Option4"));
+    Place(Option4, 240, 1410, 3615, 255);
+
+    Frame1 = new QGroupBox(QStringLiteral("Conversion Options"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Place(Frame1, 120, 5625, 7800, 1050);
+    Option1 = new QRadioButton(QStringLiteral("Convert WMA To MP3"), Frame1);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    Place(Option1, 240, 300, 2160, 270);
+    Option2 = new QRadioButton(QStringLiteral("Convert WMA To WAV"), Frame1);
+    Option2->setObjectName(QStringLiteral("Option2"));
+    Place(Option2, 240, 650, 2535, 285);
+
+    PushButton2 = makeButton("PushButton2", "Start Converting", 120, 6810, 7800, 405, this);
+
+    ProgressBar1 = new CaptionProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    Place(ProgressBar1, 120, 7330, 7800, 405);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(true);
+    ProgressBar1->setAlignment(Qt::AlignCenter);
+    SetProgressText(QStringLiteral("Progress Bar"));
+
+    // As designed: the MP3 and the "this folder" options are selected.
+    Option1->setChecked(true);
+    Option3->setChecked(true);
+
+    for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2),
+                       static_cast<QWidget*>(Frame5), static_cast<QWidget*>(Option1),
+                       static_cast<QWidget*>(Option2), static_cast<QWidget*>(Option3),
+                       static_cast<QWidget*>(Option4)})
+        WhiteBackground(w);
+}
+
+void Form1::ConnectHandlers()
+{
+    connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option1_Click();
+    });
+    connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option2_Click();
+    });
+    connect(Option3, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option3_Click();
+    });
+    connect(Option4, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option4_Click();
+    });
+    connect(Text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
+
+    connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
+    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
+    connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
+    connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
+    connect(PushButton8, &QPushButton::clicked, this, [this] { PushButton8_Click(); });
+    connect(PushButton9, &QPushButton::clicked, this, [this] { PushButton9_Click(); });
+
+    connect(ListView1, &QTreeWidget::itemPressed, this,
+            [this](QTreeWidgetItem* item, int) { ListView1_ItemClick(item); });
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem*, int) { ListView1_DblClick(); });
+
+    // Mouse moves over every control feed the pointer feedback; the list's
+    // viewport also carries its mouse, key and drop events.
+    for (QWidget* w : findChildren<QWidget*>())
+        w->setMouseTracking(true);
+    setMouseTracking(true);
+    ListView1->viewport()->setMouseTracking(true);
+    for (QWidget* w : findChildren<QWidget*>())
+        w->installEventFilter(this);
+    ListView1->viewport()->installEventFilter(this);
+    Text1->installEventFilter(this);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    QWidget* viewport = ListView1->viewport();
+    const QEvent::Type type = event->type();
+
+    if (watched == viewport) {
+        switch (type) {
+        case QEvent::MouseButtonPress: {
+            auto* e = static_cast<QMouseEvent*>(event);
+            const QPoint p = e->position().toPoint();
+            RunUntrapped(dialogs_, QStringLiteral("ListView1_MouseDown"),
+                         [&] { ListView1_MouseDown(ButtonOf(e), ShiftState(e->modifiers()), p.x(), p.y()); });
+            return false;
+        }
+        case QEvent::MouseMove: {
+            auto* e = static_cast<QMouseEvent*>(event);
+            const QPoint p = e->position().toPoint();
+            RunUntrapped(dialogs_, QStringLiteral("ListView1_MouseMove"), [&] {
+                ListView1_MouseMove(MouseButtons(e), ShiftState(e->modifiers()), p.x(), p.y());
+            });
+            // The list's own drag selection would fight the reordering.
+            return dragFlag_;
+        }
+        case QEvent::MouseButtonRelease: {
+            auto* e = static_cast<QMouseEvent*>(event);
+            const QPoint p = e->position().toPoint();
+            RunUntrapped(dialogs_, QStringLiteral("ListView1_MouseUp"),
+                         [&] { ListView1_MouseUp(ButtonOf(e), ShiftState(e->modifiers()), p.x(), p.y()); });
+            return false;
+        }
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* e = static_cast<QDragMoveEvent*>(event);
+            int effect = static_cast<int>(e->proposedAction());
+            RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragOver"),
+                         [&] { effect = ListView1_OLEDragOver(e->mimeData(), effect); });
+            if (effect == 0)
+                e->ignore();
+            else
+                e->acceptProposedAction();
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* e = static_cast<QDropEvent*>(event);
+            int effect = static_cast<int>(e->proposedAction());
+            RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragOver"),
+                         [&] { effect = ListView1_OLEDragOver(e->mimeData(), effect); });
+            if (effect == 0) {
+                e->ignore();
+                return true;
+            }
+            // The drop only ever copies: the source keeps what it offered.
+            e->setDropAction(Qt::CopyAction);
+            e->accept();
+            RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragDrop"),
+                         [&] { ListView1_OLEDragDrop(e->mimeData(), effect); });
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+    if (watched == ListView1 && type == QEvent::KeyPress) {
+        auto* e = static_cast<QKeyEvent*>(event);
+        RunUntrapped(dialogs_, QStringLiteral("ListView1_KeyDown"),
+                     [&] { ListView1_KeyDown(KeyCode(e), ShiftState(e->modifiers())); });
+        return false;
+    }
+
+    if (watched == Text1 && type == QEvent::MouseButtonRelease) {
+        RunUntrapped(dialogs_, QStringLiteral("Text1_Click"), [this] { Text1_Click(); });
+        return false;
+    }
+
+    if (type == QEvent::MouseMove) {
+        if (qobject_cast<QPushButton*>(watched))
+            PointerOverButton();
+        else if (watched == this || watched == Frame1 || watched == Frame2 || watched == Frame5
+                 || watched == Option1 || watched == Option2 || watched == Option3
+                 || watched == Option4 || watched == Text1 || watched == ListView1)
+            PointerOverBackground();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::Form_Load()
+{
+    ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("Form_Load")));
+
+    trap.run(100, [this] { LoadSkin(this, programFolder_); });
+    trap.run(102, [this] {
+        setWindowTitle(QLatin1String(kProductTitle));
+        setWindowIcon(QIcon(QStringLiteral(":/icons/brenvale.png")));
+        SetAppTitle(QLatin1String(kProductTitle));
+    });
+    const QString handPath = programFolder_ + QStringLiteral("/HAND-M.CUR");
+    if (trap.test(104, [&] { return FileExists(handPath); })) {
+        trap.run(106, [&] {
+            // A cursor file whose picture cannot be read leaves the window
+            // without a custom pointer picture, like a missing one.
+            QPixmap picture(handPath, "CUR");
+            if (picture.isNull())
+                picture.load(handPath, "ICO");
+            if (!picture.isNull()) {
+                // The hot spot is the tip of the drawn index finger.
+                handCursor_ = QCursor(picture, 7, 0);
+                hasHandCursor_ = true;
+            }
+        });
+    }
+    trap.run(128, [this] {
+        ListView1->setColumnCount(1);
+        ListView1->setHeaderLabels({QStringLiteral(" WMA File(s)")});
+    });
+    trap.run(130, [this] { ListView1->setColumnWidth(0, Twips(7000)); });
+    trap.run(132, [this] {
+        const QString text = GetBrenvaleSetting(QStringLiteral("Text1"), QVariant::fromValue(DesktopFolderPath()));
+        Text1->setText(text);
+    });
+    trap.run(134, [this] {
+        RestoreOption(Option1, TextToBool(GetBrenvaleSetting(QStringLiteral("Option1"), 1)));
+    });
+    trap.run(136, [this] {
+        RestoreOption(Option2, TextToBool(GetBrenvaleSetting(QStringLiteral("Option2"), 0)));
+    });
+    trap.run(138, [this] {
+        RestoreOption(Option3, TextToBool(GetBrenvaleSetting(QStringLiteral("Option3"), 1)));
+    });
+    trap.run(140, [this] {
+        RestoreOption(Option4, TextToBool(GetBrenvaleSetting(QStringLiteral("Option4"), 0)));
+    });
+    if (trap.test(142, [this] { return Option3->isChecked(); }))
+        trap.run(144, [this] { Frame2->setEnabled(true); });
+    else
+        trap.run(146, [this] { Frame2->setEnabled(false); });
+}
+
+void Form1::RestoreOption(QRadioButton* option, bool value)
+{
+    if (value) {
+        // The click handler runs when the button becomes selected; one that
+        // is selected already stays as it is.
+        option->setChecked(true);
+        return;
+    }
+    // Clearing selects nothing and runs no handler; an exclusive group would
+    // refuse to clear its selected button.
+    const QSignalBlocker block(option);
+    option->setAutoExclusive(false);
+    option->setChecked(false);
+    option->setAutoExclusive(true);
+}
+
+void Form1::Option1_Click()
+{
+    SaveBrenvaleSetting(QStringLiteral("Option1"), BoolText(Option1->isChecked()));
+    SaveBrenvaleSetting(QStringLiteral("Option2"), BoolText(Option2->isChecked()));
+}
+
+void Form1::Option2_Click()
+{
+    Option1_Click();
+}
+
+void Form1::Option3_Click()
+{
+    SaveBrenvaleSetting(QStringLiteral("Option3"), BoolText(Option3->isChecked()));
+    SaveBrenvaleSetting(QStringLiteral("Option4"), BoolText(Option4->isChecked()));
+    Frame2->setEnabled(Option3->isChecked());
+}
+
+void Form1::Option4_Click()
+{
+    Option3_Click();
+}
+
+void Form1::Text1_Change()
+{
+    SaveBrenvaleSetting(QStringLiteral("Text1"), Text1->text());
+}
+
+void Form1::Text1_Click()
+{
+    Text1_Change();
+}
+
+void Form1::Form_Unload()
+{
+    // Every setting was written when it changed; nothing is saved now, and a
+    // tool that is still running is left alone.
+    if (endProcess_)
+        endProcess_();
+    else
+        ::_exit(0);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    Form_Unload();
+}
+
+void Form1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!centred_) {
+        centred_ = true;
+        if (QScreen* s = screen()) {
+            const QRect available = s->availableGeometry();
+            QRect frame = frameGeometry();
+            frame.moveCenter(available.center());
+            move(frame.topLeft());
+        }
+    }
+}
+
+void Form1::SetMousePointer(int setting)
+{
+    mousePointer_ = setting;
+    switch (setting) {
+    case kPointerHourglass:
+        setCursor(Qt::WaitCursor);
+        break;
+    case kPointerCustom:
+        if (hasHandCursor_)
+            setCursor(handCursor_);
+        else
+            setCursor(Qt::ArrowCursor);
+        break;
+    case kPointerArrow:
+        setCursor(Qt::ArrowCursor);
+        break;
+    default:
+        unsetCursor();
+        break;
+    }
+}
+
+void Form1::SetListMousePointer(int setting)
+{
+    listMousePointer_ = setting;
+    QWidget* viewport = ListView1->viewport();
+    if (setting == kPointerCustom && hasDragCursor_)
+        viewport->setCursor(dragCursor_);
+    else if (setting == kPointerCustom || setting == kPointerArrow)
+        viewport->setCursor(Qt::ArrowCursor);
+    else
+        viewport->unsetCursor();
+}
+
+void Form1::SetProgressValue(double percent)
+{
+    progressValue_ = percent;
+    ProgressBar1->setValue(qBound(0, qRound(percent), 100));
+}
+
+void Form1::SetProgressText(const QString& text)
+{
+    progressText_ = text;
+    static_cast<CaptionProgressBar*>(ProgressBar1)->setCaption(text);
+}

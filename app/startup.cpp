@@ -1,0 +1,105 @@
+#include "app/startup.h"
+
+#include "app/errorreport.h"
+#include "util/files.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QWidget>
+
+namespace {
+
+QString& AppTitleStorage()
+{
+    static QString title = QLatin1String(kProductTitle);
+    return title;
+}
+
+}  // namespace
+
+QString AppTitle()
+{
+    return AppTitleStorage();
+}
+
+QString ShortenedAppTitle(const QString& productTitle)
+{
+    QString title = productTitle;
+    do {
+        const qsizetype blank = title.lastIndexOf(QLatin1Char(' '));
+        if (blank < 0)
+            break;  // a single word has nothing left to remove
+        title = title.left(blank);
+    } while (title.size() > 40);
+    return title;
+}
+
+void SetAppTitle(const QString& productTitle)
+{
+    AppTitleStorage() = ShortenedAppTitle(productTitle);
+}
+
+QString GetSpecialFolderPath(int folderId)
+{
+    if (folderId != 0)
+        return QString();
+    QString path = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (path.isEmpty() || !QDir(path).exists())
+        path = QDir::homePath();
+    if (path.isEmpty() || !QDir(path).exists())
+        return QString();
+    if (path.size() >= 512)
+        return QString();
+    QString buffer = path;
+    buffer += QChar(u'\0');
+    buffer += QString(512 - buffer.size(), QLatin1Char(' '));
+    return buffer;
+}
+
+QString DesktopFolderPath()
+{
+    const QString s = GetSpecialFolderPath(0);
+    const qsizetype p = s.lastIndexOf(QChar(u'\0')) + 1;  // 1-based; 0 when absent
+    if (p - 1 < 0)
+        RaiseError(5);
+    QString path = s.left(p - 1);
+    if (path != QLatin1String("/"))
+        path += QLatin1Char('/');
+    return path;
+}
+
+void LoadSkin(QWidget* form, const QString& programFolder)
+{
+    const QString skinPath = programFolder + QStringLiteral("/x/o.cjs");
+    // Only a plain file counts: not a folder, not a hidden or system entry.
+    const int attributes = TryFileAttributes(skinPath, 0);
+    if (!FileExists(skinPath) || (attributes & (kAttrDirectory | kAttrHidden | kAttrSystem)) != 0)
+        return;
+
+    const QColor buttonFace = form->palette().color(QPalette::Button);
+    auto paint = [&buttonFace](QWidget* w) {
+        QPalette palette = w->palette();
+        palette.setColor(QPalette::Window, buttonFace);
+        w->setPalette(palette);
+        w->setAutoFillBackground(true);
+    };
+    paint(form);
+    for (QWidget* child : form->findChildren<QWidget*>()) {
+        if (qobject_cast<QRadioButton*>(child) || qobject_cast<QCheckBox*>(child)
+            || qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child))
+            paint(child);
+    }
+
+    QFile sheet(skinPath);
+    if (!sheet.open(QIODevice::ReadOnly))
+        RaiseError(sheet.error() == QFileDevice::PermissionsError ? 70 : 75);
+    const QByteArray text = sheet.readAll();
+    if (sheet.error() != QFileDevice::NoError)
+        RaiseError(57);
+    form->setStyleSheet(QString::fromUtf8(text));
+}

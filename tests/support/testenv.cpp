@@ -1,0 +1,71 @@
+#include "support/testenv.h"
+
+#include "app/settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+TestEnvironment::TestEnvironment() : dir_(std::make_unique<QTemporaryDir>())
+{
+    const QString r = dir_->path();
+    QDir().mkpath(r + QStringLiteral("/config"));
+    QDir().mkpath(r + QStringLiteral("/home/Desktop"));
+    QDir().mkpath(r + QStringLiteral("/work"));
+    QDir().mkpath(r + QStringLiteral("/cache"));
+    qputenv("HOME", home().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (r + QStringLiteral("/config")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (r + QStringLiteral("/cache")).toLocal8Bit());
+    qputenv("XDG_DESKTOP_DIR", desktop().toLocal8Bit());
+    qputenv("TEMP", work().toLocal8Bit());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, r + QStringLiteral("/config"));
+}
+
+TestEnvironment::~TestEnvironment() = default;
+
+QString TestEnvironment::settingsFile() const
+{
+    return dir_->path() + QStringLiteral("/config/") + QLatin1String(kSettingsApp) + QStringLiteral(".ini");
+}
+
+QString TestEnvironment::home() const
+{
+    return dir_->path() + QStringLiteral("/home");
+}
+
+QString TestEnvironment::desktop() const
+{
+    return home() + QStringLiteral("/Desktop");
+}
+
+QString TestEnvironment::work() const
+{
+    return dir_->path() + QStringLiteral("/work");
+}
+
+void TestEnvironment::storeRaw(const QString& key, const QString& value)
+{
+    QSettings store(settingsFile(), QSettings::IniFormat);
+    store.setValue(QLatin1String(kSettingsSection) + QLatin1Char('/') + key, value);
+    store.sync();
+}
+
+bool TestEnvironment::storeContains(const QString& key) const
+{
+    QSettings store(settingsFile(), QSettings::IniFormat);
+    return store.contains(QLatin1String(kSettingsSection) + QLatin1Char('/') + key);
+}
+
+void MakeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
+
+QString BuildProgramFolder()
+{
+    return QStringLiteral(BRENVALE_BUILD_DIR);
+}

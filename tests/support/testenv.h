@@ -1,0 +1,33 @@
+#pragma once
+// Test environment: a private settings store, HOME and work folder, so that
+// no test touches the user's own files.
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class TestEnvironment {
+public:
+    // Points the settings store, HOME, XDG folders and TEMP at a fresh
+    // temporary folder. Call again for a clean store.
+    TestEnvironment();
+    ~TestEnvironment();
+
+    QString root() const { return dir_->path(); }
+    QString settingsFile() const;  // the INI file the store writes
+    QString home() const;
+    QString desktop() const;       // exists
+    QString work() const;          // TEMP
+
+    // Writes a key of the program's section directly into the store file.
+    void storeRaw(const QString& key, const QString& value);
+    bool storeContains(const QString& key) const;
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+// Makes a file with the given bytes, creating its folders.
+void MakeFile(const QString& path, const QByteArray& bytes = QByteArray("x"));
+// The program folder of the build: the built executable's folder.
+QString BuildProgramFolder();

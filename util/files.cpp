@@ -1,0 +1,331 @@
+#include "util/files.h"
+
+#include "app/errorreport.h"
+#include "util/paths.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string SystemPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+// The path as lstat wants it: without its trailing "/" (the root stays "/").
+std::string StatPath(const QString& path)
+{
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    return SystemPath(p);
+}
+
+bool IsTmpfsMountOfType(dev_t device, const char* wantedType)
+{
+    FILE* mountinfo = std::fopen("/proc/self/mountinfo", "re");
+    if (!mountinfo)
+        return false;
+    bool found = false;
+    char line[4096];
+    while (!found && std::fgets(line, sizeof line, mountinfo)) {
+        unsigned major = 0, minor = 0;
+        if (std::sscanf(line, "%*s %*s %u:%u", &major, &minor) != 2)
+            continue;
+        if (makedev(major, minor) != device)
+            continue;
+        const char* separator = std::strstr(line, " - ");
+        if (!separator)
+            continue;
+        char type[64] = {0};
+        if (std::sscanf(separator + 3, "%63s", type) == 1 && std::strcmp(type, wantedType) == 0)
+            found = true;
+    }
+    std::fclose(mountinfo);
+    return found;
+}
+
+// Folders of kernel pseudo file systems: the walk must never enter them.
+bool IsPseudoFileSystemFolder(const std::string& path, dev_t device)
+{
+    struct statfs fs;
+    if (statfs(path.c_str(), &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x9fa0:       // proc
+    case 0x62656572:   // sysfs
+    case 0x1cd1:       // devpts
+    case 0x27e0eb:     // cgroup
+    case 0x63677270:   // cgroup2
+    case 0x64626720:   // debugfs
+    case 0x74726163:   // tracefs
+    case 0x73636673:   // securityfs
+    case 0x62656570:   // configfs
+    case 0x6165676c:   // pstore
+    case 0xcafe4a11:   // bpf
+    case 0xde5e81e4:   // efivarfs
+    case 0x19800202:   // mqueue
+    case 0x958458f6:   // hugetlbfs
+    case 0x65735543:   // fusectl
+        return true;
+    case 0x01021994:   // tmpfs, which devtmpfs shares: ask the mount table
+        return IsTmpfsMountOfType(device, "devtmpfs");
+    default:
+        return false;
+    }
+}
+
+bool OwnerMayNotWrite(const struct stat& st)
+{
+    return (st.st_mode & S_IWUSR) == 0;
+}
+
+}  // namespace
+
+int FileAttributes(const QString& path)
+{
+    if (path.isEmpty())
+        RaiseError(53);
+    const std::string p = StatPath(path);
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0) {
+        const int err = errno;
+        // A missing parent folder is "Path not found", a missing last part
+        // "File not found".
+        const QString parent = FolderOfPath(QString::fromStdString(p));
+        bool parentMissing = false;
+        if (err == ENOENT && !parent.isEmpty()) {
+            struct stat pst;
+            parentMissing = stat(SystemPath(parent).c_str(), &pst) != 0;
+        }
+        RaiseError(ErrorNumberForErrno(err, parentMissing || err == ENOTDIR));
+    }
+
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (stat(p.c_str(), &target) == 0 && S_ISDIR(target.st_mode))
+            return kAttrHiddenSystemLink;
+        int attributes = kAttrReparsePoint | kAttrArchive;
+        if (FileNameOfPath(QString::fromStdString(p)).startsWith(QLatin1Char('.')))
+            attributes |= kAttrHidden;
+        return attributes;
+    }
+
+    if (S_ISDIR(st.st_mode) && IsPseudoFileSystemFolder(p, st.st_dev))
+        return kAttrHiddenSystemFolder;
+
+    int attributes = 0;
+    if (S_ISDIR(st.st_mode))
+        attributes |= kAttrDirectory;
+    else
+        attributes |= kAttrArchive;
+    const QString name = FileNameOfPath(QFile::decodeName(QByteArray::fromStdString(p)));
+    if (name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String(".."))
+        attributes |= kAttrHidden;
+    if (OwnerMayNotWrite(st))
+        attributes |= kAttrReadOnly;
+    return attributes;
+}
+
+int TryFileAttributes(const QString& path, int fallback)
+{
+    try {
+        return FileAttributes(path);
+    } catch (...) {
+        return fallback;
+    }
+}
+
+bool FileExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat st;
+    return stat(SystemPath(path).c_str(), &st) == 0;
+}
+
+bool IsFolder(const QString& path)
+{
+    const int attributes = TryFileAttributes(path, -1);
+    return attributes >= 0 && (attributes & kAttrDirectory) != 0;
+}
+
+bool IsExistingFile(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const std::string p = SystemPath(path);
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+void DeleteFileQuiet(const QString& path)
+{
+    QCoreApplication::processEvents();
+    if (!path.isEmpty() && ::unlink(SystemPath(path).c_str()) == 0)
+        return;
+    try {
+        DeleteFileForced(path);
+    } catch (...) {
+        // The caller tests for the file afterwards.
+    }
+}
+
+void DeleteFileForced(const QString& path)
+{
+    if (path.isEmpty())
+        RaiseError(53);
+    const std::string p = SystemPath(path);
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0)
+        RaiseErrno(errno);
+    if (S_ISDIR(st.st_mode))
+        RaiseError(53);
+    if (::unlink(p.c_str()) != 0)
+        RaiseErrno(errno);
+}
+
+void CopyFileChecked(const QString& source, const QString& destination)
+{
+    try {
+        if (source.trimmed().isEmpty() || destination.trimmed().isEmpty())
+            return;
+        const QString s = NormalizePath(source);
+        QString d = NormalizePath(destination);
+        if (s.contains(QLatin1Char('*')) || s.contains(QLatin1Char('?')))
+            d = FolderOfPath(d);
+        if (IsExistingFile(s) && IsFolder(FolderOfPath(d)))
+            CopyFileQuiet(s, d);
+    } catch (...) {
+        // Never passed on: the caller tests for the copy.
+    }
+}
+
+namespace {
+
+bool CopyContents(int in, int out)
+{
+    // The kernel copies without a trip through user space where it can.
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+    }
+    if (::lseek(in, 0, SEEK_SET) != 0 || ::ftruncate(out, 0) != 0 || ::lseek(out, 0, SEEK_SET) != 0)
+        return false;
+    static constexpr size_t kChunk = 1 << 20;
+    std::string buffer(kChunk, '\0');
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), kChunk);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        ssize_t written = 0;
+        while (written < n) {
+            const ssize_t w = ::write(out, buffer.data() + written, static_cast<size_t>(n - written));
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            written += w;
+        }
+    }
+}
+
+}  // namespace
+
+void CopyFileQuiet(const QString& source, const QString& destination)
+{
+    try {
+        if (source.isEmpty() || destination.isEmpty())
+            return;
+        QString target = destination;
+        if (target.endsWith(QLatin1Char('/')))
+            target += FileNameOfPath(source);
+        const std::string s = SystemPath(source);
+        const std::string d = SystemPath(target);
+
+        struct stat sst;
+        if (stat(s.c_str(), &sst) != 0 || !S_ISREG(sst.st_mode))
+            return;
+        struct stat dst;
+        if (stat(d.c_str(), &dst) == 0) {
+            if (!S_ISREG(dst.st_mode) || OwnerMayNotWrite(dst))
+                return;  // a folder or a read-only file is not replaced
+            if (dst.st_dev == sst.st_dev && dst.st_ino == sst.st_ino)
+                return;  // copying a file onto itself would only risk it
+        }
+
+        const int in = ::open(s.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        if (in < 0)
+            return;
+        std::string temp = SystemPath(FolderOfPath(target)) + ".brenvale-copy-XXXXXX";
+        if (FolderOfPath(target).isEmpty())
+            temp = ".brenvale-copy-XXXXXX";
+        const int out = ::mkstemp(temp.data());
+        if (out < 0) {
+            ::close(in);
+            return;
+        }
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        bool ok = ::fchmod(out, 0666 & ~mask) == 0 && CopyContents(in, out);
+        ok = (::close(out) == 0) && ok;
+        ::close(in);
+        if (!ok || ::rename(temp.c_str(), d.c_str()) != 0)
+            ::unlink(temp.c_str());
+    } catch (...) {
+    }
+}
+
+void WriteBytesToFile(const QByteArray& bytes, const QString& path)
+{
+    if (path.isEmpty())
+        RaiseError(75);
+    const std::string p = SystemPath(path);
+    const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0)
+        RaiseErrno(errno, errno == ENOENT);
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t w = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            ::close(fd);
+            RaiseErrno(err);
+        }
+        written += w;
+    }
+    if (::close(fd) != 0)
+        RaiseErrno(errno);
+}
