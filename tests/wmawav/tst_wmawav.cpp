@@ -1,0 +1,307 @@
+// The wmawav program, run as a process on the test media: good files decode
+// to correct WAV files; protected, damaged and foreign files fail with one
+// line on stderr and leave nothing behind.
+
+#include "wavcheck.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kMedia = QStringLiteral(WMAWAV_TESTMEDIA_DIR);
+const QString kWmawav = QStringLiteral(WMAWAV_EXECUTABLE);
+
+struct Run {
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs wmawav with the given arguments; a run that takes more than 60
+// seconds counts as a hang.
+Run RunWmawav(const QStringList& args, const QString& workDir = QString()) {
+    QProcess p;
+    if (!workDir.isEmpty()) p.setWorkingDirectory(workDir);
+    p.start(kWmawav, args);
+    Run r;
+    if (!p.waitForStarted(10000)) return r;
+    r.finished = p.waitForFinished(60000);
+    if (!r.finished) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+// Everything in a folder, hidden files included.
+QStringList Entries(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// One line: text ending in a single newline and holding no other.
+bool IsOneLine(const QByteArray& err) {
+    return err.size() > 1 && err.endsWith('\n') && err.count('\n') == 1 && !err.trimmed().isEmpty();
+}
+
+}  // namespace
+
+class TestWmawav : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void decodesValidFiles_data();
+    void decodesValidFiles();
+    void refusesFile_data();
+    void refusesFile();
+    void refusesGarbageAudioData();
+    void failureKeepsAnExistingOutput();
+    void successReplacesAnExistingOutput();
+    void missingOutputFolder();
+    void badCommandLine_data();
+    void badCommandLine();
+    void unreadableInput_data();
+    void unreadableInput();
+    void relativeOutputPath();
+};
+
+void TestWmawav::initTestCase() {
+    QVERIFY2(QFileInfo(kWmawav).isExecutable(), qPrintable(kWmawav));
+    QVERIFY2(QFileInfo(kMedia + "/wmav2_stereo_44100.wma").isFile(), "test media missing: build brenvale_testmedia");
+}
+
+void TestWmawav::decodesValidFiles_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("seconds");
+    // The loudest tone expected in each channel, and its amplitude in full
+    // scale. Channel 1 of the WAV-sourced file is a three-note chord.
+    QTest::addColumn<QList<double>>("freqs");
+    QTest::addColumn<QList<double>>("amplitudes");
+
+    const QList<double> mono{440}, stereo{440, 660};
+    const QList<double> half{0.5}, halfs{0.5, 0.5};
+    QTest::newRow("wmav1 mono 22050") << "wmav1_mono_22050.wma" << 22050 << 1 << 3.0 << mono << half;
+    QTest::newRow("wmav1 stereo 44100") << "wmav1_stereo_44100.wma" << 44100 << 2 << 3.0 << stereo << halfs;
+    QTest::newRow("wmav1 stereo 48000") << "wmav1_stereo_48000.wma" << 48000 << 2 << 3.0 << stereo << halfs;
+    QTest::newRow("wmav2 mono 44100") << "wmav2_mono_44100.wma" << 44100 << 1 << 3.0 << mono << half;
+    QTest::newRow("wmav2 mono 48000") << "wmav2_mono_48000.wma" << 48000 << 1 << 3.0 << mono << half;
+    QTest::newRow("wmav2 stereo 22050") << "wmav2_stereo_22050.wma" << 22050 << 2 << 3.0 << stereo << halfs;
+    QTest::newRow("wmav2 stereo 44100") << "wmav2_stereo_44100.wma" << 44100 << 2 << 3.0 << stereo << halfs;
+    QTest::newRow("wmav2 stereo 48000") << "wmav2_stereo_48000.wma" << 48000 << 2 << 3.0 << stereo << halfs;
+    QTest::newRow("wmav2 with title") << "wmav2_stereo_44100_title.wma" << 44100 << 2 << 2.0 << stereo << halfs;
+    QTest::newRow("wmav2 from wav") << "wmav2_stereo_44100_from_wav.wma" << 44100 << 2 << 2.0
+                                    << QList<double>{329.63, 440} << QList<double>{0.5 / 3, 0.5};
+}
+
+void TestWmawav::decodesValidFiles() {
+    QFETCH(QString, file);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(double, seconds);
+    QFETCH(QList<double>, freqs);
+    QFETCH(QList<double>, amplitudes);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString out = dir.filePath("decoded.wav");
+    const Run r = RunWmawav({kMedia + "/" + file, out});
+    QVERIFY2(r.finished, "wmawav did not finish");
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(Entries(dir.path()), QStringList{"decoded.wav"});
+
+    const WavFile w = ReadCanonicalWav(out);
+    QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
+    QCOMPARE(w.sampleRate, rate);
+    QCOMPARE(w.channels, channels);
+    // The codec works in blocks of up to 2048 samples, so the length may
+    // differ from the source's by a fraction of a block.
+    QVERIFY2(qAbs(w.seconds() - seconds) < 0.1, qPrintable(QString("%1 s decoded").arg(w.seconds())));
+
+    // Each channel carries its own tone at the right level, and not the
+    // other channel's.
+    for (int c = 0; c < channels; ++c) {
+        const double level = ToneAmplitude(w, c, freqs[c]) / 32767.0;
+        QVERIFY2(qAbs(level - amplitudes[c]) < 0.1 * amplitudes[c],
+                 qPrintable(QString("channel %1: %2 Hz at %3 of full scale").arg(c).arg(freqs[c]).arg(level)));
+        if (channels == 2 && file != "wmav2_stereo_44100_from_wav.wma") {
+            const double leak = ToneAmplitude(w, c, freqs[1 - c]) / 32767.0;
+            QVERIFY2(leak < 0.01, qPrintable(QString("channel %1 carries %2 Hz at %3").arg(c).arg(freqs[1 - c]).arg(leak)));
+        }
+    }
+
+    // The file is readable by others as any new file is, not private like a
+    // temporary file.
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(out).constData(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    QCOMPARE(st.st_mode & 0777, 0666 & ~mask);
+}
+
+void TestWmawav::refusesFile_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("status");
+    const int unsupported = 3, drm = 4, damaged = 5;
+    QTest::newRow("drm content") << "drm_protected.wma" << drm;
+    QTest::newRow("drm extended") << "drm_extended.wma" << drm;
+    QTest::newRow("drm advanced") << "drm_advanced.wma" << drm;
+    QTest::newRow("truncated in header") << "truncated_header.wma" << damaged;
+    QTest::newRow("truncated after header") << "truncated_after_header.wma" << damaged;
+    QTest::newRow("truncated mid-data") << "truncated_mid_data.wma" << damaged;
+    QTest::newRow("flipped header guid") << "flipped_header_guid.wma" << unsupported;
+    QTest::newRow("flipped object size") << "flipped_object_size.wma" << damaged;
+    QTest::newRow("mp3") << "mp3_renamed.wma" << unsupported;
+    QTest::newRow("text") << "text_renamed.wma" << unsupported;
+    QTest::newRow("empty") << "empty.wma" << unsupported;
+    QTest::newRow("pcm in asf") << "pcm_6ch_48000.wma" << unsupported;
+    QTest::newRow("wav") << "source_stereo_44100.wav" << unsupported;
+}
+
+void TestWmawav::refusesFile() {
+    QFETCH(QString, file);
+    QFETCH(int, status);
+    QVERIFY2(QFileInfo::exists(kMedia + "/" + file), qPrintable(file + " missing"));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const Run r = RunWmawav({kMedia + "/" + file, dir.filePath("out.wav")});
+    QVERIFY2(r.finished, "wmawav did not finish");
+    QCOMPARE(r.exitCode, status);
+    QVERIFY2(IsOneLine(r.err), r.err.constData());
+    QVERIFY(r.err.startsWith("wmawav: "));
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(Entries(dir.path()), QStringList());
+}
+
+void TestWmawav::refusesGarbageAudioData() {
+    // A sound header followed by a Data Object whose packets are noise: no
+    // audio can be decoded from it.
+    QFile f(kMedia + "/wmav2_stereo_44100.wma");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QByteArray bytes = f.readAll();
+    const quint64 headerSize = qFromLittleEndian<quint64>(bytes.constData() + 16);
+    QVERIFY(headerSize + 50 < quint64(bytes.size()));
+    quint32 x = 12345;
+    for (qsizetype i = qsizetype(headerSize) + 50; i < bytes.size(); ++i) {
+        x = x * 1664525u + 1013904223u;
+        bytes[i] = char(x >> 24);
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile g(dir.filePath("noise.wma"));
+    QVERIFY(g.open(QIODevice::WriteOnly));
+    g.write(bytes);
+    g.close();
+    const Run r = RunWmawav({g.fileName(), dir.filePath("out.wav")});
+    QVERIFY2(r.finished, "wmawav did not finish");
+    QCOMPARE(r.exitCode, 5);
+    QVERIFY2(IsOneLine(r.err), r.err.constData());
+    QCOMPARE(Entries(dir.path()), QStringList{"noise.wma"});
+}
+
+void TestWmawav::failureKeepsAnExistingOutput() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString out = dir.filePath("out.wav");
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("earlier result");
+    f.close();
+    const Run r = RunWmawav({kMedia + "/drm_protected.wma", out});
+    QCOMPARE(r.exitCode, 4);
+    QCOMPARE(Entries(dir.path()), QStringList{"out.wav"});
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("earlier result"));
+}
+
+void TestWmawav::successReplacesAnExistingOutput() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString out = dir.filePath("out.wav");
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(3 * 1024 * 1024, 'x'));  // longer than the new file
+    f.close();
+    const Run r = RunWmawav({kMedia + "/wmav1_mono_22050.wma", out});
+    QCOMPARE(r.exitCode, 0);
+    const WavFile w = ReadCanonicalWav(out);
+    QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
+    QCOMPARE(w.sampleRate, 22050);
+    QCOMPARE(Entries(dir.path()), QStringList{"out.wav"});
+}
+
+void TestWmawav::missingOutputFolder() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const Run r = RunWmawav({kMedia + "/wmav2_stereo_44100.wma", dir.filePath("missing/out.wav")});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 6);
+    QVERIFY2(IsOneLine(r.err), r.err.constData());
+    QCOMPARE(Entries(dir.path()), QStringList());
+}
+
+void TestWmawav::badCommandLine_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no arguments") << QStringList();
+    QTest::newRow("input only") << QStringList{kMedia + "/wmav2_stereo_44100.wma"};
+    QTest::newRow("three arguments") << QStringList{kMedia + "/wmav2_stereo_44100.wma", "a.wav", "b.wav"};
+    QTest::newRow("empty output") << QStringList{kMedia + "/wmav2_stereo_44100.wma", ""};
+}
+
+void TestWmawav::badCommandLine() {
+    QFETCH(QStringList, args);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const Run r = RunWmawav(args, dir.path());
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(IsOneLine(r.err), r.err.constData());
+    QCOMPARE(Entries(dir.path()), QStringList());
+}
+
+void TestWmawav::unreadableInput_data() {
+    QTest::addColumn<QString>("input");
+    QTest::newRow("missing file") << "/nonexistent/brenvale/working.wma";
+    QTest::newRow("a folder") << kMedia;
+}
+
+void TestWmawav::unreadableInput() {
+    QFETCH(QString, input);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const Run r = RunWmawav({input, dir.filePath("out.wav")});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(IsOneLine(r.err), r.err.constData());
+    QCOMPARE(Entries(dir.path()), QStringList());
+}
+
+void TestWmawav::relativeOutputPath() {
+    // The scripts run "./wmawav working.wma working.wav" in the work folder.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::copy(kMedia + "/wmav2_mono_48000.wma", dir.filePath("working.wma")));
+    const Run r = RunWmawav({"working.wma", "working.wav"}, dir.path());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(Entries(dir.path()), (QStringList{"working.wav", "working.wma"}));
+    const WavFile w = ReadCanonicalWav(dir.filePath("working.wav"));
+    QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
+    QCOMPARE(w.channels, 1);
+}
+
+QTEST_GUILESS_MAIN(TestWmawav)
+#include "tst_wmawav.moc"
