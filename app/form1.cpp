@@ -39,6 +39,7 @@ void WhiteBackground(QWidget* w)
 {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(w->backgroundRole(), Qt::white);
     w->setPalette(palette);
     w->setAutoFillBackground(true);
 }

@@ -85,6 +85,7 @@ void LoadSkin(QWidget* form, const QString& programFolder)
     auto paint = [&buttonFace](QWidget* w) {
         QPalette palette = w->palette();
         palette.setColor(QPalette::Window, buttonFace);
+        palette.setColor(w->backgroundRole(), buttonFace);
         w->setPalette(palette);
         w->setAutoFillBackground(true);
     };

@@ -1,0 +1,56 @@
+#pragma once
+// Starting a file through the desktop's shell, and waiting for a started
+// program to end.
+#include <QString>
+
+#include <sys/types.h>
+
+class Dialogs;
+
+// Show commands of a started program's window.
+enum ShowCommand : int {
+    SW_HIDE = 0,
+    SW_SHOWNORMAL = 1,
+    SW_SHOWMINIMIZED = 2,
+    SW_SHOWMAXIMIZED = 3,
+    SW_SHOWNOACTIVATE = 4,
+    SW_SHOW = 5,
+    SW_MINIMIZE = 6,
+};
+
+// Starts a file the way the desktop would:
+// - a file argument wrapped in double quotes names the path inside them;
+// - an executable regular file is started as a process, its parameters split
+//   like a shell's, in the given directory (show command 0: its output is
+//   discarded; any other: it inherits the program's terminal);
+// - a folder, a document or a URL is handed to the desktop through owner's
+//   OpenUrl (through QDesktopServices when owner is null).
+// Returns above 32 on success; 2 file missing, 3 directory missing, 5
+// permission denied, 8 no process could be started, 31 nothing can open it.
+// When a process was started and startedProcess is given, its id is stored
+// there (the caller then owns it and must reap it); otherwise -1.
+int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file,
+                  const QString& parameters, const QString& directory, int showCommand,
+                  pid_t* startedProcess = nullptr);
+
+// Hands file to ShellExecuteA and turns a failure code (0 to 32) into an
+// error with the failure table's number and message, raised after the call
+// (source: the executable's name + ".GShell"). A file whose upper-cased text
+// contains ".EXE" runs hidden; with empty parameters and directory the show
+// command is always 1.
+int GShell(const QString& file, int showCommand, const QString& parameters, const QString& directory,
+           const QString& operation, Dialogs* ownerWindow, pid_t* startedProcess = nullptr);
+
+// The failure table of GShell: error number and message for a shell result.
+struct ShellFailure {
+    int number;
+    QString message;
+};
+ShellFailure ShellFailureFor(int shellResult);
+
+// Starts command through GShell (operation "open", no owner) and waits until
+// the started process has ended, yielding to the event loop every 100 ms.
+// A window style outside 0..6 is used as 6. Returns the process's exit code
+// (128 + N for a process ended by signal N), or -2147221504 plus the error
+// number at once when the start failed.
+int RunAndWait(const QString& command, int windowStyle, const QString& directory);
