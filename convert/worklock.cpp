@@ -1,0 +1,39 @@
+#include "convert/worklock.h"
+
+#include "convert/staging.h"
+
+#include <QLockFile>
+
+WorkFolderLock::WorkFolderLock() = default;
+
+WorkFolderLock::~WorkFolderLock()
+{
+    release();
+}
+
+WorkFolderLock::Outcome WorkFolderLock::acquire()
+{
+    release();
+    lock_ = std::make_unique<QLockFile>(WorkPath(QLatin1String(kWorkLockName)));
+    // A run lasts as long as its files take; only a holder that is no longer
+    // running makes a lock stale, never the lock's age.
+    lock_->setStaleLockTime(0);
+    if (lock_->tryLock(0))
+        return Acquired;
+    const QLockFile::LockError error = lock_->error();
+    lock_.reset();
+    return error == QLockFile::LockFailedError ? HeldElsewhere : Unavailable;
+}
+
+void WorkFolderLock::release()
+{
+    if (lock_) {
+        lock_->unlock();
+        lock_.reset();
+    }
+}
+
+bool WorkFolderLock::held() const
+{
+    return lock_ && lock_->isLocked();
+}
