@@ -230,7 +230,7 @@ void TestAsfHeader::scanHeader() {
     // A copy of exactly the buffer's length on the heap, so that the
     // sanitizers catch a read past its end.
     std::unique_ptr<uint8_t[]> exact(new uint8_t[buffer.size() + 1]);
-    std::memcpy(exact.get(), buffer.data(), buffer.size());
+    if (!buffer.empty()) std::memcpy(exact.get(), buffer.data(), buffer.size());
     QCOMPARE(ScanAsfHeader(buffer.empty() ? nullptr : exact.get(), buffer.size()), expected);
 }
 

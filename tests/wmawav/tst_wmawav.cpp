@@ -66,6 +66,8 @@ private slots:
     void refusesFile_data();
     void refusesFile();
     void refusesGarbageAudioData();
+    void survivesCorruption_data();
+    void survivesCorruption();
     void failureKeepsAnExistingOutput();
     void successReplacesAnExistingOutput();
     void missingOutputFolder();
@@ -211,6 +213,64 @@ void TestWmawav::refusesGarbageAudioData() {
     QCOMPARE(r.exitCode, 5);
     QVERIFY2(IsOneLine(r.err), r.err.constData());
     QCOMPARE(Entries(dir.path()), QStringList{"noise.wma"});
+}
+
+void TestWmawav::survivesCorruption_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("inHeader");
+    QTest::addColumn<int>("flips");
+    QTest::addColumn<quint32>("seed");
+    const char* const files[] = {"wmav1_stereo_44100.wma", "wmav2_mono_48000.wma", "wmav2_stereo_22050.wma"};
+    for (quint32 seed = 1; seed <= 8; ++seed)
+        for (const char* f : files) {
+            QTest::newRow(qPrintable(QString("%1 data %2").arg(f).arg(seed))) << f << false << int(seed * 40) << seed;
+            QTest::newRow(qPrintable(QString("%1 header %2").arg(f).arg(seed))) << f << true << int(seed) << seed;
+        }
+}
+
+void TestWmawav::survivesCorruption() {
+    // Random bytes overwritten in the header or in the audio packets. The
+    // decoder may succeed (damage the codec tolerates) or fail, but it must
+    // end normally, in time, with a valid WAV file or one line and nothing
+    // left behind.
+    QFETCH(QString, file);
+    QFETCH(bool, inHeader);
+    QFETCH(int, flips);
+    QFETCH(quint32, seed);
+    QFile f(kMedia + "/" + file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QByteArray bytes = f.readAll();
+    const qsizetype headerSize = qsizetype(qFromLittleEndian<quint64>(bytes.constData() + 16));
+    QVERIFY(headerSize > 30 && headerSize + 50 < bytes.size());
+    // The damaged region: the header's objects, or the packets.
+    const qsizetype from = inHeader ? 30 : headerSize + 50;
+    const qsizetype span = inHeader ? headerSize - 30 : bytes.size() - from;
+    quint32 x = seed * 2654435761u;
+    for (int i = 0; i < flips; ++i) {
+        x = x * 1664525u + 1013904223u;
+        const qsizetype at = from + qsizetype(x % quint32(span));
+        x = x * 1664525u + 1013904223u;
+        bytes[at] = char(x >> 24);
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile g(dir.filePath("in.wma"));
+    QVERIFY(g.open(QIODevice::WriteOnly));
+    g.write(bytes);
+    g.close();
+    const Run r = RunWmawav({g.fileName(), dir.filePath("out.wav")});
+    QVERIFY2(r.finished, "wmawav did not finish");
+    QVERIFY2(r.exitCode >= 0 && r.exitCode <= 6, qPrintable(QString("exit %1: %2").arg(r.exitCode).arg(r.err.constData())));
+    if (r.exitCode == 0) {
+        QVERIFY2(r.err.isEmpty(), r.err.constData());
+        const WavFile w = ReadCanonicalWav(dir.filePath("out.wav"));
+        QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
+        QVERIFY(w.frames() > 0);
+        QCOMPARE(Entries(dir.path()), (QStringList{"in.wma", "out.wav"}));
+    } else {
+        QVERIFY2(IsOneLine(r.err), r.err.constData());
+        QCOMPARE(Entries(dir.path()), QStringList{"in.wma"});
+    }
 }
 
 void TestWmawav::failureKeepsAnExistingOutput() {
