@@ -1,4 +1,34 @@
-// "Load Sample/Example Files".
+// "Load Sample/Example Files": lists the sample files that stand in the
+// "Samples" folder beside the program, and offers to open that folder.
 #include "app/form1.h"
 
-void Form1::PushButton9_Click() {}
+#include "app/dialogs.h"
+#include "app/errorreport.h"
+#include "filelist/filelist.h"
+#include "folderscan/folderwalk.h"
+#include "util/files.h"
+
+#include <QUrl>
+
+void Form1::PushButton9_Click()
+{
+    ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("PushButton9_Click")));
+    // One step: after a failure the command ends, keeping what it added.
+    trap.run(100, [this] {
+        const FileNameArray names = ListFilesInFolder(programFolder_ + QStringLiteral("/Samples"),
+                                                      QStringLiteral("*.*"));
+        for (int i = 1; i <= names.UBound(); ++i) {
+            const QString path = programFolder_ + QStringLiteral("/Samples/") + names[i];
+            if (FileExists(path) && !IsInFileList(ListView1, path))
+                AddToFileList(ListView1, path);
+        }
+        const int answer = dialogs_.MsgBox(
+            QStringLiteral("Would you like this software to open the folder where these sample files are "
+                           "stored (so that you can view them before working with them)?"),
+            vbYesNo);
+        if (answer == vbYes) {
+            // Whether the desktop managed to open it is not reported.
+            dialogs_.OpenUrl(QUrl::fromLocalFile(programFolder_ + QStringLiteral("/Samples/")));
+        }
+    });
+}

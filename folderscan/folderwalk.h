@@ -1,0 +1,101 @@
+#pragma once
+// The folder walk and the listing of one folder's files.
+//
+// A folder set is an ordered list of folder paths, each ending in "/". The
+// walk extends a caller's set in place, breadth first, with every folder
+// beneath its entries that may be entered; the listing returns the names of
+// one folder's files that match a wildcard pattern. Nothing here touches the
+// window: callers decide what to add.
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+class Dialogs;
+
+// Where the walk meets the file system: the folder object's attributes, its
+// root flag and its sub-folders. The program uses the real file system;
+// tests replace parts of it, for instance to make a folder deny access the
+// way it would for an ordinary user (root is never refused).
+class FolderSystem {
+public:
+    virtual ~FolderSystem();
+
+    // Opens the folder object of a path; raises 76 when it is not a folder.
+    virtual void GetFolder(const QString& folder) const;
+
+    // The folder's attribute value (22 and 1046 mark hidden system folders:
+    // kernel pseudo file systems and symbolic links to folders).
+    virtual int Attributes(const QString& folder) const;
+
+    // The same for a folder the user chose or dropped: a symbolic link is
+    // judged by the folder it points to, so that it is walked.
+    virtual int ChosenFolderAttributes(const QString& folder) const;
+
+    // True for the root folder "/" (written with any number of "/").
+    virtual bool IsRootFolder(const QString& folder) const;
+
+    // Calls onName with the bare name of each sub-folder of folder, in the
+    // order the file system lists them; symbolic links to folders count as
+    // sub-folders. Raises 70 when the folder cannot be read, 76 when it is
+    // gone; a failure of onName ends the enumeration and is passed on.
+    virtual void ForEachSubFolder(const QString& folder,
+                                  const std::function<void(const QString& name)>& onName) const;
+};
+
+// Extends folders, whose entries the caller chose, with their sub-folders,
+// and with recursive set with every deeper level too. Hidden system folders
+// below the chosen entries are neither entered nor returned; sub-folders
+// whose names are unsafe or too long are skipped with their subtrees. A
+// folder that denies access or has vanished is removed from the set
+// silently; other failures show the uniform error report through dialogs
+// and the walk carries on. Yields to the event loop while it works.
+void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive);
+// The same over another view of the file system (tests).
+void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive, const FolderSystem& fs);
+
+// True when a name holds a character that the walk refuses in a folder name:
+// a control character (below 32), a character from 127 to 159, or one that
+// the system's code page cannot represent (a name whose bytes are not valid
+// UTF-8 decodes with U+FFFD in their place).
+bool HasUnsafeNameChars(const QString& name);
+
+// True when name matches the wildcard pattern: case-insensitive, "*" for any
+// run of characters, "?" for one; "*.*" matches every name, with or without
+// a dot.
+bool MatchesWildcard(const QString& name, const QString& pattern);
+
+// The names a file listing returns, in listing order, at indices 1 to
+// UBound(); an empty listing holds one empty name at index 0, so a loop from
+// 1 to UBound() visits nothing.
+class FileNameArray {
+public:
+    FileNameArray();  // the empty listing
+
+    int LBound() const { return lowerBound_; }
+    int UBound() const { return lowerBound_ + static_cast<int>(slots_.size()) - 1; }
+    // The name at index i; raises 9 outside LBound() to UBound().
+    const QString& operator[](int i) const;
+
+    // Every stored name, in order (none for the empty listing).
+    QStringList names() const;
+
+    // Filling: the slots grow by 100 at first, then by 50 whenever they are
+    // full; Finish() cuts them to the names stored.
+    void Append(const QString& name);
+    void Finish();
+    // Slots held at the moment (for the growth steps).
+    int SlotCount() const { return static_cast<int>(slots_.size()); }
+
+private:
+    int lowerBound_ = 0;
+    int stored_ = 0;
+    std::vector<QString> slots_;
+};
+
+// The names of the files in folder (with or without a trailing "/") that
+// match pattern, hidden ones included, folders never; a name is kept only
+// when the file can be opened (IsExistingFile). A folder that does not exist
+// or cannot be read lists nothing.
+FileNameArray ListFilesInFolder(const QString& folder, const QString& pattern);
