@@ -260,6 +260,7 @@ void Form1::ConnectHandlers()
     ListView1->viewport()->setMouseTracking(true);
     for (QWidget* w : findChildren<QWidget*>())
         w->installEventFilter(this);
+    installEventFilter(this);  // moves over the window background
     ListView1->viewport()->installEventFilter(this);
     Text1->installEventFilter(this);
 }
@@ -340,12 +341,21 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     }
 
     if (type == QEvent::MouseMove) {
-        if (qobject_cast<QPushButton*>(watched))
-            PointerOverButton();
-        else if (watched == this || watched == Frame1 || watched == Frame2 || watched == Frame5
-                 || watched == Option1 || watched == Option2 || watched == Option3
-                 || watched == Option4 || watched == Text1 || watched == ListView1)
-            PointerOverBackground();
+        // A move that a control passes on to its container belongs to the
+        // control under the pointer: only the innermost widget counts. A
+        // disabled control leaves its moves to the window around it.
+        auto* w = qobject_cast<QWidget*>(watched);
+        const QPoint p = static_cast<QMouseEvent*>(event)->position().toPoint();
+        if (w && !w->childAt(p)) {
+            if (!w->isEnabled())
+                PointerOverBackground();
+            else if (qobject_cast<QPushButton*>(w))
+                PointerOverButton();
+            else if (w == this || w == Frame1 || w == Frame2 || w == Frame5 || w == Option1
+                     || w == Option2 || w == Option3 || w == Option4 || w == Text1
+                     || w == ListView1 || ListView1->isAncestorOf(w))
+                PointerOverBackground();
+        }
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -94,6 +94,9 @@ public:
     // does. Neither is reachable by a user.
     void setPauseMsForTests(int ms) { pauseMs_ = ms; }
     void setEndProcessForTests(std::function<void()> endProcess) { endProcess_ = std::move(endProcess); }
+    // Test seam: where the drag reordering reads the pointer's position on
+    // the screen (QCursor::pos() when none is set).
+    void setScreenPointerForTests(std::function<QPoint()> read) { screenPointer_ = std::move(read); }
 
     // The controls, under their designed names.
     QTreeWidget* ListView1 = nullptr;
@@ -143,6 +146,7 @@ private:
     bool dragFlag_ = false;
     QTreeWidgetItem* dragSource_ = nullptr;
     QTreeWidgetItem* hitItem_ = nullptr;
+    std::function<QPoint()> screenPointer_;
 
     // The conversion run.
     bool busy_ = false;
