@@ -2,6 +2,7 @@
 // Starting a file through the desktop's shell, and waiting for a started
 // program to end.
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -47,6 +48,15 @@ struct ShellFailure {
     QString message;
 };
 ShellFailure ShellFailureFor(int shellResult);
+
+// The show command RunAndWait uses for a window style: outside 0..6 it is 6.
+int ClampWindowStyle(int windowStyle);
+
+// Splits a parameters string into arguments the way a POSIX shell splits a
+// command line, without any expansion: blanks separate words; '...' is
+// literal; in "..." a backslash escapes only \ " $ ` and a line end; outside
+// quotes a backslash escapes the next character.
+QStringList SplitShellParameters(const QString& parameters);
 
 // Starts command through GShell (operation "open", no owner) and waits until
 // the started process has ended, yielding to the event loop every 100 ms.
