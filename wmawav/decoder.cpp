@@ -109,9 +109,11 @@ void CheckAsfStructure(const std::string& path) {
     const InputFile file(path);
     std::vector<uint8_t> start = file.ReadStart(kAsfHeaderObjectFixedSize);
     const uint64_t headerSize = AsfHeaderObjectSize(start.data(), start.size());
-    if (headerSize == 0) {
-        const AsfScan scan = ScanAsfHeader(start.data(), start.size());
-        Fail(StatusOf(scan == AsfScan::Ok ? AsfScan::Damaged : scan), AsfScanText(scan == AsfScan::Ok ? AsfScan::Damaged : scan));
+    if (headerSize < kAsfHeaderObjectFixedSize) {
+        // Not ASF at all, or a Header Object too short for its own fixed part.
+        const AsfScan scan =
+            ScanAsfHeader(start.data(), start.size()) == AsfScan::NotAsf ? AsfScan::NotAsf : AsfScan::Damaged;
+        Fail(StatusOf(scan), AsfScanText(scan));
     }
     if (headerSize > file.size() || headerSize > kMaxHeaderBytes)
         Fail(kStatusDamaged, AsfScanText(AsfScan::Damaged));
