@@ -88,7 +88,14 @@ int KeyCode(const QKeyEvent* e)
     case Qt::Key_Enter: return 13;
     case Qt::Key_Escape: return 27;
     case Qt::Key_Insert: return 45;
-    default: return e->key() < 0x100 ? e->key() : 0;
+    default: {
+        // Letters, digits and the space bar keep their codes; punctuation
+        // does not ("." is character 46, but key code 46 is Delete).
+        const int k = e->key();
+        const bool same = (k >= Qt::Key_A && k <= Qt::Key_Z) || (k >= Qt::Key_0 && k <= Qt::Key_9)
+            || k == Qt::Key_Space;
+        return same ? k : 0;
+    }
     }
 }
 
