@@ -7,8 +7,7 @@
 #include "filelist/filelist.h"
 #include "folderscan/folderwalk.h"
 #include "util/files.h"
-
-#include <QUrl>
+#include "util/shell.h"
 
 void Form1::PushButton9_Click()
 {
@@ -27,8 +26,10 @@ void Form1::PushButton9_Click()
                            "stored (so that you can view them before working with them)?"),
             vbYesNo);
         if (answer == vbYes) {
-            // Whether the desktop managed to open it is not reported.
-            dialogs_.OpenUrl(QUrl::fromLocalFile(programFolder_ + QStringLiteral("/Samples/")));
+            // The desktop's file browser shows the folder; whether it managed
+            // to is not reported.
+            ShellExecuteA(&dialogs_, QString(), QLatin1Char('"') + programFolder_ + QStringLiteral("/Samples/\""),
+                          QString(), QStringLiteral("/"), SW_SHOW);
         }
     });
 }

@@ -1,0 +1,270 @@
+// Dropping files and folders on the list: real drag events sent to the
+// list's viewport, and the handlers called directly.
+#include "app/form1.h"
+#include "filelist/filelist.h"
+#include "support/scripteddialogs.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QImage>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+std::unique_ptr<QMimeData> Files(const QStringList& paths)
+{
+    auto data = std::make_unique<QMimeData>();
+    QList<QUrl> urls;
+    for (const QString& p : paths)
+        urls << QUrl::fromLocalFile(p);
+    data->setUrls(urls);
+    return data;
+}
+
+QStringList ListTexts(const Form1& form)
+{
+    QStringList texts;
+    for (int i = 1; i <= FileListCount(form.ListView1); ++i)
+        texts << FileListText(form.ListView1, i);
+    return texts;
+}
+
+QStringList Sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+}  // namespace
+
+class TestDrop : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestEnvironment> env_;
+    std::unique_ptr<QTemporaryDir> program_;
+    std::unique_ptr<ScriptedDialogs> dialogs_;
+    std::unique_ptr<Form1> form_;
+    Form1& form() { return *form_; }
+
+    QWidget* viewport() { return form().ListView1->viewport(); }
+    QPointF middle() { return QPointF(viewport()->rect().center()); }
+
+    // Sends a drag entering and moving over the list; true when the list
+    // accepts it.
+    bool enterAndMove(const QMimeData* data)
+    {
+        QDragEnterEvent enter(middle().toPoint(), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDragMoveEvent move(middle().toPoint(), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton,
+                            Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport(), &move);
+        return move.isAccepted();
+    }
+
+    // A drag that passes over the list and leaves it again.
+    bool dragOver(const QMimeData* data)
+    {
+        const bool accepted = enterAndMove(data);
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(viewport(), &leave);
+        return accepted;
+    }
+
+    // A drag that is dropped on the list; true when the list took the drop.
+    // As on a real desktop, the drop only reaches a list that accepted the
+    // drag when it entered.
+    bool drop(const QMimeData* data)
+    {
+        if (!enterAndMove(data)) {
+            QDragLeaveEvent leave;
+            QCoreApplication::sendEvent(viewport(), &leave);
+            return false;
+        }
+        QDropEvent event(middle(), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport(), &event);
+        if (event.isAccepted() && event.dropAction() != Qt::CopyAction)
+            qWarning("the drop was not a copy");
+        return event.isAccepted();
+    }
+
+private slots:
+    void init()
+    {
+        form_.reset();
+        env_ = std::make_unique<TestEnvironment>();
+        program_ = std::make_unique<QTemporaryDir>();
+        dialogs_ = std::make_unique<ScriptedDialogs>();
+        form_ = std::make_unique<Form1>(*dialogs_, program_->path());
+        form_->Form_Load();
+        form_->resize(form_->size());
+        dialogs_->clear();
+    }
+    void cleanup()
+    {
+        form_.reset();
+        dialogs_.reset();
+    }
+
+    void onlyFileListsCanBeDropped_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("text") << 0;
+        QTest::newRow("image") << 1;
+        QTest::newRow("html") << 2;
+        QTest::newRow("web address") << 3;
+        QTest::newRow("file and web address") << 4;
+        QTest::newRow("nothing") << 5;
+    }
+    void onlyFileListsCanBeDropped()
+    {
+        QFETCH(int, kind);
+        QTemporaryDir tmp;
+        MakeFile(tmp.path() + "/a.wma");
+        QMimeData data;
+        switch (kind) {
+        case 0: data.setText(tmp.path() + "/a.wma"); break;
+        case 1: data.setImageData(QImage(4, 4, QImage::Format_RGB32)); break;
+        case 2: data.setHtml("<b>song.wma</b>"); break;
+        case 3: data.setUrls({QUrl("https://example.org/song.wma")}); break;
+        case 4: data.setUrls({QUrl::fromLocalFile(tmp.path() + "/a.wma"), QUrl("https://example.org/b.wma")}); break;
+        default: break;
+        }
+        QVERIFY(!dragOver(&data));
+        QVERIFY(!drop(&data));
+        QCOMPARE(form().ListView1_OLEDragOver(&data, 1), 0);
+        form().ListView1_OLEDragDrop(&data, 1);
+        QCOMPARE(FileListCount(form().ListView1), 0);
+        QVERIFY(dialogs_->shown.isEmpty());
+    }
+
+    void fileListsKeepTheProposedEffect()
+    {
+        QTemporaryDir tmp;
+        MakeFile(tmp.path() + "/a.wma");
+        const auto data = Files({tmp.path() + "/a.wma", tmp.path()});
+        QVERIFY(dragOver(data.get()));
+        for (int effect : {1, 2, 3})
+            QCOMPARE(form().ListView1_OLEDragOver(data.get(), effect), effect);
+        QCOMPARE(FileListCount(form().ListView1), 0);
+    }
+
+    void droppedFilesJoinTheEndUnchanged()
+    {
+        QTemporaryDir tmp;
+        const QString t = tmp.path();
+        for (const char* f : {"c.txt", "~one.wma", "a.lnk", "old.wma"})
+            MakeFile(t + "/" + f);
+        AddToFileList(form().ListView1, t + "/old.wma");
+        const auto data = Files({t + "/c.txt", t + "/~one.wma", t + "/a.lnk", t + "/old.wma"});
+        QVERIFY(drop(data.get()));
+        QCOMPARE(ListTexts(form()),
+                 QStringList({t + "/old.wma", t + "/c.txt", t + "/~one.wma", t + "/a.lnk", t + "/old.wma"}));
+        QVERIFY(dialogs_->shown.isEmpty());
+    }
+
+    void droppedFolderListsItsTree()
+    {
+        QTemporaryDir tmp;
+        const QString d = tmp.path() + "/dropped";
+        for (const char* f : {"one.wma", "~two.wma", "sub/song.mp3", ".hidden", ".readonly"})
+            MakeFile(d + "/" + f);
+        ::chmod(QFile::encodeName(d + "/.readonly").constData(), 0444);
+        MakeFile(tmp.path() + "/elsewhere/x.wma");
+        QVERIFY(QFile::link(tmp.path() + "/elsewhere", d + "/sub/link"));
+
+        const auto data = Files({d});
+        QVERIFY(drop(data.get()));
+        const QStringList texts = ListTexts(form());
+        QCOMPARE(Sorted(texts), QStringList({d + "/.readonly", d + "/one.wma", d + "/sub/song.mp3"}));
+        // The folder's own files come before its sub-folder's.
+        QCOMPARE(texts.last(), d + "/sub/song.mp3");
+        QVERIFY(dialogs_->shown.isEmpty());
+    }
+
+    void foldersAndFilesInTheDragsOrder()
+    {
+        QTemporaryDir tmp;
+        const QString t = tmp.path();
+        for (const char* f : {"first/a.wma", "first/deep/b.wma", "second/c.wma", "loose.wma"})
+            MakeFile(t + "/" + f);
+        QVERIFY(QDir().mkpath(t + "/empty"));
+
+        // A folder URL may end in "/": the items still carry single ones.
+        auto data = std::make_unique<QMimeData>();
+        data->setUrls({QUrl::fromLocalFile(t + "/first/"), QUrl::fromLocalFile(t + "/empty"),
+                       QUrl::fromLocalFile(t + "/loose.wma"), QUrl::fromLocalFile(t + "/second")});
+        QVERIFY(drop(data.get()));
+        QCOMPARE(ListTexts(form()),
+                 QStringList({t + "/first/a.wma", t + "/first/deep/b.wma", t + "/loose.wma", t + "/second/c.wma"}));
+    }
+
+    void emptyFolderAddsNothing()
+    {
+        QTemporaryDir tmp;
+        QVERIFY(QDir().mkpath(tmp.path() + "/empty/sub"));
+        const auto data = Files({tmp.path() + "/empty"});
+        QVERIFY(drop(data.get()));
+        QCOMPARE(FileListCount(form().ListView1), 0);
+        QVERIFY(dialogs_->shown.isEmpty());
+    }
+
+    void droppedLinkToAFolderIsWalked()
+    {
+        QTemporaryDir tmp;
+        MakeFile(tmp.path() + "/real/in/a.wma");
+        QVERIFY(QFile::link(tmp.path() + "/real", tmp.path() + "/link"));
+        form().ListView1_OLEDragDrop(Files({tmp.path() + "/link"}).get(), 0);
+        QCOMPARE(ListTexts(form()), QStringList{tmp.path() + "/link/in/a.wma"});
+    }
+
+    void dropIgnoresAndKeepsTheHourglassState()
+    {
+        QTemporaryDir tmp;
+        for (int i = 0; i < 5; ++i)
+            MakeFile(QStringLiteral("%1/d%2/x.wma").arg(tmp.path()).arg(i));
+        // While the walk yields, the window is not in the hourglass state.
+        int pointerDuringWalk = -1;
+        QTimer::singleShot(0, this, [&] { pointerDuringWalk = form().MousePointer(); });
+        QVERIFY(drop(Files({tmp.path()}).get()));
+        QCOMPARE(pointerDuringWalk, 0);
+        QCOMPARE(FileListCount(form().ListView1), 5);
+
+        // A drop during a busy command is handled all the same.
+        form().SetMousePointer(11);
+        QVERIFY(drop(Files({tmp.path()}).get()));
+        QCOMPARE(FileListCount(form().ListView1), 10);
+        QCOMPARE(form().MousePointer(), 11);
+        form().SetMousePointer(0);
+    }
+
+    void clearingDuringTheWalkKeepsAppending()
+    {
+        QTemporaryDir tmp;
+        for (int i = 0; i < 3; ++i)
+            MakeFile(QStringLiteral("%1/d%2/x.wma").arg(tmp.path()).arg(i));
+        AddToFileList(form().ListView1, "/before.wma");
+        // "Clear List" pressed while the dropped folder is walked.
+        QTimer::singleShot(0, this, [&] { form().PushButton8_Click(); });
+        QVERIFY(drop(Files({tmp.path()}).get()));
+        QCOMPARE(FileListCount(form().ListView1), 3);
+        QVERIFY(!ListTexts(form()).contains("/before.wma"));
+    }
+};
+
+QTEST_MAIN(TestDrop)
+#include "tst_drop.moc"
