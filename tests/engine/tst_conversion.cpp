@@ -1,0 +1,339 @@
+// Real conversions of the test media through the staged scripts, the real
+// wmawav and the real LAME: the results, what stays in the work folder, and
+// the files that must yield nothing.
+#include "convert/staging.h"
+#include "support/testenv.h"
+#include "wavinfo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+
+QString Media(const QString& name)
+{
+    return QStringLiteral(BRENVALE_TESTMEDIA_DIR "/") + name;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList Entries(const QString& folder)
+{
+    QStringList names =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
+const QStringList kTools{"lame", "wma2mp3.sh", "wma2wav.sh", "wmawav"};
+
+QStringList ToolsAnd(const QStringList& more)
+{
+    QStringList all = kTools + more;
+    all.sort();
+    return all;
+}
+
+// Replaces a staged script by one of the test's own (owned by this user,
+// private and executable, so staging keeps it).
+void PlantScript(const QString& path, const QByteArray& body)
+{
+    QFile::remove(path);
+    MakeFile(path, body);
+    ::chmod(QFile::encodeName(path).constData(), 0700);
+}
+
+// Checks the tones of the test media: 440 Hz in the first channel, 660 Hz in
+// the second, each far above what the other channel's tone leaves there.
+void VerifyTones(const WavInfo& w)
+{
+    const double a440 = ToneAmplitude(w, 0, 440);
+    QVERIFY2(a440 > 4000, qPrintable(QString("440 Hz amplitude %1").arg(a440)));
+    QVERIFY(a440 > 20 * ToneAmplitude(w, 0, 1000));
+    if (w.channels == 2) {
+        const double a660 = ToneAmplitude(w, 1, 660);
+        QVERIFY2(a660 > 4000, qPrintable(QString("660 Hz amplitude %1").arg(a660)));
+        QVERIFY(a660 > 20 * ToneAmplitude(w, 1, 440));
+    }
+}
+
+}  // namespace
+
+class TestConversion : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void toWav_data() { media_data(); }
+    void toWav();
+    void toMp3_data() { media_data(); }
+    void toMp3();
+    void undecodableYieldsNothing_data();
+    void undecodableYieldsNothing();
+    void sourceThatCannotBeCopied_data() { formats_data(); }
+    void sourceThatCannotBeCopied();
+    void previousResultIsNotTakenForTheNextFile_data() { formats_data(); }
+    void previousResultIsNotTakenForTheNextFile();
+    void runOfOneFileLeavesOnlyItsResult_data() { formats_data(); }
+    void runOfOneFileLeavesOnlyItsResult();
+
+    void existingScriptIsUsedUnchanged();
+    void markerWaitEndsWithTheScript_data();
+    void markerWaitEndsWithTheScript();
+    void eventsFlowDuringAConversion();
+
+private:
+    void media_data();
+    void formats_data();
+    QString work() const { return WorkFolder(); }
+
+    std::unique_ptr<TestEnvironment> env_;
+    ScriptCommands commands_;
+};
+
+void TestConversion::initTestCase()
+{
+    env_ = std::make_unique<TestEnvironment>();
+    // A work folder whose name a shell would split or expand: the script
+    // command has to carry it whole.
+    const QString folder = env_->root() + "/work $HOME 'x' \"y\"";
+    QVERIFY(QDir().mkpath(folder));
+    qputenv("TEMP", QFile::encodeName(folder));
+    commands_ = BuildScriptCommands();
+    QVERIFY(QFileInfo(Media("wmav2_stereo_44100.wma")).isFile());
+}
+
+void TestConversion::init()
+{
+    // Every test starts with the genuine tools and scripts and no working
+    // files.
+    RemoveStagedTools();
+    for (const QString& name : Entries(work()))
+        QFile::remove(work() + "/" + name);
+    StageTools();
+    QCOMPARE(Entries(work()), kTools);
+}
+
+void TestConversion::media_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<double>("seconds");
+    QTest::newRow("wmav1 mono 22050") << "wmav1_mono_22050.wma" << 1 << 22050 << 3.0;
+    QTest::newRow("wmav1 stereo 44100") << "wmav1_stereo_44100.wma" << 2 << 44100 << 3.0;
+    QTest::newRow("wmav2 mono 48000") << "wmav2_mono_48000.wma" << 1 << 48000 << 3.0;
+    QTest::newRow("wmav2 stereo 22050") << "wmav2_stereo_22050.wma" << 2 << 22050 << 3.0;
+    QTest::newRow("wmav2 stereo 44100") << "wmav2_stereo_44100.wma" << 2 << 44100 << 3.0;
+    QTest::newRow("wmav2 stereo 48000") << "wmav2_stereo_48000.wma" << 2 << 48000 << 3.0;
+    QTest::newRow("wmav2 with a title") << "wmav2_stereo_44100_title.wma" << 2 << 44100 << 2.0;
+}
+
+void TestConversion::formats_data()
+{
+    QTest::addColumn<ConversionFormat>("format");
+    QTest::newRow("MP3") << ConversionFormat::MP3;
+    QTest::newRow("WAV") << ConversionFormat::WAV;
+}
+
+void TestConversion::toWav()
+{
+    QFETCH(QString, file);
+    QFETCH(int, channels);
+    QFETCH(int, rate);
+    QFETCH(double, seconds);
+
+    PrepareWorkingFiles(Media(file));
+    RunConversionScript(ConversionFormat::WAV, commands_);
+    QVERIFY(ResultFilePresent(ConversionFormat::WAV));
+    QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
+    QCOMPARE(Entries(work()), ToolsAnd({"working.wav"}));
+
+    const WavInfo w = ReadWav(ResultFilePath(ConversionFormat::WAV));
+    QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
+    QCOMPARE(w.channels, channels);
+    QCOMPARE(w.sampleRate, rate);
+    QVERIFY2(qAbs(w.seconds() - seconds) < 0.1, qPrintable(QString::number(w.seconds())));
+    VerifyTones(w);
+}
+
+void TestConversion::toMp3()
+{
+    QFETCH(QString, file);
+    QFETCH(int, channels);
+    QFETCH(int, rate);
+    QFETCH(double, seconds);
+
+    PrepareWorkingFiles(Media(file));
+    RunConversionScript(ConversionFormat::MP3, commands_);
+    QVERIFY(ResultFilePresent(ConversionFormat::MP3));
+    QVERIFY(!ResultFilePresent(ConversionFormat::WAV));
+    QCOMPARE(Entries(work()), ToolsAnd({"working.mp3"}));
+
+    const QByteArray mp3 = ReadAll(ResultFilePath(ConversionFormat::MP3));
+    // An MPEG audio frame sync, after an ID3v2 tag when there is one.
+    const int at = mp3.startsWith("ID3") ? 10 + ((mp3[6] & 0x7f) << 21 | (mp3[7] & 0x7f) << 14 |
+                                                 (mp3[8] & 0x7f) << 7 | (mp3[9] & 0x7f))
+                                         : 0;
+    QVERIFY(mp3.size() > at + 4);
+    QCOMPARE(quint8(mp3[at]), quint8(0xff));
+    QCOMPARE(quint8(mp3[at + 1]) & 0xe0, 0xe0);
+
+    const QString decoded = env_->root() + "/decoded.wav";
+    QFile::remove(decoded);
+    QCOMPARE(QProcess::execute(LAME_EXECUTABLE,
+                               {"--quiet", "--decode", ResultFilePath(ConversionFormat::MP3), decoded}),
+             0);
+    const WavInfo w = ReadWav(decoded);
+    QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
+    QCOMPARE(w.channels, channels);
+    QCOMPARE(w.sampleRate, rate);
+    QVERIFY2(qAbs(w.seconds() - seconds) < 0.15, qPrintable(QString::number(w.seconds())));
+    VerifyTones(w);
+}
+
+void TestConversion::undecodableYieldsNothing_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<ConversionFormat>("format");
+    for (const char* file :
+         {"drm_protected.wma", "drm_extended.wma", "drm_advanced.wma", "truncated_header.wma",
+          "truncated_after_header.wma", "truncated_mid_data.wma", "flipped_header_guid.wma",
+          "flipped_object_size.wma", "mp3_renamed.wma", "text_renamed.wma", "empty.wma", "pcm_6ch_48000.wma"}) {
+        QTest::newRow(qPrintable(QString(file) + " MP3")) << file << ConversionFormat::MP3;
+        QTest::newRow(qPrintable(QString(file) + " WAV")) << file << ConversionFormat::WAV;
+    }
+}
+
+void TestConversion::undecodableYieldsNothing()
+{
+    QFETCH(QString, file);
+    QFETCH(ConversionFormat, format);
+    PrepareWorkingFiles(Media(file));
+    QCOMPARE(Entries(work()), ToolsAnd({"working.nfo", "working.wma"}));
+    RunConversionScript(format, commands_);
+    QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
+    QVERIFY(!ResultFilePresent(ConversionFormat::WAV));
+    // No result, no working file, no half-written temporary file.
+    QCOMPARE(Entries(work()), kTools);
+}
+
+void TestConversion::sourceThatCannotBeCopied()
+{
+    QFETCH(ConversionFormat, format);
+    PrepareWorkingFiles(env_->root() + "/no such file.wma");
+    QCOMPARE(Entries(work()), kTools);
+    RunConversionScript(format, commands_);
+    QVERIFY(!ResultFilePresent(format));
+    QCOMPARE(Entries(work()), kTools);
+}
+
+void TestConversion::previousResultIsNotTakenForTheNextFile()
+{
+    QFETCH(ConversionFormat, format);
+    PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
+    RunConversionScript(format, commands_);
+    QVERIFY(ResultFilePresent(format));
+    PrepareWorkingFiles(Media("drm_protected.wma"));
+    RunConversionScript(format, commands_);
+    QVERIFY(!ResultFilePresent(format));
+}
+
+void TestConversion::runOfOneFileLeavesOnlyItsResult()
+{
+    QFETCH(ConversionFormat, format);
+    PrepareWorkingFiles(Media("wmav1_stereo_48000.wma"));
+    RunConversionScript(format, commands_);
+    RemoveStagedTools();
+    QCOMPARE(Entries(work()),
+             QStringList{format == ConversionFormat::MP3 ? "working.mp3" : "working.wav"});
+}
+
+void TestConversion::existingScriptIsUsedUnchanged()
+{
+    const QByteArray planted = "#!/bin/sh\nprintf 'made by the planted script' > working.wav\n"
+                               "rm -f working.nfo working.wma\n";
+    RemoveStagedTools();
+    PlantScript(work() + "/wma2wav.sh", planted);
+    StageTools();
+    QCOMPARE(ReadAll(work() + "/wma2wav.sh"), planted);
+
+    PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
+    RunConversionScript(ConversionFormat::WAV, commands_);
+    QVERIFY(ResultFilePresent(ConversionFormat::WAV));
+    QCOMPARE(ReadAll(ResultFilePath(ConversionFormat::WAV)), QByteArray("made by the planted script"));
+
+    // The end of the run removes it like the others; the next run stages the
+    // genuine script again.
+    RemoveStagedTools();
+    QVERIFY(!QFile::exists(work() + "/wma2wav.sh"));
+    StageTools();
+    QVERIFY(ReadAll(work() + "/wma2wav.sh") == ConversionResource(104));
+}
+
+void TestConversion::markerWaitEndsWithTheScript_data()
+{
+    QTest::addColumn<QByteArray>("script");  // "" removes the script
+    QTest::newRow("script ends, marker stays") << QByteArray("#!/bin/sh\nexit 0\n");
+    QTest::newRow("script killed") << QByteArray("#!/bin/sh\nkill -KILL $$\n");
+    QTest::newRow("script missing") << QByteArray();
+    QTest::newRow("script not a program") << QByteArray("\x7f" "ELF garbage");
+}
+
+void TestConversion::markerWaitEndsWithTheScript()
+{
+    QFETCH(QByteArray, script);
+    const QString path = work() + "/wma2mp3.sh";
+    if (script.isEmpty())
+        QFile::remove(path);
+    else
+        PlantScript(path, script);
+    PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
+    const QString marker = work() + "/working.nfo";
+
+    // Should the wait go on for the marker, this ends it after a while, and
+    // the test fails instead of hanging.
+    bool watchdogFired = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        watchdogFired = true;
+        QFile::remove(marker);
+    });
+    watchdog.start(20000);
+    RunConversionScript(ConversionFormat::MP3, commands_);
+    watchdog.stop();
+    QVERIFY(!watchdogFired);
+    QVERIFY(QFile::exists(marker));
+    QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
+}
+
+void TestConversion::eventsFlowDuringAConversion()
+{
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start();
+    PrepareWorkingFiles(Media("wmav2_stereo_48000.wma"));
+    RunConversionScript(ConversionFormat::MP3, commands_);
+    timer.stop();
+    QVERIFY(ResultFilePresent(ConversionFormat::MP3));
+    QVERIFY2(ticks >= 2, qPrintable(QString::number(ticks)));
+}
+
+QTEST_MAIN(TestConversion)
+#include "tst_conversion.moc"
