@@ -14,6 +14,7 @@
 #include "wmawav/wavcheck.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -579,6 +580,9 @@ private slots:
             QTreeWidgetItem* moved = s.form->ListView1->takeTopLevelItem(2);
             s.form->ListView1->insertTopLevelItem(1, moved);
             AddToFileList(s.form->ListView1, late);
+            // Another command that ends by setting the default pointer (the
+            // add-all command) lifts the hourglass until the next file.
+            s.form->SetMousePointer(kPointerDefault);
         });
 
         s.form->PushButton2_Click();
@@ -595,11 +599,37 @@ private slots:
         QCOMPARE(bar.states[0].value, 1.0 / 3 * 100);
         QCOMPARE(bar.states[1].value, 2.0 / 4 * 100);
         QCOMPARE(bar.states[2].value, 3.0 / 4 * 100);
+        // Each file sets the hourglass again.
+        QCOMPARE(bar.states[1].pointer, int(kPointerHourglass));
+        QCOMPARE(bar.states[2].pointer, int(kPointerHourglass));
         QVERIFY(VerifyMp3(s.root() + "/src/a.mp3"));
         QVERIFY(VerifyMp3(s.root() + "/src/b.mp3"));
         QVERIFY(ReadMp3(s.root() + "/src/c.mp3").error.isEmpty());
         QVERIFY(!QFile::exists(s.root() + "/src/late.mp3"));
         QCOMPARE(s.form->ListView1->topLevelItemCount(), 4);
+    }
+
+    void drmMessageNamesTheFileThatFailed()
+    {
+        Session s;
+        const QString drm = s.source(kProtected, "src/drm.wma");
+        const QString b = s.source(kValid, "src/b.wma");
+        s.list({drm, b});
+        s.mp3();
+        s.besideSources();
+        // The protected file is dragged below the other one while it is
+        // being converted, so it comes round a second time.
+        WhenProcessing reorder(s.form.get(), "drm.wma", [&] {
+            QTreeWidgetItem* moved = s.form->ListView1->takeTopLevelItem(1);
+            s.form->ListView1->insertTopLevelItem(0, moved);
+        });
+
+        s.form->PushButton2_Click();
+
+        QVERIFY(reorder.fired);
+        QCOMPARE(s.dialogs.messages(),
+                 QStringList({CannotConvert(drm), kQuestion, CannotConvert(drm), kQuestion, kDone}));
+        QVERIFY(!QFile::exists(s.root() + "/src/b.mp3"));
     }
 
     void vanishedItemsArePassedOver()
@@ -725,6 +755,12 @@ private slots:
         s.besideSources();
         LockHolder other(WorkPath(kWorkLockName));
         QVERIFY(other.started());
+        // However long the other program has held the lock, it is its own.
+        const QDateTime longAgo = QDateTime::currentDateTime().addSecs(-2 * 3600);
+        QFile lockFile(WorkPath(kWorkLockName));
+        QVERIFY(lockFile.open(QIODevice::ReadWrite));
+        QVERIFY(lockFile.setFileTime(longAgo, QFileDevice::FileModificationTime));
+        lockFile.close();
         s.form->SetProgressText("as it was");
 
         s.form->PushButton2_Click();
