@@ -22,14 +22,12 @@ namespace {
 
 // The result path of source for the options and the folder box as they are
 // at this moment.
-QString TargetOf(const Form1& form, const QString& source, ConversionFormat format)
-{
+QString TargetOf(const Form1& form, const QString& source, ConversionFormat format) {
     return ResolveTargetPath(source, format, form.Option3->isChecked(), form.Option4->isChecked(),
                              form.Text1->text());
 }
 
-void Yield()
-{
+void Yield() {
     QCoreApplication::processEvents();
 }
 
@@ -46,12 +44,12 @@ void Yield()
 //   110 test for the trailing "/"
 //   112 set the box to the answer and "/"   (then-branch)
 //   114 set the box to the answer           (else-branch)
-void Form1::PushButton4_Click()
-{
+void Form1::PushButton4_Click() {
     ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("PushButton4_Click")));
     QString answer;
 
-    trap.run(100, [&] { lastBrowsedFolder_ = GetBrenvaleSetting(QStringLiteral("LastFolderDot"), QString()); });
+    trap.run(100,
+             [&] { lastBrowsedFolder_ = GetBrenvaleSetting(QStringLiteral("LastFolderDot"), QString()); });
     trap.run(102, [&] {
         answer = BrowseForFolder(dialogs_, QStringLiteral("Please select folder:"), lastBrowsedFolder_);
     });
@@ -114,8 +112,7 @@ void Form1::PushButton4_Click()
 //   192 bar text "Progress Bar"
 //   194 "Done."
 //   196 clear the busy flag
-void Form1::PushButton2_Click()
-{
+void Form1::PushButton2_Click() {
     ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("PushButton2_Click")));
 
     if (trap.test(100, [&] { return busy_; }))
@@ -148,7 +145,8 @@ void Form1::PushButton2_Click()
     if (trap.test(116, [&] { return lockOutcome == WorkFolderLock::HeldElsewhere; })) {
         trap.run(118, [&] {
             dialogs_.MsgBox(
-                QStringLiteral("Another conversion is using the work folder. Please wait until it has finished."),
+                QStringLiteral(
+                    "Another conversion is using the work folder. Please wait until it has finished."),
                 vbOKOnly);
         });
         return finish();
@@ -168,9 +166,7 @@ void Form1::PushButton2_Click()
         // than i: such an item is passed over without a word.
         if (trap.test(134, [&] { return i > FileListCount(ListView1); }))
             continue;
-        trap.run(136, [&] {
-            SetProgressValue(static_cast<double>(i) / FileListCount(ListView1) * 100.0);
-        });
+        trap.run(136, [&] { SetProgressValue(static_cast<double>(i) / FileListCount(ListView1) * 100.0); });
         QString source;
         trap.run(138, [&] { source = FileListText(ListView1, i); });
         trap.run(140, [&] { SetProgressText(QStringLiteral("Processing: ") + FileNameOfPath(source)); });
@@ -198,8 +194,8 @@ void Form1::PushButton2_Click()
                 // Copying would destroy the very file the result was made
                 // from.
                 trap.run(166, [&] {
-                    dialogs_.MsgBox(QStringLiteral("Can not save ") + target
-                                        + QStringLiteral(" over the file it was converted from."),
+                    dialogs_.MsgBox(QStringLiteral("Can not save ") + target +
+                                        QStringLiteral(" over the file it was converted from."),
                                     vbOKOnly);
                 });
             } else {
@@ -210,9 +206,9 @@ void Form1::PushButton2_Click()
                 // arrive must not be lost in silence.
                 if (trap.test(172, [&] { return !HoldsNewCopy(target, before, ResultFilePath(format)); })) {
                     trap.run(174, [&] {
-                        dialogs_.MsgBox(QStringLiteral("Can not save ") + target
-                                            + QStringLiteral(". Please check that the folder exists and can be "
-                                                             "written to."),
+                        dialogs_.MsgBox(QStringLiteral("Can not save ") + target +
+                                            QStringLiteral(". Please check that the folder exists and can be "
+                                                           "written to."),
                                         vbOKOnly);
                     });
                 }
@@ -221,19 +217,20 @@ void Form1::PushButton2_Click()
             // The message names the file that failed, even when the list has
             // been reordered meanwhile.
             trap.run(176, [&] {
-                dialogs_.MsgBox(
-                    QStringLiteral("Can not convert ") + source + QStringLiteral(". File may be DRM protected."),
-                    vbOKOnly);
+                dialogs_.MsgBox(QStringLiteral("Can not convert ") + source +
+                                    QStringLiteral(". File may be DRM protected."),
+                                vbOKOnly);
             });
             if (trap.test(178, [&] {
                     return dialogs_.MsgBox(
-                               QStringLiteral("Would you like to learn more about how you can unprotect WMA files?"),
-                               vbYesNo)
-                        == vbYes;
+                               QStringLiteral(
+                                   "Would you like to learn more about how you can unprotect WMA files?"),
+                               vbYesNo) == vbYes;
                 })) {
                 trap.run(180, [&] {
                     const QString page =
-                        QUrl::fromLocalFile(programFolder_ + QStringLiteral("/drm-protection.html")).toString();
+                        QUrl::fromLocalFile(programFolder_ + QStringLiteral("/drm-protection.html"))
+                            .toString();
                     // The shell's result is not looked at: a page that cannot
                     // be shown leaves nothing more to do.
                     ShellExecuteA(&dialogs_, QString(), QLatin1Char('"') + page + QLatin1Char('"'), QString(),

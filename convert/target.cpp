@@ -9,9 +9,9 @@
 #include <string>
 
 QString ResolveTargetPath(const QString& source, ConversionFormat format, bool option3, bool option4,
-                          const QString& folderText)
-{
-    const QString extension = format == ConversionFormat::MP3 ? QStringLiteral(".mp3") : QStringLiteral(".wav");
+                          const QString& folderText) {
+    const QString extension =
+        format == ConversionFormat::MP3 ? QStringLiteral(".mp3") : QStringLiteral(".wav");
     const QString base = StripExtension(source) + extension;
     QString target;
     if (option3)
@@ -27,15 +27,13 @@ QString ResolveTargetPath(const QString& source, ConversionFormat format, bool o
 
 namespace {
 
-std::string SystemPath(const QString& path)
-{
+std::string SystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
 }  // namespace
 
-bool IsSameFile(const QString& a, const QString& b)
-{
+bool IsSameFile(const QString& a, const QString& b) {
     if (a.isEmpty() || b.isEmpty())
         return false;
     struct stat sa;
@@ -45,8 +43,7 @@ bool IsSameFile(const QString& a, const QString& b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-FileStamp StampOf(const QString& path)
-{
+FileStamp StampOf(const QString& path) {
     FileStamp stamp;
     struct stat st;
     if (path.isEmpty() || ::stat(SystemPath(path).c_str(), &st) != 0)
@@ -63,8 +60,7 @@ FileStamp StampOf(const QString& path)
 
 namespace {
 
-bool SameBytes(const QString& a, const QString& b)
-{
+bool SameBytes(const QString& a, const QString& b) {
     QFile fa(a);
     QFile fb(b);
     if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
@@ -83,15 +79,14 @@ bool SameBytes(const QString& a, const QString& b)
 
 }  // namespace
 
-bool HoldsNewCopy(const QString& target, const FileStamp& before, const QString& result)
-{
+bool HoldsNewCopy(const QString& target, const FileStamp& before, const QString& result) {
     const FileStamp now = StampOf(target);
     if (!now.exists || !now.regular)
         return false;
     if (before.exists) {
-        const bool untouched = now.device == before.device && now.inode == before.inode
-            && now.size == before.size && now.changeSec == before.changeSec
-            && now.changeNsec == before.changeNsec;
+        const bool untouched = now.device == before.device && now.inode == before.inode &&
+                               now.size == before.size && now.changeSec == before.changeSec &&
+                               now.changeNsec == before.changeNsec;
         if (untouched)
             return false;
     }

@@ -6,13 +6,11 @@
 
 WorkFolderLock::WorkFolderLock() = default;
 
-WorkFolderLock::~WorkFolderLock()
-{
+WorkFolderLock::~WorkFolderLock() {
     release();
 }
 
-WorkFolderLock::Outcome WorkFolderLock::acquire()
-{
+WorkFolderLock::Outcome WorkFolderLock::acquire() {
     release();
     lock_ = std::make_unique<QLockFile>(WorkPath(QLatin1String(kWorkLockName)));
     // A run lasts as long as its files take; only a holder that is no longer
@@ -25,15 +23,13 @@ WorkFolderLock::Outcome WorkFolderLock::acquire()
     return error == QLockFile::LockFailedError ? HeldElsewhere : Unavailable;
 }
 
-void WorkFolderLock::release()
-{
+void WorkFolderLock::release() {
     if (lock_) {
         lock_->unlock();
         lock_.reset();
     }
 }
 
-bool WorkFolderLock::held() const
-{
+bool WorkFolderLock::held() const {
     return lock_ && lock_->isLocked();
 }

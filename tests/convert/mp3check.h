@@ -15,8 +15,7 @@ struct Mp3File {
     double seconds = 0;
 };
 
-inline Mp3File ReadMp3(const QString& path)
-{
+inline Mp3File ReadMp3(const QString& path) {
     Mp3File m;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {

@@ -40,33 +40,29 @@ const QString kValid = QStringLiteral("wmav2_stereo_44100.wma");
 const QString kProtected = QStringLiteral("drm_protected.wma");
 
 const QString kDone = QStringLiteral("Done.");
-const QString kQuestion = QStringLiteral("Would you like to learn more about how you can unprotect WMA files?");
+const QString kQuestion =
+    QStringLiteral("Would you like to learn more about how you can unprotect WMA files?");
 
-QString CannotConvert(const QString& source)
-{
+QString CannotConvert(const QString& source) {
     return "Can not convert " + source + ". File may be DRM protected.";
 }
 
-QString CannotSave(const QString& target)
-{
+QString CannotSave(const QString& target) {
     return "Can not save " + target + ". Please check that the folder exists and can be written to.";
 }
 
-QString CannotSaveOverSource(const QString& target)
-{
+QString CannotSaveOverSource(const QString& target) {
     return "Can not save " + target + " over the file it was converted from.";
 }
 
-QByteArray Contents(const QString& path)
-{
+QByteArray Contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // One window with its own settings store, HOME and work folder.
 struct Session {
-    Session() : form(std::make_unique<Form1>(dialogs, BuildProgramFolder()))
-    {
+    Session() : form(std::make_unique<Form1>(dialogs, BuildProgramFolder())) {
         form->setEndProcessForTests([] {});
         form->Form_Load();
         form->setPauseMsForTests(1);
@@ -76,31 +72,27 @@ struct Session {
     QString root() const { return env.root(); }
 
     // A copy of a test medium at root/relative.
-    QString source(const QString& medium, const QString& relative) const
-    {
+    QString source(const QString& medium, const QString& relative) const {
         const QString path = root() + "/" + relative;
         MakeFile(path, Contents(kMedia + "/" + medium));
         return path;
     }
 
-    void list(const QStringList& paths)
-    {
+    void list(const QStringList& paths) {
         for (const QString& p : paths)
             AddToFileList(form->ListView1, p);
     }
 
     void mp3() { form->Option1->setChecked(true); }
     void wav() { form->Option2->setChecked(true); }
-    void intoFolder(const QString& folder)
-    {
+    void intoFolder(const QString& folder) {
         form->Option3->setChecked(true);
         form->Text1->setText(folder);
     }
     void besideSources() { form->Option4->setChecked(true); }
 
     // Everything in the work folder, hidden files included.
-    QStringList workFiles() const
-    {
+    QStringList workFiles() const {
         return QDir(env.work()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
 
@@ -110,8 +102,7 @@ struct Session {
 };
 
 // Clears both buttons of an option pair, as a hand-edited store can leave it.
-void ClearPair(QRadioButton* a, QRadioButton* b)
-{
+void ClearPair(QRadioButton* a, QRadioButton* b) {
     for (QRadioButton* option : {a, b}) {
         option->setAutoExclusive(false);
         option->setChecked(false);
@@ -130,8 +121,7 @@ struct Shown {
 // run yields to the event loop, with the pointer at that moment.
 class BarRecorder {
 public:
-    explicit BarRecorder(Form1* form) : form_(form)
-    {
+    explicit BarRecorder(Form1* form) : form_(form) {
         last_ = {form->ProgressValue(), form->ProgressText(), form->MousePointer()};
         timer_.setInterval(0);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
@@ -154,8 +144,7 @@ private:
 // the file fileName.
 class WhenProcessing {
 public:
-    WhenProcessing(Form1* form, const QString& fileName, std::function<void()> action)
-    {
+    WhenProcessing(Form1* form, const QString& fileName, std::function<void()> action) {
         timer_.setInterval(0);
         QObject::connect(&timer_, &QTimer::timeout, [this, form, fileName, action] {
             if (form->ProgressText() == "Processing: " + fileName) {
@@ -172,8 +161,7 @@ private:
     QTimer timer_;
 };
 
-bool VerifyMp3(const QString& path)
-{
+bool VerifyMp3(const QString& path) {
     const Mp3File m = ReadMp3(path);
     if (!m.error.isEmpty()) {
         qWarning("%s: %s", qPrintable(path), qPrintable(m.error));
@@ -187,8 +175,7 @@ bool VerifyMp3(const QString& path)
 }
 
 // The decoded test tone: 440 Hz left, 660 Hz right, at half of full scale.
-bool VerifyWav(const QString& path)
-{
+bool VerifyWav(const QString& path) {
     const WavFile w = ReadCanonicalWav(path);
     if (!w.error.isEmpty()) {
         qWarning("%s: %s", qPrintable(path), qPrintable(w.error));
@@ -211,8 +198,7 @@ const QStringList kStagedNames = {"lame", "wmawav", "wma2mp3.sh", "wma2wav.sh"};
 
 // A program of its own that holds the work folder's lock until its input
 // closes: this test executable started with "--hold-work-lock PATH".
-int HoldWorkLock(int argc, char** argv)
-{
+int HoldWorkLock(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QLockFile lock(QString::fromLocal8Bit(argv[2]));
     lock.setStaleLockTime(0);
@@ -228,14 +214,12 @@ int HoldWorkLock(int argc, char** argv)
 
 class LockHolder {
 public:
-    explicit LockHolder(const QString& lockPath)
-    {
+    explicit LockHolder(const QString& lockPath) {
         process_.start(QCoreApplication::applicationFilePath(), {"--hold-work-lock", lockPath});
-        started_ = process_.waitForStarted(10000) && process_.waitForReadyRead(10000)
-            && process_.readLine().trimmed() == "locked";
+        started_ = process_.waitForStarted(10000) && process_.waitForReadyRead(10000) &&
+                   process_.readLine().trimmed() == "locked";
     }
-    ~LockHolder()
-    {
+    ~LockHolder() {
         if (process_.state() != QProcess::NotRunning) {
             process_.closeWriteChannel();
             if (!process_.waitForFinished(10000))
@@ -244,14 +228,12 @@ public:
         }
     }
     bool started() const { return started_; }
-    void finish()
-    {
+    void finish() {
         process_.closeWriteChannel();
         process_.waitForFinished(10000);
     }
     // Ends the holder the hard way: it cannot remove its lock file.
-    void die()
-    {
+    void die() {
         process_.kill();
         process_.waitForFinished(10000);
     }
@@ -267,8 +249,7 @@ class TestConversionRun : public QObject {
     Q_OBJECT
 
 private slots:
-    void mp3IntoChosenFolder()
-    {
+    void mp3IntoChosenFolder() {
         Session s;
         const QString a = s.source(kValid, "src/first song.wma");
         const QString drm = s.source(kProtected, "src/protected.wma");
@@ -305,7 +286,8 @@ private slots:
         }
         QVERIFY(s.dialogs.ofKind(ShownDialog::Url).isEmpty());  // "No" to the question
 
-        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"first song.mp3", "third.mp3"}));
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"first song.mp3", "third.mp3"}));
         QVERIFY(VerifyMp3(out + "/first song.mp3"));
         QVERIFY(VerifyMp3(out + "/third.mp3"));
 
@@ -338,8 +320,7 @@ private slots:
         QCOMPARE(s.form->ListView1->topLevelItemCount(), 3);
     }
 
-    void drmQuestionYesOpensTheInformationPage()
-    {
+    void drmQuestionYesOpensTheInformationPage() {
         Session s;
         const QString drm = s.source("drm_extended.wma", "src/locked.wma");
         s.list({drm});
@@ -360,8 +341,7 @@ private slots:
         QVERIFY(!QFile::exists(s.root() + "/locked.mp3"));
     }
 
-    void wavBesideEachSource()
-    {
+    void wavBesideEachSource() {
         Session s;
         const QString a = s.source(kValid, "one/a.wma");
         const QString b = s.source("wmav2_stereo_44100_title.wma", "two/deeper/b.wma");
@@ -382,8 +362,7 @@ private slots:
         QVERIFY(!QDir(s.root() + "/no such folder").exists());
     }
 
-    void existingTargetIsReplaced()
-    {
+    void existingTargetIsReplaced() {
         Session s;
         const QString a = s.source(kValid, "src/song.wma");
         const QString out = s.root() + "/out";
@@ -399,8 +378,7 @@ private slots:
         QCOMPARE(Contents(out + "/song.mp3"), Contents(s.env.work() + "/working.mp3"));
     }
 
-    void emptyListSaysSoAndNothingElse()
-    {
+    void emptyListSaysSoAndNothingElse() {
         Session s;
         s.form->SetMousePointer(kPointerCustom);
         s.form->SetProgressValue(40);
@@ -425,22 +403,27 @@ private slots:
         QVERIFY(VerifyMp3(s.root() + "/x.mp3"));
     }
 
-    void folderCheck_data()
-    {
+    void folderCheck_data() {
         QTest::addColumn<QString>("destination");  // "folder", "beside" or "neither"
         QTest::addColumn<QString>("box");          // "missing", "file", "empty" or "existing"
         QTest::addColumn<bool>("refused");
-        QTest::newRow("this folder, missing") << "folder" << "missing" << true;
-        QTest::newRow("this folder, box names a file") << "folder" << "file" << true;
-        QTest::newRow("this folder, empty box") << "folder" << "empty" << true;
-        QTest::newRow("neither option, missing folder") << "neither" << "missing" << true;
-        QTest::newRow("neither option, existing folder") << "neither" << "existing" << false;
-        QTest::newRow("beside the source, missing folder") << "beside" << "missing" << false;
-        QTest::newRow("beside the source, empty box") << "beside" << "empty" << false;
+        QTest::newRow("this folder, missing") << "folder"
+                                              << "missing" << true;
+        QTest::newRow("this folder, box names a file") << "folder"
+                                                       << "file" << true;
+        QTest::newRow("this folder, empty box") << "folder"
+                                                << "empty" << true;
+        QTest::newRow("neither option, missing folder") << "neither"
+                                                        << "missing" << true;
+        QTest::newRow("neither option, existing folder") << "neither"
+                                                         << "existing" << false;
+        QTest::newRow("beside the source, missing folder") << "beside"
+                                                           << "missing" << false;
+        QTest::newRow("beside the source, empty box") << "beside"
+                                                      << "empty" << false;
     }
 
-    void folderCheck()
-    {
+    void folderCheck() {
         QFETCH(QString, destination);
         QFETCH(QString, box);
         QFETCH(bool, refused);
@@ -467,7 +450,8 @@ private slots:
 
         QVERIFY(!s.form->IsBusy());
         if (refused) {
-            QCOMPARE(s.dialogs.messages(), QStringList({"Folder does not exist. Please select another folder."}));
+            QCOMPARE(s.dialogs.messages(),
+                     QStringList({"Folder does not exist. Please select another folder."}));
             QCOMPARE(s.dialogs.shown[0].style, int(vbOKOnly));
             QVERIFY(s.workFiles().isEmpty());
             QCOMPARE(s.form->MousePointer(), int(kPointerDefault));
@@ -480,8 +464,7 @@ private slots:
         }
     }
 
-    void noFormatSelectedConvertsNothing()
-    {
+    void noFormatSelectedConvertsNothing() {
         Session s;
         s.list({s.source(kValid, "src/a.wma"), s.source(kProtected, "src/b.wma")});
         ClearPair(s.form->Option1, s.form->Option2);
@@ -495,8 +478,7 @@ private slots:
             QVERIFY(!s.workFiles().contains(name));
     }
 
-    void secondPressDuringRunChangesNothing()
-    {
+    void secondPressDuringRunChangesNothing() {
         Session s;
         s.list({s.source(kValid, "src/a.wma"), s.source(kValid, "src/b.wma")});
         s.mp3();
@@ -527,8 +509,7 @@ private slots:
         QVERIFY(!s.form->IsBusy());
     }
 
-    void optionsChangedDuringRunApplyFromTheNextFile()
-    {
+    void optionsChangedDuringRunApplyFromTheNextFile() {
         Session s;
         const QString drm = s.source(kProtected, "src/drm.wma");
         s.list({drm, s.source(kValid, "src/b.wma"), s.source(kValid, "src/c.wma")});
@@ -557,8 +538,7 @@ private slots:
         QCOMPARE(GetBrenvaleSetting("Option4"), QStringLiteral("True"));
     }
 
-    void listChangedDuringRun()
-    {
+    void listChangedDuringRun() {
         Session s;
         const QString a = s.source(kValid, "src/a.wma");
         const QString b = s.source(kValid, "src/b.wma");
@@ -609,8 +589,7 @@ private slots:
         QCOMPARE(s.form->ListView1->topLevelItemCount(), 4);
     }
 
-    void drmMessageNamesTheFileThatFailed()
-    {
+    void drmMessageNamesTheFileThatFailed() {
         Session s;
         const QString drm = s.source(kProtected, "src/drm.wma");
         const QString b = s.source(kValid, "src/b.wma");
@@ -632,10 +611,10 @@ private slots:
         QVERIFY(!QFile::exists(s.root() + "/src/b.mp3"));
     }
 
-    void vanishedItemsArePassedOver()
-    {
+    void vanishedItemsArePassedOver() {
         Session s;
-        s.list({s.source(kValid, "src/a.wma"), s.source(kValid, "src/b.wma"), s.source(kProtected, "src/c.wma")});
+        s.list({s.source(kValid, "src/a.wma"), s.source(kValid, "src/b.wma"),
+                s.source(kProtected, "src/c.wma")});
         s.mp3();
         s.besideSources();
         // Another command lifted the hourglass and two items went.
@@ -654,8 +633,7 @@ private slots:
         QVERIFY(!s.form->IsBusy());
     }
 
-    void resultThatCannotBeSavedIsReported_data()
-    {
+    void resultThatCannotBeSavedIsReported_data() {
         QTest::addColumn<QString>("situation");
         QTest::newRow("read-only file at the target") << "read-only";
         QTest::newRow("folder at the target") << "folder";
@@ -663,8 +641,7 @@ private slots:
         QTest::newRow("output folder that cannot be written") << "unwritable";
     }
 
-    void resultThatCannotBeSavedIsReported()
-    {
+    void resultThatCannotBeSavedIsReported() {
         QFETCH(QString, situation);
         Session s;
         const QString a = s.source(kValid, "src/a.wma");
@@ -677,7 +654,8 @@ private slots:
         std::unique_ptr<WhenProcessing> remove;
         if (situation == "read-only") {
             MakeFile(out + "a.mp3", "kept");
-            QVERIFY(QFile::setPermissions(out + "a.mp3", QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+            QVERIFY(
+                QFile::setPermissions(out + "a.mp3", QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
             expected = {CannotSave(out + "a.mp3")};
         } else if (situation == "folder") {
             QVERIFY(QDir().mkpath(out + "a.mp3"));
@@ -707,16 +685,14 @@ private slots:
         QVERIFY(!s.form->IsBusy());
     }
 
-    void resultIsNeverWrittenOverItsSource_data()
-    {
+    void resultIsNeverWrittenOverItsSource_data() {
         QTest::addColumn<QString>("spelling");
         QTest::newRow("beside the source, the same path") << "beside";
         QTest::newRow("folder box with \"..\"") << "dotdot";
         QTest::newRow("folder box through a link") << "link";
     }
 
-    void resultIsNeverWrittenOverItsSource()
-    {
+    void resultIsNeverWrittenOverItsSource() {
         QFETCH(QString, spelling);
         Session s;
         // A WMA file that carries the name its WAV result would get.
@@ -747,8 +723,7 @@ private slots:
         QVERIFY(VerifyWav(s.root() + "/music/next.wav"));
     }
 
-    void lockHeldByAnotherProgramRefusesTheRun()
-    {
+    void lockHeldByAnotherProgramRefusesTheRun() {
         Session s;
         s.list({s.source(kValid, "src/a.wma")});
         s.mp3();
@@ -765,8 +740,9 @@ private slots:
 
         s.form->PushButton2_Click();
 
-        QCOMPARE(s.dialogs.messages(),
-                 QStringList({"Another conversion is using the work folder. Please wait until it has finished."}));
+        QCOMPARE(
+            s.dialogs.messages(),
+            QStringList({"Another conversion is using the work folder. Please wait until it has finished."}));
         QCOMPARE(s.dialogs.shown[0].style, int(vbOKOnly));
         QCOMPARE(s.dialogs.shown[0].title, AppTitle());
         QVERIFY(!s.form->IsBusy());
@@ -784,8 +760,7 @@ private slots:
         QCOMPARE(s.workFiles(), QStringList({"working.mp3"}));
     }
 
-    void lockOfADeadProgramIsTakenOver()
-    {
+    void lockOfADeadProgramIsTakenOver() {
         Session s;
         s.list({s.source(kValid, "src/a.wma")});
         s.mp3();
@@ -802,8 +777,7 @@ private slots:
         QCOMPARE(s.workFiles(), QStringList({"working.mp3"}));
     }
 
-    void failingStepIsReportedAndTheRunGoesOn()
-    {
+    void failingStepIsReportedAndTheRunGoesOn() {
         Session s;
         const QString drm = s.source(kProtected, "src/drm.wma");
         s.list({drm, s.source(kValid, "src/b.wma")});
@@ -827,8 +801,7 @@ private slots:
         QVERIFY(!s.form->IsBusy());
     }
 
-    void missingWorkFolderIsReportedOnce()
-    {
+    void missingWorkFolderIsReportedOnce() {
         Session s;
         const QString a = s.source(kValid, "src/a.wma");
         s.list({a});
@@ -852,8 +825,7 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc == 3 && qstrcmp(argv[1], "--hold-work-lock") == 0)
         return HoldWorkLock(argc, argv);
     QApplication app(argc, argv);

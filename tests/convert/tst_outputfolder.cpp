@@ -18,8 +18,7 @@
 namespace {
 
 struct Window {
-    Window() : form(std::make_unique<Form1>(dialogs, BuildProgramFolder()))
-    {
+    Window() : form(std::make_unique<Form1>(dialogs, BuildProgramFolder())) {
         form->setEndProcessForTests([] {});
         form->Form_Load();
         dialogs.clear();
@@ -28,8 +27,7 @@ struct Window {
     std::unique_ptr<Form1> form;
 };
 
-QString Stored(const QString& key)
-{
+QString Stored(const QString& key) {
     return GetBrenvaleSetting(key, QStringLiteral("<absent>"));
 }
 
@@ -39,17 +37,18 @@ class TestOutputFolder : public QObject {
     Q_OBJECT
 
 private slots:
-    void chooseFolder_data()
-    {
-        QTest::addColumn<QString>("chosen");        // relative to the test root, "/" for the root
-        QTest::addColumn<QString>("expectedBox");   // likewise
-        QTest::newRow("folder: a / is added") << "Music" << "Music/";
-        QTest::newRow("folder with blanks") << "My Music/Live 2021" << "My Music/Live 2021/";
-        QTest::newRow("root: kept as it is") << "/" << "/";
+    void chooseFolder_data() {
+        QTest::addColumn<QString>("chosen");       // relative to the test root, "/" for the root
+        QTest::addColumn<QString>("expectedBox");  // likewise
+        QTest::newRow("folder: a / is added") << "Music"
+                                              << "Music/";
+        QTest::newRow("folder with blanks") << "My Music/Live 2021"
+                                            << "My Music/Live 2021/";
+        QTest::newRow("root: kept as it is") << "/"
+                                             << "/";
     }
 
-    void chooseFolder()
-    {
+    void chooseFolder() {
         QFETCH(QString, chosen);
         QFETCH(QString, expectedBox);
         TestEnvironment env;
@@ -73,8 +72,7 @@ private slots:
         QCOMPARE(Stored("LastFolder"), QStringLiteral("/scan/folder"));  // the folder scan's own
     }
 
-    void startsOnTheLastChosenFolder()
-    {
+    void startsOnTheLastChosenFolder() {
         TestEnvironment env;
         const QString first = env.root() + "/first";
         const QString second = env.root() + "/second";
@@ -93,8 +91,7 @@ private slots:
         QCOMPARE(w.form->Text1->text(), second + "/");
     }
 
-    void lastFolderIsReadFromTheStoreEachTime()
-    {
+    void lastFolderIsReadFromTheStoreEachTime() {
         TestEnvironment env;
         const QString elsewhere = env.root() + "/chosen by another copy";
         QVERIFY(QDir().mkpath(elsewhere));
@@ -109,8 +106,7 @@ private slots:
         QCOMPARE(pickers[0].defaultText, elsewhere);
     }
 
-    void cancelChangesNothing()
-    {
+    void cancelChangesNothing() {
         TestEnvironment env;
         const QString previous = env.root() + "/previous";
         QVERIFY(QDir().mkpath(previous));
@@ -132,8 +128,7 @@ private slots:
         QVERIFY(w.dialogs.messages().isEmpty());
     }
 
-    void buttonWorksOnlyForThisFolderOption()
-    {
+    void buttonWorksOnlyForThisFolderOption() {
         TestEnvironment env;
         const QString chosen = env.root() + "/clicked";
         QVERIFY(QDir().mkpath(chosen));
@@ -154,8 +149,7 @@ private slots:
         QCOMPARE(w.form->Text1->text(), chosen + "/");
     }
 
-    void failureIsReportedAndTheCommandGoesOn()
-    {
+    void failureIsReportedAndTheCommandGoesOn() {
         TestEnvironment env;
         Window w;
         const QString before = w.form->Text1->text();
@@ -169,8 +163,8 @@ private slots:
 
         const QStringList messages = w.dialogs.messages();
         QCOMPARE(messages.size(), 1);
-        QCOMPARE(messages[0], ErrorReportText(ErrorDescription(5),
-                                              "in Tarnwick2021/08/31.Form1.PushButton4_Click ", 102));
+        QCOMPARE(messages[0],
+                 ErrorReportText(ErrorDescription(5), "in Tarnwick2021/08/31.Form1.PushButton4_Click ", 102));
         QCOMPARE(w.dialogs.shown.last().title, QStringLiteral("Application Error"));
         // No folder was chosen, so the command ends there.
         QCOMPARE(w.form->Text1->text(), before);

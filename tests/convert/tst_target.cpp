@@ -14,8 +14,7 @@ Q_DECLARE_METATYPE(ConversionFormat)
 
 namespace {
 
-QByteArray Contents(const QString& path)
-{
+QByteArray Contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -26,8 +25,7 @@ class TestTarget : public QObject {
     Q_OBJECT
 
 private slots:
-    void resolveTargetPath_data()
-    {
+    void resolveTargetPath_data() {
         QTest::addColumn<QString>("source");
         QTest::addColumn<ConversionFormat>("format");
         QTest::addColumn<bool>("option3");
@@ -38,46 +36,54 @@ private slots:
         const auto MP3 = ConversionFormat::MP3;
         const auto WAV = ConversionFormat::WAV;
         QTest::newRow("this folder, box with trailing /")
-            << "/c/a/song.wma" << MP3 << true << false << "/d/Out/" << "/d/Out/song.mp3";
+            << "/c/a/song.wma" << MP3 << true << false << "/d/Out/"
+            << "/d/Out/song.mp3";
         QTest::newRow("this folder, box typed without /")
-            << "/c/a/song.wma" << MP3 << true << false << "/d/Out" << "/d/Out/song.mp3";
-        QTest::newRow("this folder, root box")
-            << "/c/a/song.wma" << WAV << true << false << "/" << "/song.wav";
+            << "/c/a/song.wma" << MP3 << true << false << "/d/Out"
+            << "/d/Out/song.mp3";
+        QTest::newRow("this folder, root box") << "/c/a/song.wma" << WAV << true << false << "/"
+                                               << "/song.wav";
         QTest::newRow("this folder wins over beside the source")
-            << "/c/a/song.wma" << MP3 << true << true << "/d/Out/" << "/d/Out/song.mp3";
+            << "/c/a/song.wma" << MP3 << true << true << "/d/Out/"
+            << "/d/Out/song.mp3";
         QTest::newRow("this folder, box not looked at for existence")
-            << "/c/a/song.wma" << MP3 << true << false << "/no/such/folder" << "/no/such/folder/song.mp3";
-        QTest::newRow("beside the source, WAV")
-            << "/c/a/song.wma" << WAV << false << true << "/d/Out/" << "/c/a/song.wav";
-        QTest::newRow("beside the source, box ignored")
-            << "/c/a/song.wma" << MP3 << false << true << "" << "/c/a/song.mp3";
+            << "/c/a/song.wma" << MP3 << true << false << "/no/such/folder"
+            << "/no/such/folder/song.mp3";
+        QTest::newRow("beside the source, WAV") << "/c/a/song.wma" << WAV << false << true << "/d/Out/"
+                                                << "/c/a/song.wav";
+        QTest::newRow("beside the source, box ignored") << "/c/a/song.wma" << MP3 << false << true << ""
+                                                        << "/c/a/song.mp3";
         QTest::newRow("neither option: next to the source")
-            << "/c/a/song.wma" << MP3 << false << false << "/d/Out/" << "/c/a/song.mp3";
-        QTest::newRow("source without a dot")
-            << "/c/a/song" << MP3 << false << true << "" << "/c/a/song.mp3";
+            << "/c/a/song.wma" << MP3 << false << false << "/d/Out/"
+            << "/c/a/song.mp3";
+        QTest::newRow("source without a dot") << "/c/a/song" << MP3 << false << true << ""
+                                              << "/c/a/song.mp3";
         QTest::newRow("dot only in a folder name, beside the source")
-            << "/c/my.dir/song" << MP3 << false << true << "" << "/c/my.dir/my.mp3";
+            << "/c/my.dir/song" << MP3 << false << true << ""
+            << "/c/my.dir/my.mp3";
         QTest::newRow("dot only in a folder name, this folder")
-            << "/c/my.dir/song" << MP3 << true << false << "/d/Out/" << "/d/Out/my.mp3";
+            << "/c/my.dir/song" << MP3 << true << false << "/d/Out/"
+            << "/d/Out/my.mp3";
         QTest::newRow("dot only in a folder name, neither option")
-            << "/c/my.dir/song" << WAV << false << false << "" << "/c/my.wav";
-        QTest::newRow("only the last extension goes")
-            << "/c/a/live.2021.wma" << MP3 << false << true << "" << "/c/a/live.2021.mp3";
-        QTest::newRow("upper-case extension")
-            << "/c/a/Song.WMA" << WAV << true << false << "/d/Out/" << "/d/Out/Song.wav";
-        QTest::newRow("result named like the source")
-            << "/c/a/song.mp3" << MP3 << false << true << "" << "/c/a/song.mp3";
-        QTest::newRow("doubled separators in the source")
-            << "/c//a/song.wma" << MP3 << false << true << "" << "/c/a/song.mp3";
+            << "/c/my.dir/song" << WAV << false << false << ""
+            << "/c/my.wav";
+        QTest::newRow("only the last extension goes") << "/c/a/live.2021.wma" << MP3 << false << true << ""
+                                                      << "/c/a/live.2021.mp3";
+        QTest::newRow("upper-case extension") << "/c/a/Song.WMA" << WAV << true << false << "/d/Out/"
+                                              << "/d/Out/Song.wav";
+        QTest::newRow("result named like the source") << "/c/a/song.mp3" << MP3 << false << true << ""
+                                                      << "/c/a/song.mp3";
+        QTest::newRow("doubled separators in the source") << "/c//a/song.wma" << MP3 << false << true << ""
+                                                          << "/c/a/song.mp3";
         QTest::newRow("leading separators become one")
-            << "//server/share/song.wma" << MP3 << false << false << "" << "/server/share/song.mp3";
+            << "//server/share/song.wma" << MP3 << false << false << ""
+            << "/server/share/song.mp3";
         QTest::newRow("names with blanks and non-ASCII letters")
             << "/c/Mä Musik/Straße 1.wma" << MP3 << true << false << "/d/Ausgabe Ö/"
             << "/d/Ausgabe Ö/Straße 1.mp3";
     }
 
-    void resolveTargetPath()
-    {
+    void resolveTargetPath() {
         QFETCH(QString, source);
         QFETCH(ConversionFormat, format);
         QFETCH(bool, option3);
@@ -87,8 +93,7 @@ private slots:
         QCOMPARE(ResolveTargetPath(source, format, option3, option4, folder), expected);
     }
 
-    void sameFileHoweverWritten()
-    {
+    void sameFileHoweverWritten() {
         QTemporaryDir dir;
         const QString d = dir.path();
         MakeFile(d + "/a/song.wav", "source");
@@ -113,8 +118,7 @@ private slots:
         QVERIFY(!IsSameFile(song, QString()));
     }
 
-    void newCopyIsRecognised()
-    {
+    void newCopyIsRecognised() {
         QTemporaryDir dir;
         const QString result = dir.path() + "/working.mp3";
         MakeFile(result, "new result");
@@ -142,8 +146,7 @@ private slots:
         QVERIFY(!HoldsNewCopy(wrong, none, result));
     }
 
-    void fileLeftAsItWasIsNoCopy()
-    {
+    void fileLeftAsItWasIsNoCopy() {
         QTemporaryDir dir;
         const QString result = dir.path() + "/working.mp3";
         MakeFile(result, "same bytes");
