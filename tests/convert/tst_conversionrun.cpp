@@ -277,7 +277,7 @@ private slots:
             }
         };
 
-        s.form->PushButton2_Click();
+        s.form->PushButton2->click();  // the "Start Converting" button itself
 
         QCOMPARE(s.dialogs.messages(), QStringList({CannotConvert(drm), kQuestion, kDone}));
         for (const ShownDialog& d : s.dialogs.shown) {
