@@ -59,8 +59,11 @@ int ClampWindowStyle(int windowStyle);
 QStringList SplitShellParameters(const QString& parameters);
 
 // Starts command through GShell (operation "open", no owner) and waits until
-// the started process has ended, yielding to the event loop every 100 ms.
-// A window style outside 0..6 is used as 6. Returns the process's exit code
-// (128 + N for a process ended by signal N), or -2147221504 plus the error
-// number at once when the start failed.
+// the started process has ended, yielding to the event loop between pauses of
+// at most 100 ms; a pause ends early when the process ends. A window style
+// outside 0..6 is used as 6. Returns the process's exit code (128 + N for a
+// process ended by signal N), or at once when the start failed -2147221504
+// plus the error number (an error number that is itself negative, from the
+// failure table's rows without a number of their own, is returned as it is).
+// A document, folder or address handed to the desktop gives 0.
 int RunAndWait(const QString& command, int windowStyle, const QString& directory);

@@ -323,16 +323,14 @@ void TestConversion::markerWaitEndsWithTheScript()
 
 void TestConversion::eventsFlowDuringAConversion()
 {
-    int ticks = 0;
-    QTimer timer;
-    timer.setInterval(5);
-    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
-    timer.start();
     PrepareWorkingFiles(Media("wmav2_stereo_48000.wma"));
+    // Posted before the script starts: handled only if the wait yields to
+    // the event loop.
+    bool handled = false;
+    QTimer::singleShot(0, [&handled] { handled = true; });
     RunConversionScript(ConversionFormat::MP3, commands_);
-    timer.stop();
+    QVERIFY(handled);
     QVERIFY(ResultFilePresent(ConversionFormat::MP3));
-    QVERIFY2(ticks >= 2, qPrintable(QString::number(ticks)));
 }
 
 QTEST_MAIN(TestConversion)
