@@ -238,7 +238,8 @@ int StartProcess(const QString& program, const QStringList& args, const QString&
     if (pid == 0) {
         if (!detach)
             ChildExec(plan);
-        const pid_t grandchild = ::fork();
+        // _Fork, unlike fork, runs no fork handlers and may be called here.
+        const pid_t grandchild = ::_Fork();
         if (grandchild < 0)
             ChildFail(plan.errorFd, 2, errno);
         if (grandchild == 0)

@@ -9,11 +9,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QtTest>
 
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -68,6 +72,24 @@ void VerifyTones(const WavInfo& w)
     }
 }
 
+// What is written to this process's standard output while body runs, by it
+// or by a child that inherited the output.
+QByteArray CaptureStdout(const std::function<void()>& body)
+{
+    std::fflush(stdout);
+    QTemporaryFile capture;
+    if (!capture.open())
+        qFatal("cannot make a capture file");
+    const int saved = ::dup(1);
+    ::dup2(capture.handle(), 1);
+    body();
+    std::fflush(stdout);
+    ::dup2(saved, 1);
+    ::close(saved);
+    capture.seek(0);
+    return capture.readAll();
+}
+
 }  // namespace
 
 class TestConversion : public QObject {
@@ -94,6 +116,7 @@ private slots:
     void markerWaitEndsWithTheScript_data();
     void markerWaitEndsWithTheScript();
     void eventsFlowDuringAConversion();
+    void scriptOutputIsDiscarded();
 
 private:
     void media_data();
@@ -331,6 +354,20 @@ void TestConversion::eventsFlowDuringAConversion()
     RunConversionScript(ConversionFormat::MP3, commands_);
     QVERIFY(handled);
     QVERIFY(ResultFilePresent(ConversionFormat::MP3));
+}
+
+void TestConversion::scriptOutputIsDiscarded()
+{
+    RemoveStagedTools();
+    PlantScript(work() + "/wma2wav.sh", "#!/bin/sh\necho said-by-the-script\n"
+                                        "echo said-by-the-script >&2\ncp working.wma working.wav\n"
+                                        "rm -f working.nfo working.wma\n");
+    StageTools();
+    PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
+    const QByteArray out =
+        CaptureStdout([this] { RunConversionScript(ConversionFormat::WAV, commands_); });
+    QVERIFY(ResultFilePresent(ConversionFormat::WAV));  // the script did run
+    QVERIFY2(!out.contains("said-by-the-script"), out.constData());
 }
 
 QTEST_MAIN(TestConversion)
