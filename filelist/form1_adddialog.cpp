@@ -15,8 +15,7 @@ constexpr int kOpenFileFlags = 2621953;  // read-only box, multi-select, explore
 
 }  // namespace
 
-void Form1::PushButton1_Click()
-{
+void Form1::PushButton1_Click() {
     ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("PushButton1_Click")));
     // A selection too large for the result buffer sends the user to "Add
     // All" and ends the command; every other failure gets the report.
@@ -38,7 +37,9 @@ void Form1::PushButton1_Click()
 
     trap.run(104, [&] { dialog.fileName = QString(); });
     trap.run(106, [&] { dialog.flags = kOpenFileFlags; });
-    trap.run(108, [&] { dialog.title = QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"); });
+    trap.run(108, [&] {
+        dialog.title = QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files");
+    });
     trap.run(110, [&] { dialog.filter = QStringLiteral("Wma Files (*.wma)|*.wma|"); });
     trap.run(112, [&] { dialog.fileName = dialogs_.ShowOpen(dialog); });
     if (trap.ended())

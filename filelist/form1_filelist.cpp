@@ -17,33 +17,28 @@ constexpr int kScrollUpBelowRow = 305;
 constexpr int kScrollDownFromRow = 365;
 
 // The list's selected item, or none.
-QTreeWidgetItem* SelectedItem(const QTreeWidget* list)
-{
+QTreeWidgetItem* SelectedItem(const QTreeWidget* list) {
     const QList<QTreeWidgetItem*> selected = list->selectedItems();
     return selected.isEmpty() ? nullptr : selected.first();
 }
 
 // Item i of the list, counted from 1; none for a position that does not exist.
-QTreeWidgetItem* ItemAt(const QTreeWidget* list, int i)
-{
+QTreeWidgetItem* ItemAt(const QTreeWidget* list, int i) {
     return i >= 1 ? list->topLevelItem(i - 1) : nullptr;
 }
 
 }  // namespace
 
-void Form1::ListView1_KeyDown(int keyCode, int /*shift*/)
-{
+void Form1::ListView1_KeyDown(int keyCode, int /*shift*/) {
     if (keyCode == 46)  // Delete
         RemoveSelectedItem();
 }
 
-void Form1::ListView1_DblClick()
-{
+void Form1::ListView1_DblClick() {
     RemoveSelectedItem();
 }
 
-void Form1::RemoveSelectedItem()
-{
+void Form1::RemoveSelectedItem() {
     if (mousePointer_ == kPointerHourglass)
         return;
     if (FileListCount(ListView1) == 0)
@@ -58,16 +53,14 @@ void Form1::RemoveSelectedItem()
     delete ListView1->takeTopLevelItem(index);
 }
 
-void Form1::ForgetDragItems()
-{
+void Form1::ForgetDragItems() {
     // The drag source and hit item refer to items; an item that leaves the
     // list is deleted, so a later drag step must not reach it.
     dragSource_ = nullptr;
     hitItem_ = nullptr;
 }
 
-void Form1::PushButton8_Click()
-{
+void Form1::PushButton8_Click() {
     ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("PushButton8_Click")));
     if (trap.test(100, [this] { return mousePointer_ != kPointerHourglass; })) {
         trap.run(100, [this] {
@@ -77,13 +70,11 @@ void Form1::PushButton8_Click()
     }
 }
 
-void Form1::ListView1_MouseDown(int /*button*/, int /*shift*/, int /*x*/, int /*y*/)
-{
+void Form1::ListView1_MouseDown(int /*button*/, int /*shift*/, int /*x*/, int /*y*/) {
     dragFlag_ = true;
 }
 
-void Form1::ListView1_ItemClick(QTreeWidgetItem* /*item*/)
-{
+void Form1::ListView1_ItemClick(QTreeWidgetItem* /*item*/) {
     // The drag pointer. Its picture is read afresh at every click; a missing
     // or unreadable "drag.ico" leaves the setting 99 without a picture, which
     // shows the arrow.
@@ -101,8 +92,7 @@ void Form1::ListView1_ItemClick(QTreeWidgetItem* /*item*/)
     dragSource_ = SelectedItem(ListView1);
 }
 
-void Form1::ListView1_MouseMove(int /*button*/, int /*shift*/, int x, int y)
-{
+void Form1::ListView1_MouseMove(int /*button*/, int /*shift*/, int x, int y) {
     PointerOverBackground();
     if (!dragFlag_)
         return;
@@ -139,20 +129,17 @@ void Form1::ListView1_MouseMove(int /*button*/, int /*shift*/, int x, int y)
     hitItem_ = nullptr;
 }
 
-void Form1::ListView1_MouseUp(int /*button*/, int /*shift*/, int /*x*/, int /*y*/)
-{
+void Form1::ListView1_MouseUp(int /*button*/, int /*shift*/, int /*x*/, int /*y*/) {
     dragFlag_ = false;
     SetListMousePointer(kPointerArrow);
 }
 
-void Form1::PointerOverButton()
-{
+void Form1::PointerOverButton() {
     if (mousePointer_ != kPointerHourglass && mousePointer_ != kPointerCustom)
         SetMousePointer(kPointerCustom);
 }
 
-void Form1::PointerOverBackground()
-{
+void Form1::PointerOverBackground() {
     if (mousePointer_ != kPointerHourglass && mousePointer_ != kPointerDefault)
         SetMousePointer(kPointerDefault);
 }

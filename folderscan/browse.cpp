@@ -13,16 +13,14 @@ constexpr int kMaxFolderPath = 259;
 QString g_startFolder;
 
 // The text before the first NUL character.
-QString UpToNul(const QString& text)
-{
+QString UpToNul(const QString& text) {
     const qsizetype nul = text.indexOf(QChar(u'\0'));
     return nul < 0 ? text : text.left(nul);
 }
 
 }  // namespace
 
-QString BrowseForFolder(Dialogs& owner, const QString& prompt, const QString& startFolder)
-{
+QString BrowseForFolder(Dialogs& owner, const QString& prompt, const QString& startFolder) {
     g_startFolder = startFolder + QChar(u'\0');
 
     // The dialog opens on the start folder when it exists and on its own

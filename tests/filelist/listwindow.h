@@ -16,8 +16,7 @@
 
 struct ListWindow {
     explicit ListWindow(const QString& programFolder = BuildProgramFolder())
-        : form(std::make_unique<Form1>(dialogs, programFolder))
-    {
+        : form(std::make_unique<Form1>(dialogs, programFolder)) {
         form->setEndProcessForTests([] {});
         form->Form_Load();
         form->show();
@@ -28,14 +27,12 @@ struct ListWindow {
     QTreeWidget* list() const { return form->ListView1; }
     QWidget* viewport() const { return form->ListView1->viewport(); }
 
-    void add(const QStringList& paths)
-    {
+    void add(const QStringList& paths) {
         for (const QString& path : paths)
             AddToFileList(list(), path);
     }
 
-    QStringList texts() const
-    {
+    QStringList texts() const {
         QStringList result;
         for (int i = 1; i <= FileListCount(list()); ++i)
             result << FileListText(list(), i);
@@ -43,38 +40,31 @@ struct ListWindow {
     }
 
     // The selected item's position (from 1), or 0 when none is selected.
-    int selectedPosition() const
-    {
+    int selectedPosition() const {
         const QList<QTreeWidgetItem*> selected = list()->selectedItems();
         return selected.isEmpty() ? 0 : list()->indexOfTopLevelItem(selected.first()) + 1;
     }
 
     // The centre of item i (from 1) in the window's coordinates.
-    QPoint itemPoint(int i) const
-    {
+    QPoint itemPoint(int i) const {
         const QRect r = list()->visualItemRect(list()->topLevelItem(i - 1));
         return viewport()->mapTo(form.get(), r.center());
     }
     // A point of the list's item area below the last item.
-    QPoint emptyPoint() const
-    {
-        return viewport()->mapTo(form.get(), QPoint(40, viewport()->height() - 6));
-    }
+    QPoint emptyPoint() const { return viewport()->mapTo(form.get(), QPoint(40, viewport()->height() - 6)); }
     // The centre of a control in the window's coordinates.
     QPoint centreOf(const QWidget* w) const { return w->mapTo(form.get(), w->rect().center()); }
 
     void press(QPoint p, Qt::MouseButton b = Qt::LeftButton) { QTest::mousePress(window(), b, {}, p); }
     void move(QPoint p) { QTest::mouseMove(window(), p); }
     void release(QPoint p, Qt::MouseButton b = Qt::LeftButton) { QTest::mouseRelease(window(), b, {}, p); }
-    void click(QPoint p)
-    {
+    void click(QPoint p) {
         press(p);
         release(p);
     }
     void doubleClick(QPoint p) { QTest::mouseDClick(window(), Qt::LeftButton, {}, p); }
     // A key pressed while the list has the keyboard focus.
-    void key(Qt::Key k)
-    {
+    void key(Qt::Key k) {
         list()->setFocus();
         QTest::keyClick(window(), k);
     }

@@ -15,17 +15,15 @@
 namespace {
 
 const QString kTitle = QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files");
-const QString kTooMany = QStringLiteral(
-    "You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button.");
+const QString kTooMany =
+    QStringLiteral("You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button.");
 
-QString Nul()
-{
+QString Nul() {
     return QString(QChar(u'\0'));
 }
 
 // A raw result of the dialog: the folder, then each name after a NUL.
-QString Several(const QString& folder, const QStringList& names)
-{
+QString Several(const QString& folder, const QStringList& names) {
     QString raw = folder;
     for (const QString& name : names)
         raw += Nul() + name;
@@ -41,8 +39,7 @@ private slots:
     void init() { env_ = std::make_unique<TestEnvironment>(); }
     void cleanup() { env_.reset(); }
 
-    void dialogSettings()
-    {
+    void dialogSettings() {
         ListWindow w;
         QVERIFY(w.exposed);
         QTest::mouseClick(w.form->PushButton1, Qt::LeftButton);
@@ -56,8 +53,7 @@ private slots:
         QCOMPARE(d.request.maxFileSize, 30000);
     }
 
-    void cancelAddsNothingAndShowsNothing()
-    {
+    void cancelAddsNothingAndShowsNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add({QStringLiteral("/already.wma")});
@@ -68,8 +64,7 @@ private slots:
         QVERIFY(w.dialogs.messages().isEmpty());
     }
 
-    void oneFileIsAddedUnchanged()
-    {
+    void oneFileIsAddedUnchanged() {
         ListWindow w;
         QVERIFY(w.exposed);
         // No normalisation for a single file: even a doubled separator stays.
@@ -82,20 +77,19 @@ private slots:
         QVERIFY(w.dialogs.messages().isEmpty());
     }
 
-    void threeFilesInTheRootAreJoinedAndNormalised()
-    {
+    void threeFilesInTheRootAreJoinedAndNormalised() {
         ListWindow w;
         QVERIFY(w.exposed);
-        w.dialogs.openAnswers << Several(QStringLiteral("/"), {QStringLiteral("one.wma"), QStringLiteral("two.wma"),
-                                                             QStringLiteral("three.wma")});
+        w.dialogs.openAnswers << Several(
+            QStringLiteral("/"),
+            {QStringLiteral("one.wma"), QStringLiteral("two.wma"), QStringLiteral("three.wma")});
         QTest::mouseClick(w.form->PushButton1, Qt::LeftButton);
         QCOMPARE(w.texts(), QStringList({QStringLiteral("/one.wma"), QStringLiteral("/two.wma"),
                                          QStringLiteral("/three.wma")}));
         QVERIFY(w.dialogs.messages().isEmpty());
     }
 
-    void severalFilesKeepTheDialogsOrder()
-    {
+    void severalFilesKeepTheDialogsOrder() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add({QStringLiteral("/first.wma")});
@@ -104,35 +98,35 @@ private slots:
                                           QStringLiteral("sub/c.wma"), QStringLiteral("d e.wma")});
         QTest::mouseClick(w.form->PushButton1, Qt::LeftButton);
         QCOMPARE(w.texts(), QStringList({QStringLiteral("/first.wma"), QStringLiteral("/home/u/Music/b.wma"),
-                                         QStringLiteral("/home/u/Music/a.wma"), QStringLiteral("/home/u/Music/sub/c.wma"),
+                                         QStringLiteral("/home/u/Music/a.wma"),
+                                         QStringLiteral("/home/u/Music/sub/c.wma"),
                                          QStringLiteral("/home/u/Music/d e.wma")}));
     }
 
-    void joinedPathsAreNormalisedOnly()
-    {
+    void joinedPathsAreNormalisedOnly() {
         ListWindow w;
         QVERIFY(w.exposed);
         // The folder "/a//b" and a name with a doubled separator: the joined
         // paths pass through NormalizePath ("//" to "/", a leading run to one).
-        w.dialogs.openAnswers << Several(QStringLiteral("//a//b/"), {QStringLiteral("x.wma"), QStringLiteral("y//z.wma")});
+        w.dialogs.openAnswers << Several(QStringLiteral("//a//b/"),
+                                         {QStringLiteral("x.wma"), QStringLiteral("y//z.wma")});
         QTest::mouseClick(w.form->PushButton1, Qt::LeftButton);
         QCOMPARE(w.texts(), QStringList({QStringLiteral("/a/b/x.wma"), QStringLiteral("/a/b/y/z.wma")}));
     }
 
-    void alreadyListedFilesAreListedAgain()
-    {
+    void alreadyListedFilesAreListedAgain() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.dialogs.openAnswers << QStringLiteral("/m/a.wma")
-                              << Several(QStringLiteral("/m"), {QStringLiteral("a.wma"), QStringLiteral("a.wma")});
+                              << Several(QStringLiteral("/m"),
+                                         {QStringLiteral("a.wma"), QStringLiteral("a.wma")});
         QTest::mouseClick(w.form->PushButton1, Qt::LeftButton);
         QTest::mouseClick(w.form->PushButton1, Qt::LeftButton);
         QCOMPARE(w.texts(), QStringList({QStringLiteral("/m/a.wma"), QStringLiteral("/m/a.wma"),
                                          QStringLiteral("/m/a.wma")}));
     }
 
-    void selectionTooLargeAddsNothing()
-    {
+    void selectionTooLargeAddsNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add({QStringLiteral("/kept.wma")});
@@ -157,8 +151,7 @@ private slots:
         QVERIFY(!box.text.contains(QLatin1Char('\n')));
     }
 
-    void selectionThatJustFitsIsAdded()
-    {
+    void selectionThatJustFitsIsAdded() {
         ListWindow w;
         QVERIFY(w.exposed);
         QString raw = QStringLiteral("/f");
@@ -176,8 +169,7 @@ private slots:
         QVERIFY(w.dialogs.messages().isEmpty());
     }
 
-    void tooManyRaisedByTheDialogEndsTheCommand()
-    {
+    void tooManyRaisedByTheDialogEndsTheCommand() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.dialogs.openAnswers << Several(QStringLiteral("/m"), {QStringLiteral("a.wma")});
@@ -190,8 +182,7 @@ private slots:
         QCOMPARE(w.dialogs.messages(), QStringList({kTooMany}));
     }
 
-    void otherFailureOfTheDialogIsReportedAtLine112()
-    {
+    void otherFailureOfTheDialogIsReportedAtLine112() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.dialogs.whileShown = [](const ShownDialog& d) {
@@ -202,11 +193,10 @@ private slots:
         QCOMPARE(FileListCount(w.list()), 0);
         const QList<ShownDialog> boxes = w.dialogs.ofKind(ShownDialog::Message);
         QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].text,
-                 QStringLiteral("Invalid procedure call or argument\r\n"
-                                "in Tarnwick2021/08/31.Form1.PushButton1_Click at line 112\r\r"
-                                "Please email screenshot of this message to ")
-                     + QLatin1String(kSupportAddress));
+        QCOMPARE(boxes[0].text, QStringLiteral("Invalid procedure call or argument\r\n"
+                                               "in Tarnwick2021/08/31.Form1.PushButton1_Click at line 112\r\r"
+                                               "Please email screenshot of this message to ") +
+                                    QLatin1String(kSupportAddress));
         QCOMPARE(boxes[0].title, QStringLiteral("Application Error"));
         QCOMPARE(boxes[0].style, 48);
 
@@ -219,13 +209,13 @@ private slots:
         QVERIFY(w.dialogs.messages().isEmpty());
     }
 
-    void addingWorksDuringTheHourglass()
-    {
+    void addingWorksDuringTheHourglass() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add({QStringLiteral("/running/1.wma"), QStringLiteral("/running/2.wma")});
         w.form->SetMousePointer(kPointerHourglass);
-        w.dialogs.openAnswers << Several(QStringLiteral("/more"), {QStringLiteral("x.wma"), QStringLiteral("y.wma")})
+        w.dialogs.openAnswers << Several(QStringLiteral("/more"),
+                                         {QStringLiteral("x.wma"), QStringLiteral("y.wma")})
                               << QStringLiteral("/more/z.wma");
         QTest::mouseClick(w.form->PushButton1, Qt::LeftButton);
         QTest::mouseClick(w.form->PushButton1, Qt::LeftButton);
@@ -236,8 +226,7 @@ private slots:
         QVERIFY(w.dialogs.messages().isEmpty());
     }
 
-    void realDialogTitleFilterAndChoice()
-    {
+    void realDialogTitleFilterAndChoice() {
         // The program's own dialogs: the open-file dialog shows the title and
         // the filter, and the files chosen in it join the list.
         QTemporaryDir folder;

@@ -17,14 +17,12 @@ namespace {
 
 const QString kPrompt = QStringLiteral("Please select folder:");
 
-QString Nul()
-{
+QString Nul() {
     return QString(QChar(u'\0'));
 }
 
 // The visible file dialog, or none.
-QFileDialog* ShownFileDialog()
-{
+QFileDialog* ShownFileDialog() {
     if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
         return d;
     for (QWidget* top : QApplication::topLevelWidgets())
@@ -42,8 +40,7 @@ private slots:
     void init() { env_ = std::make_unique<TestEnvironment>(); }
     void cleanup() { env_.reset(); }
 
-    void cancelReturnsEmpty()
-    {
+    void cancelReturnsEmpty() {
         ScriptedDialogs dialogs;
         QCOMPARE(BrowseForFolder(dialogs, kPrompt, env_->desktop()), QString());
         QCOMPARE(dialogs.shown.size(), 1);
@@ -52,17 +49,16 @@ private slots:
         QCOMPARE(dialogs.shown[0].defaultText, env_->desktop());
     }
 
-    void startFolderIsHandedOver_data()
-    {
+    void startFolderIsHandedOver_data() {
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("handed");
         QTest::newRow("empty") << QString() << QString();
         QTest::newRow("missing") << QStringLiteral("/no/such/folder") << QStringLiteral("/no/such/folder");
         QTest::newRow("root") << QStringLiteral("/") << QStringLiteral("/");
-        QTest::newRow("up to a NUL") << QStringLiteral("/tmp") + Nul() + QStringLiteral("junk") << QStringLiteral("/tmp");
+        QTest::newRow("up to a NUL") << QStringLiteral("/tmp") + Nul() + QStringLiteral("junk")
+                                     << QStringLiteral("/tmp");
     }
-    void startFolderIsHandedOver()
-    {
+    void startFolderIsHandedOver() {
         QFETCH(QString, start);
         QFETCH(QString, handed);
         ScriptedDialogs dialogs;
@@ -72,29 +68,30 @@ private slots:
         QCOMPARE(dialogs.shown[0].defaultText, handed);
     }
 
-    void chosenFolderIsNormalised_data()
-    {
+    void chosenFolderIsNormalised_data() {
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("result");
         QTest::newRow("root") << QStringLiteral("/") << QStringLiteral("/");
         QTest::newRow("doubled root") << QStringLiteral("//") << QStringLiteral("/");
         QTest::newRow("plain") << QStringLiteral("/home/u/Music") << QStringLiteral("/home/u/Music");
-        QTest::newRow("trailing separator") << QStringLiteral("/home/u/Music/") << QStringLiteral("/home/u/Music");
+        QTest::newRow("trailing separator")
+            << QStringLiteral("/home/u/Music/") << QStringLiteral("/home/u/Music");
         QTest::newRow("trailing separators") << QStringLiteral("/home/u//") << QStringLiteral("/home/u");
-        QTest::newRow("blank in name") << QStringLiteral("/home/u/My Music ") << QStringLiteral("/home/u/My Music ");
-        QTest::newRow("NUL cuts") << QStringLiteral("/media/x") + Nul() + QStringLiteral("rest") << QStringLiteral("/media/x");
+        QTest::newRow("blank in name")
+            << QStringLiteral("/home/u/My Music ") << QStringLiteral("/home/u/My Music ");
+        QTest::newRow("NUL cuts") << QStringLiteral("/media/x") + Nul() + QStringLiteral("rest")
+                                  << QStringLiteral("/media/x");
         QTest::newRow("NUL first") << Nul() + QStringLiteral("/media/x") << QString();
         QTest::newRow("259 characters") << QLatin1Char('/') + QString(258, QLatin1Char('d'))
                                         << QLatin1Char('/') + QString(258, QLatin1Char('d'));
         QTest::newRow("259 characters and a separator")
             << QLatin1Char('/') + QString(258, QLatin1Char('d')) + QLatin1Char('/')
             << QLatin1Char('/') + QString(258, QLatin1Char('d'));
-        QTest::newRow("260 characters: as a failed conversion") << QLatin1Char('/') + QString(259, QLatin1Char('d'))
-                                                                 << QString();
+        QTest::newRow("260 characters: as a failed conversion")
+            << QLatin1Char('/') + QString(259, QLatin1Char('d')) << QString();
         QTest::newRow("4000 characters") << QLatin1Char('/') + QString(3999, QLatin1Char('d')) << QString();
     }
-    void chosenFolderIsNormalised()
-    {
+    void chosenFolderIsNormalised() {
         QFETCH(QString, answer);
         QFETCH(QString, result);
         ScriptedDialogs dialogs;
@@ -106,16 +103,14 @@ private slots:
         QVERIFY(chosen == QLatin1String("/") || !chosen.endsWith(QLatin1Char('/')));
     }
 
-    void pickerReadsAndWritesNoSettings()
-    {
+    void pickerReadsAndWritesNoSettings() {
         ScriptedDialogs dialogs;
         dialogs.folderAnswers << QStringLiteral("/srv/x");
         QCOMPARE(BrowseForFolder(dialogs, kPrompt, QStringLiteral("/srv")), QStringLiteral("/srv/x"));
         QVERIFY(!QFileInfo::exists(env_->settingsFile()));
     }
 
-    void realDialogOpensOnAnExistingStartFolder()
-    {
+    void realDialogOpensOnAnExistingStartFolder() {
         QTemporaryDir folder;
         QVERIFY(QDir().mkpath(folder.path() + QStringLiteral("/inner/deeper")));
         QWidget owner;

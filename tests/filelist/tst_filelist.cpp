@@ -18,8 +18,7 @@ namespace {
 const QStringList kThree = {QStringLiteral("/music/one.wma"), QStringLiteral("/music/two.wma"),
                             QStringLiteral("/music/three.wma")};
 
-QStringList Numbered(int count)
-{
+QStringList Numbered(int count) {
     QStringList paths;
     for (int i = 1; i <= count; ++i)
         paths << QStringLiteral("/music/track%1.wma").arg(i, 2, 10, QLatin1Char('0'));
@@ -37,8 +36,7 @@ private slots:
 
     // --- The add operation -------------------------------------------------
 
-    void addAppendsWithoutAnyTest()
-    {
+    void addAppendsWithoutAnyTest() {
         ListWindow w;
         QVERIFY(w.exposed);
         QCOMPARE(FileListCount(w.list()), 0);
@@ -49,11 +47,11 @@ private slots:
         QCOMPARE(w.selectedPosition(), 0);
         QVERIFY(w.dialogs.shown.isEmpty());
         QCOMPARE(w.list()->headerItem()->text(0), QStringLiteral(" WMA File(s)"));
-        QVERIFY(w.list()->toolTip().startsWith(QStringLiteral("Drag and drop files here. Double-click item")));
+        QVERIFY(
+            w.list()->toolTip().startsWith(QStringLiteral("Drag and drop files here. Double-click item")));
     }
 
-    void samePathTwiceThenOneRemoved()
-    {
+    void samePathTwiceThenOneRemoved() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add({QStringLiteral("/m/song.wma"), QStringLiteral("/m/song.wma")});
@@ -66,8 +64,7 @@ private slots:
 
     // --- Removal ------------------------------------------------------------
 
-    void deleteKeyRemovesTheSelectedItem()
-    {
+    void deleteKeyRemovesTheSelectedItem() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -77,8 +74,7 @@ private slots:
         QVERIFY(w.dialogs.shown.isEmpty());
     }
 
-    void deleteOnEmptyListDoesNothing()
-    {
+    void deleteOnEmptyListDoesNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.key(Qt::Key_Delete);
@@ -88,8 +84,7 @@ private slots:
         QVERIFY(w.dialogs.shown.isEmpty());
     }
 
-    void deleteWithNoSelectionDoesNothing()
-    {
+    void deleteWithNoSelectionDoesNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -104,8 +99,7 @@ private slots:
         QVERIFY(w.dialogs.shown.isEmpty());
     }
 
-    void otherKeysRemoveNothing()
-    {
+    void otherKeysRemoveNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -121,8 +115,7 @@ private slots:
         QCOMPARE(FileListCount(w.list()), 2);
     }
 
-    void doubleClickRemovesTheItemUnderThePointer()
-    {
+    void doubleClickRemovesTheItemUnderThePointer() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -135,8 +128,7 @@ private slots:
         QCOMPARE(w.form->ListMousePointer(), 1);
     }
 
-    void doubleClickOnEmptySpaceRemovesNothing()
-    {
+    void doubleClickOnEmptySpaceRemovesNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -145,8 +137,7 @@ private slots:
         QCOMPARE(w.texts(), kThree);
     }
 
-    void clearListEmptiesTheList()
-    {
+    void clearListEmptiesTheList() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(Numbered(12));
@@ -164,8 +155,7 @@ private slots:
         QCOMPARE(w.texts(), QStringList({QStringLiteral("/again.wma")}));
     }
 
-    void hourglassRefusesRemovalAndClearingUntilItEnds()
-    {
+    void hourglassRefusesRemovalAndClearingUntilItEnds() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -203,8 +193,7 @@ private slots:
 
     // --- Reordering by dragging ---------------------------------------------
 
-    void eventOrderOfAPressOnAnItem()
-    {
+    void eventOrderOfAPressOnAnItem() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -226,8 +215,7 @@ private slots:
         QCOMPARE(w.texts(), QStringList({kThree[1], kThree[0], kThree[2]}));
     }
 
-    void slowDragOfTheFirstOfThree()
-    {
+    void slowDragOfTheFirstOfThree() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -245,8 +233,7 @@ private slots:
         QCOMPARE(w.list()->selectedItems().size(), 1);
     }
 
-    void jumpFromTheFirstOntoTheThird()
-    {
+    void jumpFromTheFirstOntoTheThird() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -257,8 +244,7 @@ private slots:
         QCOMPARE(w.selectedPosition(), 3);
     }
 
-    void dragUpwards()
-    {
+    void dragUpwards() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -270,8 +256,7 @@ private slots:
         QCOMPARE(w.selectedPosition(), 1);
     }
 
-    void itemWithTheSameTextExchangesNothing()
-    {
+    void itemWithTheSameTextExchangesNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.form->setScreenPointerForTests([] { return QPoint(10, 304); });
@@ -289,8 +274,7 @@ private slots:
         QCOMPARE(w.selectedPosition(), 11);
     }
 
-    void movesWithoutAPressDoNothing()
-    {
+    void movesWithoutAPressDoNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -300,8 +284,7 @@ private slots:
         QCOMPARE(w.texts(), kThree);
     }
 
-    void pressOnEmptySpaceMovesTheItemClickedLast()
-    {
+    void pressOnEmptySpaceMovesTheItemClickedLast() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -319,8 +302,7 @@ private slots:
         QCOMPARE(w.texts(), QStringList({kThree[2], kThree[0], kThree[1]}));
     }
 
-    void pressOnEmptySpaceBeforeAnyItemClickDoesNothing()
-    {
+    void pressOnEmptySpaceBeforeAnyItemClickDoesNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -332,15 +314,13 @@ private slots:
         QCOMPARE(w.form->ListMousePointer(), int(kPointerArrow));
     }
 
-    void removedSourceIsForgotten_data()
-    {
+    void removedSourceIsForgotten_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("Delete key") << "delete";
         QTest::newRow("double-click") << "double-click";
         QTest::newRow("Clear List") << "clear";
     }
-    void removedSourceIsForgotten()
-    {
+    void removedSourceIsForgotten() {
         QFETCH(QString, how);
         ListWindow w;
         QVERIFY(w.exposed);
@@ -362,8 +342,7 @@ private slots:
         QCOMPARE(w.texts(), before);
     }
 
-    void removalDuringAPressedDragForgetsTheSource()
-    {
+    void removalDuringAPressedDragForgetsTheSource() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
@@ -376,8 +355,7 @@ private slots:
         QCOMPARE(w.texts(), QStringList({kThree[1], kThree[2]}));
     }
 
-    void edgeScrollingByScreenRow_data()
-    {
+    void edgeScrollingByScreenRow_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<bool>("upwards");  // drag onto the top row, else the bottom row
         QTest::addColumn<int>("scrollChange");
@@ -392,8 +370,7 @@ private slots:
         QTest::newRow("365 down") << 365 << false << 1;
         QTest::newRow("2000 down") << 2000 << false << 1;
     }
-    void edgeScrollingByScreenRow()
-    {
+    void edgeScrollingByScreenRow() {
         QFETCH(int, row);
         QFETCH(bool, upwards);
         QFETCH(int, scrollChange);
@@ -424,14 +401,12 @@ private slots:
         QCOMPARE(w.selectedPosition(), onto);
     }
 
-    void noScrollingAtTheEndsOfTheList_data()
-    {
+    void noScrollingAtTheEndsOfTheList_data() {
         QTest::addColumn<int>("row");
         QTest::newRow("304 onto the first") << 304;
         QTest::newRow("365 onto the last") << 365;
     }
-    void noScrollingAtTheEndsOfTheList()
-    {
+    void noScrollingAtTheEndsOfTheList() {
         QFETCH(int, row);
         ListWindow w;
         QVERIFY(w.exposed);
@@ -447,16 +422,14 @@ private slots:
         QVERIFY(w.dialogs.shown.isEmpty());
     }
 
-    void screenRowIsReadFromThePointer_data()
-    {
+    void screenRowIsReadFromThePointer_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("scrollChange");
         QTest::newRow("above 305") << 20 << -1;
         QTest::newRow("between") << 330 << 0;
         QTest::newRow("from 365") << 2000 << 1;
     }
-    void screenRowIsReadFromThePointer()
-    {
+    void screenRowIsReadFromThePointer() {
         // Without the seam the row comes from QCursor::pos(), the pointer's
         // place on the screen, and not from the event's place in the list.
         QFETCH(int, row);
@@ -485,8 +458,7 @@ private slots:
         QCursor::setPos(QPoint(3, 330));
     }
 
-    void exchangeOntoAPartlyShownRowDoesNotScrollByItself()
-    {
+    void exchangeOntoAPartlyShownRowDoesNotScrollByItself() {
         // Selecting the dragged path's new place must not scroll the list:
         // between rows 305 and 364 nothing scrolls, even onto a row that is
         // only partly in view.
@@ -504,7 +476,8 @@ private slots:
         if (!partly)
             QSKIP("the item area holds a whole number of rows");
         const QRect r = w.list()->visualItemRect(w.list()->topLevelItem(partly - 1));
-        const QPoint onto = w.viewport()->mapTo(w.form.get(), QPoint(r.center().x(), (r.top() + area.bottom()) / 2));
+        const QPoint onto =
+            w.viewport()->mapTo(w.form.get(), QPoint(r.center().x(), (r.top() + area.bottom()) / 2));
         w.press(w.itemPoint(partly - 1));
         w.move(onto);
         QCOMPARE(w.selectedPosition(), partly);
@@ -515,8 +488,7 @@ private slots:
         QCOMPARE(w.scrollTop(), 0);
     }
 
-    void movesOutsideTheItemAreaHitNothing()
-    {
+    void movesOutsideTheItemAreaHitNothing() {
         // Rows scrolled out of view lie above and below the item area; a
         // move there (over the header, or below the list) hits no item.
         ListWindow w;
@@ -537,8 +509,7 @@ private slots:
         QCOMPARE(w.scrollTop(), top);
     }
 
-    void listsOwnAutoScrollDoesNotFightTheDrag()
-    {
+    void listsOwnAutoScrollDoesNotFightTheDrag() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.form->setScreenPointerForTests([] { return QPoint(0, 330); });  // no edge scrolling
@@ -557,8 +528,7 @@ private slots:
         QCOMPARE(w.list()->selectedItems().size(), 1);
     }
 
-    void dragPointerWithoutDragIcoIsTheArrow()
-    {
+    void dragPointerWithoutDragIcoIsTheArrow() {
         QTemporaryDir bare;  // a program folder without "drag.ico"
         ListWindow w(bare.path());
         QVERIFY(w.exposed);
@@ -573,8 +543,7 @@ private slots:
         QVERIFY(w.dialogs.shown.isEmpty());
     }
 
-    void dragPointerIsTheProgramsDragIco()
-    {
+    void dragPointerIsTheProgramsDragIco() {
         ListWindow w;
         QVERIFY(w.exposed);
         QVERIFY(QFileInfo::exists(BuildProgramFolder() + QStringLiteral("/drag.ico")));
@@ -589,17 +558,16 @@ private slots:
 
     // --- Pointer feedback ---------------------------------------------------
 
-    void handOverButtonsDefaultElsewhere()
-    {
+    void handOverButtonsDefaultElsewhere() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
         QCOMPARE(w.form->MousePointer(), int(kPointerDefault));
         const QList<QPushButton*> buttons = {w.form->PushButton1, w.form->PushButton2, w.form->PushButton3,
                                              w.form->PushButton4, w.form->PushButton8, w.form->PushButton9};
-        QList<QWidget*> rest = {w.form->Frame1, w.form->Frame2, w.form->Frame5, w.form->Option1,
-                                w.form->Option2, w.form->Option3, w.form->Option4, w.form->Text1,
-                                w.viewport(), w.list()->header()};
+        QList<QWidget*> rest = {w.form->Frame1,  w.form->Frame2,    w.form->Frame5,  w.form->Option1,
+                                w.form->Option2, w.form->Option3,   w.form->Option4, w.form->Text1,
+                                w.viewport(),    w.list()->header()};
         for (QPushButton* button : buttons) {
             for (QWidget* other : rest) {
                 w.move(w.centreOf(button));
@@ -623,8 +591,7 @@ private slots:
         QCOMPARE(w.form->cursor().shape(), Qt::ArrowCursor);
     }
 
-    void disabledOutputFolderButtonGivesNoHand()
-    {
+    void disabledOutputFolderButtonGivesNoHand() {
         ListWindow w;
         QVERIFY(w.exposed);
         QTest::mouseClick(w.form->Option4, Qt::LeftButton);
@@ -637,15 +604,15 @@ private slots:
         QCOMPARE(w.form->MousePointer(), int(kPointerDefault));
     }
 
-    void hourglassStaysWhereverThePointerPasses()
-    {
+    void hourglassStaysWhereverThePointerPasses() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
         w.form->SetMousePointer(kPointerHourglass);
-        for (QWidget* target : {static_cast<QWidget*>(w.form->PushButton1), static_cast<QWidget*>(w.form->PushButton4),
-                                w.viewport(), static_cast<QWidget*>(w.form->Option2),
-                                static_cast<QWidget*>(w.form->PushButton2), static_cast<QWidget*>(w.form->Text1)}) {
+        for (QWidget* target :
+             {static_cast<QWidget*>(w.form->PushButton1), static_cast<QWidget*>(w.form->PushButton4),
+              w.viewport(), static_cast<QWidget*>(w.form->Option2),
+              static_cast<QWidget*>(w.form->PushButton2), static_cast<QWidget*>(w.form->Text1)}) {
             w.move(w.centreOf(target));
             QCOMPARE(w.form->MousePointer(), int(kPointerHourglass));
             QCOMPARE(w.form->cursor().shape(), Qt::WaitCursor);
@@ -662,8 +629,7 @@ private slots:
         QCOMPARE(w.form->MousePointer(), int(kPointerCustom));
     }
 
-    void listMovesSetTheDefaultWhileDragging()
-    {
+    void listMovesSetTheDefaultWhileDragging() {
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
