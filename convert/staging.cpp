@@ -6,12 +6,12 @@
 
 #include <QFile>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <pwd.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <string>
 
 namespace {
 
@@ -22,13 +22,11 @@ constexpr char kMarker[] = "working.nfo";
 constexpr char kMp3Script[] = "wma2mp3.sh";
 constexpr char kWavScript[] = "wma2wav.sh";
 
-std::string SystemPath(const QString& path)
-{
+std::string SystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-QString HomeFolder()
-{
+QString HomeFolder() {
     const QString home = QFile::decodeName(qgetenv("HOME"));
     if (!home.isEmpty())
         return home;
@@ -38,8 +36,7 @@ QString HomeFolder()
 }
 
 // Creates each missing folder of path with mode 0700.
-void MakePrivateFolders(const QString& path)
-{
+void MakePrivateFolders(const QString& path) {
     QString sofar;
     const QStringList parts = path.split(QLatin1Char('/'));
     for (qsizetype i = 0; i < parts.size(); ++i) {
@@ -53,8 +50,7 @@ void MakePrivateFolders(const QString& path)
 
 // The directory listing's test for a normal file: found when it exists and is
 // neither a folder nor hidden nor a system file.
-bool NormalFileListed(const QString& path)
-{
+bool NormalFileListed(const QString& path) {
     const int attributes = TryFileAttributes(path, -1);
     return attributes >= 0 && (attributes & (kAttrDirectory | kAttrHidden | kAttrSystem)) == 0;
 }
@@ -63,8 +59,7 @@ bool NormalFileListed(const QString& path)
 // can have put it there or changed it since, and it can serve its purpose: a
 // regular file of the current user's, which neither group nor others may
 // write, and which its owner may execute.
-bool UsableAsStaged(const QString& path)
-{
+bool UsableAsStaged(const QString& path) {
     struct stat st;
     if (::lstat(SystemPath(path).c_str(), &st) != 0)
         return false;
@@ -76,8 +71,7 @@ bool UsableAsStaged(const QString& path)
 // in the same folder, then renamed over path. The file is therefore never
 // seen half written nor executable by anyone else, and whatever stood at path
 // before (another user's file included) is replaced, not written into.
-void WriteStagedFile(const QByteArray& bytes, const QString& path)
-{
+void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
     std::string temp = SystemPath(folder) + ".brenvale-stage-XXXXXX";
     const int fd = ::mkstemp(temp.data());
@@ -117,8 +111,7 @@ void WriteStagedFile(const QByteArray& bytes, const QString& path)
 
 }  // namespace
 
-QString WorkFolder()
-{
+QString WorkFolder() {
     const QString temp = QFile::decodeName(qgetenv("TEMP"));
     if (!temp.isEmpty())
         return temp;
@@ -139,21 +132,18 @@ QString WorkFolder()
     return folder;
 }
 
-QString WorkPath(const QString& name)
-{
+QString WorkPath(const QString& name) {
     return WorkFolder() + QLatin1Char('/') + name;
 }
 
-QByteArray ConversionResource(int resourceId)
-{
+QByteArray ConversionResource(int resourceId) {
     QFile resource(QStringLiteral(":/CUSTOM/%1").arg(resourceId));
     if (!resource.open(QIODevice::ReadOnly))
         return QByteArray();
     return resource.readAll();
 }
 
-void StageTools()
-{
+void StageTools() {
     for (const StagedTool& tool : kStagedTools) {
         const QString path = WorkPath(QLatin1String(tool.fileName));
         if (FileExists(path) && UsableAsStaged(path))
@@ -162,14 +152,12 @@ void StageTools()
     }
 }
 
-void RemoveStagedTools()
-{
+void RemoveStagedTools() {
     for (const StagedTool& tool : kStagedTools)
         DeleteFileQuiet(WorkPath(QLatin1String(tool.fileName)));
 }
 
-void PrepareWorkingFiles(const QString& source)
-{
+void PrepareWorkingFiles(const QString& source) {
     DeleteFileQuiet(WorkPath(QLatin1String(kWorkingWma)));
     CopyFileChecked(source, WorkPath(QLatin1String(kWorkingWma)));
     DeleteFileQuiet(WorkPath(QLatin1String(kWorkingWav)));
@@ -178,15 +166,13 @@ void PrepareWorkingFiles(const QString& source)
     CopyFileChecked(WorkPath(QLatin1String(kWorkingWma)), WorkPath(QLatin1String(kMarker)));
 }
 
-ScriptCommands BuildScriptCommands()
-{
+ScriptCommands BuildScriptCommands() {
     const QString quote = QStringLiteral("\"");
     return {quote + WorkPath(QLatin1String(kMp3Script)) + quote,
             quote + WorkPath(QLatin1String(kWavScript)) + quote};
 }
 
-void RunConversionScript(ConversionFormat format, const ScriptCommands& commands)
-{
+void RunConversionScript(ConversionFormat format, const ScriptCommands& commands) {
     RunAndWait(format == ConversionFormat::MP3 ? commands.mp3 : commands.wav, SW_HIDE, WorkFolder());
 
     // The script deletes the marker when its tools have ended, and only the
@@ -196,12 +182,10 @@ void RunConversionScript(ConversionFormat format, const ScriptCommands& commands
     // The wait for the marker therefore ends here.
 }
 
-QString ResultFilePath(ConversionFormat format)
-{
+QString ResultFilePath(ConversionFormat format) {
     return WorkPath(QLatin1String(format == ConversionFormat::MP3 ? kWorkingMp3 : kWorkingWav));
 }
 
-bool ResultFilePresent(ConversionFormat format)
-{
+bool ResultFilePresent(ConversionFormat format) {
     return NormalFileListed(ResultFilePath(format));
 }

@@ -13,16 +13,16 @@
 #include <QThread>
 #include <QUrl>
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -43,21 +43,18 @@ constexpr int kObjectErrorBase = -2147221504;
 
 constexpr int kPollIntervalMs = 100;
 
-std::string SystemPath(const QString& path)
-{
+std::string SystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-QString ExecutableName()
-{
+QString ExecutableName() {
     if (QCoreApplication::instance())
         return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     return QString::fromLocal8Bit(program_invocation_short_name);
 }
 
 // A file argument wrapped in double quotes names the path inside them.
-QString UnquotedFile(const QString& file)
-{
+QString UnquotedFile(const QString& file) {
     const QString t = file.trimmed();
     if (t.size() >= 2 && t.startsWith(QLatin1Char('"')) && t.endsWith(QLatin1Char('"')))
         return t.mid(1, t.size() - 2);
@@ -66,14 +63,12 @@ QString UnquotedFile(const QString& file)
 
 // "scheme:..." with a scheme of at least two characters (so that nothing
 // resembling a drive letter counts).
-bool LooksLikeUrl(const QString& file)
-{
+bool LooksLikeUrl(const QString& file) {
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
     return scheme.match(file).hasMatch();
 }
 
-QString FindOnPath(const QString& name)
-{
+QString FindOnPath(const QString& name) {
     const QStringList dirs = QString::fromLocal8Bit(qgetenv("PATH")).split(QLatin1Char(':'));
     for (const QString& dir : dirs) {
         const QString candidate = (dir.isEmpty() ? QStringLiteral(".") : dir) + QLatin1Char('/') + name;
@@ -88,8 +83,7 @@ QString FindOnPath(const QString& name)
 // A relative file is looked up in the directory the program will run in (the
 // current one when none is given); a bare name found nowhere there is looked
 // up on the PATH, as a shell would.
-QString ResolveFile(const QString& file, const QString& directory)
-{
+QString ResolveFile(const QString& file, const QString& directory) {
     if (file.startsWith(QLatin1Char('/')))
         return file;
     const QString base = directory.isEmpty() ? QDir::currentPath() : directory;
@@ -103,8 +97,7 @@ QString ResolveFile(const QString& file, const QString& directory)
 
 // A missing last part is "file not found", a missing folder on the way "path
 // not found".
-int MissingPathResult(const QString& path, int err)
-{
+int MissingPathResult(const QString& path, int err) {
     if (err == EACCES || err == EPERM)
         return kAccessDenied;
     if (err == ENOTDIR)
@@ -116,8 +109,7 @@ int MissingPathResult(const QString& path, int err)
     return kFileNotFound;
 }
 
-int HandToDesktop(Dialogs* owner, const QUrl& url)
-{
+int HandToDesktop(Dialogs* owner, const QUrl& url) {
     bool opened = false;
     if (owner)
         opened = owner->OpenUrl(url);
@@ -143,16 +135,14 @@ struct ChildPlan {
     int errorFd = -1;
 };
 
-[[noreturn]] void ChildFail(int fd, int stage, int error)
-{
+[[noreturn]] void ChildFail(int fd, int stage, int error) {
     const ChildFailure failure{stage, error};
     ssize_t ignored = ::write(fd, &failure, sizeof failure);
     (void)ignored;
     ::_exit(127);
 }
 
-[[noreturn]] void ChildExec(const ChildPlan& plan)
-{
+[[noreturn]] void ChildExec(const ChildPlan& plan) {
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -179,20 +169,23 @@ struct ChildPlan {
     ChildFail(plan.errorFd, 1, errno);
 }
 
-int ResultForChildFailure(const ChildFailure& failure)
-{
+int ResultForChildFailure(const ChildFailure& failure) {
     const int err = failure.error;
     if (failure.stage == 0)
         return (err == EACCES || err == EPERM) ? kAccessDenied : kPathNotFound;
     if (failure.stage == 2)
         return kOutOfMemory;
     switch (err) {
-    case ENOENT:
-    case ENOTDIR: return kFileNotFound;
-    case EACCES:
-    case EPERM: return kAccessDenied;
-    case ENOEXEC: return kBadFormat;
-    default: return kOutOfMemory;
+        case ENOENT:
+        case ENOTDIR:
+            return kFileNotFound;
+        case EACCES:
+        case EPERM:
+            return kAccessDenied;
+        case ENOEXEC:
+            return kBadFormat;
+        default:
+            return kOutOfMemory;
     }
 }
 
@@ -200,8 +193,7 @@ int ResultForChildFailure(const ChildFailure& failure)
 // the process, so it is started through an intermediate child that ends at
 // once: the process then belongs to init, which reaps it.
 int StartProcess(const QString& program, const QStringList& args, const QString& directory, bool hidden,
-                 pid_t* startedProcess)
-{
+                 pid_t* startedProcess) {
     std::vector<std::string> strings;
     strings.push_back(SystemPath(program));
     for (const QString& a : args)
@@ -279,16 +271,14 @@ int StartProcess(const QString& program, const QStringList& args, const QString&
     return kHandedOver;
 }
 
-bool IsOpenVerb(const QString& verb)
-{
+bool IsOpenVerb(const QString& verb) {
     return verb.isEmpty() || verb == QLatin1String("open");
 }
 
 }  // namespace
 
 int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file, const QString& parameters,
-                  const QString& directory, int showCommand, pid_t* startedProcess)
-{
+                  const QString& directory, int showCommand, pid_t* startedProcess) {
     if (startedProcess)
         *startedProcess = -1;
     const QString verb = operation.trimmed().toLower();
@@ -330,52 +320,59 @@ int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file,
     return HandToDesktop(owner, QUrl::fromLocalFile(absolute));
 }
 
-ShellFailure ShellFailureFor(int shellResult)
-{
+ShellFailure ShellFailureFor(int shellResult) {
     switch (shellResult) {
-    case 0:
-    case 8: return {7, QStringLiteral("Out of memory")};
-    case 2: return {53, QStringLiteral("File not found")};
-    case 3: return {76, QStringLiteral("Path not found")};
-    case 5: return {75, QStringLiteral("Path/file access error")};
-    case 11:
-        return {kShellErrorBase + 11, QStringLiteral("The executable file is invalid or corrupt")};
-    case 26: return {75, QStringLiteral("A sharing violation occurred.")};
-    case 27:
-        return {kShellErrorBase + 27,
-                QStringLiteral("This file type does not have a valid file association.")};
-    case 28:
-        return {286, QStringLiteral("The file could not be opened due to time out. Please try again in a "
-                                    "moment.")};
-    case 29:
-        return {285, QStringLiteral("The file could not be opened because the DDE transaction failed. "
-                                    "Please try again in a moment.")};
-    case 30:
-        return {285, QStringLiteral("The file could not be opened because the target application is busy. "
-                                    "Please try again in a moment.")};
-    case 31:
-        return {kShellErrorBase + 31, QStringLiteral("No application is associated with this file type.")};
-    case 32: return {48, QStringLiteral("The specified dynamic-link library was not found.")};
-    default:
-        if (shellResult < 0 || shellResult > 32)
-            return {0, QString()};
-        return {kShellErrorBase + shellResult,
-                QStringLiteral("An error occurred occurred whilst trying to open or print the selected file.")};
+        case 0:
+        case 8:
+            return {7, QStringLiteral("Out of memory")};
+        case 2:
+            return {53, QStringLiteral("File not found")};
+        case 3:
+            return {76, QStringLiteral("Path not found")};
+        case 5:
+            return {75, QStringLiteral("Path/file access error")};
+        case 11:
+            return {kShellErrorBase + 11, QStringLiteral("The executable file is invalid or corrupt")};
+        case 26:
+            return {75, QStringLiteral("A sharing violation occurred.")};
+        case 27:
+            return {kShellErrorBase + 27,
+                    QStringLiteral("This file type does not have a valid file association.")};
+        case 28:
+            return {286, QStringLiteral("The file could not be opened due to time out. Please try again in a "
+                                        "moment.")};
+        case 29:
+            return {285, QStringLiteral("The file could not be opened because the DDE transaction failed. "
+                                        "Please try again in a moment.")};
+        case 30:
+            return {285,
+                    QStringLiteral("The file could not be opened because the target application is busy. "
+                                   "Please try again in a moment.")};
+        case 31:
+            return {kShellErrorBase + 31,
+                    QStringLiteral("No application is associated with this file type.")};
+        case 32:
+            return {48, QStringLiteral("The specified dynamic-link library was not found.")};
+        default:
+            if (shellResult < 0 || shellResult > 32)
+                return {0, QString()};
+            return {kShellErrorBase + shellResult,
+                    QStringLiteral(
+                        "An error occurred occurred whilst trying to open or print the selected file.")};
     }
 }
 
 int GShell(const QString& file, int showCommand, const QString& parameters, const QString& directory,
-           const QString& operation, Dialogs* ownerWindow, pid_t* startedProcess)
-{
+           const QString& operation, Dialogs* ownerWindow, pid_t* startedProcess) {
     if (file.toUpper().contains(QLatin1String(".EXE")))
         showCommand = SW_HIDE;
     int result;
     if (parameters.isEmpty() && directory.isEmpty())
-        result = ShellExecuteA(ownerWindow, operation, file, QString(), QString(), SW_SHOWNORMAL,
-                               startedProcess);
+        result =
+            ShellExecuteA(ownerWindow, operation, file, QString(), QString(), SW_SHOWNORMAL, startedProcess);
     else
-        result = ShellExecuteA(ownerWindow, operation, file, parameters, directory, showCommand,
-                               startedProcess);
+        result =
+            ShellExecuteA(ownerWindow, operation, file, parameters, directory, showCommand, startedProcess);
     if (result >= 0 && result <= 32) {
         const ShellFailure failure = ShellFailureFor(result);
         RaiseError(failure.number, failure.message, ExecutableName() + QStringLiteral(".GShell"));
@@ -383,13 +380,11 @@ int GShell(const QString& file, int showCommand, const QString& parameters, cons
     return result;
 }
 
-int ClampWindowStyle(int windowStyle)
-{
+int ClampWindowStyle(int windowStyle) {
     return (windowStyle < SW_HIDE || windowStyle > SW_MINIMIZE) ? SW_MINIMIZE : windowStyle;
 }
 
-QStringList SplitShellParameters(const QString& parameters)
-{
+QStringList SplitShellParameters(const QString& parameters) {
     QStringList words;
     QString word;
     bool inWord = false;
@@ -437,8 +432,7 @@ QStringList SplitShellParameters(const QString& parameters)
     return words;
 }
 
-int RunAndWait(const QString& command, int windowStyle, const QString& directory)
-{
+int RunAndWait(const QString& command, int windowStyle, const QString& directory) {
     windowStyle = ClampWindowStyle(windowStyle);
     pid_t process = -1;
     try {
@@ -474,7 +468,9 @@ int RunAndWait(const QString& command, int windowStyle, const QString& directory
         if (ended)
             break;
         if (endSignal >= 0) {
-            struct pollfd p {endSignal, POLLIN, 0};
+            struct pollfd p {
+                endSignal, POLLIN, 0
+            };
             ::poll(&p, 1, kPollIntervalMs);
         } else {
             QThread::msleep(kPollIntervalMs);

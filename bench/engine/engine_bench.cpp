@@ -31,15 +31,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start)
-{
+double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // Runs a program with its output sent to /dev/null and waits for it; returns
 // its exit status, or -1.
-int Run(const std::vector<std::string>& args)
-{
+int Run(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -60,23 +58,20 @@ int Run(const std::vector<std::string>& args)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-double Median(std::vector<double> v)
-{
+double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int reps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
 
@@ -160,6 +155,7 @@ int main(int argc, char** argv)
                 *std::min_element(tb.begin(), tb.end()));
     std::printf("the two MP3 files are %s\n", same ? "identical" : "DIFFERENT");
     const double ratio = Median(ta) / Median(tb);
-    std::printf("ratio a/b (medians): %.3f (target at most 1.10: %s)\n", ratio, ratio <= 1.10 ? "met" : "NOT met");
+    std::printf("ratio a/b (medians): %.3f (target at most 1.10: %s)\n", ratio,
+                ratio <= 1.10 ? "met" : "NOT met");
     return same ? 0 : 1;
 }

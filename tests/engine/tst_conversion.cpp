@@ -13,27 +13,24 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-QString Media(const QString& name)
-{
+QString Media(const QString& name) {
     return QStringLiteral(BRENVALE_TESTMEDIA_DIR "/") + name;
 }
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QStringList Entries(const QString& folder)
-{
+QStringList Entries(const QString& folder) {
     QStringList names =
         QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     names.sort();
@@ -42,8 +39,7 @@ QStringList Entries(const QString& folder)
 
 const QStringList kTools{"lame", "wma2mp3.sh", "wma2wav.sh", "wmawav"};
 
-QStringList ToolsAnd(const QStringList& more)
-{
+QStringList ToolsAnd(const QStringList& more) {
     QStringList all = kTools + more;
     all.sort();
     return all;
@@ -51,8 +47,7 @@ QStringList ToolsAnd(const QStringList& more)
 
 // Replaces a staged script by one of the test's own (owned by this user,
 // private and executable, so staging keeps it).
-void PlantScript(const QString& path, const QByteArray& body)
-{
+void PlantScript(const QString& path, const QByteArray& body) {
     QFile::remove(path);
     MakeFile(path, body);
     ::chmod(QFile::encodeName(path).constData(), 0700);
@@ -60,8 +55,7 @@ void PlantScript(const QString& path, const QByteArray& body)
 
 // Checks the tones of the test media: 440 Hz in the first channel, 660 Hz in
 // the second, each far above what the other channel's tone leaves there.
-void VerifyTones(const WavInfo& w)
-{
+void VerifyTones(const WavInfo& w) {
     const double a440 = ToneAmplitude(w, 0, 440);
     QVERIFY2(a440 > 4000, qPrintable(QString("440 Hz amplitude %1").arg(a440)));
     QVERIFY(a440 > 20 * ToneAmplitude(w, 0, 1000));
@@ -74,8 +68,7 @@ void VerifyTones(const WavInfo& w)
 
 // What is written to this process's standard output while body runs, by it
 // or by a child that inherited the output.
-QByteArray CaptureStdout(const std::function<void()>& body)
-{
+QByteArray CaptureStdout(const std::function<void()>& body) {
     std::fflush(stdout);
     QTemporaryFile capture;
     if (!capture.open())
@@ -127,8 +120,7 @@ private:
     ScriptCommands commands_;
 };
 
-void TestConversion::initTestCase()
-{
+void TestConversion::initTestCase() {
     env_ = std::make_unique<TestEnvironment>();
     // A work folder whose name a shell would split or expand: the script
     // command has to carry it whole.
@@ -139,8 +131,7 @@ void TestConversion::initTestCase()
     QVERIFY(QFileInfo(Media("wmav2_stereo_44100.wma")).isFile());
 }
 
-void TestConversion::init()
-{
+void TestConversion::init() {
     // Every test starts with the genuine tools and scripts and no working
     // files.
     RemoveStagedTools();
@@ -150,8 +141,7 @@ void TestConversion::init()
     QCOMPARE(Entries(work()), kTools);
 }
 
-void TestConversion::media_data()
-{
+void TestConversion::media_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("channels");
     QTest::addColumn<int>("rate");
@@ -165,15 +155,13 @@ void TestConversion::media_data()
     QTest::newRow("wmav2 with a title") << "wmav2_stereo_44100_title.wma" << 2 << 44100 << 2.0;
 }
 
-void TestConversion::formats_data()
-{
+void TestConversion::formats_data() {
     QTest::addColumn<ConversionFormat>("format");
     QTest::newRow("MP3") << ConversionFormat::MP3;
     QTest::newRow("WAV") << ConversionFormat::WAV;
 }
 
-void TestConversion::toWav()
-{
+void TestConversion::toWav() {
     QFETCH(QString, file);
     QFETCH(int, channels);
     QFETCH(int, rate);
@@ -193,8 +181,7 @@ void TestConversion::toWav()
     VerifyTones(w);
 }
 
-void TestConversion::toMp3()
-{
+void TestConversion::toMp3() {
     QFETCH(QString, file);
     QFETCH(int, channels);
     QFETCH(int, rate);
@@ -208,9 +195,10 @@ void TestConversion::toMp3()
 
     const QByteArray mp3 = ReadAll(ResultFilePath(ConversionFormat::MP3));
     // An MPEG audio frame sync, after an ID3v2 tag when there is one.
-    const int at = mp3.startsWith("ID3") ? 10 + ((mp3[6] & 0x7f) << 21 | (mp3[7] & 0x7f) << 14 |
-                                                 (mp3[8] & 0x7f) << 7 | (mp3[9] & 0x7f))
-                                         : 0;
+    const int at =
+        mp3.startsWith("ID3")
+            ? 10 + ((mp3[6] & 0x7f) << 21 | (mp3[7] & 0x7f) << 14 | (mp3[8] & 0x7f) << 7 | (mp3[9] & 0x7f))
+            : 0;
     QVERIFY(mp3.size() > at + 4);
     QCOMPARE(quint8(mp3[at]), quint8(0xff));
     QCOMPARE(quint8(mp3[at + 1]) & 0xe0, 0xe0);
@@ -228,21 +216,19 @@ void TestConversion::toMp3()
     VerifyTones(w);
 }
 
-void TestConversion::undecodableYieldsNothing_data()
-{
+void TestConversion::undecodableYieldsNothing_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<ConversionFormat>("format");
-    for (const char* file :
-         {"drm_protected.wma", "drm_extended.wma", "drm_advanced.wma", "truncated_header.wma",
-          "truncated_after_header.wma", "truncated_mid_data.wma", "flipped_header_guid.wma",
-          "flipped_object_size.wma", "mp3_renamed.wma", "text_renamed.wma", "empty.wma", "pcm_6ch_48000.wma"}) {
+    for (const char* file : {"drm_protected.wma", "drm_extended.wma", "drm_advanced.wma",
+                             "truncated_header.wma", "truncated_after_header.wma", "truncated_mid_data.wma",
+                             "flipped_header_guid.wma", "flipped_object_size.wma", "mp3_renamed.wma",
+                             "text_renamed.wma", "empty.wma", "pcm_6ch_48000.wma"}) {
         QTest::newRow(qPrintable(QString(file) + " MP3")) << file << ConversionFormat::MP3;
         QTest::newRow(qPrintable(QString(file) + " WAV")) << file << ConversionFormat::WAV;
     }
 }
 
-void TestConversion::undecodableYieldsNothing()
-{
+void TestConversion::undecodableYieldsNothing() {
     QFETCH(QString, file);
     QFETCH(ConversionFormat, format);
     PrepareWorkingFiles(Media(file));
@@ -254,8 +240,7 @@ void TestConversion::undecodableYieldsNothing()
     QCOMPARE(Entries(work()), kTools);
 }
 
-void TestConversion::sourceThatCannotBeCopied()
-{
+void TestConversion::sourceThatCannotBeCopied() {
     QFETCH(ConversionFormat, format);
     PrepareWorkingFiles(env_->root() + "/no such file.wma");
     QCOMPARE(Entries(work()), kTools);
@@ -264,8 +249,7 @@ void TestConversion::sourceThatCannotBeCopied()
     QCOMPARE(Entries(work()), kTools);
 }
 
-void TestConversion::previousResultIsNotTakenForTheNextFile()
-{
+void TestConversion::previousResultIsNotTakenForTheNextFile() {
     QFETCH(ConversionFormat, format);
     PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
     RunConversionScript(format, commands_);
@@ -275,20 +259,18 @@ void TestConversion::previousResultIsNotTakenForTheNextFile()
     QVERIFY(!ResultFilePresent(format));
 }
 
-void TestConversion::runOfOneFileLeavesOnlyItsResult()
-{
+void TestConversion::runOfOneFileLeavesOnlyItsResult() {
     QFETCH(ConversionFormat, format);
     PrepareWorkingFiles(Media("wmav1_stereo_48000.wma"));
     RunConversionScript(format, commands_);
     RemoveStagedTools();
-    QCOMPARE(Entries(work()),
-             QStringList{format == ConversionFormat::MP3 ? "working.mp3" : "working.wav"});
+    QCOMPARE(Entries(work()), QStringList{format == ConversionFormat::MP3 ? "working.mp3" : "working.wav"});
 }
 
-void TestConversion::existingScriptIsUsedUnchanged()
-{
-    const QByteArray planted = "#!/bin/sh\nprintf 'made by the planted script' > working.wav\n"
-                               "rm -f working.nfo working.wma\n";
+void TestConversion::existingScriptIsUsedUnchanged() {
+    const QByteArray planted =
+        "#!/bin/sh\nprintf 'made by the planted script' > working.wav\n"
+        "rm -f working.nfo working.wma\n";
     RemoveStagedTools();
     PlantScript(work() + "/wma2wav.sh", planted);
     StageTools();
@@ -307,17 +289,17 @@ void TestConversion::existingScriptIsUsedUnchanged()
     QVERIFY(ReadAll(work() + "/wma2wav.sh") == ConversionResource(104));
 }
 
-void TestConversion::markerWaitEndsWithTheScript_data()
-{
+void TestConversion::markerWaitEndsWithTheScript_data() {
     QTest::addColumn<QByteArray>("script");  // "" removes the script
     QTest::newRow("script ends, marker stays") << QByteArray("#!/bin/sh\nexit 0\n");
     QTest::newRow("script killed") << QByteArray("#!/bin/sh\nkill -KILL $$\n");
     QTest::newRow("script missing") << QByteArray();
-    QTest::newRow("script not a program") << QByteArray("\x7f" "ELF garbage");
+    QTest::newRow("script not a program") << QByteArray(
+        "\x7f"
+        "ELF garbage");
 }
 
-void TestConversion::markerWaitEndsWithTheScript()
-{
+void TestConversion::markerWaitEndsWithTheScript() {
     QFETCH(QByteArray, script);
     const QString path = work() + "/wma2mp3.sh";
     if (script.isEmpty())
@@ -344,8 +326,7 @@ void TestConversion::markerWaitEndsWithTheScript()
     QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
 }
 
-void TestConversion::eventsFlowDuringAConversion()
-{
+void TestConversion::eventsFlowDuringAConversion() {
     PrepareWorkingFiles(Media("wmav2_stereo_48000.wma"));
     // Posted before the script starts: handled only if the wait yields to
     // the event loop.
@@ -356,16 +337,15 @@ void TestConversion::eventsFlowDuringAConversion()
     QVERIFY(ResultFilePresent(ConversionFormat::MP3));
 }
 
-void TestConversion::scriptOutputIsDiscarded()
-{
+void TestConversion::scriptOutputIsDiscarded() {
     RemoveStagedTools();
-    PlantScript(work() + "/wma2wav.sh", "#!/bin/sh\necho said-by-the-script\n"
-                                        "echo said-by-the-script >&2\ncp working.wma working.wav\n"
-                                        "rm -f working.nfo working.wma\n");
+    PlantScript(work() + "/wma2wav.sh",
+                "#!/bin/sh\necho said-by-the-script\n"
+                "echo said-by-the-script >&2\ncp working.wma working.wav\n"
+                "rm -f working.nfo working.wma\n");
     StageTools();
     PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
-    const QByteArray out =
-        CaptureStdout([this] { RunConversionScript(ConversionFormat::WAV, commands_); });
+    const QByteArray out = CaptureStdout([this] { RunConversionScript(ConversionFormat::WAV, commands_); });
     QVERIFY(ResultFilePresent(ConversionFormat::WAV));  // the script did run
     QVERIFY2(!out.contains("said-by-the-script"), out.constData());
 }

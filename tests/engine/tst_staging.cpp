@@ -9,40 +9,35 @@
 #include <QFileInfo>
 #include <QtTest>
 
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <memory>
 
 namespace {
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-struct stat LStat(const QString& path)
-{
+struct stat LStat(const QString& path) {
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         st.st_mode = 0;
     return st;
 }
 
-int Mode(const QString& path)
-{
+int Mode(const QString& path) {
     return int(LStat(path).st_mode & 07777);
 }
 
-void WriteWithMode(const QString& path, const QByteArray& bytes, int mode)
-{
+void WriteWithMode(const QString& path, const QByteArray& bytes, int mode) {
     MakeFile(path, bytes);
     ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
 }
 
 // Every entry of the folder, hidden ones included, sorted.
-QStringList Entries(const QString& folder)
-{
+QStringList Entries(const QString& folder) {
     QStringList names =
         QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     names.sort();
@@ -88,38 +83,52 @@ private:
     QString work() const { return env_->work(); }
 };
 
-void TestStaging::init()
-{
+void TestStaging::init() {
     env_ = std::make_unique<TestEnvironment>();
 }
 
-void TestStaging::workFolder_data()
-{
-    QTest::addColumn<QString>("temp");       // "-" unset; "@" the test folder
-    QTest::addColumn<QString>("cache");      // XDG_CACHE_HOME: "-" unset
-    QTest::addColumn<QString>("expected");   // "~" the test HOME
+void TestStaging::workFolder_data() {
+    QTest::addColumn<QString>("temp");      // "-" unset; "@" the test folder
+    QTest::addColumn<QString>("cache");     // XDG_CACHE_HOME: "-" unset
+    QTest::addColumn<QString>("expected");  // "~" the test HOME
     QTest::addColumn<QString>("lamePath");
 
-    QTest::newRow("TEMP set") << "@/t" << "@/c" << "@/t" << "@/t/lame";
-    QTest::newRow("TEMP with a trailing slash") << "@/t/" << "@/c" << "@/t/" << "@/t//lame";
-    QTest::newRow("TEMP relative") << "rel" << "@/c" << "rel" << "rel/lame";
-    QTest::newRow("TEMP empty") << "" << "@/c" << "@/c/brenvale/work" << "@/c/brenvale/work/lame";
-    QTest::newRow("TEMP unset") << "-" << "@/c" << "@/c/brenvale/work" << "@/c/brenvale/work/lame";
-    QTest::newRow("no cache folder set") << "-" << "-" << "~/.cache/brenvale/work"
+    QTest::newRow("TEMP set") << "@/t"
+                              << "@/c"
+                              << "@/t"
+                              << "@/t/lame";
+    QTest::newRow("TEMP with a trailing slash") << "@/t/"
+                                                << "@/c"
+                                                << "@/t/"
+                                                << "@/t//lame";
+    QTest::newRow("TEMP relative") << "rel"
+                                   << "@/c"
+                                   << "rel"
+                                   << "rel/lame";
+    QTest::newRow("TEMP empty") << ""
+                                << "@/c"
+                                << "@/c/brenvale/work"
+                                << "@/c/brenvale/work/lame";
+    QTest::newRow("TEMP unset") << "-"
+                                << "@/c"
+                                << "@/c/brenvale/work"
+                                << "@/c/brenvale/work/lame";
+    QTest::newRow("no cache folder set") << "-"
+                                         << "-"
+                                         << "~/.cache/brenvale/work"
                                          << "~/.cache/brenvale/work/lame";
-    QTest::newRow("relative cache folder") << "" << "c" << "~/.cache/brenvale/work"
+    QTest::newRow("relative cache folder") << ""
+                                           << "c"
+                                           << "~/.cache/brenvale/work"
                                            << "~/.cache/brenvale/work/lame";
 }
 
-void TestStaging::workFolder()
-{
+void TestStaging::workFolder() {
     QFETCH(QString, temp);
     QFETCH(QString, cache);
     QFETCH(QString, expected);
     QFETCH(QString, lamePath);
-    auto expand = [this](QString s) {
-        return s.replace("@", env_->root()).replace("~", env_->home());
-    };
+    auto expand = [this](QString s) { return s.replace("@", env_->root()).replace("~", env_->home()); };
     if (temp == "-")
         qunsetenv("TEMP");
     else
@@ -144,8 +153,7 @@ void TestStaging::workFolder()
     }
 }
 
-void TestStaging::workFolderIsReadAfresh()
-{
+void TestStaging::workFolderIsReadAfresh() {
     qputenv("TEMP", "/first");
     QCOMPARE(WorkPath("wmawav"), QString("/first/wmawav"));
     qputenv("TEMP", "/second");
@@ -155,8 +163,7 @@ void TestStaging::workFolderIsReadAfresh()
     QCOMPARE(WorkPath("wmawav"), env_->root() + "/cache/brenvale/work/wmawav");
 }
 
-void TestStaging::privateWorkFolderIsMadePrivate()
-{
+void TestStaging::privateWorkFolderIsMadePrivate() {
     qunsetenv("TEMP");
     const QString folder = env_->root() + "/cache/brenvale/work";
     QDir().mkpath(folder);
@@ -165,8 +172,7 @@ void TestStaging::privateWorkFolderIsMadePrivate()
     QCOMPARE(Mode(folder), 0700);
 }
 
-void TestStaging::resourcesByteForByte_data()
-{
+void TestStaging::resourcesByteForByte_data() {
     QTest::addColumn<int>("id");
     QTest::addColumn<QString>("original");
     QTest::newRow("101 lame") << 101 << LAME_EXECUTABLE;
@@ -177,8 +183,7 @@ void TestStaging::resourcesByteForByte_data()
     QTest::newRow("105 none") << 105 << "";
 }
 
-void TestStaging::resourcesByteForByte()
-{
+void TestStaging::resourcesByteForByte() {
     QFETCH(int, id);
     QFETCH(QString, original);
     const QByteArray bytes = ConversionResource(id);
@@ -192,8 +197,7 @@ void TestStaging::resourcesByteForByte()
     QVERIFY(bytes == expected);
 }
 
-void TestStaging::stageToolsWritesAllFour()
-{
+void TestStaging::stageToolsWritesAllFour() {
     StageTools();
     QCOMPARE(Entries(work()), kToolNames);  // and no temporary file left behind
     for (const StagedTool& tool : kStagedTools) {
@@ -207,8 +211,7 @@ void TestStaging::stageToolsWritesAllFour()
     QVERIFY(ReadAll(work() + "/wma2mp3.sh").contains("./wmawav working.wma working.wav\n./lame "));
 }
 
-void TestStaging::stagesOnlyWhatIsMissing()
-{
+void TestStaging::stagesOnlyWhatIsMissing() {
     StageTools();
     QHash<QString, ino_t> inodes;
     for (const QString& name : kToolNames)
@@ -224,25 +227,31 @@ void TestStaging::stagesOnlyWhatIsMissing()
     QCOMPARE(Entries(work()), kToolNames);
 }
 
-void TestStaging::existingFiles_data()
-{
+void TestStaging::existingFiles_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("mode");
     QTest::addColumn<bool>("kept");
 
-    QTest::newRow("own, private") << "wma2mp3.sh" << "file" << 0700 << true;
-    QTest::newRow("own, others may run it") << "lame" << "file" << 0755 << true;
-    QTest::newRow("own, read-only") << "wma2wav.sh" << "file" << 0500 << true;
-    QTest::newRow("group may write") << "wmawav" << "file" << 0770 << false;
-    QTest::newRow("others may write") << "wma2mp3.sh" << "file" << 0702 << false;
-    QTest::newRow("not executable") << "lame" << "file" << 0600 << false;
-    QTest::newRow("symbolic link") << "wmawav" << "link" << 0700 << false;
-    QTest::newRow("another user's") << "wma2wav.sh" << "foreign" << 0700 << false;
+    QTest::newRow("own, private") << "wma2mp3.sh"
+                                  << "file" << 0700 << true;
+    QTest::newRow("own, others may run it") << "lame"
+                                            << "file" << 0755 << true;
+    QTest::newRow("own, read-only") << "wma2wav.sh"
+                                    << "file" << 0500 << true;
+    QTest::newRow("group may write") << "wmawav"
+                                     << "file" << 0770 << false;
+    QTest::newRow("others may write") << "wma2mp3.sh"
+                                      << "file" << 0702 << false;
+    QTest::newRow("not executable") << "lame"
+                                    << "file" << 0600 << false;
+    QTest::newRow("symbolic link") << "wmawav"
+                                   << "link" << 0700 << false;
+    QTest::newRow("another user's") << "wma2wav.sh"
+                                    << "foreign" << 0700 << false;
 }
 
-void TestStaging::existingFiles()
-{
+void TestStaging::existingFiles() {
     QFETCH(QString, name);
     QFETCH(QString, kind);
     QFETCH(int, mode);
@@ -289,8 +298,7 @@ void TestStaging::existingFiles()
     QCOMPARE(Entries(work()), QStringList());
 }
 
-void TestStaging::stageToolsRaisesWhenItCannotWrite_data()
-{
+void TestStaging::stageToolsRaisesWhenItCannotWrite_data() {
     QTest::addColumn<QString>("temp");
     QTest::addColumn<int>("number");
     QTest::newRow("missing work folder") << "missing" << 76;
@@ -298,8 +306,7 @@ void TestStaging::stageToolsRaisesWhenItCannotWrite_data()
     QTest::newRow("work folder not writable") << "locked" << 70;
 }
 
-void TestStaging::stageToolsRaisesWhenItCannotWrite()
-{
+void TestStaging::stageToolsRaisesWhenItCannotWrite() {
     QFETCH(QString, temp);
     QFETCH(int, number);
     const QString folder = env_->root() + "/" + temp;
@@ -324,8 +331,7 @@ void TestStaging::stageToolsRaisesWhenItCannotWrite()
         QCOMPARE(Entries(folder), QStringList());
 }
 
-void TestStaging::removeStagedTools()
-{
+void TestStaging::removeStagedTools() {
     // Nothing staged: nothing to do, and no failure.
     RemoveStagedTools();
     StageTools();
@@ -335,8 +341,7 @@ void TestStaging::removeStagedTools()
     QCOMPARE(Entries(work()), (QStringList{"notes.txt", "working.mp3"}));
 }
 
-void TestStaging::prepareWorkingFiles()
-{
+void TestStaging::prepareWorkingFiles() {
     const QString source = env_->root() + "/music/song.wma";
     MakeFile(source, "the source's bytes");
     for (const char* stale : {"working.wma", "working.wav", "working.mp3", "working.nfo"})
@@ -348,16 +353,14 @@ void TestStaging::prepareWorkingFiles()
     QCOMPARE(ReadAll(source), QByteArray("the source's bytes"));
 }
 
-void TestStaging::prepareWorkingFilesWithoutASource_data()
-{
+void TestStaging::prepareWorkingFilesWithoutASource_data() {
     QTest::addColumn<QString>("source");
     QTest::newRow("missing") << "@/music/gone.wma";
     QTest::newRow("a folder") << "@/music";
     QTest::newRow("empty path") << "";
 }
 
-void TestStaging::prepareWorkingFilesWithoutASource()
-{
+void TestStaging::prepareWorkingFilesWithoutASource() {
     QFETCH(QString, source);
     QDir().mkpath(env_->root() + "/music");
     source.replace("@", env_->root());
@@ -368,8 +371,7 @@ void TestStaging::prepareWorkingFilesWithoutASource()
     QCOMPARE(Entries(work()), QStringList());
 }
 
-void TestStaging::scriptCommands()
-{
+void TestStaging::scriptCommands() {
     qputenv("TEMP", "/var/tmp/with space");
     const ScriptCommands commands = BuildScriptCommands();
     QCOMPARE(commands.mp3, QString("\"/var/tmp/with space/wma2mp3.sh\""));
@@ -378,8 +380,7 @@ void TestStaging::scriptCommands()
     QCOMPARE(ResultFilePath(ConversionFormat::WAV), QString("/var/tmp/with space/working.wav"));
 }
 
-void TestStaging::resultFile_data()
-{
+void TestStaging::resultFile_data() {
     QTest::addColumn<QString>("present");  // what stands in the work folder
     QTest::addColumn<bool>("mp3");
     QTest::addColumn<bool>("wav");
@@ -392,8 +393,7 @@ void TestStaging::resultFile_data()
     QTest::newRow("only the marker") << "working.nfo" << false << false;
 }
 
-void TestStaging::resultFile()
-{
+void TestStaging::resultFile() {
     QFETCH(QString, present);
     QFETCH(bool, mp3);
     QFETCH(bool, wav);

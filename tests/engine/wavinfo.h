@@ -23,8 +23,7 @@ struct WavInfo {
 
 // Walks the RIFF chunks of path: "fmt " must describe 16-bit PCM and "data"
 // must hold whole sample frames within the file.
-inline WavInfo ReadWav(const QString& path)
-{
+inline WavInfo ReadWav(const QString& path) {
     WavInfo w;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -49,7 +48,8 @@ inline WavInfo ReadWav(const QString& path)
         const quint32 size = u32(at + 4);
         const qsizetype body = at + 8;
         if (body + qsizetype(size) > d.size()) {
-            w.error = QStringLiteral("chunk ") + QString::fromLatin1(id) + QStringLiteral(" runs past the end");
+            w.error =
+                QStringLiteral("chunk ") + QString::fromLatin1(id) + QStringLiteral(" runs past the end");
             return w;
         }
         if (id == "fmt ") {
@@ -84,8 +84,7 @@ inline WavInfo ReadWav(const QString& path)
 
 // Amplitude of the sine at freq in one channel, by a Hann-windowed Goertzel
 // filter over the middle of the signal (codec start-up and tail left out).
-inline double ToneAmplitude(const WavInfo& w, int channel, double freq)
-{
+inline double ToneAmplitude(const WavInfo& w, int channel, double freq) {
     const qint64 n = w.frames();
     const qint64 from = n / 10, to = n - n / 10;
     const qint64 len = to - from;

@@ -11,22 +11,22 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
-#include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <functional>
 
 namespace {
 
 constexpr int B = -2147220456;  // base of the failure numbers without a row of their own
-constexpr char kOtherMessage[] = "An error occurred occurred whilst trying to open or print the selected file.";
+constexpr char kOtherMessage[] =
+    "An error occurred occurred whilst trying to open or print the selected file.";
 
 // Writes an executable shell script (mode 0700).
-QString WriteScript(const QString& path, const QByteArray& body)
-{
+QString WriteScript(const QString& path, const QByteArray& body) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -37,16 +37,14 @@ QString WriteScript(const QString& path, const QByteArray& body)
     return path;
 }
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Runs body with this process's standard output sent to a file, and returns
 // what was written there (by this process or by a child that inherited it).
-QByteArray CaptureStdout(const std::function<void()>& body)
-{
+QByteArray CaptureStdout(const std::function<void()>& body) {
     std::fflush(stdout);
     QTemporaryFile capture;
     if (!capture.open())
@@ -61,8 +59,7 @@ QByteArray CaptureStdout(const std::function<void()>& body)
     return capture.readAll();
 }
 
-void Reap(pid_t pid)
-{
+void Reap(pid_t pid) {
     if (pid <= 0)
         return;
     int status = 0;
@@ -72,8 +69,7 @@ void Reap(pid_t pid)
 
 // True when the event loop was not entered while body ran: a zero-timer
 // posted before is still pending afterwards.
-bool RunsWithoutYielding(const std::function<void()>& body)
-{
+bool RunsWithoutYielding(const std::function<void()>& body) {
     bool fired = false;
     QTimer::singleShot(0, [&fired] { fired = true; });
     body();
@@ -121,14 +117,12 @@ private:
     QString root() const { return dir_->path(); }
 };
 
-void TestShell::init()
-{
+void TestShell::init() {
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
 }
 
-void TestShell::failureTable_data()
-{
+void TestShell::failureTable_data() {
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("message");
@@ -154,8 +148,7 @@ void TestShell::failureTable_data()
         QTest::newRow(qPrintable(QString::number(r))) << r << B + r << kOtherMessage;
 }
 
-void TestShell::failureTable()
-{
+void TestShell::failureTable() {
     QFETCH(int, result);
     QFETCH(int, number);
     QFETCH(QString, message);
@@ -164,37 +157,52 @@ void TestShell::failureTable()
     QCOMPARE(failure.message, message);
 }
 
-void TestShell::failuresOfRealStarts_data()
-{
-    QTest::addColumn<QString>("file");        // relative to the test folder unless it is blank
-    QTest::addColumn<QString>("directory");   // relative to the test folder; "" for none
+void TestShell::failuresOfRealStarts_data() {
+    QTest::addColumn<QString>("file");       // relative to the test folder unless it is blank
+    QTest::addColumn<QString>("directory");  // relative to the test folder; "" for none
     QTest::addColumn<QString>("operation");
     QTest::addColumn<bool>("urlOpens");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("missing file") << "missing.sh" << "" << "open" << true << 2 << 53 << "File not found";
-    QTest::newRow("missing file, quoted") << "\"missing.sh\"" << "" << "open" << true << 2 << 53
-                                          << "File not found";
-    QTest::newRow("missing folder") << "nowhere/run.sh" << "" << "open" << true << 3 << 76 << "Path not found";
-    QTest::newRow("missing directory") << "ok.sh" << "nowhere" << "open" << true << 3 << 76
-                                       << "Path not found";
-    QTest::newRow("directory is a file") << "ok.sh" << "ok.sh" << "open" << true << 3 << 76
-                                         << "Path not found";
-    QTest::newRow("empty file") << "" << "" << "open" << true << 2 << 53 << "File not found";
-    QTest::newRow("not a program") << "garbage.bin" << "" << "open" << true << 11 << B + 11
+    QTest::newRow("missing file") << "missing.sh"
+                                  << ""
+                                  << "open" << true << 2 << 53 << "File not found";
+    QTest::newRow("missing file, quoted") << "\"missing.sh\""
+                                          << ""
+                                          << "open" << true << 2 << 53 << "File not found";
+    QTest::newRow("missing folder") << "nowhere/run.sh"
+                                    << ""
+                                    << "open" << true << 3 << 76 << "Path not found";
+    QTest::newRow("missing directory") << "ok.sh"
+                                       << "nowhere"
+                                       << "open" << true << 3 << 76 << "Path not found";
+    QTest::newRow("directory is a file") << "ok.sh"
+                                         << "ok.sh"
+                                         << "open" << true << 3 << 76 << "Path not found";
+    QTest::newRow("empty file") << ""
+                                << ""
+                                << "open" << true << 2 << 53 << "File not found";
+    QTest::newRow("not a program") << "garbage.bin"
+                                   << ""
+                                   << "open" << true << 11 << B + 11
                                    << "The executable file is invalid or corrupt";
-    QTest::newRow("nothing opens the document") << "notes.txt" << "" << "open" << false << 31 << B + 31
-                                                << "No application is associated with this file type.";
-    QTest::newRow("nothing opens the folder") << "sub" << "" << "" << false << 31 << B + 31
-                                              << "No application is associated with this file type.";
-    QTest::newRow("unknown verb") << "ok.sh" << "" << "print" << true << 31 << B + 31
+    QTest::newRow("nothing opens the document")
+        << "notes.txt"
+        << ""
+        << "open" << false << 31 << B + 31 << "No application is associated with this file type.";
+    QTest::newRow("nothing opens the folder")
+        << "sub"
+        << ""
+        << "" << false << 31 << B + 31 << "No application is associated with this file type.";
+    QTest::newRow("unknown verb") << "ok.sh"
+                                  << ""
+                                  << "print" << true << 31 << B + 31
                                   << "No application is associated with this file type.";
 }
 
-void TestShell::failuresOfRealStarts()
-{
+void TestShell::failuresOfRealStarts() {
     QFETCH(QString, file);
     QFETCH(QString, directory);
     QFETCH(QString, operation);
@@ -206,7 +214,10 @@ void TestShell::failuresOfRealStarts()
     WriteScript(root() + "/ok.sh", "exit 0");
     QFile garbage(root() + "/garbage.bin");
     QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write(QByteArray("\x7f" "ELF", 4) + QByteArray(64, '\x01'));
+    garbage.write(QByteArray("\x7f"
+                             "ELF",
+                             4) +
+                  QByteArray(64, '\x01'));
     garbage.close();
     ::chmod(QFile::encodeName(garbage.fileName()).constData(), 0700);
     QFile notes(root() + "/notes.txt");
@@ -244,14 +255,14 @@ void TestShell::failuresOfRealStarts()
     QCOMPARE(pid, pid_t(-1));
 }
 
-void TestShell::permissionDenied()
-{
+void TestShell::permissionDenied() {
     if (::geteuid() == 0)
         QSKIP("root may enter every folder, so access cannot be denied here");
     const QString locked = root() + "/locked";
     WriteScript(locked + "/run.sh", "exit 0");
     ::chmod(QFile::encodeName(locked).constData(), 0);
-    const int result = ShellExecuteA(nullptr, "open", locked + "/run.sh", QString(), QString(), SW_SHOWNORMAL);
+    const int result =
+        ShellExecuteA(nullptr, "open", locked + "/run.sh", QString(), QString(), SW_SHOWNORMAL);
     const int dirResult = ShellExecuteA(nullptr, "open", "/bin/true", QString(), locked + "/inner", 1);
     ::chmod(QFile::encodeName(locked).constData(), 0700);
     QCOMPARE(result, 5);
@@ -259,8 +270,7 @@ void TestShell::permissionDenied()
     QCOMPARE(ShellFailureFor(5).number, 75);
 }
 
-void TestShell::startFailureReturnsAtOnce_data()
-{
+void TestShell::startFailureReturnsAtOnce_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("expected");
     QTest::newRow("missing file") << "missing.sh" << -2147221451;
@@ -269,13 +279,14 @@ void TestShell::startFailureReturnsAtOnce_data()
     QTest::newRow("not a program") << "garbage.bin" << B + 11;
 }
 
-void TestShell::startFailureReturnsAtOnce()
-{
+void TestShell::startFailureReturnsAtOnce() {
     QFETCH(QString, file);
     QFETCH(int, expected);
     QFile garbage(root() + "/garbage.bin");
     QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write("\x7f" "ELF\x02\x02\x02 not really");
+    garbage.write(
+        "\x7f"
+        "ELF\x02\x02\x02 not really");
     garbage.close();
     ::chmod(QFile::encodeName(garbage.fileName()).constData(), 0700);
 
@@ -287,8 +298,7 @@ void TestShell::startFailureReturnsAtOnce()
     }
 }
 
-void TestShell::exitCodes_data()
-{
+void TestShell::exitCodes_data() {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("code");
     QTest::newRow("success") << QByteArray("exit 0") << 0;
@@ -299,8 +309,7 @@ void TestShell::exitCodes_data()
     QTest::newRow("SIGKILL") << QByteArray("kill -KILL $$") << 128 + 9;
 }
 
-void TestShell::exitCodes()
-{
+void TestShell::exitCodes() {
     QFETCH(QByteArray, body);
     QFETCH(int, code);
     const QString script = WriteScript(root() + "/run.sh", body);
@@ -308,11 +317,10 @@ void TestShell::exitCodes()
     QCOMPARE(RunAndWait(script, SW_SHOWNORMAL, QString()), code);
 }
 
-void TestShell::waitKeepsEventsFlowingUntilTheEnd()
-{
+void TestShell::waitKeepsEventsFlowingUntilTheEnd() {
     const QString end = root() + "/end.txt";
-    const QString script = WriteScript(root() + "/run.sh", "sleep 0.5\necho done > \"" +
-                                                                   QFile::encodeName(end) + "\"\nexit 3");
+    const QString script =
+        WriteScript(root() + "/run.sh", "sleep 0.5\necho done > \"" + QFile::encodeName(end) + "\"\nexit 3");
     int ticks = 0;
     QTimer timer;
     timer.setInterval(10);
@@ -327,8 +335,7 @@ void TestShell::waitKeepsEventsFlowingUntilTheEnd()
     QVERIFY2(ticks >= 2, qPrintable(QString::number(ticks)));
 }
 
-void TestShell::showCommandRules_data()
-{
+void TestShell::showCommandRules_data() {
     QTest::addColumn<QString>("file");  // relative to the test folder
     QTest::addColumn<int>("show");
     QTest::addColumn<QString>("parameters");
@@ -347,8 +354,7 @@ void TestShell::showCommandRules_data()
     QTest::newRow("no parameters, no directory, .EXE: shown") << "run.exe.sh" << 0 << "" << false << true;
 }
 
-void TestShell::showCommandRules()
-{
+void TestShell::showCommandRules() {
     QFETCH(QString, file);
     QFETCH(int, show);
     QFETCH(QString, parameters);
@@ -366,8 +372,7 @@ void TestShell::showCommandRules()
     QCOMPARE(out.contains("seen-by-the-terminal"), visible);
 }
 
-void TestShell::windowStyleClamp_data()
-{
+void TestShell::windowStyleClamp_data() {
     QTest::addColumn<int>("style");
     QTest::addColumn<int>("used");
     QTest::newRow("-1") << -1 << 6;
@@ -380,8 +385,7 @@ void TestShell::windowStyleClamp_data()
     QTest::newRow("highest") << int(INT_MAX) << 6;
 }
 
-void TestShell::windowStyleClamp()
-{
+void TestShell::windowStyleClamp() {
     QFETCH(int, style);
     QFETCH(int, used);
     QCOMPARE(ClampWindowStyle(style), used);
@@ -393,27 +397,25 @@ void TestShell::windowStyleClamp()
     QCOMPARE(out.contains("seen-by-the-terminal"), used != SW_HIDE);
 }
 
-void TestShell::parametersAndDirectory()
-{
+void TestShell::parametersAndDirectory() {
     const QString work = root() + "/work dir";
     QDir().mkpath(work);
     const QString report = root() + "/report.txt";
-    const QString script = WriteScript(root() + "/with space/run.sh",
-                                       "{ pwd; for a in \"$@\"; do echo \"[$a]\"; done; } > \"" +
-                                           QFile::encodeName(report) + "\"");
+    const QString script =
+        WriteScript(root() + "/with space/run.sh", "{ pwd; for a in \"$@\"; do echo \"[$a]\"; done; } > \"" +
+                                                       QFile::encodeName(report) + "\"");
     pid_t pid = -1;
-    const int result = GShell('"' + script + '"', SW_HIDE, "a \"b c\" 'd  e' f\\ g \"\"", work, "open",
-                              nullptr, &pid);
+    const int result =
+        GShell('"' + script + '"', SW_HIDE, "a \"b c\" 'd  e' f\\ g \"\"", work, "open", nullptr, &pid);
     QVERIFY(result > 32);
     QVERIFY(pid > 0);
     Reap(pid);
-    const QByteArray expected = QFile::encodeName(QFileInfo(work).canonicalFilePath()) +
-                                "\n[a]\n[b c]\n[d  e]\n[f g]\n[]\n";
+    const QByteArray expected =
+        QFile::encodeName(QFileInfo(work).canonicalFilePath()) + "\n[a]\n[b c]\n[d  e]\n[f g]\n[]\n";
     QCOMPARE(ReadAll(report), expected);
 }
 
-void TestShell::relativeFileRunsFromTheDirectory()
-{
+void TestShell::relativeFileRunsFromTheDirectory() {
     WriteScript(root() + "/tools/run.sh", "exit 42");
     QCOMPARE(RunAndWait("run.sh", SW_HIDE, root() + "/tools"), 42);
     QCOMPARE(RunAndWait("\"run.sh\"", SW_HIDE, root() + "/tools"), 42);
@@ -422,8 +424,7 @@ void TestShell::relativeFileRunsFromTheDirectory()
     QCOMPARE(RunAndWait("false", SW_HIDE, root()), 1);
 }
 
-void TestShell::splitShellParameters_data()
-{
+void TestShell::splitShellParameters_data() {
     QTest::addColumn<QString>("parameters");
     QTest::addColumn<QStringList>("words");
     QTest::newRow("empty") << "" << QStringList();
@@ -440,26 +441,28 @@ void TestShell::splitShellParameters_data()
     QTest::newRow("unterminated quote") << "a 'b c" << QStringList{"a", "b c"};
 }
 
-void TestShell::splitShellParameters()
-{
+void TestShell::splitShellParameters() {
     QFETCH(QString, parameters);
     QFETCH(QStringList, words);
     QCOMPARE(SplitShellParameters(parameters), words);
 }
 
-void TestShell::desktopHandOver_data()
-{
+void TestShell::desktopHandOver_data() {
     QTest::addColumn<QString>("file");  // "@" stands for the test folder
     QTest::addColumn<QString>("url");
-    QTest::newRow("folder") << "@/my folder" << "file://@/my folder";
-    QTest::newRow("quoted folder") << "\"@/my folder\"" << "file://@/my folder";
-    QTest::newRow("document") << "@/my folder/notes.txt" << "file://@/my folder/notes.txt";
-    QTest::newRow("web address") << "https://example.org/page?x=1" << "https://example.org/page?x=1";
-    QTest::newRow("quoted web address") << "\"https://example.org/\"" << "https://example.org/";
+    QTest::newRow("folder") << "@/my folder"
+                            << "file://@/my folder";
+    QTest::newRow("quoted folder") << "\"@/my folder\""
+                                   << "file://@/my folder";
+    QTest::newRow("document") << "@/my folder/notes.txt"
+                              << "file://@/my folder/notes.txt";
+    QTest::newRow("web address") << "https://example.org/page?x=1"
+                                 << "https://example.org/page?x=1";
+    QTest::newRow("quoted web address") << "\"https://example.org/\""
+                                        << "https://example.org/";
 }
 
-void TestShell::desktopHandOver()
-{
+void TestShell::desktopHandOver() {
     QFETCH(QString, file);
     QFETCH(QString, url);
     QDir().mkpath(root() + "/my folder");
@@ -479,8 +482,7 @@ void TestShell::desktopHandOver()
     QCOMPARE(QUrl(dialogs.shown.at(0).text), QUrl(url));
 }
 
-void TestShell::processNobodyWaitsForLeavesNoZombie()
-{
+void TestShell::processNobodyWaitsForLeavesNoZombie() {
     const QString done = root() + "/done.txt";
     const QString script =
         WriteScript(root() + "/run.sh", "sleep 0.2\necho ok > \"" + QFile::encodeName(done) + "\"");
