@@ -8,6 +8,7 @@
 #include <QVector>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 
 struct WavInfo {
