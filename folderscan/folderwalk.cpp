@@ -4,8 +4,10 @@
 #include "util/files.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cerrno>
 #include <dirent.h>
@@ -79,10 +81,43 @@ QString WalkLocation()
 // test counts as passed); once the first entry has been found fit to enter,
 // a failure abandons the entry in work instead, and a folder that denies
 // access or has vanished is taken out of the set without a word.
+//
+// Every level hands the folders it keeps up to the level above, which looks
+// at them once more before keeping them itself. Their attribute values, read
+// when their level tested them, are remembered for the whole walk, so that a
+// folder ten levels down is read twice rather than twenty times; a value
+// that could not be read is not remembered, and is read again.
+// What the levels of one walk share.
+struct WalkContext {
+    explicit WalkContext(const FolderSystem& fileSystem) : fs(fileSystem) {}
+
+    // Lets the window repaint and handle input. Asking the event loop costs
+    // a system call even when nothing is waiting, so a walk over thousands
+    // of folders goes back to it at most every few milliseconds (the first
+    // time at once): the window still answers without delay.
+    void Yield()
+    {
+        if (sinceYield.isValid() && sinceYield.nsecsElapsed() < kYieldIntervalNs)
+            return;
+        QCoreApplication::processEvents();
+        sinceYield.start();
+    }
+
+    static constexpr qint64 kYieldIntervalNs = 4 * 1000 * 1000;
+    const FolderSystem& fs;
+    QHash<QString, int> known;  // attribute values read by a level's test
+    QElapsedTimer sinceYield;
+};
+
 class LevelWalk {
 public:
-    LevelWalk(Dialogs& dialogs, QStringList& folders, const FolderSystem& fs)
-        : dialogs_(dialogs), folders_(folders), fs_(fs), trap_(dialogs, WalkLocation())
+    LevelWalk(Dialogs& dialogs, QStringList& folders, WalkContext& context)
+        : dialogs_(dialogs),
+          folders_(folders),
+          context_(context),
+          fs_(context.fs),
+          known_(context.known),
+          trap_(dialogs, WalkLocation())
     {
     }
 
@@ -94,18 +129,20 @@ public:
 
         for (const QString& f : entries) {
             bool carryOn = true;
-            if (!Test(108, f, carryOn, [&] { return IsFolder(f); }) || !carryOn)
+            if (!Test(108, f, carryOn, [&] { return fs_.IsFolder(f); }) || !carryOn)
                 continue;
             if (!Test(110, f, carryOn, [&] { return f.size() < 260; }) || !carryOn)
                 continue;
             if (!Step(112, f, [&] { fs_.GetFolder(f); }))
                 continue;
-            if (!Step(114, f, [] { QCoreApplication::processEvents(); }))
+            if (!Step(114, f, [&] { context_.Yield(); }))
                 continue;
             const bool enter = Test(116, f, carryOn, [&] {
                 if (fs_.IsRootFolder(f))
                     return true;
                 const int attributes = chosenEntries ? fs_.ChosenFolderAttributes(f) : fs_.Attributes(f);
+                if (!chosenEntries)
+                    known_.insert(f, attributes);
                 return !IsHiddenSystemFolder(attributes);
             });
             if (!carryOn || !enter)
@@ -114,7 +151,7 @@ public:
             skipRule_ = true;
             Step(116, f, [&] {
                 fs_.ForEachSubFolder(f, [&](const QString& name) {
-                    QCoreApplication::processEvents();
+                    context_.Yield();
                     if (name.size() >= 260 || HasUnsafeNameChars(name) || name == QLatin1String(".")
                         || name == QLatin1String(".."))
                         return;
@@ -126,15 +163,21 @@ public:
         // The deeper levels, each with a trap of its own.
         skipRule_ = false;
         if (trap_.test(150, [&] { return recursive && !found.isEmpty(); }))
-            trap_.run(150, [&] { LevelWalk(dialogs_, found, fs_).Run(true, false); });
+            trap_.run(150, [&] { LevelWalk(dialogs_, found, context_).Run(true, false); });
 
         QStringList keep;
         trap_.run(152, [&] { keep = found; });
         for (const QString& g : keep) {
-            if (!trap_.test(154, [&] { return IsFolder(g); }))
+            const auto seen = known_.constFind(g);
+            const bool remembered = seen != known_.constEnd();
+            if (!trap_.test(154, [&] { return remembered ? (*seen & kAttrDirectory) != 0 : fs_.IsFolder(g); }))
                 continue;
-            trap_.run(156, [] { QCoreApplication::processEvents(); });
-            if (trap_.test(158, [&] { return fs_.IsRootFolder(g) || !IsHiddenSystemFolder(fs_.Attributes(g)); }))
+            trap_.run(156, [&] { context_.Yield(); });
+            if (trap_.test(158, [&] {
+                    if (fs_.IsRootFolder(g))
+                        return true;
+                    return !IsHiddenSystemFolder(remembered ? *seen : fs_.Attributes(g));
+                }))
                 trap_.run(160, [&] { folders_.append(g); });
         }
     }
@@ -185,7 +228,9 @@ private:
 
     Dialogs& dialogs_;
     QStringList& folders_;
+    WalkContext& context_;
     const FolderSystem& fs_;
+    QHash<QString, int>& known_;
     ErrorTrap trap_;
     bool skipRule_ = false;
 };
@@ -194,14 +239,27 @@ private:
 
 FolderSystem::~FolderSystem() = default;
 
-void FolderSystem::GetFolder(const QString& folder) const
+void FolderSystem::GetFolder(const QString& /*folder*/) const
 {
-    if (!IsFolder(folder))
-        RaiseError(76);
+    // The folder was just found to be one; reading it raises when it has
+    // gone since.
+}
+
+bool FolderSystem::IsFolder(const QString& path) const
+{
+    lastPath_ = path;
+    lastAttributes_ = TryFileAttributes(path, -1);
+    return lastAttributes_ >= 0 && (lastAttributes_ & kAttrDirectory) != 0;
 }
 
 int FolderSystem::Attributes(const QString& folder) const
 {
+    if (lastAttributes_ >= 0 && folder == lastPath_) {
+        const int attributes = lastAttributes_;
+        lastAttributes_ = -1;
+        lastPath_.clear();
+        return attributes;
+    }
     return FileAttributes(folder);
 }
 
@@ -252,7 +310,8 @@ void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursiv
 
 void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive, const FolderSystem& fs)
 {
-    LevelWalk(dialogs, folders, fs).Run(recursive, true);
+    WalkContext context(fs);
+    LevelWalk(dialogs, folders, context).Run(recursive, true);
 }
 
 bool HasUnsafeNameChars(const QString& name)
@@ -265,19 +324,41 @@ bool HasUnsafeNameChars(const QString& name)
     return false;
 }
 
-bool MatchesWildcard(const QString& name, const QString& pattern)
+WildcardPattern::WildcardPattern(const QString& pattern)
 {
-    if (pattern == QLatin1String("*.*"))
+    if (pattern == QLatin1String("*.*")) {
+        matchesAll_ = true;
+        return;
+    }
+    // "*" followed by plain characters, as in "*.wma", only needs a look at
+    // the end of the name.
+    const QStringView rest = QStringView(pattern).mid(1);
+    if (pattern.startsWith(u'*') && !rest.contains(u'*') && !rest.contains(u'?')) {
+        suffixOnly_ = true;
+        suffix_ = rest.toString();
+        return;
+    }
+    folded_.reserve(pattern.size());
+    for (const QChar c : pattern)
+        folded_.append(c == u'*' || c == u'?' ? c : c.toCaseFolded());
+}
+
+bool WildcardPattern::Matches(QStringView name) const
+{
+    if (matchesAll_)
         return true;
+    if (suffixOnly_)
+        return name.size() >= suffix_.size()
+               && name.right(suffix_.size()).compare(suffix_, Qt::CaseInsensitive) == 0;
     // Greedy matching that returns to the last "*" on a mismatch.
+    const QString& pattern = folded_;
     qsizetype n = 0, p = 0;
     qsizetype starAt = -1, resumeAt = 0;
     while (n < name.size()) {
         if (p < pattern.size() && pattern[p] == u'*') {
             starAt = p++;
             resumeAt = n;
-        } else if (p < pattern.size()
-                   && (pattern[p] == u'?' || pattern[p].toCaseFolded() == name[n].toCaseFolded())) {
+        } else if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n].toCaseFolded())) {
             ++p;
             ++n;
         } else if (starAt >= 0) {
@@ -290,6 +371,11 @@ bool MatchesWildcard(const QString& name, const QString& pattern)
     while (p < pattern.size() && pattern[p] == u'*')
         ++p;
     return p == pattern.size();
+}
+
+bool MatchesWildcard(const QString& name, const QString& pattern)
+{
+    return WildcardPattern(pattern).Matches(name);
 }
 
 FileNameArray::FileNameArray() : slots_(1) {}
@@ -342,6 +428,7 @@ FileNameArray ListFilesInFolder(const QString& folder, const QString& pattern)
         prefix += u'/';
 
     FileNameArray names;
+    const WildcardPattern wanted(pattern);
     const DirectoryStream dir(prefix);
     if (dir.isOpen()) {
         while (const struct dirent* entry = ::readdir(dir.get())) {
@@ -350,7 +437,7 @@ FileNameArray ListFilesInFolder(const QString& folder, const QString& pattern)
             if (IsDotOrDotDot(entry->d_name) || entry->d_type == DT_DIR)
                 continue;
             const QString name = QFile::decodeName(entry->d_name);
-            if (MatchesWildcard(name, pattern) && IsExistingFile(prefix + name))
+            if (wanted.Matches(name) && IsExistingFile(prefix + name))
                 names.Append(name);
         }
     }

@@ -22,7 +22,13 @@ class FolderSystem {
 public:
     virtual ~FolderSystem();
 
-    // Opens the folder object of a path; raises 76 when it is not a folder.
+    // True when the path's attributes can be read and carry the directory
+    // bit; never raises.
+    virtual bool IsFolder(const QString& path) const;
+
+    // Opens the folder object of a path that was just found to be a folder.
+    // The real file system has nothing to open here: listing a folder that
+    // has gone since raises 76.
     virtual void GetFolder(const QString& folder) const;
 
     // The folder's attribute value (22 and 1046 mark hidden system folders:
@@ -42,6 +48,12 @@ public:
     // gone; a failure of onName ends the enumeration and is passed on.
     virtual void ForEachSubFolder(const QString& folder,
                                   const std::function<void(const QString& name)>& onName) const;
+
+private:
+    // The walk tests a folder and reads its attributes moments later: the
+    // value IsFolder read is handed to Attributes once, for the same path.
+    mutable QString lastPath_;
+    mutable int lastAttributes_ = -1;
 };
 
 // Extends folders, whose entries the caller chose, with their sub-folders,
@@ -65,6 +77,19 @@ bool HasUnsafeNameChars(const QString& name);
 // run of characters, "?" for one; "*.*" matches every name, with or without
 // a dot.
 bool MatchesWildcard(const QString& name, const QString& pattern);
+
+// The same pattern, prepared once for many names.
+class WildcardPattern {
+public:
+    explicit WildcardPattern(const QString& pattern);
+    bool Matches(QStringView name) const;
+
+private:
+    bool matchesAll_ = false;
+    bool suffixOnly_ = false;
+    QString suffix_;  // the plain end of "*" + suffix
+    QString folded_;  // the pattern, case-folded
+};
 
 // The names a file listing returns, in listing order, at indices 1 to
 // UBound(); an empty listing holds one empty name at index 0, so a loop from

@@ -594,6 +594,10 @@ private slots:
         QTest::newRow("dot file") << ".wma" << "*.wma" << true;
         QTest::newRow("question mark") << "a.txt" << "*.t?t" << true;
         QTest::newRow("question mark needs one") << "a.tt" << "*.t?t" << false;
+        QTest::newRow("question mark, case") << "A.TXT" << "*.t?t" << true;
+        QTest::newRow("star inside, case") << "Ab.wma" << "a*.WMA" << true;
+        QTest::newRow("star inside, no match") << "b.wma" << "a*.wma" << false;
+        QTest::newRow("plain name") << "Track.WMA" << "track.wma" << true;
         QTest::newRow("several dots") << "a.b.c.wma" << "*.wma" << true;
         QTest::newRow("brackets are plain") << "[1].wma" << "*.wma" << true;
         QTest::newRow("brackets in pattern") << "1.wma" << "*.[w]ma" << false;
