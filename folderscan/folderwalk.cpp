@@ -265,7 +265,7 @@ int FolderSystem::Attributes(const QString& folder) const
 
 int FolderSystem::ChosenFolderAttributes(const QString& folder) const
 {
-    const int attributes = FileAttributes(folder);
+    const int attributes = Attributes(folder);
     if (attributes != kAttrHiddenSystemLink)
         return attributes;
     const QString target = QFileInfo(folder).canonicalFilePath();
