@@ -76,17 +76,6 @@ QString WalkLocation()
     return QStringLiteral("in FenholtTitle2021/08/31.AddFolder.GetSubDirectories2016 ");
 }
 
-// One level of the walk. Two rules deal with failures: at first every
-// failure is reported and the walk carries on with the next step (a failing
-// test counts as passed); once the first entry has been found fit to enter,
-// a failure abandons the entry in work instead, and a folder that denies
-// access or has vanished is taken out of the set without a word.
-//
-// Every level hands the folders it keeps up to the level above, which looks
-// at them once more before keeping them itself. Their attribute values, read
-// when their level tested them, are remembered for the whole walk, so that a
-// folder ten levels down is read twice rather than twenty times; a value
-// that could not be read is not remembered, and is read again.
 // What the levels of one walk share.
 struct WalkContext {
     explicit WalkContext(const FolderSystem& fileSystem) : fs(fileSystem) {}
@@ -109,6 +98,17 @@ struct WalkContext {
     QElapsedTimer sinceYield;
 };
 
+// One level of the walk. Two rules deal with failures: at first every
+// failure is reported and the walk carries on with the next step (a failing
+// test counts as passed); once the first entry has been found fit to enter,
+// a failure abandons the entry in work instead, and a folder that denies
+// access or has vanished is taken out of the set without a word.
+//
+// Every level hands the folders it keeps up to the level above, which looks
+// at them once more before keeping them itself. Their attribute values, read
+// when their level tested them, are remembered for the whole walk, so that a
+// folder ten levels down is read twice rather than twenty times; a value
+// that could not be read is not remembered, and is read again.
 class LevelWalk {
 public:
     LevelWalk(Dialogs& dialogs, QStringList& folders, WalkContext& context)
