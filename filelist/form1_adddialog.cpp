@@ -1,4 +1,4 @@
-// "Add WMA File(s)": adding files through the open-file dialog (Part 2.2).
+// "Add WMA File(s)": adding files through the open-file dialog.
 #include "app/dialogs.h"
 #include "app/errorreport.h"
 #include "app/form1.h"

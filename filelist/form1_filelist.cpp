@@ -1,4 +1,4 @@
-// The file list's handlers of the main window (Part 2.1): removing and
+// The file list's handlers of the main window: removing and
 // clearing items, reordering them by dragging, and the pointer feedback of
 // the whole window.
 #include "app/errorreport.h"

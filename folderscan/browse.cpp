@@ -1,4 +1,4 @@
-// The folder picker (Part 3.1).
+// The folder picker.
 #include "folderscan/browse.h"
 
 #include "app/dialogs.h"

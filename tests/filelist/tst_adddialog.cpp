@@ -1,4 +1,4 @@
-// Part 2.2 through the window: "Add WMA File(s)" and the open-file dialog.
+// Through the window: "Add WMA File(s)" and the open-file dialog.
 #include "listwindow.h"
 
 #include "app/dialogs.h"

@@ -1,4 +1,4 @@
-// Part 3.1: the folder picker BrowseForFolder, with scripted answers and
+// The folder picker BrowseForFolder, with scripted answers and
 // with the program's own dialogs.
 #include "app/dialogs.h"
 #include "folderscan/browse.h"

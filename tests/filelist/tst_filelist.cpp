@@ -1,4 +1,4 @@
-// Part 2.1 through the window: the add operation, removal by the Delete key
+// Through the window: the add operation, removal by the Delete key
 // and by a double-click, "Clear List" with its hourglass guard, reordering by
 // dragging, and the pointer feedback of the whole window.
 #include "listwindow.h"
@@ -179,7 +179,7 @@ private slots:
         QCOMPARE(w.texts(), QStringList({kThree[1], kThree[0], kThree[2]}));
         QCOMPARE(w.form->MousePointer(), int(kPointerHourglass));
 
-        // The Part that set the hourglass sets 0 again: everything works.
+        // The command that set the hourglass sets 0 again: everything works.
         w.form->SetMousePointer(kPointerDefault);
         w.click(w.itemPoint(3));
         w.key(Qt::Key_Delete);
