@@ -10,6 +10,7 @@
 #include "folderscan/folderwalk.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
+#include "scantest.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,31 +20,12 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 namespace {
 
 const QString kPrompt = QStringLiteral(
     "Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all doc files, etc.)");
-
-QStringList ReaddirOrder(const QString& folder, bool folders)
-{
-    QStringList names;
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
-        return names;
-    while (const dirent* e = ::readdir(dir)) {
-        const QString name = QFile::decodeName(e->d_name);
-        if (name == "." || name == "..")
-            continue;
-        const QFileInfo info(folder + "/" + name);
-        if (folders ? (info.isDir() && !info.isSymLink()) : (info.isFile() && !info.isDir()))
-            names << name;
-    }
-    ::closedir(dir);
-    return names;
-}
 
 // Every file of a tree, folder by folder, breadth first, each folder's files
 // in the order the file system lists them; links to folders are not
@@ -52,27 +34,13 @@ QStringList TreeOrder(const QString& root)
 {
     QStringList folders{root};
     for (qsizetype i = 0; i < folders.size(); ++i)
-        for (const QString& name : ReaddirOrder(folders[i], true))
+        for (const QString& name : ReaddirOrder(folders[i], true, false))
             folders << folders[i] + "/" + name;
     QStringList files;
     for (const QString& f : folders)
         for (const QString& name : ReaddirOrder(f, false))
             files << f + "/" + name;
     return files;
-}
-
-QStringList ListTexts(const Form1& form)
-{
-    QStringList texts;
-    for (int i = 1; i <= FileListCount(form.ListView1); ++i)
-        texts << FileListText(form.ListView1, i);
-    return texts;
-}
-
-QStringList Sorted(QStringList list)
-{
-    list.sort();
-    return list;
 }
 
 // A tree with every kind of name the command treats differently.

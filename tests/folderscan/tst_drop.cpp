@@ -4,6 +4,7 @@
 #include "filelist/filelist.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
+#include "scantest.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -30,20 +31,6 @@ std::unique_ptr<QMimeData> Files(const QStringList& paths)
         urls << QUrl::fromLocalFile(p);
     data->setUrls(urls);
     return data;
-}
-
-QStringList ListTexts(const Form1& form)
-{
-    QStringList texts;
-    for (int i = 1; i <= FileListCount(form.ListView1); ++i)
-        texts << FileListText(form.ListView1, i);
-    return texts;
-}
-
-QStringList Sorted(QStringList list)
-{
-    list.sort();
-    return list;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "util/files.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
+#include "scantest.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,24 +24,6 @@ const QString kWalkLocation = QStringLiteral("in FenholtTitle2021/08/31.AddFolde
 void MakeDir(const QString& path)
 {
     QVERIFY2(QDir().mkpath(path), qPrintable(path));
-}
-
-// Names in a folder in the order the file system lists them.
-QStringList ReaddirOrder(const QString& folder, bool folders)
-{
-    QStringList names;
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
-        return names;
-    while (const dirent* e = ::readdir(dir)) {
-        const QString name = QFile::decodeName(e->d_name);
-        if (name == "." || name == "..")
-            continue;
-        if (QFileInfo(folder + "/" + name).isDir() == folders)
-            names << name;
-    }
-    ::closedir(dir);
-    return names;
 }
 
 // A view of the real file system in which chosen folders fail.
