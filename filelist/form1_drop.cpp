@@ -15,8 +15,7 @@ namespace {
 
 // True when the drag carries a list of local files and folders, and nothing
 // else: text, images and web addresses cannot be dropped here.
-bool OffersFileList(const QMimeData* data)
-{
+bool OffersFileList(const QMimeData* data) {
     if (!data || !data->hasUrls())
         return false;
     const QList<QUrl> urls = data->urls();
@@ -30,30 +29,26 @@ bool OffersFileList(const QMimeData* data)
 
 // The dropped path as a file manager names it: a folder without a trailing
 // "/", the root as "/".
-QString DroppedPath(const QUrl& url)
-{
+QString DroppedPath(const QUrl& url) {
     QString path = url.toLocalFile();
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     return path;
 }
 
-bool IsDroppedFolder(const QString& path)
-{
+bool IsDroppedFolder(const QString& path) {
     return FileExists(path) && (TryFileAttributes(path, 0) & kAttrDirectory) != 0;
 }
 
 }  // namespace
 
-int Form1::ListView1_OLEDragOver(const QMimeData* data, int effect)
-{
+int Form1::ListView1_OLEDragOver(const QMimeData* data, int effect) {
     if (!OffersFileList(data))
         return 0;
     return effect;
 }
 
-void Form1::ListView1_OLEDragDrop(const QMimeData* data, int /*effect*/)
-{
+void Form1::ListView1_OLEDragDrop(const QMimeData* data, int /*effect*/) {
     if (!OffersFileList(data))
         return;
     const QList<QUrl> urls = data->urls();

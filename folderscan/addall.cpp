@@ -6,15 +6,13 @@
 #include "util/paths.h"
 
 void AddAllFilesInTree(ErrorTrap& trap, Dialogs& dialogs, const QString& folder, const QString& extension,
-                       const std::function<void(const QString& path)>& add)
-{
+                       const std::function<void(const QString& path)>& add) {
     const FolderSystem fs;
     AddAllFilesInTree(trap, dialogs, folder, extension, add, fs);
 }
 
 void AddAllFilesInTree(ErrorTrap& trap, Dialogs& dialogs, const QString& folder, const QString& extension,
-                       const std::function<void(const QString& path)>& add, const FolderSystem& fs)
-{
+                       const std::function<void(const QString& path)>& add, const FolderSystem& fs) {
     // The root already ends in "/", so its entry ends in two; the paths are
     // tidied before they are offered.
     QStringList folders;

@@ -9,10 +9,10 @@
 #include <QFileInfo>
 #include <QHash>
 
-#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <cerrno>
 
 #include <cstring>
 #include <exception>
@@ -22,14 +22,12 @@ namespace {
 // An open directory stream that is closed however the reading ends.
 class DirectoryStream {
 public:
-    explicit DirectoryStream(const QString& folder)
-    {
+    explicit DirectoryStream(const QString& folder) {
         const QByteArray path = QFile::encodeName(folder);
         dir_ = ::opendir(path.constData());
         error_ = dir_ ? 0 : errno;
     }
-    ~DirectoryStream()
-    {
+    ~DirectoryStream() {
         if (dir_)
             ::closedir(dir_);
     }
@@ -45,15 +43,13 @@ private:
     int error_ = 0;
 };
 
-bool IsDotOrDotDot(const char* name)
-{
+bool IsDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
 // The type of a directory entry, following a symbolic link; DT_UNKNOWN when
 // it cannot be told.
-unsigned char EntryType(DIR* dir, const struct dirent* entry)
-{
+unsigned char EntryType(DIR* dir, const struct dirent* entry) {
     if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
         return entry->d_type;
     struct stat st;
@@ -66,13 +62,11 @@ unsigned char EntryType(DIR* dir, const struct dirent* entry)
     return DT_UNKNOWN;
 }
 
-bool IsHiddenSystemFolder(int attributes)
-{
+bool IsHiddenSystemFolder(int attributes) {
     return attributes == kAttrHiddenSystemFolder || attributes == kAttrHiddenSystemLink;
 }
 
-QString WalkLocation()
-{
+QString WalkLocation() {
     return QStringLiteral("in FenholtTitle2021/08/31.AddFolder.GetSubDirectories2016 ");
 }
 
@@ -84,8 +78,7 @@ struct WalkContext {
     // a system call even when nothing is waiting, so a walk over thousands
     // of folders goes back to it at most every few milliseconds (the first
     // time at once): the window still answers without delay.
-    void Yield()
-    {
+    void Yield() {
         if (sinceYield.isValid() && sinceYield.nsecsElapsed() < kYieldIntervalNs)
             return;
         QCoreApplication::processEvents();
@@ -117,12 +110,9 @@ public:
           context_(context),
           fs_(context.fs),
           known_(context.known),
-          trap_(dialogs, WalkLocation())
-    {
-    }
+          trap_(dialogs, WalkLocation()) {}
 
-    void Run(bool recursive, bool chosenEntries)
-    {
+    void Run(bool recursive, bool chosenEntries) {
         QStringList found;
         QStringList entries;
         trap_.run(106, [&] { entries = folders_; });
@@ -152,8 +142,8 @@ public:
             Step(116, f, [&] {
                 fs_.ForEachSubFolder(f, [&](const QString& name) {
                     context_.Yield();
-                    if (name.size() >= 260 || HasUnsafeNameChars(name) || name == QLatin1String(".")
-                        || name == QLatin1String(".."))
+                    if (name.size() >= 260 || HasUnsafeNameChars(name) || name == QLatin1String(".") ||
+                        name == QLatin1String(".."))
                         return;
                     found.append(f + name + QLatin1Char('/'));
                 });
@@ -170,7 +160,8 @@ public:
         for (const QString& g : keep) {
             const auto seen = known_.constFind(g);
             const bool remembered = seen != known_.constEnd();
-            if (!trap_.test(154, [&] { return remembered ? (*seen & kAttrDirectory) != 0 : fs_.IsFolder(g); }))
+            if (!trap_.test(154,
+                            [&] { return remembered ? (*seen & kAttrDirectory) != 0 : fs_.IsFolder(g); }))
                 continue;
             trap_.run(156, [&] { context_.Yield(); });
             if (trap_.test(158, [&] {
@@ -185,8 +176,7 @@ public:
 private:
     // Runs a step under the rule in force. Returns false when the skip rule
     // has abandoned the entry f.
-    bool Step(int line, const QString& f, const std::function<void()>& step)
-    {
+    bool Step(int line, const QString& f, const std::function<void()>& step) {
         if (!skipRule_) {
             trap_.run(line, step);
             return true;
@@ -202,8 +192,7 @@ private:
 
     // Runs a test under the rule in force: its result, true after a reported
     // failure; carryOn turns false when the skip rule has abandoned f.
-    bool Test(int line, const QString& f, bool& carryOn, const std::function<bool()>& condition)
-    {
+    bool Test(int line, const QString& f, bool& carryOn, const std::function<bool()>& condition) {
         carryOn = true;
         if (!skipRule_)
             return trap_.test(line, condition);
@@ -216,8 +205,7 @@ private:
         }
     }
 
-    void Skip(const QString& f, std::exception_ptr failure)
-    {
+    void Skip(const QString& f, std::exception_ptr failure) {
         const int number = CurrentFailure(failure).number;
         if (number == 70 || number == 76) {
             const qsizetype at = folders_.indexOf(f);
@@ -239,21 +227,18 @@ private:
 
 FolderSystem::~FolderSystem() = default;
 
-void FolderSystem::GetFolder(const QString& /*folder*/) const
-{
+void FolderSystem::GetFolder(const QString& /*folder*/) const {
     // The folder was just found to be one; reading it raises when it has
     // gone since.
 }
 
-bool FolderSystem::IsFolder(const QString& path) const
-{
+bool FolderSystem::IsFolder(const QString& path) const {
     lastPath_ = path;
     lastAttributes_ = TryFileAttributes(path, -1);
     return lastAttributes_ >= 0 && (lastAttributes_ & kAttrDirectory) != 0;
 }
 
-int FolderSystem::Attributes(const QString& folder) const
-{
+int FolderSystem::Attributes(const QString& folder) const {
     if (lastAttributes_ >= 0 && folder == lastPath_) {
         const int attributes = lastAttributes_;
         lastAttributes_ = -1;
@@ -263,8 +248,7 @@ int FolderSystem::Attributes(const QString& folder) const
     return FileAttributes(folder);
 }
 
-int FolderSystem::ChosenFolderAttributes(const QString& folder) const
-{
+int FolderSystem::ChosenFolderAttributes(const QString& folder) const {
     const int attributes = Attributes(folder);
     if (attributes != kAttrHiddenSystemLink)
         return attributes;
@@ -272,8 +256,7 @@ int FolderSystem::ChosenFolderAttributes(const QString& folder) const
     return target.isEmpty() ? attributes : FileAttributes(target);
 }
 
-bool FolderSystem::IsRootFolder(const QString& folder) const
-{
+bool FolderSystem::IsRootFolder(const QString& folder) const {
     if (folder.isEmpty())
         return false;
     for (const QChar c : folder)
@@ -283,8 +266,7 @@ bool FolderSystem::IsRootFolder(const QString& folder) const
 }
 
 void FolderSystem::ForEachSubFolder(const QString& folder,
-                                    const std::function<void(const QString& name)>& onName) const
-{
+                                    const std::function<void(const QString& name)>& onName) const {
     const DirectoryStream dir(folder);
     if (!dir.isOpen())
         RaiseErrno(dir.openError(), true);
@@ -302,20 +284,17 @@ void FolderSystem::ForEachSubFolder(const QString& folder,
     }
 }
 
-void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive)
-{
+void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive) {
     const FolderSystem fs;
     GetSubDirectories2016(dialogs, folders, recursive, fs);
 }
 
-void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive, const FolderSystem& fs)
-{
+void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive, const FolderSystem& fs) {
     WalkContext context(fs);
     LevelWalk(dialogs, folders, context).Run(recursive, true);
 }
 
-bool HasUnsafeNameChars(const QString& name)
-{
+bool HasUnsafeNameChars(const QString& name) {
     for (const QChar c : name) {
         const char16_t code = c.unicode();
         if (code < 32 || (code >= 127 && code <= 159) || code == QChar::ReplacementCharacter)
@@ -324,8 +303,7 @@ bool HasUnsafeNameChars(const QString& name)
     return false;
 }
 
-WildcardPattern::WildcardPattern(const QString& pattern)
-{
+WildcardPattern::WildcardPattern(const QString& pattern) {
     if (pattern == QLatin1String("*.*")) {
         matchesAll_ = true;
         return;
@@ -343,13 +321,12 @@ WildcardPattern::WildcardPattern(const QString& pattern)
         folded_.append(c == u'*' || c == u'?' ? c : c.toCaseFolded());
 }
 
-bool WildcardPattern::Matches(QStringView name) const
-{
+bool WildcardPattern::Matches(QStringView name) const {
     if (matchesAll_)
         return true;
     if (suffixOnly_)
-        return name.size() >= suffix_.size()
-               && name.right(suffix_.size()).compare(suffix_, Qt::CaseInsensitive) == 0;
+        return name.size() >= suffix_.size() &&
+               name.right(suffix_.size()).compare(suffix_, Qt::CaseInsensitive) == 0;
     // Greedy matching that returns to the last "*" on a mismatch.
     const QString& pattern = folded_;
     qsizetype n = 0, p = 0;
@@ -373,22 +350,19 @@ bool WildcardPattern::Matches(QStringView name) const
     return p == pattern.size();
 }
 
-bool MatchesWildcard(const QString& name, const QString& pattern)
-{
+bool MatchesWildcard(const QString& name, const QString& pattern) {
     return WildcardPattern(pattern).Matches(name);
 }
 
 FileNameArray::FileNameArray() : slots_(1) {}
 
-const QString& FileNameArray::operator[](int i) const
-{
+const QString& FileNameArray::operator[](int i) const {
     if (i < LBound() || i > UBound())
         RaiseError(9);
     return slots_[static_cast<size_t>(i - lowerBound_)];
 }
 
-QStringList FileNameArray::names() const
-{
+QStringList FileNameArray::names() const {
     QStringList result;
     if (lowerBound_ == 0)
         return result;
@@ -397,8 +371,7 @@ QStringList FileNameArray::names() const
     return result;
 }
 
-void FileNameArray::Append(const QString& name)
-{
+void FileNameArray::Append(const QString& name) {
     if (lowerBound_ == 0) {
         slots_.clear();
         slots_.resize(100);
@@ -410,8 +383,7 @@ void FileNameArray::Append(const QString& name)
     slots_[static_cast<size_t>(stored_++)] = name;
 }
 
-void FileNameArray::Finish()
-{
+void FileNameArray::Finish() {
     if (stored_ == 0) {
         slots_.assign(1, QString());
         lowerBound_ = 0;
@@ -421,8 +393,7 @@ void FileNameArray::Finish()
     slots_.shrink_to_fit();
 }
 
-FileNameArray ListFilesInFolder(const QString& folder, const QString& pattern)
-{
+FileNameArray ListFilesInFolder(const QString& folder, const QString& pattern) {
     QString prefix = folder;
     if (!prefix.endsWith(u'/'))
         prefix += u'/';

@@ -9,8 +9,7 @@
 #include "folderscan/addall.h"
 #include "folderscan/browse.h"
 
-void Form1::PushButton3_Click()
-{
+void Form1::PushButton3_Click() {
     ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("PushButton3_Click")));
 
     QString extension;

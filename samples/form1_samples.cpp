@@ -9,13 +9,12 @@
 #include "util/files.h"
 #include "util/shell.h"
 
-void Form1::PushButton9_Click()
-{
+void Form1::PushButton9_Click() {
     ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("PushButton9_Click")));
     // One step: after a failure the command ends, keeping what it added.
     trap.run(100, [this] {
-        const FileNameArray names = ListFilesInFolder(programFolder_ + QStringLiteral("/Samples"),
-                                                      QStringLiteral("*.*"));
+        const FileNameArray names =
+            ListFilesInFolder(programFolder_ + QStringLiteral("/Samples"), QStringLiteral("*.*"));
         for (int i = 1; i <= names.UBound(); ++i) {
             const QString path = programFolder_ + QStringLiteral("/Samples/") + names[i];
             if (FileExists(path) && !IsInFileList(ListView1, path))
@@ -28,8 +27,9 @@ void Form1::PushButton9_Click()
         if (answer == vbYes) {
             // The desktop's file browser shows the folder; whether it managed
             // to is not reported.
-            ShellExecuteA(&dialogs_, QString(), QLatin1Char('"') + programFolder_ + QStringLiteral("/Samples/\""),
-                          QString(), QStringLiteral("/"), SW_SHOW);
+            ShellExecuteA(&dialogs_, QString(),
+                          QLatin1Char('"') + programFolder_ + QStringLiteral("/Samples/\""), QString(),
+                          QStringLiteral("/"), SW_SHOW);
         }
     });
 }

@@ -51,8 +51,7 @@ struct Tree {
     int maxDepth = 0;
 };
 
-Tree MakeTree(const QString& root, int folderCount, int fileCount)
-{
+Tree MakeTree(const QString& root, int folderCount, int fileCount) {
     std::mt19937 rng(20210831);
     struct Folder {
         QString path;
@@ -75,13 +74,14 @@ Tree MakeTree(const QString& root, int folderCount, int fileCount)
         tree.maxDepth = std::max(tree.maxDepth, parent.depth + 1);
     }
     tree.folders = folderCount;
-    static const char* const kOther[] = {".mp3", ".txt", ".jpg", ".ogg", ".flac", ".doc", ".png", ".m4a", ".pdf"};
+    static const char* const kOther[] = {".mp3", ".txt", ".jpg", ".ogg", ".flac",
+                                         ".doc", ".png", ".m4a", ".pdf"};
     for (int i = 0; i < fileCount; ++i) {
         const Folder& folder = folders[rng() % folders.size()];
         const bool isWma = i % 10 == 0;
         const bool hidden = rng() % 25 == 0;
-        const QString name = (hidden ? QStringLiteral(".file") : QStringLiteral("file")) + QString::number(i)
-                             + (isWma ? ".wma" : kOther[rng() % 9]);
+        const QString name = (hidden ? QStringLiteral(".file") : QStringLiteral("file")) +
+                             QString::number(i) + (isWma ? ".wma" : kOther[rng() % 9]);
         QFile f(folder.path + "/" + name);
         if (f.open(QIODevice::WriteOnly))
             f.write("x");
@@ -92,15 +92,13 @@ Tree MakeTree(const QString& root, int folderCount, int fileCount)
     return tree;
 }
 
-double Median(std::vector<double> v)
-{
+double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-QStringList RunFind(const QString& root, double* seconds)
-{
+QStringList RunFind(const QString& root, double* seconds) {
     QElapsedTimer timer;
     timer.start();
     QProcess find;
@@ -111,8 +109,7 @@ QStringList RunFind(const QString& root, double* seconds)
     return QString::fromLocal8Bit(out).split('\n', Qt::SkipEmptyParts);
 }
 
-QStringList RunAddAll(QTreeWidget* list, const QString& root, double* seconds, int* reports)
-{
+QStringList RunAddAll(QTreeWidget* list, const QString& root, double* seconds, int* reports) {
     list->clear();
     SilentDialogs dialogs;
     QElapsedTimer timer;
@@ -129,8 +126,7 @@ QStringList RunAddAll(QTreeWidget* list, const QString& root, double* seconds, i
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -168,9 +164,9 @@ int main(int argc, char** argv)
     for (const QString& p : findPaths)
         if (!p.section('/', -1).startsWith('.'))
             findWithoutHidden << p;
-    const bool agree = QSet<QString>(ourPaths.begin(), ourPaths.end())
-                           == QSet<QString>(findWithoutHidden.begin(), findWithoutHidden.end())
-                       && ourPaths.size() == findWithoutHidden.size();
+    const bool agree = QSet<QString>(ourPaths.begin(), ourPaths.end()) ==
+                           QSet<QString>(findWithoutHidden.begin(), findWithoutHidden.end()) &&
+                       ourPaths.size() == findWithoutHidden.size();
 
     const double a = Median(ours), b = Median(theirs);
     std::printf("add-all walk and listing: %8.1f ms  %d files (%d reports)\n", a * 1000, int(ourPaths.size()),

@@ -11,8 +11,7 @@
 
 // The names in a folder in the order the file system lists them: its
 // folders (links to folders too, unless withLinks is false), or its files.
-inline QStringList ReaddirOrder(const QString& folder, bool folders, bool withLinks = true)
-{
+inline QStringList ReaddirOrder(const QString& folder, bool folders, bool withLinks = true) {
     QStringList names;
     DIR* dir = ::opendir(QFile::encodeName(folder).constData());
     if (!dir)
@@ -30,16 +29,14 @@ inline QStringList ReaddirOrder(const QString& folder, bool folders, bool withLi
 }
 
 // The texts of the file list, from the first item to the last.
-inline QStringList ListTexts(const Form1& form)
-{
+inline QStringList ListTexts(const Form1& form) {
     QStringList texts;
     for (int i = 1; i <= FileListCount(form.ListView1); ++i)
         texts << FileListText(form.ListView1, i);
     return texts;
 }
 
-inline QStringList Sorted(QStringList list)
-{
+inline QStringList Sorted(QStringList list) {
     list.sort();
     return list;
 }

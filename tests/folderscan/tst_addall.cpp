@@ -8,9 +8,9 @@
 #include "filelist/filelist.h"
 #include "folderscan/addall.h"
 #include "folderscan/folderwalk.h"
+#include "scantest.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
-#include "scantest.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,8 +30,7 @@ const QString kPrompt = QStringLiteral(
 // Every file of a tree, folder by folder, breadth first, each folder's files
 // in the order the file system lists them; links to folders are not
 // followed.
-QStringList TreeOrder(const QString& root)
-{
+QStringList TreeOrder(const QString& root) {
     QStringList folders{root};
     for (qsizetype i = 0; i < folders.size(); ++i)
         for (const QString& name : ReaddirOrder(folders[i], true, false))
@@ -44,11 +43,11 @@ QStringList TreeOrder(const QString& root)
 }
 
 // A tree with every kind of name the command treats differently.
-void MakeTree(const QString& t)
-{
-    for (const char* f : {"one.wma", "~skip.wma", "a~b.wma", ".hidden.wma", ".readonly.wma", "notes.txt",
-                          "song.mp3", "README", "x..wma", "sub/two.wma", "sub/~temp.wma", "sub/deeper/three.WMA",
-                          "sub/deeper/four.mp3", ".dotdir/five.wma", "target/six.wma"})
+void MakeTree(const QString& t) {
+    for (const char* f :
+         {"one.wma", "~skip.wma", "a~b.wma", ".hidden.wma", ".readonly.wma", "notes.txt", "song.mp3",
+          "README", "x..wma", "sub/two.wma", "sub/~temp.wma", "sub/deeper/three.WMA", "sub/deeper/four.mp3",
+          ".dotdir/five.wma", "target/six.wma"})
         MakeFile(t + "/" + f);
     ::chmod(QFile::encodeName(t + "/.readonly.wma").constData(), 0444);
     QVERIFY(QFile::link(t + "/target", t + "/sub/link"));
@@ -68,8 +67,7 @@ private:
     Form1& form() { return *form_; }
     ScriptedDialogs& dialogs() { return *dialogs_; }
 
-    void press(const QString& extension, const QString& folder = QString())
-    {
+    void press(const QString& extension, const QString& folder = QString()) {
         dialogs().inputAnswers.enqueue(extension);
         if (!folder.isNull())
             dialogs().folderAnswers.enqueue(folder);
@@ -77,8 +75,7 @@ private:
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         form_.reset();
         env_ = std::make_unique<TestEnvironment>();
         program_ = std::make_unique<QTemporaryDir>();
@@ -87,14 +84,12 @@ private slots:
         form_->Form_Load();
         dialogs_->clear();
     }
-    void cleanup()
-    {
+    void cleanup() {
         form_.reset();
         dialogs_.reset();
     }
 
-    void cancellingTheExtensionChangesNothing()
-    {
+    void cancellingTheExtensionChangesNothing() {
         form().PushButton3_Click();  // cancelled: the input box gives ""
         QCOMPARE(dialogs().shown.size(), 1);
         const ShownDialog& box = dialogs().shown[0];
@@ -108,8 +103,7 @@ private slots:
         QCOMPARE(form().MousePointer(), 0);
     }
 
-    void cancellingTheFolderKeepsTheExtension()
-    {
+    void cancellingTheFolderKeepsTheExtension() {
         press("mp3");
         QCOMPARE(dialogs().shown.size(), 2);
         const ShownDialog& picker = dialogs().shown[1];
@@ -127,13 +121,13 @@ private slots:
         QCOMPARE(dialogs().shown[0].defaultText, QStringLiteral("mp3"));
     }
 
-    void extensions_data()
-    {
+    void extensions_data() {
         QTest::addColumn<QString>("extension");
         QTest::addColumn<QStringList>("expected");  // relative to the tree, sorted
         QTest::newRow("wma") << "wma"
                              << QStringList({".dotdir/five.wma", ".readonly.wma", "a~b.wma", "one.wma",
-                                             "sub/deeper/three.WMA", "sub/two.wma", "target/six.wma", "x..wma"});
+                                             "sub/deeper/three.WMA", "sub/two.wma", "target/six.wma",
+                                             "x..wma"});
         QTest::newRow("upper case") << "WMA"
                                     << QStringList({".dotdir/five.wma", ".readonly.wma", "a~b.wma", "one.wma",
                                                     "sub/deeper/three.WMA", "sub/two.wma", "target/six.wma",
@@ -147,8 +141,7 @@ private slots:
         QTest::newRow("leading dot") << ".wma" << QStringList({"x..wma"});
         QTest::newRow("no such files") << "flac" << QStringList();
     }
-    void extensions()
-    {
+    void extensions() {
         QFETCH(QString, extension);
         QFETCH(QStringList, expected);
         QTemporaryDir tmp;
@@ -176,8 +169,7 @@ private slots:
         QCOMPARE(form().MousePointer(), 0);
     }
 
-    void choicesAreRemembered()
-    {
+    void choicesAreRemembered() {
         QTemporaryDir tmp;
         MakeFile(tmp.path() + "/a.ogg");
         press("ogg", tmp.path());
@@ -190,8 +182,7 @@ private slots:
         QCOMPARE(dialogs().shown.last().defaultText, tmp.path());
     }
 
-    void folderChosenTwiceAddsItsFilesTwice()
-    {
+    void folderChosenTwiceAddsItsFilesTwice() {
         QTemporaryDir tmp;
         MakeFile(tmp.path() + "/a.wma");
         MakeFile(tmp.path() + "/b/c.wma");
@@ -202,8 +193,7 @@ private slots:
         QCOMPARE(ListTexts(form()), once + once);
     }
 
-    void throughTheButtonWithTheHourglassAndAPaintingWindow()
-    {
+    void throughTheButtonWithTheHourglassAndAPaintingWindow() {
         QTemporaryDir tmp;
         for (int i = 0; i < 20; ++i)
             MakeFile(QStringLiteral("%1/d%2/e/f.wma").arg(tmp.path()).arg(i));
@@ -226,8 +216,7 @@ private slots:
         QCOMPARE(FileListCount(form().ListView1), 20);
     }
 
-    void failuresAreReportedAtTheirLines()
-    {
+    void failuresAreReportedAtTheirLines() {
         // A settings store that cannot be written: every save fails.
         QFile::remove(env_->settingsFile());
         QVERIFY(QDir().mkpath(env_->settingsFile()));
@@ -246,8 +235,7 @@ private slots:
         QCOMPARE(form().MousePointer(), 0);
     }
 
-    void rootGivesSingleSeparators()
-    {
+    void rootGivesSingleSeparators() {
         // The walk from "/" sees only the way down to a temporary tree, so
         // that it stays short.
         QTemporaryDir tmp;
@@ -258,8 +246,7 @@ private slots:
         public:
             QString tree;
             void ForEachSubFolder(const QString& folder,
-                                  const std::function<void(const QString&)>& onName) const override
-            {
+                                  const std::function<void(const QString&)>& onName) const override {
                 const QString clean = QDir::cleanPath(folder);
                 const QString prefix = clean == "/" ? clean : clean + "/";
                 if (tree.startsWith(prefix) && tree != clean) {
@@ -272,13 +259,13 @@ private slots:
         fs.tree = tree;
         ErrorTrap trap(dialogs(), FormLocation("PushButton3_Click"));
         QStringList added;
-        AddAllFilesInTree(trap, dialogs(), "/", "brvroot", [&](const QString& p) { added << p; }, fs);
+        AddAllFilesInTree(
+            trap, dialogs(), "/", "brvroot", [&](const QString& p) { added << p; }, fs);
         QCOMPARE(added, QStringList({tree + "/a.brvroot", tree + "/sub/b.brvroot"}));
         QVERIFY(dialogs().shown.isEmpty());
     }
 
-    void deniedFoldersContributeNothing()
-    {
+    void deniedFoldersContributeNothing() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         for (const char* f : {"a/x.wma", "deny1/y.wma", "deny1/in/z.wma", "deny2/w.wma", "b/c/v.wma"})
@@ -287,8 +274,7 @@ private slots:
         public:
             QString root;
             void ForEachSubFolder(const QString& folder,
-                                  const std::function<void(const QString&)>& onName) const override
-            {
+                                  const std::function<void(const QString&)>& onName) const override {
                 if (folder == root + "/deny1/" || folder == root + "/deny2/")
                     RaiseError(70);
                 FolderSystem::ForEachSubFolder(folder, onName);
@@ -297,7 +283,8 @@ private slots:
         fs.root = t;
         ErrorTrap trap(dialogs(), FormLocation("PushButton3_Click"));
         QStringList added;
-        AddAllFilesInTree(trap, dialogs(), t, "wma", [&](const QString& p) { added << p; }, fs);
+        AddAllFilesInTree(
+            trap, dialogs(), t, "wma", [&](const QString& p) { added << p; }, fs);
         QCOMPARE(Sorted(added), QStringList({t + "/a/x.wma", t + "/b/c/v.wma"}));
         QVERIFY(dialogs().shown.isEmpty());
         QCOMPARE(trap.reports(), 0);

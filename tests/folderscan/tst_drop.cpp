@@ -2,9 +2,9 @@
 // list's viewport, and the handlers called directly.
 #include "app/form1.h"
 #include "filelist/filelist.h"
+#include "scantest.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
-#include "scantest.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -23,8 +23,7 @@
 
 namespace {
 
-std::unique_ptr<QMimeData> Files(const QStringList& paths)
-{
+std::unique_ptr<QMimeData> Files(const QStringList& paths) {
     auto data = std::make_unique<QMimeData>();
     QList<QUrl> urls;
     for (const QString& p : paths)
@@ -50,8 +49,7 @@ private:
 
     // Sends a drag entering and moving over the list; true when the list
     // accepts it.
-    bool enterAndMove(const QMimeData* data)
-    {
+    bool enterAndMove(const QMimeData* data) {
         QDragEnterEvent enter(middle().toPoint(), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton,
                               Qt::NoModifier);
         QCoreApplication::sendEvent(viewport(), &enter);
@@ -64,8 +62,7 @@ private:
     }
 
     // A drag that passes over the list and leaves it again.
-    bool dragOver(const QMimeData* data)
-    {
+    bool dragOver(const QMimeData* data) {
         const bool accepted = enterAndMove(data);
         QDragLeaveEvent leave;
         QCoreApplication::sendEvent(viewport(), &leave);
@@ -75,8 +72,7 @@ private:
     // A drag that is dropped on the list; true when the list took the drop.
     // As on a real desktop, the drop only reaches a list that accepted the
     // drag when it entered.
-    bool drop(const QMimeData* data)
-    {
+    bool drop(const QMimeData* data) {
         if (!enterAndMove(data)) {
             QDragLeaveEvent leave;
             QCoreApplication::sendEvent(viewport(), &leave);
@@ -90,8 +86,7 @@ private:
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         form_.reset();
         env_ = std::make_unique<TestEnvironment>();
         program_ = std::make_unique<QTemporaryDir>();
@@ -101,14 +96,12 @@ private slots:
         form_->resize(form_->size());
         dialogs_->clear();
     }
-    void cleanup()
-    {
+    void cleanup() {
         form_.reset();
         dialogs_.reset();
     }
 
-    void onlyFileListsCanBeDropped_data()
-    {
+    void onlyFileListsCanBeDropped_data() {
         QTest::addColumn<int>("kind");
         QTest::newRow("text") << 0;
         QTest::newRow("image") << 1;
@@ -117,19 +110,29 @@ private slots:
         QTest::newRow("file and web address") << 4;
         QTest::newRow("nothing") << 5;
     }
-    void onlyFileListsCanBeDropped()
-    {
+    void onlyFileListsCanBeDropped() {
         QFETCH(int, kind);
         QTemporaryDir tmp;
         MakeFile(tmp.path() + "/a.wma");
         QMimeData data;
         switch (kind) {
-        case 0: data.setText(tmp.path() + "/a.wma"); break;
-        case 1: data.setImageData(QImage(4, 4, QImage::Format_RGB32)); break;
-        case 2: data.setHtml("<b>song.wma</b>"); break;
-        case 3: data.setUrls({QUrl("https://example.org/song.wma")}); break;
-        case 4: data.setUrls({QUrl::fromLocalFile(tmp.path() + "/a.wma"), QUrl("https://example.org/b.wma")}); break;
-        default: break;
+            case 0:
+                data.setText(tmp.path() + "/a.wma");
+                break;
+            case 1:
+                data.setImageData(QImage(4, 4, QImage::Format_RGB32));
+                break;
+            case 2:
+                data.setHtml("<b>song.wma</b>");
+                break;
+            case 3:
+                data.setUrls({QUrl("https://example.org/song.wma")});
+                break;
+            case 4:
+                data.setUrls({QUrl::fromLocalFile(tmp.path() + "/a.wma"), QUrl("https://example.org/b.wma")});
+                break;
+            default:
+                break;
         }
         QVERIFY(!dragOver(&data));
         QVERIFY(!drop(&data));
@@ -139,8 +142,7 @@ private slots:
         QVERIFY(dialogs_->shown.isEmpty());
     }
 
-    void fileListsKeepTheProposedEffect()
-    {
+    void fileListsKeepTheProposedEffect() {
         QTemporaryDir tmp;
         MakeFile(tmp.path() + "/a.wma");
         const auto data = Files({tmp.path() + "/a.wma", tmp.path()});
@@ -150,8 +152,7 @@ private slots:
         QCOMPARE(FileListCount(form().ListView1), 0);
     }
 
-    void droppedFilesJoinTheEndUnchanged()
-    {
+    void droppedFilesJoinTheEndUnchanged() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         for (const char* f : {"c.txt", "~one.wma", "a.lnk", "old.wma"})
@@ -164,8 +165,7 @@ private slots:
         QVERIFY(dialogs_->shown.isEmpty());
     }
 
-    void droppedFolderListsItsTree()
-    {
+    void droppedFolderListsItsTree() {
         QTemporaryDir tmp;
         const QString d = tmp.path() + "/dropped";
         for (const char* f : {"one.wma", "~two.wma", "sub/song.mp3", ".hidden", ".readonly"})
@@ -183,8 +183,7 @@ private slots:
         QVERIFY(dialogs_->shown.isEmpty());
     }
 
-    void foldersAndFilesInTheDragsOrder()
-    {
+    void foldersAndFilesInTheDragsOrder() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         for (const char* f : {"first/a.wma", "first/deep/b.wma", "second/c.wma", "loose.wma"})
@@ -196,12 +195,11 @@ private slots:
         data->setUrls({QUrl::fromLocalFile(t + "/first/"), QUrl::fromLocalFile(t + "/empty"),
                        QUrl::fromLocalFile(t + "/loose.wma"), QUrl::fromLocalFile(t + "/second")});
         QVERIFY(drop(data.get()));
-        QCOMPARE(ListTexts(form()),
-                 QStringList({t + "/first/a.wma", t + "/first/deep/b.wma", t + "/loose.wma", t + "/second/c.wma"}));
+        QCOMPARE(ListTexts(form()), QStringList({t + "/first/a.wma", t + "/first/deep/b.wma",
+                                                 t + "/loose.wma", t + "/second/c.wma"}));
     }
 
-    void emptyFolderAddsNothing()
-    {
+    void emptyFolderAddsNothing() {
         QTemporaryDir tmp;
         QVERIFY(QDir().mkpath(tmp.path() + "/empty/sub"));
         const auto data = Files({tmp.path() + "/empty"});
@@ -210,8 +208,7 @@ private slots:
         QVERIFY(dialogs_->shown.isEmpty());
     }
 
-    void droppedLinkToAFolderIsWalked()
-    {
+    void droppedLinkToAFolderIsWalked() {
         QTemporaryDir tmp;
         MakeFile(tmp.path() + "/real/in/a.wma");
         QVERIFY(QFile::link(tmp.path() + "/real", tmp.path() + "/link"));
@@ -219,8 +216,7 @@ private slots:
         QCOMPARE(ListTexts(form()), QStringList{tmp.path() + "/link/in/a.wma"});
     }
 
-    void dropIgnoresAndKeepsTheHourglassState()
-    {
+    void dropIgnoresAndKeepsTheHourglassState() {
         QTemporaryDir tmp;
         for (int i = 0; i < 5; ++i)
             MakeFile(QStringLiteral("%1/d%2/x.wma").arg(tmp.path()).arg(i));
@@ -239,8 +235,7 @@ private slots:
         form().SetMousePointer(0);
     }
 
-    void clearingDuringTheWalkKeepsAppending()
-    {
+    void clearingDuringTheWalkKeepsAppending() {
         QTemporaryDir tmp;
         for (int i = 0; i < 3; ++i)
             MakeFile(QStringLiteral("%1/d%2/x.wma").arg(tmp.path()).arg(i));

@@ -2,10 +2,10 @@
 // the file system that can make chosen folders fail.
 #include "app/errorreport.h"
 #include "folderscan/folderwalk.h"
-#include "util/files.h"
+#include "scantest.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
-#include "scantest.h"
+#include "util/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,8 +21,7 @@ namespace {
 
 const QString kWalkLocation = QStringLiteral("in FenholtTitle2021/08/31.AddFolder.GetSubDirectories2016 ");
 
-void MakeDir(const QString& path)
-{
+void MakeDir(const QString& path) {
     QVERIFY2(QDir().mkpath(path), qPrintable(path));
 }
 
@@ -42,27 +41,23 @@ public:
     QHash<QString, int> attributeOverrides;
     QSet<QString> roots;
 
-    int Attributes(const QString& folder) const override
-    {
+    int Attributes(const QString& folder) const override {
         if (attributeFailures.contains(folder))
             RaiseError(attributeFailures.value(folder));
         if (attributeOverrides.contains(folder))
             return attributeOverrides.value(folder);
         return FolderSystem::Attributes(folder);
     }
-    int ChosenFolderAttributes(const QString& folder) const override
-    {
+    int ChosenFolderAttributes(const QString& folder) const override {
         if (attributeFailures.contains(folder) || attributeOverrides.contains(folder))
             return Attributes(folder);
         return FolderSystem::ChosenFolderAttributes(folder);
     }
-    bool IsRootFolder(const QString& folder) const override
-    {
+    bool IsRootFolder(const QString& folder) const override {
         return roots.contains(folder) || FolderSystem::IsRootFolder(folder);
     }
     void ForEachSubFolder(const QString& folder,
-                          const std::function<void(const QString&)>& onName) const override
-    {
+                          const std::function<void(const QString&)>& onName) const override {
         if (!enumerationFailures.contains(folder)) {
             FolderSystem::ForEachSubFolder(folder, onName);
             return;
@@ -79,28 +74,25 @@ public:
     }
 };
 
-QStringList Walk(ScriptedDialogs& dialogs, QStringList folders, bool recursive = true)
-{
+QStringList Walk(ScriptedDialogs& dialogs, QStringList folders, bool recursive = true) {
     GetSubDirectories2016(dialogs, folders, recursive);
     return folders;
 }
 
-QStringList Walk(ScriptedDialogs& dialogs, QStringList folders, const FolderSystem& fs, bool recursive = true)
-{
+QStringList Walk(ScriptedDialogs& dialogs, QStringList folders, const FolderSystem& fs,
+                 bool recursive = true) {
     GetSubDirectories2016(dialogs, folders, recursive, fs);
     return folders;
 }
 
-QStringList Relative(const QString& base, const QStringList& paths)
-{
+QStringList Relative(const QString& base, const QStringList& paths) {
     QStringList out;
     for (const QString& p : paths)
         out << (p.startsWith(base) ? p.mid(base.size()) : p);
     return out;
 }
 
-int Depth(const QString& relative)
-{
+int Depth(const QString& relative) {
     return relative.count(u'/');
 }
 
@@ -110,13 +102,9 @@ class TestFolderWalk : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        env_ = std::make_unique<TestEnvironment>();
-    }
+    void initTestCase() { env_ = std::make_unique<TestEnvironment>(); }
 
-    void breadthFirstInEnumerationOrder()
-    {
+    void breadthFirstInEnumerationOrder() {
         QTemporaryDir tmp;
         const QString t = tmp.path() + "/tree";
         for (const char* p : {"b/b2/b21", "b/b1", "a/a3", "a/a1/a11/a111", "a/a2", "c", "d/d1/d11"})
@@ -132,8 +120,9 @@ private slots:
         // Every folder of the tree once, each ending in "/", files never.
         QStringList sorted = Relative(t + "/", result);
         sorted.sort();
-        QCOMPARE(sorted, QStringList({"", "a/", "a/a1/", "a/a1/a11/", "a/a1/a11/a111/", "a/a2/", "a/a3/", "b/",
-                                      "b/b1/", "b/b2/", "b/b2/b21/", "c/", "d/", "d/d1/", "d/d1/d11/"}));
+        QCOMPARE(sorted,
+                 QStringList({"", "a/", "a/a1/", "a/a1/a11/", "a/a1/a11/a111/", "a/a2/", "a/a3/", "b/",
+                              "b/b1/", "b/b2/", "b/b2/b21/", "c/", "d/", "d/d1/", "d/d1/d11/"}));
 
         // Level by level: depths never decrease along the result.
         const QStringList relative = Relative(t + "/", result);
@@ -151,8 +140,7 @@ private slots:
         QCOMPARE(result, expected);
     }
 
-    void startingEntriesComeFirstAndAreKept()
-    {
+    void startingEntriesComeFirstAndAreKept() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         MakeDir(t + "/one/sub");
@@ -172,8 +160,7 @@ private slots:
         QVERIFY(dialogs.shown.isEmpty());
     }
 
-    void recursionOffGivesOneLevel()
-    {
+    void recursionOffGivesOneLevel() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         MakeDir(t + "/a/deep/deeper");
@@ -186,8 +173,7 @@ private slots:
         QCOMPARE(result, QStringList({t + "/a/", t + "/b/"}));
     }
 
-    void rootIsEnteredWithoutItsHiddenSystemFolders()
-    {
+    void rootIsEnteredWithoutItsHiddenSystemFolders() {
         // One level below the real root: kernel pseudo file systems and
         // links to folders (such as /bin on a merged /usr) are left out.
         ScriptedDialogs dialogs;
@@ -205,17 +191,16 @@ private slots:
         QVERIFY(dialogs.shown.isEmpty());
     }
 
-    void hiddenSystemFoldersAreNeitherEnteredNorReturned()
-    {
+    void hiddenSystemFoldersAreNeitherEnteredNorReturned() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         MakeDir(t + "/plain/child");
-        MakeDir(t + "/.dotted/child");       // hidden only (18): entered
-        MakeDir(t + "/system/child");        // made 22 below
-        MakeDir(t + "/archived/child");      // made 54 below
+        MakeDir(t + "/.dotted/child");   // hidden only (18): entered
+        MakeDir(t + "/system/child");    // made 22 below
+        MakeDir(t + "/archived/child");  // made 54 below
         MakeDir(t + "/target/child");
         QVERIFY(QFile::link(t + "/target", t + "/plain/link"));  // 1046
-        QVERIFY(QFile::link(t, t + "/plain/child/cycle"));         // a loop
+        QVERIFY(QFile::link(t, t + "/plain/child/cycle"));       // a loop
         if (QFileInfo("/proc/self").exists())
             QVERIFY(QFile::link("/proc", t + "/procfs"));
 
@@ -225,13 +210,12 @@ private slots:
         ScriptedDialogs dialogs;
         QStringList result = Relative(t + "/", Walk(dialogs, {t + "/"}, fs));
         result.sort();
-        QCOMPARE(result, QStringList({"", ".dotted/", ".dotted/child/", "archived/", "archived/child/", "plain/",
-                                      "plain/child/", "target/", "target/child/"}));
+        QCOMPARE(result, QStringList({"", ".dotted/", ".dotted/child/", "archived/", "archived/child/",
+                                      "plain/", "plain/child/", "target/", "target/child/"}));
         QVERIFY(dialogs.shown.isEmpty());
     }
 
-    void rootFolderIsEnteredWhateverItsAttributes()
-    {
+    void rootFolderIsEnteredWhateverItsAttributes() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         MakeDir(t + "/drive/sub");
@@ -246,18 +230,17 @@ private slots:
         QCOMPARE(Walk(dialogs, {t + "/system/"}, fs), QStringList{t + "/system/"});
     }
 
-    void chosenLinkIsWalked()
-    {
+    void chosenLinkIsWalked() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         MakeDir(t + "/real/a/b");
         QVERIFY(QFile::link(t + "/real", t + "/link"));
         ScriptedDialogs dialogs;
-        QCOMPARE(Walk(dialogs, {t + "/link/"}), QStringList({t + "/link/", t + "/link/a/", t + "/link/a/b/"}));
+        QCOMPARE(Walk(dialogs, {t + "/link/"}),
+                 QStringList({t + "/link/", t + "/link/a/", t + "/link/a/b/"}));
     }
 
-    void unsafeNamesAreSkippedWithTheirSubtrees()
-    {
+    void unsafeNamesAreSkippedWithTheirSubtrees() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         MakeDir(t + "/ok");
@@ -287,8 +270,7 @@ private slots:
         QCOMPARE(result, expected);
     }
 
-    void hasUnsafeNameChars_data()
-    {
+    void hasUnsafeNameChars_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("unsafe");
         QTest::newRow("empty") << QString() << false;
@@ -307,15 +289,13 @@ private slots:
         QTest::newRow("unrepresentable") << QString::fromUtf8("a\ufffdb") << true;
         QTest::newRow("unsafe at the end") << QStringLiteral("abcdef\x01") << true;
     }
-    void hasUnsafeNameChars()
-    {
+    void hasUnsafeNameChars() {
         QFETCH(QString, name);
         QFETCH(bool, unsafe);
         QCOMPARE(HasUnsafeNameChars(name), unsafe);
     }
 
-    void pathLengthLimit()
-    {
+    void pathLengthLimit() {
         QTemporaryDir tmp;
         const QString base = tmp.path() + "/";
         // Entries of exactly 259 and 260 characters, trailing "/" included.
@@ -339,16 +319,14 @@ private slots:
         QVERIFY(dialogs.shown.isEmpty());
     }
 
-    void siblingsThatDenyAccessAreRemovedSilently_data()
-    {
+    void siblingsThatDenyAccessAreRemovedSilently_data() {
         QTest::addColumn<int>("number");
         QTest::addColumn<bool>("removed");
         QTest::newRow("permission denied") << 70 << true;
         QTest::newRow("path not found") << 76 << true;
         QTest::newRow("other failure") << 57 << false;
     }
-    void siblingsThatDenyAccessAreRemovedSilently()
-    {
+    void siblingsThatDenyAccessAreRemovedSilently() {
         QFETCH(int, number);
         QFETCH(bool, removed);
         QTemporaryDir tmp;
@@ -364,14 +342,14 @@ private slots:
         result.sort();
         QStringList expected{"", "a/", "a/a1/", "a/a1/a11/", "z/", "z/z1/"};
         if (!removed)
-            expected << "deny1/" << "deny2/";
+            expected << "deny1/"
+                     << "deny2/";
         expected.sort();
         QCOMPARE(result, expected);
         QVERIFY2(dialogs.shown.isEmpty(), qPrintable(dialogs.messages().join('\n')));
     }
 
-    void failureMidwayKeepsWhatWasFound()
-    {
+    void failureMidwayKeepsWhatWasFound() {
         QTemporaryDir tmp;
         const QString t = tmp.path() + "/";
         for (const char* p : {"p/one/deep", "p/two", "p/three"})
@@ -392,8 +370,7 @@ private slots:
         QVERIFY(dialogs.shown.isEmpty());
     }
 
-    void deniedFolderOfARealUser()
-    {
+    void deniedFolderOfARealUser() {
         if (::geteuid() == 0)
             QSKIP("Runs as root, whom no folder permission stops; the seam tests cover this case.");
         QTemporaryDir tmp;
@@ -411,8 +388,7 @@ private slots:
         QVERIFY(dialogs.shown.isEmpty());
     }
 
-    void reportRuleBeforeTheFirstEntryIsEntered()
-    {
+    void reportRuleBeforeTheFirstEntryIsEntered() {
         QTemporaryDir tmp;
         const QString t = tmp.path() + "/";
         MakeDir(t + "top/first/inner");
@@ -432,8 +408,7 @@ private slots:
         QCOMPARE(dialogs.shown[0].style, 48);
     }
 
-    void skipRuleAfterTheFirstEntryIsEntered()
-    {
+    void skipRuleAfterTheFirstEntryIsEntered() {
         QTemporaryDir tmp;
         const QString t = tmp.path() + "/";
         MakeDir(t + "ok/sub");
@@ -444,7 +419,8 @@ private slots:
         // neither 70 nor 76).
         fs.attributeFailures.insert(t + "bad/", 57);
         ScriptedDialogs dialogs;
-        QCOMPARE(Walk(dialogs, {t + "ok/", t + "bad/"}, fs), QStringList({t + "ok/", t + "bad/", t + "ok/sub/"}));
+        QCOMPARE(Walk(dialogs, {t + "ok/", t + "bad/"}, fs),
+                 QStringList({t + "ok/", t + "bad/", t + "ok/sub/"}));
         QVERIFY(dialogs.shown.isEmpty());
         // The same with 70: the entry goes.
         fs.attributeFailures.insert(t + "bad/", 70);
@@ -452,8 +428,7 @@ private slots:
         QVERIFY(dialogs.shown.isEmpty());
     }
 
-    void walkYieldsToTheEventLoop()
-    {
+    void walkYieldsToTheEventLoop() {
         QTemporaryDir tmp;
         const QString t = tmp.path() + "/";
         MakeDir(t + "a/b");
@@ -464,8 +439,7 @@ private slots:
         QVERIFY(ran);
     }
 
-    void fileNameArrayGrowsInSteps()
-    {
+    void fileNameArrayGrowsInSteps() {
         FileNameArray names;
         QCOMPARE(names.LBound(), 0);
         QCOMPARE(names.UBound(), 0);
@@ -490,8 +464,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(VbError, names[152]);
     }
 
-    void listFilesWith150Matches()
-    {
+    void listFilesWith150Matches() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         for (int i = 0; i < 150; ++i)
@@ -511,17 +484,19 @@ private slots:
         QCOMPARE(ListFilesInFolder(t, "*.*").UBound(), 170);
     }
 
-    void listFilesWithNoMatch_data()
-    {
+    void listFilesWithNoMatch_data() {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("pattern");
-        QTest::newRow("empty folder") << "empty" << "*.*";
-        QTest::newRow("no match") << "full" << "*.flac";
-        QTest::newRow("missing folder") << "missing" << "*.*";
-        QTest::newRow("only folders") << "folders" << "*.*";
+        QTest::newRow("empty folder") << "empty"
+                                      << "*.*";
+        QTest::newRow("no match") << "full"
+                                  << "*.flac";
+        QTest::newRow("missing folder") << "missing"
+                                        << "*.*";
+        QTest::newRow("only folders") << "folders"
+                                      << "*.*";
     }
-    void listFilesWithNoMatch()
-    {
+    void listFilesWithNoMatch() {
         QFETCH(QString, folder);
         QFETCH(QString, pattern);
         QTemporaryDir tmp;
@@ -536,8 +511,7 @@ private slots:
         QVERIFY(names.names().isEmpty());
     }
 
-    void listFilesKeepsOnlyFilesThatOpen()
-    {
+    void listFilesKeepsOnlyFilesThatOpen() {
         QTemporaryDir tmp;
         const QString t = tmp.path();
         MakeFile(t + "/plain.wma");
@@ -560,34 +534,51 @@ private slots:
         }
     }
 
-    void wildcards_data()
-    {
+    void wildcards_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<bool>("matches");
-        QTest::newRow("extension") << "song.wma" << "*.wma" << true;
-        QTest::newRow("case") << "SONG.Wma" << "*.wMA" << true;
-        QTest::newRow("longer extension") << "song.wmav" << "*.wma" << false;
-        QTest::newRow("other extension") << "song.mp3" << "*.wma" << false;
-        QTest::newRow("no extension, star dot star") << "README" << "*.*" << true;
-        QTest::newRow("no extension") << "README" << "*.wma" << false;
-        QTest::newRow("two dots") << "a..wma" << "*..wma" << true;
-        QTest::newRow("two dots, plain name") << "a.wma" << "*..wma" << false;
-        QTest::newRow("dot file") << ".wma" << "*.wma" << true;
-        QTest::newRow("question mark") << "a.txt" << "*.t?t" << true;
-        QTest::newRow("question mark needs one") << "a.tt" << "*.t?t" << false;
-        QTest::newRow("question mark, case") << "A.TXT" << "*.t?t" << true;
-        QTest::newRow("star inside, case") << "Ab.wma" << "a*.WMA" << true;
-        QTest::newRow("star inside, no match") << "b.wma" << "a*.wma" << false;
-        QTest::newRow("plain name") << "Track.WMA" << "track.wma" << true;
-        QTest::newRow("several dots") << "a.b.c.wma" << "*.wma" << true;
-        QTest::newRow("brackets are plain") << "[1].wma" << "*.wma" << true;
-        QTest::newRow("brackets in pattern") << "1.wma" << "*.[w]ma" << false;
-        QTest::newRow("backtracking") << "abcabd.x" << "*abd.x" << true;
+        QTest::newRow("extension") << "song.wma"
+                                   << "*.wma" << true;
+        QTest::newRow("case") << "SONG.Wma"
+                              << "*.wMA" << true;
+        QTest::newRow("longer extension") << "song.wmav"
+                                          << "*.wma" << false;
+        QTest::newRow("other extension") << "song.mp3"
+                                         << "*.wma" << false;
+        QTest::newRow("no extension, star dot star") << "README"
+                                                     << "*.*" << true;
+        QTest::newRow("no extension") << "README"
+                                      << "*.wma" << false;
+        QTest::newRow("two dots") << "a..wma"
+                                  << "*..wma" << true;
+        QTest::newRow("two dots, plain name") << "a.wma"
+                                              << "*..wma" << false;
+        QTest::newRow("dot file") << ".wma"
+                                  << "*.wma" << true;
+        QTest::newRow("question mark") << "a.txt"
+                                       << "*.t?t" << true;
+        QTest::newRow("question mark needs one") << "a.tt"
+                                                 << "*.t?t" << false;
+        QTest::newRow("question mark, case") << "A.TXT"
+                                             << "*.t?t" << true;
+        QTest::newRow("star inside, case") << "Ab.wma"
+                                           << "a*.WMA" << true;
+        QTest::newRow("star inside, no match") << "b.wma"
+                                               << "a*.wma" << false;
+        QTest::newRow("plain name") << "Track.WMA"
+                                    << "track.wma" << true;
+        QTest::newRow("several dots") << "a.b.c.wma"
+                                      << "*.wma" << true;
+        QTest::newRow("brackets are plain") << "[1].wma"
+                                            << "*.wma" << true;
+        QTest::newRow("brackets in pattern") << "1.wma"
+                                             << "*.[w]ma" << false;
+        QTest::newRow("backtracking") << "abcabd.x"
+                                      << "*abd.x" << true;
         QTest::newRow("accented case") << QString::fromUtf8("\u00c9t\u00e9.WMA") << "*.wma" << true;
     }
-    void wildcards()
-    {
+    void wildcards() {
         QFETCH(QString, name);
         QFETCH(QString, pattern);
         QFETCH(bool, matches);

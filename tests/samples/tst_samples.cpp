@@ -25,8 +25,7 @@ const QString kQuestion = QStringLiteral(
     "Would you like this software to open the folder where these sample files are stored (so that you can "
     "view them before working with them)?");
 
-QStringList FilesInListingOrder(const QString& folder)
-{
+QStringList FilesInListingOrder(const QString& folder) {
     QStringList names;
     DIR* dir = ::opendir(QFile::encodeName(folder).constData());
     if (!dir)
@@ -40,28 +39,25 @@ QStringList FilesInListingOrder(const QString& folder)
     return names;
 }
 
-QStringList ListTexts(const Form1& form)
-{
+QStringList ListTexts(const Form1& form) {
     QStringList texts;
     for (int i = 1; i <= FileListCount(form.ListView1); ++i)
         texts << FileListText(form.ListView1, i);
     return texts;
 }
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Seconds of audio in a canonical 16-bit PCM WAV file.
-double WavSeconds(const QByteArray& wav)
-{
+double WavSeconds(const QByteArray& wav) {
     if (wav.size() < 44 || !wav.startsWith("RIFF"))
         return -1;
     const auto u32 = [&](int at) {
-        return quint32(quint8(wav[at])) | quint32(quint8(wav[at + 1])) << 8 | quint32(quint8(wav[at + 2])) << 16
-               | quint32(quint8(wav[at + 3])) << 24;
+        return quint32(quint8(wav[at])) | quint32(quint8(wav[at + 1])) << 8 |
+               quint32(quint8(wav[at + 2])) << 16 | quint32(quint8(wav[at + 3])) << 24;
     };
     const quint32 byteRate = u32(28);
     const qsizetype data = wav.indexOf("data", 12);
@@ -84,16 +80,14 @@ private:
     ScriptedDialogs& dialogs() { return *dialogs_; }
     QString samples() const { return program_->path() + "/Samples/"; }
 
-    void makeForm(const QString& programFolder)
-    {
+    void makeForm(const QString& programFolder) {
         form_ = std::make_unique<Form1>(*dialogs_, programFolder);
         form_->Form_Load();
         dialogs_->clear();
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         form_.reset();
         env_ = std::make_unique<TestEnvironment>();
         program_ = std::make_unique<QTemporaryDir>();
@@ -102,14 +96,12 @@ private slots:
             MakeFile(samples() + name);
         makeForm(program_->path());
     }
-    void cleanup()
-    {
+    void cleanup() {
         form_.reset();
         dialogs_.reset();
     }
 
-    void loadsEverySampleAndAsks()
-    {
+    void loadsEverySampleAndAsks() {
         QTest::mouseClick(form().PushButton9, Qt::LeftButton);
         QStringList expected;
         for (const QString& name : FilesInListingOrder(samples()))
@@ -131,16 +123,14 @@ private slots:
         QVERIFY(dialogs().ofKind(ShownDialog::Url).isEmpty());
     }
 
-    void onlyExactTextsCountAsListed_data()
-    {
+    void onlyExactTextsCountAsListed_data() {
         QTest::addColumn<QString>("listed");
         QTest::addColumn<bool>("addedAgain");
         QTest::newRow("same text") << "Samples/a.wma" << false;
         QTest::newRow("other letter case") << "SAMPLES/a.wma" << true;
         QTest::newRow("doubled separator") << "Samples//a.wma" << true;
     }
-    void onlyExactTextsCountAsListed()
-    {
+    void onlyExactTextsCountAsListed() {
         QFETCH(QString, listed);
         QFETCH(bool, addedAgain);
         const QString text = program_->path() + "/" + listed;
@@ -152,8 +142,7 @@ private slots:
         QCOMPARE(texts.first(), text);
     }
 
-    void everyFileOfTheFolderIsASample()
-    {
+    void everyFileOfTheFolderIsASample() {
         MakeFile(samples() + "notes.txt");
         MakeFile(samples() + ".hidden.wma");
         QVERIFY(QDir().mkpath(samples() + "sub.wma"));
@@ -165,8 +154,7 @@ private slots:
                                      samples() + "c.wma", samples() + "notes.txt"}));
     }
 
-    void yesOpensTheSampleFolder()
-    {
+    void yesOpensTheSampleFolder() {
         dialogs().messageAnswers.enqueue(vbYes);
         form().PushButton9_Click();
         const QList<ShownDialog> urls = dialogs().ofKind(ShownDialog::Url);
@@ -182,8 +170,7 @@ private slots:
         QCOMPARE(dialogs().messages(), QStringList{kQuestion});
     }
 
-    void missingSampleFolder()
-    {
+    void missingSampleFolder() {
         QTemporaryDir empty;
         makeForm(empty.path());
         dialogs().messageAnswers.enqueue(vbYes);
@@ -195,8 +182,7 @@ private slots:
         QVERIFY(dialogs().ofKind(ShownDialog::Url).isEmpty());
     }
 
-    void failureEndsTheCommand()
-    {
+    void failureEndsTheCommand() {
         bool failed = false;
         dialogs().messageAnswers.enqueue(vbYes);
         dialogs().whileShown = [&](const ShownDialog& d) {
@@ -208,12 +194,12 @@ private slots:
         form().PushButton9_Click();
         QCOMPARE(FileListCount(form().ListView1), 3);  // what was added stays
         QCOMPARE(dialogs().messages(),
-                 QStringList({kQuestion, ErrorReportText(ErrorDescription(5), FormLocation("PushButton9_Click"), 100)}));
+                 QStringList({kQuestion,
+                              ErrorReportText(ErrorDescription(5), FormLocation("PushButton9_Click"), 100)}));
         QVERIFY(dialogs().ofKind(ShownDialog::Url).isEmpty());
     }
 
-    void shippedSamples()
-    {
+    void shippedSamples() {
         // The samples beside the built program: three short WMA files with
         // title tags that the decoder turns into about ten seconds of audio.
         makeForm(BuildProgramFolder());
@@ -223,7 +209,8 @@ private slots:
         static const QByteArray asfHeader = QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C");
         QTemporaryDir out;
         for (const QString& path : texts) {
-            QVERIFY2(path.startsWith(BuildProgramFolder() + "/Samples/") && path.endsWith(".wma"), qPrintable(path));
+            QVERIFY2(path.startsWith(BuildProgramFolder() + "/Samples/") && path.endsWith(".wma"),
+                     qPrintable(path));
             const QByteArray bytes = ReadAll(path);
             QVERIFY2(bytes.startsWith(asfHeader), qPrintable(path));
             QVERIFY2(bytes.size() < 150 * 1024, qPrintable(path));
