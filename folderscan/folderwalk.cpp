@@ -8,10 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringList>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <algorithm>
 #include <cerrno>
 
 #include <cstring>
@@ -45,6 +47,15 @@ private:
 
 bool IsDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Names come out of a folder in the order a person reads them: by name,
+// ignoring letter case (the raw order of a Linux folder looks random).
+void SortNames(QStringList& names) {
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int folded = a.compare(b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a < b;
+    });
 }
 
 // The type of a directory entry, following a symbolic link; DT_UNKNOWN when
@@ -270,18 +281,25 @@ void FolderSystem::ForEachSubFolder(const QString& folder,
     const DirectoryStream dir(folder);
     if (!dir.isOpen())
         RaiseErrno(dir.openError(), true);
+    QStringList names;
+    int failure = 0;
     for (;;) {
         errno = 0;
         const struct dirent* entry = ::readdir(dir.get());
         if (!entry) {
-            if (errno != 0)
-                RaiseErrno(errno, true);
-            return;
+            failure = errno;
+            break;
         }
         if (IsDotOrDotDot(entry->d_name) || EntryType(dir.get(), entry) != DT_DIR)
             continue;
-        onName(QFile::decodeName(entry->d_name));
+        names << QFile::decodeName(entry->d_name);
     }
+    SortNames(names);
+    // Names read before a failure are still handed on, then the failure.
+    for (const QString& name : names)
+        onName(name);
+    if (failure != 0)
+        RaiseErrno(failure, true);
 }
 
 void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive) {
@@ -402,15 +420,20 @@ FileNameArray ListFilesInFolder(const QString& folder, const QString& pattern) {
     const WildcardPattern wanted(pattern);
     const DirectoryStream dir(prefix);
     if (dir.isOpen()) {
+        QStringList matching;
         while (const struct dirent* entry = ::readdir(dir.get())) {
             // Folders are never listed; every other entry is judged by
             // whether it opens as a file.
             if (IsDotOrDotDot(entry->d_name) || entry->d_type == DT_DIR)
                 continue;
             const QString name = QFile::decodeName(entry->d_name);
-            if (wanted.Matches(name) && IsExistingFile(prefix + name))
-                names.Append(name);
+            if (wanted.Matches(name))
+                matching << name;
         }
+        SortNames(matching);
+        for (const QString& name : matching)
+            if (IsExistingFile(prefix + name))
+                names.Append(name);
     }
     names.Finish();
     return names;

@@ -6,12 +6,12 @@
 #include <QCoreApplication>
 #include <QFile>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstdio>
 #include <cstring>
@@ -19,22 +19,19 @@
 
 namespace {
 
-std::string SystemPath(const QString& path)
-{
+std::string SystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
 // The path as lstat wants it: without its trailing "/" (the root stays "/").
-std::string StatPath(const QString& path)
-{
+std::string StatPath(const QString& path) {
     QString p = path;
     while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
         p.chop(1);
     return SystemPath(p);
 }
 
-bool IsTmpfsMountOfType(dev_t device, const char* wantedType)
-{
+bool IsTmpfsMountOfType(dev_t device, const char* wantedType) {
     FILE* mountinfo = std::fopen("/proc/self/mountinfo", "re");
     if (!mountinfo)
         return false;
@@ -58,44 +55,47 @@ bool IsTmpfsMountOfType(dev_t device, const char* wantedType)
 }
 
 // Folders of kernel pseudo file systems: the walk must never enter them.
-bool IsPseudoFileSystemFolder(const std::string& path, dev_t device)
-{
+bool IsPseudoFileSystemFolder(const std::string& path, dev_t device) {
     struct statfs fs;
     if (statfs(path.c_str(), &fs) != 0)
         return false;
     switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0x9fa0:       // proc
-    case 0x62656572:   // sysfs
-    case 0x1cd1:       // devpts
-    case 0x27e0eb:     // cgroup
-    case 0x63677270:   // cgroup2
-    case 0x64626720:   // debugfs
-    case 0x74726163:   // tracefs
-    case 0x73636673:   // securityfs
-    case 0x62656570:   // configfs
-    case 0x6165676c:   // pstore
-    case 0xcafe4a11:   // bpf
-    case 0xde5e81e4:   // efivarfs
-    case 0x19800202:   // mqueue
-    case 0x958458f6:   // hugetlbfs
-    case 0x65735543:   // fusectl
-        return true;
-    case 0x01021994:   // tmpfs, which devtmpfs shares: ask the mount table
-        return IsTmpfsMountOfType(device, "devtmpfs");
-    default:
-        return false;
+        case 0x9fa0:      // proc
+        case 0x62656572:  // sysfs
+        case 0x1cd1:      // devpts
+        case 0x27e0eb:    // cgroup
+        case 0x63677270:  // cgroup2
+        case 0x64626720:  // debugfs
+        case 0x74726163:  // tracefs
+        case 0x73636673:  // securityfs
+        case 0x62656570:  // configfs
+        case 0x6165676c:  // pstore
+        case 0xcafe4a11:  // bpf
+        case 0xde5e81e4:  // efivarfs
+        case 0x19800202:  // mqueue
+        case 0x958458f6:  // hugetlbfs
+        case 0x65735543:  // fusectl
+            return true;
+        case 0x01021994: {  // tmpfs, which devtmpfs shares: ask the mount table,
+            // but only at the top of a mount; the walk never enters one that is
+            // a system folder, so the folders below it need no look.
+            struct stat parent;
+            if (lstat((path + "/..").c_str(), &parent) == 0 && parent.st_dev == device)
+                return false;
+            return IsTmpfsMountOfType(device, "devtmpfs");
+        }
+        default:
+            return false;
     }
 }
 
-bool OwnerMayNotWrite(const struct stat& st)
-{
+bool OwnerMayNotWrite(const struct stat& st) {
     return (st.st_mode & S_IWUSR) == 0;
 }
 
 }  // namespace
 
-int FileAttributes(const QString& path)
-{
+int FileAttributes(const QString& path) {
     if (path.isEmpty())
         RaiseError(53);
     const std::string p = StatPath(path);
@@ -139,8 +139,7 @@ int FileAttributes(const QString& path)
     return attributes;
 }
 
-int TryFileAttributes(const QString& path, int fallback)
-{
+int TryFileAttributes(const QString& path, int fallback) {
     try {
         return FileAttributes(path);
     } catch (...) {
@@ -148,22 +147,19 @@ int TryFileAttributes(const QString& path, int fallback)
     }
 }
 
-bool FileExists(const QString& path)
-{
+bool FileExists(const QString& path) {
     if (path.isEmpty())
         return false;
     struct stat st;
     return stat(SystemPath(path).c_str(), &st) == 0;
 }
 
-bool IsFolder(const QString& path)
-{
+bool IsFolder(const QString& path) {
     const int attributes = TryFileAttributes(path, -1);
     return attributes >= 0 && (attributes & kAttrDirectory) != 0;
 }
 
-bool IsExistingFile(const QString& path)
-{
+bool IsExistingFile(const QString& path) {
     if (path.isEmpty())
         return false;
     const std::string p = SystemPath(path);
@@ -177,8 +173,7 @@ bool IsExistingFile(const QString& path)
     return true;
 }
 
-void DeleteFileQuiet(const QString& path)
-{
+void DeleteFileQuiet(const QString& path) {
     QCoreApplication::processEvents();
     if (!path.isEmpty() && ::unlink(SystemPath(path).c_str()) == 0)
         return;
@@ -189,8 +184,7 @@ void DeleteFileQuiet(const QString& path)
     }
 }
 
-void DeleteFileForced(const QString& path)
-{
+void DeleteFileForced(const QString& path) {
     if (path.isEmpty())
         RaiseError(53);
     const std::string p = SystemPath(path);
@@ -203,8 +197,7 @@ void DeleteFileForced(const QString& path)
         RaiseErrno(errno);
 }
 
-void CopyFileChecked(const QString& source, const QString& destination)
-{
+void CopyFileChecked(const QString& source, const QString& destination) {
     try {
         if (source.trimmed().isEmpty() || destination.trimmed().isEmpty())
             return;
@@ -221,8 +214,7 @@ void CopyFileChecked(const QString& source, const QString& destination)
 
 namespace {
 
-bool CopyContents(int in, int out)
-{
+bool CopyContents(int in, int out) {
     // The kernel copies without a trip through user space where it can.
     for (;;) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
@@ -262,8 +254,7 @@ bool CopyContents(int in, int out)
 
 }  // namespace
 
-void CopyFileQuiet(const QString& source, const QString& destination)
-{
+void CopyFileQuiet(const QString& source, const QString& destination) {
     try {
         if (source.isEmpty() || destination.isEmpty())
             return;
@@ -306,8 +297,7 @@ void CopyFileQuiet(const QString& source, const QString& destination)
     }
 }
 
-void WriteBytesToFile(const QByteArray& bytes, const QString& path)
-{
+void WriteBytesToFile(const QByteArray& bytes, const QString& path) {
     if (path.isEmpty())
         RaiseError(75);
     const std::string p = SystemPath(path);
@@ -316,7 +306,8 @@ void WriteBytesToFile(const QByteArray& bytes, const QString& path)
         RaiseErrno(errno, errno == ENOENT);
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t w = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        const ssize_t w =
+            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
         if (w < 0) {
             if (errno == EINTR)
                 continue;

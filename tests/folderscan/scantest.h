@@ -9,8 +9,18 @@
 
 #include <dirent.h>
 
-// The names in a folder in the order the file system lists them: its
-// folders (links to folders too, unless withLinks is false), or its files.
+#include <algorithm>
+
+// Names in the order the program lists them: by name, ignoring letter case.
+inline void SortAsListed(QStringList& names) {
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int folded = a.compare(b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a < b;
+    });
+}
+
+// The names in a folder in the order the program lists them: its folders
+// (links to folders too, unless withLinks is false), or its files.
 inline QStringList ReaddirOrder(const QString& folder, bool folders, bool withLinks = true) {
     QStringList names;
     DIR* dir = ::opendir(QFile::encodeName(folder).constData());
@@ -25,6 +35,7 @@ inline QStringList ReaddirOrder(const QString& folder, bool folders, bool withLi
             names << name;
     }
     ::closedir(dir);
+    SortAsListed(names);
     return names;
 }
 
