@@ -17,30 +17,27 @@ namespace {
 
 // Message texts keep their bare carriage returns; a Qt label breaks lines
 // only at line feeds.
-QString DisplayText(QString text)
-{
+QString DisplayText(QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;
 }
 
-QString TitleOrAppTitle(const QString& title)
-{
+QString TitleOrAppTitle(const QString& title) {
     return title.isEmpty() ? AppTitle() : title;
 }
 
 // "Wma Files (*.wma)|*.wma|" becomes "Wma Files (*.wma) (*.wma)" entries
 // separated by ";;" as QFileDialog wants them.
-QString QtFilter(const QString& filter)
-{
+QString QtFilter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList entries;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString description = parts[i];
         const QString patterns = QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' '));
         if (description.contains(QLatin1Char('(')))
-            entries << description.left(description.indexOf(QLatin1Char('('))).trimmed()
-                           + QStringLiteral(" (") + patterns + QLatin1Char(')');
+            entries << description.left(description.indexOf(QLatin1Char('('))).trimmed() +
+                           QStringLiteral(" (") + patterns + QLatin1Char(')');
         else
             entries << description + QStringLiteral(" (") + patterns + QLatin1Char(')');
     }
@@ -49,8 +46,7 @@ QString QtFilter(const QString& filter)
 
 }  // namespace
 
-QString JoinOpenFileResult(const QStringList& files)
-{
+QString JoinOpenFileResult(const QStringList& files) {
     if (files.isEmpty())
         return QString();
     if (files.size() == 1)
@@ -60,8 +56,8 @@ QString JoinOpenFileResult(const QStringList& files)
     QString common = QFileInfo(files.first()).path();
     for (const QString& file : files) {
         const QString folder = QFileInfo(file).path();
-        while (common != QLatin1String("/") && folder != common
-               && !folder.startsWith(common + QLatin1Char('/'))) {
+        while (common != QLatin1String("/") && folder != common &&
+               !folder.startsWith(common + QLatin1Char('/'))) {
             common = QFileInfo(common).path();
         }
     }
@@ -74,8 +70,7 @@ QString JoinOpenFileResult(const QStringList& files)
     return result;
 }
 
-int QtDialogs::MsgBox(const QString& prompt, int style, const QString& title)
-{
+int QtDialogs::MsgBox(const QString& prompt, int style, const QString& title) {
     QMessageBox box(owner_);
     box.setWindowTitle(TitleOrAppTitle(title));
     box.setText(DisplayText(prompt));
@@ -90,16 +85,14 @@ int QtDialogs::MsgBox(const QString& prompt, int style, const QString& title)
     return vbOK;
 }
 
-QString QtDialogs::InputBox(const QString& prompt, const QString& title, const QString& defaultText)
-{
+QString QtDialogs::InputBox(const QString& prompt, const QString& title, const QString& defaultText) {
     bool ok = false;
     const QString answer = QInputDialog::getText(owner_, TitleOrAppTitle(title), DisplayText(prompt),
                                                  QLineEdit::Normal, defaultText, &ok);
     return ok ? answer : QString();
 }
 
-QString QtDialogs::ShowOpen(const OpenFileRequest& request)
-{
+QString QtDialogs::ShowOpen(const OpenFileRequest& request) {
     const QStringList files =
         QFileDialog::getOpenFileNames(owner_, request.title, QString(), QtFilter(request.filter));
     const QString result = JoinOpenFileResult(files);
@@ -108,8 +101,7 @@ QString QtDialogs::ShowOpen(const OpenFileRequest& request)
     return result;
 }
 
-QString QtDialogs::PickFolder(const QString& prompt, const QString& startFolder)
-{
+QString QtDialogs::PickFolder(const QString& prompt, const QString& startFolder) {
     QString start;
     if (!startFolder.isEmpty() && QFileInfo(startFolder).isDir())
         start = startFolder;
@@ -120,7 +112,6 @@ QString QtDialogs::PickFolder(const QString& prompt, const QString& startFolder)
     return clean;
 }
 
-bool QtDialogs::OpenUrl(const QUrl& url)
-{
+bool QtDialogs::OpenUrl(const QUrl& url) {
     return QDesktopServices::openUrl(url);
 }

@@ -26,7 +26,7 @@ struct OpenFileRequest {
     QString fileName;
     int flags = 0;
     QString title;
-    QString filter;         // "Description|pattern|" pairs
+    QString filter;           // "Description|pattern|" pairs
     int maxFileSize = 30000;  // characters the raw result may hold
 };
 
@@ -66,7 +66,8 @@ public:
     void setOwner(QWidget* owner) { owner_ = owner; }
 
     int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = QString()) override;
-    QString InputBox(const QString& prompt, const QString& title = QString(), const QString& defaultText = QString()) override;
+    QString InputBox(const QString& prompt, const QString& title = QString(),
+                     const QString& defaultText = QString()) override;
     QString ShowOpen(const OpenFileRequest& request) override;
     QString PickFolder(const QString& prompt, const QString& startFolder) override;
     bool OpenUrl(const QUrl& url) override;

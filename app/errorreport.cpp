@@ -9,86 +9,101 @@ VbError::VbError(int number_, QString description_, QString source_)
     : number(number_),
       description(description_.isEmpty() ? ErrorDescription(number_) : std::move(description_)),
       source(std::move(source_)),
-      whatText_(description.toStdString())
-{
-}
+      whatText_(description.toStdString()) {}
 
-const char* VbError::what() const noexcept
-{
+const char* VbError::what() const noexcept {
     return whatText_.c_str();
 }
 
-QString ErrorDescription(int number)
-{
+QString ErrorDescription(int number) {
     switch (number) {
-    case 5: return QStringLiteral("Invalid procedure call or argument");
-    case 6: return QStringLiteral("Overflow");
-    case 7: return QStringLiteral("Out of memory");
-    case 9: return QStringLiteral("Subscript out of range");
-    case 13: return QStringLiteral("Type mismatch");
-    case 51: return QStringLiteral("Internal error");
-    case 52: return QStringLiteral("Bad file name or number");
-    case 53: return QStringLiteral("File not found");
-    case 55: return QStringLiteral("File already open");
-    case 57: return QStringLiteral("Device I/O error");
-    case 58: return QStringLiteral("File already exists");
-    case 61: return QStringLiteral("Disk full");
-    case 67: return QStringLiteral("Too many files");
-    case 68: return QStringLiteral("Device unavailable");
-    case 70: return QStringLiteral("Permission denied");
-    case 75: return QStringLiteral("Path/File access error");
-    case 76: return QStringLiteral("Path not found");
-    default: return QStringLiteral("Application-defined or object-defined error");
+        case 5:
+            return QStringLiteral("Invalid procedure call or argument");
+        case 6:
+            return QStringLiteral("Overflow");
+        case 7:
+            return QStringLiteral("Out of memory");
+        case 9:
+            return QStringLiteral("Subscript out of range");
+        case 13:
+            return QStringLiteral("Type mismatch");
+        case 51:
+            return QStringLiteral("Internal error");
+        case 52:
+            return QStringLiteral("Bad file name or number");
+        case 53:
+            return QStringLiteral("File not found");
+        case 55:
+            return QStringLiteral("File already open");
+        case 57:
+            return QStringLiteral("Device I/O error");
+        case 58:
+            return QStringLiteral("File already exists");
+        case 61:
+            return QStringLiteral("Disk full");
+        case 67:
+            return QStringLiteral("Too many files");
+        case 68:
+            return QStringLiteral("Device unavailable");
+        case 70:
+            return QStringLiteral("Permission denied");
+        case 75:
+            return QStringLiteral("Path/File access error");
+        case 76:
+            return QStringLiteral("Path not found");
+        default:
+            return QStringLiteral("Application-defined or object-defined error");
     }
 }
 
-void RaiseError(int number, const QString& description, const QString& source)
-{
+void RaiseError(int number, const QString& description, const QString& source) {
     throw VbError(number, description, source);
 }
 
-int ErrorNumberForErrno(int errnoValue, bool aboutFolder)
-{
+int ErrorNumberForErrno(int errnoValue, bool aboutFolder) {
     switch (errnoValue) {
-    case ENOENT:
-    case ENOTDIR: return aboutFolder ? 76 : 53;
-    case EACCES:
-    case EPERM:
-    case EROFS: return 70;
-    case ENOSPC:
-    case EDQUOT: return 61;
-    case ENAMETOOLONG: return 52;
-    case EMFILE:
-    case ENFILE: return 67;
-    case EIO: return 57;
-    case ENOMEM: return 7;
-    case EEXIST: return 58;
-    default: return 75;
+        case ENOENT:
+        case ENOTDIR:
+            return aboutFolder ? 76 : 53;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return 70;
+        case ENOSPC:
+        case EDQUOT:
+            return 61;
+        case ENAMETOOLONG:
+            return 52;
+        case EMFILE:
+        case ENFILE:
+            return 67;
+        case EIO:
+            return 57;
+        case ENOMEM:
+            return 7;
+        case EEXIST:
+            return 58;
+        default:
+            return 75;
     }
 }
 
-void RaiseErrno(int errnoValue, bool aboutFolder)
-{
+void RaiseErrno(int errnoValue, bool aboutFolder) {
     RaiseError(ErrorNumberForErrno(errnoValue, aboutFolder));
 }
 
-QString ErrorReportText(const QString& description, const QString& location, int line)
-{
-    return description + QStringLiteral("\r\n") + location + QStringLiteral("at line ")
-        + QString::number(line) + QStringLiteral("\r\r")
-        + QStringLiteral("Please email screenshot of this message to ")
-        + QLatin1String(kSupportAddress);
+QString ErrorReportText(const QString& description, const QString& location, int line) {
+    return description + QStringLiteral("\r\n") + location + QStringLiteral("at line ") +
+           QString::number(line) + QStringLiteral("\r\r") +
+           QStringLiteral("Please email screenshot of this message to ") + QLatin1String(kSupportAddress);
 }
 
-void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString& location,
-                     int line)
-{
+void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString& location, int line) {
     dialogs.MsgBox(ErrorReportText(description, location, line), vbOKOnly | vbExclamation,
                    QStringLiteral("Application Error"));
 }
 
-VbError CurrentFailure(std::exception_ptr failure)
-{
+VbError CurrentFailure(std::exception_ptr failure) {
     try {
         std::rethrow_exception(failure);
     } catch (const VbError& e) {
@@ -103,12 +118,9 @@ VbError CurrentFailure(std::exception_ptr failure)
 }
 
 ErrorTrap::ErrorTrap(Dialogs& dialogs, QString location)
-    : dialogs_(dialogs), location_(std::move(location))
-{
-}
+    : dialogs_(dialogs), location_(std::move(location)) {}
 
-void ErrorTrap::handle(std::exception_ptr failure)
-{
+void ErrorTrap::handle(std::exception_ptr failure) {
     const VbError error = CurrentFailure(failure);
     if (filter_) {
         bool endProcedure = false;
@@ -131,8 +143,7 @@ void ErrorTrap::handle(std::exception_ptr failure)
     }
 }
 
-bool ErrorTrap::run(int line, const std::function<void()>& step)
-{
+bool ErrorTrap::run(int line, const std::function<void()>& step) {
     if (ended_)
         return false;
     line_ = line;
@@ -145,8 +156,7 @@ bool ErrorTrap::run(int line, const std::function<void()>& step)
     }
 }
 
-bool ErrorTrap::test(int line, const std::function<bool()>& condition)
-{
+bool ErrorTrap::test(int line, const std::function<bool()>& condition) {
     if (ended_)
         return false;
     line_ = line;
@@ -158,13 +168,11 @@ bool ErrorTrap::test(int line, const std::function<bool()>& condition)
     }
 }
 
-QString FormLocation(const QString& procedure)
-{
+QString FormLocation(const QString& procedure) {
     return QStringLiteral("in Tarnwick2021/08/31.Form1.") + procedure + QLatin1Char(' ');
 }
 
-void RunUntrapped(Dialogs& dialogs, const QString& procedure, const std::function<void()>& body)
-{
+void RunUntrapped(Dialogs& dialogs, const QString& procedure, const std::function<void()>& body) {
     try {
         body();
     } catch (...) {

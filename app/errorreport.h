@@ -45,8 +45,7 @@ inline constexpr const char kSupportAddress[] = "support@brenvale.org";
 QString ErrorReportText(const QString& description, const QString& location, int line);
 
 // Shows the report box: title "Application Error", OK only, warning icon.
-void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString& location,
-                     int line);
+void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString& location, int line);
 
 // Turns whatever a step threw into a VbError.
 VbError CurrentFailure(std::exception_ptr failure);

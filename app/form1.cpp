@@ -30,13 +30,11 @@ namespace {
 constexpr int kFormWidth = 8040;
 constexpr int kFormHeight = 7860;
 
-void Place(QWidget* w, int left, int top, int width, int height)
-{
+void Place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
 }
 
-void WhiteBackground(QWidget* w)
-{
+void WhiteBackground(QWidget* w) {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, Qt::white);
     palette.setColor(w->backgroundRole(), Qt::white);
@@ -44,8 +42,7 @@ void WhiteBackground(QWidget* w)
     w->setAutoFillBackground(true);
 }
 
-int MouseButtons(const QMouseEvent* e)
-{
+int MouseButtons(const QMouseEvent* e) {
     int buttons = 0;
     if (e->buttons() & Qt::LeftButton)
         buttons |= 1;
@@ -56,18 +53,20 @@ int MouseButtons(const QMouseEvent* e)
     return buttons;
 }
 
-int ButtonOf(const QMouseEvent* e)
-{
+int ButtonOf(const QMouseEvent* e) {
     switch (e->button()) {
-    case Qt::LeftButton: return 1;
-    case Qt::RightButton: return 2;
-    case Qt::MiddleButton: return 4;
-    default: return 0;
+        case Qt::LeftButton:
+            return 1;
+        case Qt::RightButton:
+            return 2;
+        case Qt::MiddleButton:
+            return 4;
+        default:
+            return 0;
     }
 }
 
-int ShiftState(Qt::KeyboardModifiers modifiers)
-{
+int ShiftState(Qt::KeyboardModifiers modifiers) {
     int shift = 0;
     if (modifiers & Qt::ShiftModifier)
         shift |= 1;
@@ -79,23 +78,27 @@ int ShiftState(Qt::KeyboardModifiers modifiers)
 }
 
 // The classic key code of a Qt key, for the keys the list looks at.
-int KeyCode(const QKeyEvent* e)
-{
+int KeyCode(const QKeyEvent* e) {
     switch (e->key()) {
-    case Qt::Key_Delete: return 46;
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Escape: return 27;
-    case Qt::Key_Insert: return 45;
-    default: {
-        // Letters, digits and the space bar keep their codes; punctuation
-        // does not ("." is character 46, but key code 46 is Delete).
-        const int k = e->key();
-        const bool same = (k >= Qt::Key_A && k <= Qt::Key_Z) || (k >= Qt::Key_0 && k <= Qt::Key_9)
-            || k == Qt::Key_Space;
-        return same ? k : 0;
-    }
+        case Qt::Key_Delete:
+            return 46;
+        case Qt::Key_Backspace:
+            return 8;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return 13;
+        case Qt::Key_Escape:
+            return 27;
+        case Qt::Key_Insert:
+            return 45;
+        default: {
+            // Letters, digits and the space bar keep their codes; punctuation
+            // does not ("." is character 46, but key code 46 is Delete).
+            const int k = e->key();
+            const bool same = (k >= Qt::Key_A && k <= Qt::Key_Z) || (k >= Qt::Key_0 && k <= Qt::Key_9) ||
+                              k == Qt::Key_Space;
+            return same ? k : 0;
+        }
     }
 }
 
@@ -104,8 +107,7 @@ int KeyCode(const QKeyEvent* e)
 class CaptionProgressBar : public QProgressBar {
 public:
     using QProgressBar::QProgressBar;
-    void setCaption(const QString& caption)
-    {
+    void setCaption(const QString& caption) {
         caption_ = caption;
         update();
     }
@@ -118,20 +120,17 @@ private:
 }  // namespace
 
 Form1::Form1(Dialogs& dialogs, const QString& programFolder, QWidget* parent)
-    : QWidget(parent), dialogs_(dialogs), programFolder_(programFolder)
-{
+    : QWidget(parent), dialogs_(dialogs), programFolder_(programFolder) {
     BuildControls();
     ConnectHandlers();
 }
 
 Form1::~Form1() = default;
 
-void Form1::BuildControls()
-{
+void Form1::BuildControls() {
     setObjectName(QStringLiteral("Form1"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(Twips(kFormWidth), Twips(kFormHeight));
     WhiteBackground(this);
     QFont formFont(QStringLiteral("Arial"));
@@ -159,8 +158,8 @@ void Form1::BuildControls()
     QFont buttonFont(QStringLiteral("Arial"));
     buttonFont.setPointSizeF(11.25);
     buttonFont.setBold(true);
-    auto makeButton = [this, &buttonFont](const char* name, const char* caption, int left, int top,
-                                          int width, int height, QWidget* container) {
+    auto makeButton = [this, &buttonFont](const char* name, const char* caption, int left, int top, int width,
+                                          int height, QWidget* container) {
         auto* button = new QPushButton(QString::fromLatin1(caption), container);
         button->setObjectName(QString::fromLatin1(name));
         button->setFont(buttonFont);
@@ -220,15 +219,14 @@ void Form1::BuildControls()
     Option1->setChecked(true);
     Option3->setChecked(true);
 
-    for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2),
-                       static_cast<QWidget*>(Frame5), static_cast<QWidget*>(Option1),
-                       static_cast<QWidget*>(Option2), static_cast<QWidget*>(Option3),
-                       static_cast<QWidget*>(Option4)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2), static_cast<QWidget*>(Frame5),
+          static_cast<QWidget*>(Option1), static_cast<QWidget*>(Option2), static_cast<QWidget*>(Option3),
+          static_cast<QWidget*>(Option4)})
         WhiteBackground(w);
 }
 
-void Form1::ConnectHandlers()
-{
+void Form1::ConnectHandlers() {
     connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             Option1_Click();
@@ -272,66 +270,67 @@ void Form1::ConnectHandlers()
     Text1->installEventFilter(this);
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
     QWidget* viewport = ListView1->viewport();
     const QEvent::Type type = event->type();
 
     if (watched == viewport) {
         switch (type) {
-        case QEvent::MouseButtonPress: {
-            auto* e = static_cast<QMouseEvent*>(event);
-            const QPoint p = e->position().toPoint();
-            RunUntrapped(dialogs_, QStringLiteral("ListView1_MouseDown"),
-                         [&] { ListView1_MouseDown(ButtonOf(e), ShiftState(e->modifiers()), p.x(), p.y()); });
-            return false;
-        }
-        case QEvent::MouseMove: {
-            auto* e = static_cast<QMouseEvent*>(event);
-            const QPoint p = e->position().toPoint();
-            RunUntrapped(dialogs_, QStringLiteral("ListView1_MouseMove"), [&] {
-                ListView1_MouseMove(MouseButtons(e), ShiftState(e->modifiers()), p.x(), p.y());
-            });
-            // The list's own drag selection would fight the reordering.
-            return dragFlag_;
-        }
-        case QEvent::MouseButtonRelease: {
-            auto* e = static_cast<QMouseEvent*>(event);
-            const QPoint p = e->position().toPoint();
-            RunUntrapped(dialogs_, QStringLiteral("ListView1_MouseUp"),
-                         [&] { ListView1_MouseUp(ButtonOf(e), ShiftState(e->modifiers()), p.x(), p.y()); });
-            return false;
-        }
-        case QEvent::DragEnter:
-        case QEvent::DragMove: {
-            auto* e = static_cast<QDragMoveEvent*>(event);
-            int effect = static_cast<int>(e->proposedAction());
-            RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragOver"),
-                         [&] { effect = ListView1_OLEDragOver(e->mimeData(), effect); });
-            if (effect == 0)
-                e->ignore();
-            else
-                e->acceptProposedAction();
-            return true;
-        }
-        case QEvent::Drop: {
-            auto* e = static_cast<QDropEvent*>(event);
-            int effect = static_cast<int>(e->proposedAction());
-            RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragOver"),
-                         [&] { effect = ListView1_OLEDragOver(e->mimeData(), effect); });
-            if (effect == 0) {
-                e->ignore();
+            case QEvent::MouseButtonPress: {
+                auto* e = static_cast<QMouseEvent*>(event);
+                const QPoint p = e->position().toPoint();
+                RunUntrapped(dialogs_, QStringLiteral("ListView1_MouseDown"), [&] {
+                    ListView1_MouseDown(ButtonOf(e), ShiftState(e->modifiers()), p.x(), p.y());
+                });
+                return false;
+            }
+            case QEvent::MouseMove: {
+                auto* e = static_cast<QMouseEvent*>(event);
+                const QPoint p = e->position().toPoint();
+                RunUntrapped(dialogs_, QStringLiteral("ListView1_MouseMove"), [&] {
+                    ListView1_MouseMove(MouseButtons(e), ShiftState(e->modifiers()), p.x(), p.y());
+                });
+                // The list's own drag selection would fight the reordering.
+                return dragFlag_;
+            }
+            case QEvent::MouseButtonRelease: {
+                auto* e = static_cast<QMouseEvent*>(event);
+                const QPoint p = e->position().toPoint();
+                RunUntrapped(dialogs_, QStringLiteral("ListView1_MouseUp"), [&] {
+                    ListView1_MouseUp(ButtonOf(e), ShiftState(e->modifiers()), p.x(), p.y());
+                });
+                return false;
+            }
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* e = static_cast<QDragMoveEvent*>(event);
+                int effect = static_cast<int>(e->proposedAction());
+                RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragOver"),
+                             [&] { effect = ListView1_OLEDragOver(e->mimeData(), effect); });
+                if (effect == 0)
+                    e->ignore();
+                else
+                    e->acceptProposedAction();
                 return true;
             }
-            // The drop only ever copies: the source keeps what it offered.
-            e->setDropAction(Qt::CopyAction);
-            e->accept();
-            RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragDrop"),
-                         [&] { ListView1_OLEDragDrop(e->mimeData(), effect); });
-            return true;
-        }
-        default:
-            return false;
+            case QEvent::Drop: {
+                auto* e = static_cast<QDropEvent*>(event);
+                int effect = static_cast<int>(e->proposedAction());
+                RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragOver"),
+                             [&] { effect = ListView1_OLEDragOver(e->mimeData(), effect); });
+                if (effect == 0) {
+                    e->ignore();
+                    return true;
+                }
+                // The drop only ever copies: the source keeps what it offered.
+                e->setDropAction(Qt::CopyAction);
+                e->accept();
+                RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragDrop"),
+                             [&] { ListView1_OLEDragDrop(e->mimeData(), effect); });
+                return true;
+            }
+            default:
+                return false;
         }
     }
 
@@ -358,17 +357,16 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
                 PointerOverBackground();
             else if (qobject_cast<QPushButton*>(w))
                 PointerOverButton();
-            else if (w == this || w == Frame1 || w == Frame2 || w == Frame5 || w == Option1
-                     || w == Option2 || w == Option3 || w == Option4 || w == Text1
-                     || w == ListView1 || ListView1->isAncestorOf(w))
+            else if (w == this || w == Frame1 || w == Frame2 || w == Frame5 || w == Option1 || w == Option2 ||
+                     w == Option3 || w == Option4 || w == Text1 || w == ListView1 ||
+                     ListView1->isAncestorOf(w))
                 PointerOverBackground();
         }
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::Form_Load()
-{
+void Form1::Form_Load() {
     ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("Form_Load")));
 
     trap.run(100, [this] { LoadSkin(this, programFolder_); });
@@ -398,7 +396,8 @@ void Form1::Form_Load()
     });
     trap.run(130, [this] { ListView1->setColumnWidth(0, Twips(7000)); });
     trap.run(132, [this] {
-        const QString text = GetBrenvaleSetting(QStringLiteral("Text1"), QVariant::fromValue(DesktopFolderPath()));
+        const QString text =
+            GetBrenvaleSetting(QStringLiteral("Text1"), QVariant::fromValue(DesktopFolderPath()));
         Text1->setText(text);
     });
     trap.run(134, [this] {
@@ -419,8 +418,7 @@ void Form1::Form_Load()
         trap.run(146, [this] { Frame2->setEnabled(false); });
 }
 
-void Form1::RestoreOption(QRadioButton* option, bool value)
-{
+void Form1::RestoreOption(QRadioButton* option, bool value) {
     if (value) {
         // The click handler runs when the button becomes selected; one that
         // is selected already stays as it is.
@@ -435,41 +433,34 @@ void Form1::RestoreOption(QRadioButton* option, bool value)
     option->setAutoExclusive(true);
 }
 
-void Form1::Option1_Click()
-{
+void Form1::Option1_Click() {
     SaveBrenvaleSetting(QStringLiteral("Option1"), BoolText(Option1->isChecked()));
     SaveBrenvaleSetting(QStringLiteral("Option2"), BoolText(Option2->isChecked()));
 }
 
-void Form1::Option2_Click()
-{
+void Form1::Option2_Click() {
     Option1_Click();
 }
 
-void Form1::Option3_Click()
-{
+void Form1::Option3_Click() {
     SaveBrenvaleSetting(QStringLiteral("Option3"), BoolText(Option3->isChecked()));
     SaveBrenvaleSetting(QStringLiteral("Option4"), BoolText(Option4->isChecked()));
     Frame2->setEnabled(Option3->isChecked());
 }
 
-void Form1::Option4_Click()
-{
+void Form1::Option4_Click() {
     Option3_Click();
 }
 
-void Form1::Text1_Change()
-{
+void Form1::Text1_Change() {
     SaveBrenvaleSetting(QStringLiteral("Text1"), Text1->text());
 }
 
-void Form1::Text1_Click()
-{
+void Form1::Text1_Click() {
     Text1_Change();
 }
 
-void Form1::Form_Unload()
-{
+void Form1::Form_Unload() {
     // Every setting was written when it changed; nothing is saved now, and a
     // tool that is still running is left alone.
     if (endProcess_)
@@ -478,14 +469,12 @@ void Form1::Form_Unload()
         ::_exit(0);
 }
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
     Form_Unload();
 }
 
-void Form1::showEvent(QShowEvent* event)
-{
+void Form1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!centred_) {
         centred_ = true;
@@ -498,30 +487,28 @@ void Form1::showEvent(QShowEvent* event)
     }
 }
 
-void Form1::SetMousePointer(int setting)
-{
+void Form1::SetMousePointer(int setting) {
     mousePointer_ = setting;
     switch (setting) {
-    case kPointerHourglass:
-        setCursor(Qt::WaitCursor);
-        break;
-    case kPointerCustom:
-        if (hasHandCursor_)
-            setCursor(handCursor_);
-        else
+        case kPointerHourglass:
+            setCursor(Qt::WaitCursor);
+            break;
+        case kPointerCustom:
+            if (hasHandCursor_)
+                setCursor(handCursor_);
+            else
+                setCursor(Qt::ArrowCursor);
+            break;
+        case kPointerArrow:
             setCursor(Qt::ArrowCursor);
-        break;
-    case kPointerArrow:
-        setCursor(Qt::ArrowCursor);
-        break;
-    default:
-        unsetCursor();
-        break;
+            break;
+        default:
+            unsetCursor();
+            break;
     }
 }
 
-void Form1::SetListMousePointer(int setting)
-{
+void Form1::SetListMousePointer(int setting) {
     listMousePointer_ = setting;
     QWidget* viewport = ListView1->viewport();
     if (setting == kPointerCustom && hasDragCursor_)
@@ -532,14 +519,12 @@ void Form1::SetListMousePointer(int setting)
         viewport->unsetCursor();
 }
 
-void Form1::SetProgressValue(double percent)
-{
+void Form1::SetProgressValue(double percent) {
     progressValue_ = percent;
     ProgressBar1->setValue(qBound(0, qRound(percent), 100));
 }
 
-void Form1::SetProgressText(const QString& text)
-{
+void Form1::SetProgressText(const QString& text) {
     progressText_ = text;
     static_cast<CaptionProgressBar*>(ProgressBar1)->setCaption(text);
 }

@@ -27,7 +27,9 @@ enum MousePointerSetting : int {
 };
 
 // Converts a position or size in twips to device-independent pixels.
-constexpr int Twips(int twips) { return (twips + 7) / 15; }
+constexpr int Twips(int twips) {
+    return (twips + 7) / 15;
+}
 
 class Form1 : public QWidget {
     Q_OBJECT

@@ -6,8 +6,7 @@
 
 namespace {
 
-QString DefaultText(const QVariant& value)
-{
+QString DefaultText(const QVariant& value) {
     if (!value.isValid() || value.isNull())
         return QString();
     if (value.typeId() == QMetaType::Bool)
@@ -15,16 +14,14 @@ QString DefaultText(const QVariant& value)
     return value.toString();
 }
 
-QString StoreKey(const QString& section, const QString& key)
-{
+QString StoreKey(const QString& section, const QString& key) {
     return section + QLatin1Char('/') + key;
 }
 
 }  // namespace
 
 QString GetSetting(const QString& app, const QString& section, const QString& key,
-                   const QVariant& defaultValue)
-{
+                   const QVariant& defaultValue) {
     QSettings store(QSettings::IniFormat, QSettings::UserScope, app);
     store.sync();  // pick up what another copy of the program wrote meanwhile
     const QString storeKey = StoreKey(section, key);
@@ -37,9 +34,7 @@ QString GetSetting(const QString& app, const QString& section, const QString& ke
     return value.toString();
 }
 
-void SaveSetting(const QString& app, const QString& section, const QString& key,
-                 const QString& value)
-{
+void SaveSetting(const QString& app, const QString& section, const QString& key, const QString& value) {
     QSettings store(QSettings::IniFormat, QSettings::UserScope, app);
     if (!store.isWritable())
         RaiseError(70);
@@ -49,18 +44,15 @@ void SaveSetting(const QString& app, const QString& section, const QString& key,
         RaiseError(store.status() == QSettings::AccessError ? 70 : 75);
 }
 
-QString GetBrenvaleSetting(const QString& key, const QVariant& defaultValue)
-{
+QString GetBrenvaleSetting(const QString& key, const QVariant& defaultValue) {
     return GetSetting(QLatin1String(kSettingsApp), QLatin1String(kSettingsSection), key, defaultValue);
 }
 
-void SaveBrenvaleSetting(const QString& key, const QString& value)
-{
+void SaveBrenvaleSetting(const QString& key, const QString& value) {
     SaveSetting(QLatin1String(kSettingsApp), QLatin1String(kSettingsSection), key, value);
 }
 
-bool TextToBool(const QString& text)
-{
+bool TextToBool(const QString& text) {
     const QString trimmed = text.trimmed();
     if (trimmed.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
         return true;

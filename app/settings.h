@@ -17,8 +17,7 @@ QString GetSetting(const QString& app, const QString& section, const QString& ke
 
 // Stores the text, replacing any earlier value. Raises an error when the
 // store cannot be written.
-void SaveSetting(const QString& app, const QString& section, const QString& key,
-                 const QString& value);
+void SaveSetting(const QString& app, const QString& section, const QString& key, const QString& value);
 
 // The program's own values.
 QString GetBrenvaleSetting(const QString& key, const QVariant& defaultValue = QVariant());
@@ -29,4 +28,6 @@ void SaveBrenvaleSetting(const QString& key, const QString& value);
 bool TextToBool(const QString& text);
 
 // The text a truth value is stored as.
-inline QString BoolText(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
+inline QString BoolText(bool value) {
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}

@@ -14,21 +14,18 @@
 
 namespace {
 
-QString& AppTitleStorage()
-{
+QString& AppTitleStorage() {
     static QString title = QLatin1String(kProductTitle);
     return title;
 }
 
 }  // namespace
 
-QString AppTitle()
-{
+QString AppTitle() {
     return AppTitleStorage();
 }
 
-QString ShortenedAppTitle(const QString& productTitle)
-{
+QString ShortenedAppTitle(const QString& productTitle) {
     QString title = productTitle;
     do {
         const qsizetype blank = title.lastIndexOf(QLatin1Char(' '));
@@ -39,13 +36,11 @@ QString ShortenedAppTitle(const QString& productTitle)
     return title;
 }
 
-void SetAppTitle(const QString& productTitle)
-{
+void SetAppTitle(const QString& productTitle) {
     AppTitleStorage() = ShortenedAppTitle(productTitle);
 }
 
-QString GetSpecialFolderPath(int folderId)
-{
+QString GetSpecialFolderPath(int folderId) {
     if (folderId != 0)
         return QString();
     QString path = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
@@ -61,8 +56,7 @@ QString GetSpecialFolderPath(int folderId)
     return buffer;
 }
 
-QString DesktopFolderPath()
-{
+QString DesktopFolderPath() {
     const QString s = GetSpecialFolderPath(0);
     const qsizetype p = s.lastIndexOf(QChar(u'\0')) + 1;  // 1-based; 0 when absent
     if (p - 1 < 0)
@@ -73,8 +67,7 @@ QString DesktopFolderPath()
     return path;
 }
 
-void LoadSkin(QWidget* form, const QString& programFolder)
-{
+void LoadSkin(QWidget* form, const QString& programFolder) {
     const QString skinPath = programFolder + QStringLiteral("/x/o.cjs");
     // Only a plain file counts: not a folder, not a hidden or system entry.
     const int attributes = TryFileAttributes(skinPath, 0);
@@ -91,8 +84,8 @@ void LoadSkin(QWidget* form, const QString& programFolder)
     };
     paint(form);
     for (QWidget* child : form->findChildren<QWidget*>()) {
-        if (qobject_cast<QRadioButton*>(child) || qobject_cast<QCheckBox*>(child)
-            || qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child))
+        if (qobject_cast<QRadioButton*>(child) || qobject_cast<QCheckBox*>(child) ||
+            qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child))
             paint(child);
     }
 

@@ -11,7 +11,8 @@
 namespace {
 
 void Require(bool ok) {
-    if (!ok) std::abort();
+    if (!ok)
+        std::abort();
 }
 
 }  // namespace
@@ -30,8 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // One byte less can never be a whole header.
         Require(ScanAsfHeader(exact.get(), headerSize - 1) == AsfScan::Damaged);
     }
-    if (scan == AsfScan::NotAsf) Require(headerSize == 0);
-    if (headerSize > size) Require(scan == AsfScan::Damaged);
+    if (scan == AsfScan::NotAsf)
+        Require(headerSize == 0);
+    if (headerSize > size)
+        Require(scan == AsfScan::Damaged);
 
     // The Data Object check on whatever follows the header, against a few
     // file lengths around the bytes present.
@@ -39,9 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t* rest = data + headerSize;
         const size_t restSize = size - headerSize;
         const AsfScan whole = ScanAsfDataObject(restSize ? rest : nullptr, restSize, restSize);
-        const AsfScan longer = ScanAsfDataObject(restSize ? rest : nullptr, restSize, uint64_t(restSize) * 2 + 1);
+        const AsfScan longer =
+            ScanAsfDataObject(restSize ? rest : nullptr, restSize, uint64_t(restSize) * 2 + 1);
         // A Data Object that fits the file still fits a longer one.
-        if (whole == AsfScan::Ok) Require(longer == AsfScan::Ok);
+        if (whole == AsfScan::Ok)
+            Require(longer == AsfScan::Ok);
         ScanAsfDataObject(restSize ? rest : nullptr, restSize, ~uint64_t(0));
     }
     return 0;

@@ -6,18 +6,18 @@
 
 // Attribute bits of a path.
 enum FileAttribute : int {
-    kAttrReadOnly = 1,    // the owner may not write it
-    kAttrHidden = 2,      // the name begins with "."
-    kAttrSystem = 4,      // a folder of a kernel pseudo file system
+    kAttrReadOnly = 1,  // the owner may not write it
+    kAttrHidden = 2,    // the name begins with "."
+    kAttrSystem = 4,    // a folder of a kernel pseudo file system
     kAttrDirectory = 16,
-    kAttrArchive = 32,    // every regular file
+    kAttrArchive = 32,         // every regular file
     kAttrReparsePoint = 1024,  // a symbolic link
 };
 
 // A folder of a kernel pseudo file system, or a symbolic link to a folder,
 // counts as a hidden system folder: exactly these two values.
 inline constexpr int kAttrHiddenSystemFolder = kAttrDirectory | kAttrSystem | kAttrHidden;  // 22
-inline constexpr int kAttrHiddenSystemLink = kAttrHiddenSystemFolder | kAttrReparsePoint;  // 1046
+inline constexpr int kAttrHiddenSystemLink = kAttrHiddenSystemFolder | kAttrReparsePoint;   // 1046
 
 // The attribute value of a path, read with lstat on the path without its
 // trailing "/". Raises 53 (or 76 when the parent folder is missing), 70 when

@@ -7,14 +7,12 @@ namespace {
 // Positions are held as 16-bit signed numbers by the helpers that search
 // from the end, so longer paths overflow the way the rest of the program
 // expects.
-void CheckPathPosition(qsizetype position)
-{
+void CheckPathPosition(qsizetype position) {
     if (position > 32767)
         RaiseError(6);
 }
 
-QString CollapseDoubledSeparators(const QString& s)
-{
+QString CollapseDoubledSeparators(const QString& s) {
     QString out;
     out.reserve(s.size());
     for (qsizetype i = 0; i < s.size(); ++i) {
@@ -27,16 +25,14 @@ QString CollapseDoubledSeparators(const QString& s)
 
 }  // namespace
 
-QString FileNameOfPath(const QString& path)
-{
+QString FileNameOfPath(const QString& path) {
     const qsizetype slash = path.lastIndexOf(u'/');
     if (slash < 0)
         return path;
     return path.mid(slash + 1);
 }
 
-QString FolderOfPath(const QString& path)
-{
+QString FolderOfPath(const QString& path) {
     const qsizetype slash = path.lastIndexOf(u'/');
     if (slash < 0)
         return QString();
@@ -44,8 +40,7 @@ QString FolderOfPath(const QString& path)
     return path.left(slash + 1);
 }
 
-QString StripExtension(const QString& path)
-{
+QString StripExtension(const QString& path) {
     if (path.isEmpty())
         return path;
     const qsizetype dot = path.lastIndexOf(u'.');
@@ -56,8 +51,7 @@ QString StripExtension(const QString& path)
     return path;
 }
 
-QString NormalizePath(const QString& path)
-{
+QString NormalizePath(const QString& path) {
     if (path.isEmpty())
         return QString();
     if (path[0] != u'/')

@@ -30,9 +30,8 @@ enum ShowCommand : int {
 // permission denied, 8 no process could be started, 31 nothing can open it.
 // When a process was started and startedProcess is given, its id is stored
 // there (the caller then owns it and must reap it); otherwise -1.
-int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file,
-                  const QString& parameters, const QString& directory, int showCommand,
-                  pid_t* startedProcess = nullptr);
+int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file, const QString& parameters,
+                  const QString& directory, int showCommand, pid_t* startedProcess = nullptr);
 
 // Hands file to ShellExecuteA and turns a failure code (0 to 32) into an
 // error with the failure table's number and message, raised after the call

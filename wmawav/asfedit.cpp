@@ -16,10 +16,10 @@ const std::array<uint8_t, 16> kHeaderExtensionGuid = {0xB5, 0x03, 0xBF, 0x5F, 0x
                                                       0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
 const std::array<uint8_t, 16> kContentEncryptionGuid = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11,
                                                         0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E};
-const std::array<uint8_t, 16> kExtendedContentEncryptionGuid = {0x14, 0xE6, 0x8A, 0x29, 0x22, 0x26, 0x17, 0x4C,
-                                                                0xB9, 0x35, 0xDA, 0xE0, 0x7E, 0xE9, 0x28, 0x9C};
-const std::array<uint8_t, 16> kAdvancedContentEncryptionGuid = {0x33, 0x85, 0x05, 0x43, 0x81, 0x69, 0xE6, 0x49,
-                                                                0x9B, 0x74, 0xAD, 0x12, 0xCB, 0x86, 0xD5, 0x8C};
+const std::array<uint8_t, 16> kExtendedContentEncryptionGuid = {
+    0x14, 0xE6, 0x8A, 0x29, 0x22, 0x26, 0x17, 0x4C, 0xB9, 0x35, 0xDA, 0xE0, 0x7E, 0xE9, 0x28, 0x9C};
+const std::array<uint8_t, 16> kAdvancedContentEncryptionGuid = {
+    0x33, 0x85, 0x05, 0x43, 0x81, 0x69, 0xE6, 0x49, 0x9B, 0x74, 0xAD, 0x12, 0xCB, 0x86, 0xD5, 0x8C};
 
 bool GuidAt(const std::vector<uint8_t>& f, uint64_t pos, const std::array<uint8_t, 16>& g) {
     return pos + 16 <= f.size() && std::memcmp(f.data() + pos, g.data(), 16) == 0;
@@ -27,20 +27,24 @@ bool GuidAt(const std::vector<uint8_t>& f, uint64_t pos, const std::array<uint8_
 
 uint64_t Get64(const std::vector<uint8_t>& f, uint64_t pos) {
     uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | f[pos + i];
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | f[pos + i];
     return v;
 }
 
 uint32_t Get32(const std::vector<uint8_t>& f, uint64_t pos) {
-    return uint32_t(f[pos]) | uint32_t(f[pos + 1]) << 8 | uint32_t(f[pos + 2]) << 16 | uint32_t(f[pos + 3]) << 24;
+    return uint32_t(f[pos]) | uint32_t(f[pos + 1]) << 8 | uint32_t(f[pos + 2]) << 16 |
+           uint32_t(f[pos + 3]) << 24;
 }
 
 void Put64(std::vector<uint8_t>& f, uint64_t pos, uint64_t v) {
-    for (int i = 0; i < 8; ++i) f[pos + i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        f[pos + i] = uint8_t(v >> (8 * i));
 }
 
 void Put32(std::vector<uint8_t>& f, uint64_t pos, uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[pos + i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        f[pos + i] = uint8_t(v >> (8 * i));
 }
 
 void Append(std::vector<uint8_t>& out, const void* p, size_t n) {
@@ -49,14 +53,16 @@ void Append(std::vector<uint8_t>& out, const void* p, size_t n) {
 }
 
 void Append32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(uint8_t(v >> (8 * i)));
 }
 
 // An object: GUID, 64-bit size of the whole, then the body.
 std::vector<uint8_t> MakeObject(const std::array<uint8_t, 16>& guid, const std::vector<uint8_t>& body) {
     std::vector<uint8_t> obj(guid.begin(), guid.end());
     const uint64_t size = 24 + body.size();
-    for (int i = 0; i < 8; ++i) obj.push_back(uint8_t(size >> (8 * i)));
+    for (int i = 0; i < 8; ++i)
+        obj.push_back(uint8_t(size >> (8 * i)));
     obj.insert(obj.end(), body.begin(), body.end());
     return obj;
 }
@@ -64,34 +70,34 @@ std::vector<uint8_t> MakeObject(const std::array<uint8_t, 16>& guid, const std::
 std::vector<uint8_t> EncryptionObject(EncryptionKind kind) {
     std::vector<uint8_t> body;
     switch (kind) {
-    case EncryptionKind::Content: {
-        // Secret data, protection type, key id and licence URL, each with a
-        // 32-bit length in front; strings NUL-terminated.
-        const uint8_t secret[8] = {0x5A, 0x17, 0x93, 0xC2, 0x08, 0x6E, 0xB1, 0x44};
-        const char type[] = "DRM";
-        const char keyId[] = "brenvale-test-key";
-        const char url[] = "http://licence.invalid/acquire";
-        Append32(body, sizeof secret);
-        Append(body, secret, sizeof secret);
-        Append32(body, sizeof type);
-        Append(body, type, sizeof type);
-        Append32(body, sizeof keyId);
-        Append(body, keyId, sizeof keyId);
-        Append32(body, sizeof url);
-        Append(body, url, sizeof url);
-        return MakeObject(kContentEncryptionGuid, body);
-    }
-    case EncryptionKind::ExtendedContent: {
-        const char data[] = "<WRMHEADER version=\"2.0.0.0\"><DATA></DATA></WRMHEADER>";
-        Append32(body, sizeof data);
-        Append(body, data, sizeof data);
-        return MakeObject(kExtendedContentEncryptionGuid, body);
-    }
-    case EncryptionKind::AdvancedContent:
-        // Content encryption records count: none.
-        body.push_back(0);
-        body.push_back(0);
-        return MakeObject(kAdvancedContentEncryptionGuid, body);
+        case EncryptionKind::Content: {
+            // Secret data, protection type, key id and licence URL, each with a
+            // 32-bit length in front; strings NUL-terminated.
+            const uint8_t secret[8] = {0x5A, 0x17, 0x93, 0xC2, 0x08, 0x6E, 0xB1, 0x44};
+            const char type[] = "DRM";
+            const char keyId[] = "brenvale-test-key";
+            const char url[] = "http://licence.invalid/acquire";
+            Append32(body, sizeof secret);
+            Append(body, secret, sizeof secret);
+            Append32(body, sizeof type);
+            Append(body, type, sizeof type);
+            Append32(body, sizeof keyId);
+            Append(body, keyId, sizeof keyId);
+            Append32(body, sizeof url);
+            Append(body, url, sizeof url);
+            return MakeObject(kContentEncryptionGuid, body);
+        }
+        case EncryptionKind::ExtendedContent: {
+            const char data[] = "<WRMHEADER version=\"2.0.0.0\"><DATA></DATA></WRMHEADER>";
+            Append32(body, sizeof data);
+            Append(body, data, sizeof data);
+            return MakeObject(kExtendedContentEncryptionGuid, body);
+        }
+        case EncryptionKind::AdvancedContent:
+            // Content encryption records count: none.
+            body.push_back(0);
+            body.push_back(0);
+            return MakeObject(kAdvancedContentEncryptionGuid, body);
     }
     return {};
 }
@@ -99,19 +105,25 @@ std::vector<uint8_t> EncryptionObject(EncryptionKind kind) {
 }  // namespace
 
 std::optional<AsfLayout> ReadAsfLayout(const std::vector<uint8_t>& file) {
-    if (file.size() < 30 || !GuidAt(file, 0, kHeaderGuid)) return std::nullopt;
+    if (file.size() < 30 || !GuidAt(file, 0, kHeaderGuid))
+        return std::nullopt;
     AsfLayout layout;
     layout.headerSize = Get64(file, 16);
     layout.objectCount = Get32(file, 24);
-    if (layout.headerSize < 30 || layout.headerSize > file.size()) return std::nullopt;
+    if (layout.headerSize < 30 || layout.headerSize > file.size())
+        return std::nullopt;
     uint64_t pos = 30;
     while (pos < layout.headerSize) {
-        if (layout.headerSize - pos < 24) return std::nullopt;
+        if (layout.headerSize - pos < 24)
+            return std::nullopt;
         const uint64_t size = Get64(file, pos + 16);
-        if (size < 24 || size > layout.headerSize - pos) return std::nullopt;
+        if (size < 24 || size > layout.headerSize - pos)
+            return std::nullopt;
         layout.children.push_back(pos);
-        if (GuidAt(file, pos, kHeaderExtensionGuid) && size >= 46) layout.headerExtension = pos;
-        if (GuidAt(file, pos, kFilePropertiesGuid) && size >= 48) layout.fileProperties = pos;
+        if (GuidAt(file, pos, kHeaderExtensionGuid) && size >= 46)
+            layout.headerExtension = pos;
+        if (GuidAt(file, pos, kFilePropertiesGuid) && size >= 48)
+            layout.fileProperties = pos;
         pos += size;
     }
     if (file.size() >= layout.headerSize + 24 && GuidAt(file, layout.headerSize, kDataGuid))
@@ -121,11 +133,13 @@ std::optional<AsfLayout> ReadAsfLayout(const std::vector<uint8_t>& file) {
 
 bool InsertEncryptionObject(std::vector<uint8_t>& file, EncryptionKind kind) {
     const std::optional<AsfLayout> layout = ReadAsfLayout(file);
-    if (!layout) return false;
+    if (!layout)
+        return false;
     const std::vector<uint8_t> obj = EncryptionObject(kind);
     uint64_t at = 0;
     if (kind == EncryptionKind::AdvancedContent) {
-        if (layout->headerExtension == 0) return false;
+        if (layout->headerExtension == 0)
+            return false;
         const uint64_t ext = layout->headerExtension;
         // The new object goes first in the extension data.
         at = ext + 46;
@@ -148,32 +162,44 @@ bool InsertEncryptionObject(std::vector<uint8_t>& file, EncryptionKind kind) {
 
 bool CutFile(std::vector<uint8_t>& file, CutPoint where) {
     const std::optional<AsfLayout> layout = ReadAsfLayout(file);
-    if (!layout) return false;
+    if (!layout)
+        return false;
     uint64_t keep = 0;
     switch (where) {
-    case CutPoint::InsideHeader: keep = layout->headerSize / 2; break;
-    case CutPoint::AfterHeader: keep = layout->headerSize; break;
-    case CutPoint::MidData:
-        if (layout->dataObjectSize < 50) return false;
-        keep = layout->headerSize + layout->dataObjectSize / 2;
-        break;
+        case CutPoint::InsideHeader:
+            keep = layout->headerSize / 2;
+            break;
+        case CutPoint::AfterHeader:
+            keep = layout->headerSize;
+            break;
+        case CutPoint::MidData:
+            if (layout->dataObjectSize < 50)
+                return false;
+            keep = layout->headerSize + layout->dataObjectSize / 2;
+            break;
     }
-    if (keep >= file.size()) return false;
+    if (keep >= file.size())
+        return false;
     file.resize(keep);
     return true;
 }
 
 bool FlipHeaderBytes(std::vector<uint8_t>& file, FlipTarget what) {
     const std::optional<AsfLayout> layout = ReadAsfLayout(file);
-    if (!layout) return false;
+    if (!layout)
+        return false;
     uint64_t from = 0;
     switch (what) {
-    case FlipTarget::HeaderGuid: from = 0; break;
-    case FlipTarget::ObjectSize:
-        if (layout->children.empty()) return false;
-        from = layout->children.front() + 16;
-        break;
+        case FlipTarget::HeaderGuid:
+            from = 0;
+            break;
+        case FlipTarget::ObjectSize:
+            if (layout->children.empty())
+                return false;
+            from = layout->children.front() + 16;
+            break;
     }
-    for (uint64_t i = from; i < from + 8; ++i) file[i] = uint8_t(~file[i]);
+    for (uint64_t i = from; i < from + 8; ++i)
+        file[i] = uint8_t(~file[i]);
     return true;
 }

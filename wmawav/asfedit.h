@@ -22,8 +22,8 @@ enum class CutPoint {
 
 // Which header bytes are inverted.
 enum class FlipTarget {
-    HeaderGuid,   // the first 8 bytes of the Header Object's GUID
-    ObjectSize,   // the size field of the Header Object's first child
+    HeaderGuid,  // the first 8 bytes of the Header Object's GUID
+    ObjectSize,  // the size field of the Header Object's first child
 };
 
 // Layout facts of a file, read from its Header Object. Empty when `file`

@@ -32,11 +32,14 @@ constexpr size_t kObjectPrefix = 24;
 // field and the 32-bit size of the extension data that follows at byte 46.
 constexpr size_t kHeaderExtensionFixed = 46;
 
-bool IsGuid(const uint8_t* p, const Guid& guid) { return std::memcmp(p, guid, sizeof(Guid)) == 0; }
+bool IsGuid(const uint8_t* p, const Guid& guid) {
+    return std::memcmp(p, guid, sizeof(Guid)) == 0;
+}
 
 uint64_t ReadLe64(const uint8_t* p) {
     uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | p[i];
     return v;
 }
 
@@ -52,21 +55,26 @@ AsfScan WalkObjects(const uint8_t* data, size_t size, Level level) {
     size_t pos = 0;
     while (pos < size) {
         const size_t left = size - pos;
-        if (left < kObjectPrefix) return AsfScan::Damaged;
+        if (left < kObjectPrefix)
+            return AsfScan::Damaged;
         const uint8_t* obj = data + pos;
         const uint64_t objSize = ReadLe64(obj + 16);
-        if (objSize < kObjectPrefix || objSize > left) return AsfScan::Damaged;
+        if (objSize < kObjectPrefix || objSize > left)
+            return AsfScan::Damaged;
         const size_t len = static_cast<size_t>(objSize);
 
         if (level == Level::Top) {
             if (IsGuid(obj, kContentEncryption) || IsGuid(obj, kExtendedContentEncryption))
                 return AsfScan::Drm;
             if (IsGuid(obj, kHeaderExtension)) {
-                if (len < kHeaderExtensionFixed) return AsfScan::Damaged;
+                if (len < kHeaderExtensionFixed)
+                    return AsfScan::Damaged;
                 const uint32_t extSize = ReadLe32(obj + 42);
-                if (extSize > len - kHeaderExtensionFixed) return AsfScan::Damaged;
+                if (extSize > len - kHeaderExtensionFixed)
+                    return AsfScan::Damaged;
                 const AsfScan inner = WalkObjects(obj + kHeaderExtensionFixed, extSize, Level::Extension);
-                if (inner != AsfScan::Ok) return inner;
+                if (inner != AsfScan::Ok)
+                    return inner;
             }
         } else if (IsGuid(obj, kAdvancedContentEncryption)) {
             return AsfScan::Drm;
@@ -79,40 +87,53 @@ AsfScan WalkObjects(const uint8_t* data, size_t size, Level level) {
 }  // namespace
 
 uint64_t AsfHeaderObjectSize(const uint8_t* data, size_t size) {
-    if (data == nullptr || size < kAsfHeaderObjectFixedSize || !IsGuid(data, kHeaderObject)) return 0;
+    if (data == nullptr || size < kAsfHeaderObjectFixedSize || !IsGuid(data, kHeaderObject))
+        return 0;
     return ReadLe64(data + 16);
 }
 
 AsfScan ScanAsfHeader(const uint8_t* data, size_t size) {
-    if (data == nullptr || size == 0) return AsfScan::NotAsf;
+    if (data == nullptr || size == 0)
+        return AsfScan::NotAsf;
     if (size < sizeof(Guid)) {
         // A file that ends inside the first GUID is a cut-short ASF file only
         // when what is there matches the GUID's beginning.
         return std::memcmp(data, kHeaderObject, size) == 0 ? AsfScan::Damaged : AsfScan::NotAsf;
     }
-    if (!IsGuid(data, kHeaderObject)) return AsfScan::NotAsf;
-    if (size < kAsfHeaderObjectFixedSize) return AsfScan::Damaged;
+    if (!IsGuid(data, kHeaderObject))
+        return AsfScan::NotAsf;
+    if (size < kAsfHeaderObjectFixedSize)
+        return AsfScan::Damaged;
     const uint64_t headerSize = ReadLe64(data + 16);
-    if (headerSize < kAsfHeaderObjectFixedSize || headerSize > size) return AsfScan::Damaged;
+    if (headerSize < kAsfHeaderObjectFixedSize || headerSize > size)
+        return AsfScan::Damaged;
     return WalkObjects(data + kAsfHeaderObjectFixedSize,
                        static_cast<size_t>(headerSize) - kAsfHeaderObjectFixedSize, Level::Top);
 }
 
 AsfScan ScanAsfDataObject(const uint8_t* data, size_t size, uint64_t bytesToEnd) {
-    if (data == nullptr || size < kObjectPrefix || bytesToEnd < kObjectPrefix) return AsfScan::Damaged;
-    if (!IsGuid(data, kDataObject)) return AsfScan::Damaged;
+    if (data == nullptr || size < kObjectPrefix || bytesToEnd < kObjectPrefix)
+        return AsfScan::Damaged;
+    if (!IsGuid(data, kDataObject))
+        return AsfScan::Damaged;
     const uint64_t declared = ReadLe64(data + 16);
-    if (declared == 0) return AsfScan::Ok;
-    if (declared < kAsfDataObjectFixedSize || declared > bytesToEnd) return AsfScan::Damaged;
+    if (declared == 0)
+        return AsfScan::Ok;
+    if (declared < kAsfDataObjectFixedSize || declared > bytesToEnd)
+        return AsfScan::Damaged;
     return AsfScan::Ok;
 }
 
 const char* AsfScanText(AsfScan scan) {
     switch (scan) {
-    case AsfScan::Ok: return "valid ASF header";
-    case AsfScan::NotAsf: return "not an ASF (Windows Media) file";
-    case AsfScan::Drm: return "the file is DRM-protected";
-    case AsfScan::Damaged: return "the file is damaged or incomplete";
+        case AsfScan::Ok:
+            return "valid ASF header";
+        case AsfScan::NotAsf:
+            return "not an ASF (Windows Media) file";
+        case AsfScan::Drm:
+            return "the file is DRM-protected";
+        case AsfScan::Damaged:
+            return "the file is damaged or incomplete";
     }
     return "unknown";
 }

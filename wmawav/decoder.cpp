@@ -36,7 +36,9 @@ struct Failure {
     std::string message;
 };
 
-[[noreturn]] void Fail(WmaWavStatus status, std::string message) { throw Failure{status, std::move(message)}; }
+[[noreturn]] void Fail(WmaWavStatus status, std::string message) {
+    throw Failure{status, std::move(message)};
+}
 
 std::string AvError(int err) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -46,14 +48,14 @@ std::string AvError(int err) {
 
 bool IsWmaCodec(AVCodecID id) {
     switch (id) {
-    case AV_CODEC_ID_WMAV1:
-    case AV_CODEC_ID_WMAV2:
-    case AV_CODEC_ID_WMAPRO:
-    case AV_CODEC_ID_WMALOSSLESS:
-    case AV_CODEC_ID_WMAVOICE:
-        return true;
-    default:
-        return false;
+        case AV_CODEC_ID_WMAV1:
+        case AV_CODEC_ID_WMAV2:
+        case AV_CODEC_ID_WMAPRO:
+        case AV_CODEC_ID_WMALOSSLESS:
+        case AV_CODEC_ID_WMAVOICE:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -63,14 +65,18 @@ bool IsWmaCodec(AVCodecID id) {
 class InputFile {
 public:
     explicit InputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        if (fd_ < 0) Fail(kStatusInput, "cannot open " + path + ": " + std::strerror(errno));
+        if (fd_ < 0)
+            Fail(kStatusInput, "cannot open " + path + ": " + std::strerror(errno));
         struct stat st {};
-        if (::fstat(fd_, &st) != 0) Fail(kStatusInput, "cannot read " + path + ": " + std::strerror(errno));
-        if (!S_ISREG(st.st_mode)) Fail(kStatusInput, path + " is not a regular file");
+        if (::fstat(fd_, &st) != 0)
+            Fail(kStatusInput, "cannot read " + path + ": " + std::strerror(errno));
+        if (!S_ISREG(st.st_mode))
+            Fail(kStatusInput, path + " is not a regular file");
         size_ = static_cast<uint64_t>(st.st_size);
     }
     ~InputFile() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -83,9 +89,12 @@ public:
         size_t got = 0;
         while (got < count) {
             const ssize_t n = ::pread(fd_, buf.data() + got, count - got, static_cast<off_t>(got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) Fail(kStatusInput, std::string("read error: ") + std::strerror(errno));
-            if (n == 0) break;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                Fail(kStatusInput, std::string("read error: ") + std::strerror(errno));
+            if (n == 0)
+                break;
             got += static_cast<size_t>(n);
         }
         buf.resize(got);
@@ -99,9 +108,12 @@ private:
 
 WmaWavStatus StatusOf(AsfScan scan) {
     switch (scan) {
-    case AsfScan::NotAsf: return kStatusUnsupported;
-    case AsfScan::Drm: return kStatusDrm;
-    default: return kStatusDamaged;
+        case AsfScan::NotAsf:
+            return kStatusUnsupported;
+        case AsfScan::Drm:
+            return kStatusDrm;
+        default:
+            return kStatusDamaged;
     }
 }
 
@@ -121,11 +133,13 @@ void CheckAsfStructure(const std::string& path) {
     const size_t want = static_cast<size_t>(headerSize) + kAsfDataObjectFixedSize;
     std::vector<uint8_t> head = file.ReadStart(want);
     const AsfScan header = ScanAsfHeader(head.data(), head.size());
-    if (header != AsfScan::Ok) Fail(StatusOf(header), AsfScanText(header));
+    if (header != AsfScan::Ok)
+        Fail(StatusOf(header), AsfScanText(header));
 
     const size_t hs = static_cast<size_t>(headerSize);
     const AsfScan data = ScanAsfDataObject(head.data() + hs, head.size() - hs, file.size() - headerSize);
-    if (data != AsfScan::Ok) Fail(StatusOf(data), AsfScanText(data));
+    if (data != AsfScan::Ok)
+        Fail(StatusOf(data), AsfScanText(data));
 }
 
 // ---------------------------------------------------------------------------
@@ -136,14 +150,17 @@ char g_tempPath[PATH_MAX + 1];
 volatile sig_atomic_t g_tempActive = 0;
 
 void OnSignal(int sig) {
-    if (g_tempActive) ::unlink(g_tempPath);
+    if (g_tempActive)
+        ::unlink(g_tempPath);
     ::_exit(128 + sig);
 }
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
@@ -156,11 +173,13 @@ class WavOutput {
 public:
     explicit WavOutput(const std::string& output) : output_(output) {
         std::string pattern = FolderOf(output) + "/." + NameOf(output) + ".XXXXXX";
-        if (pattern.size() > PATH_MAX) Fail(kStatusOutput, "output path too long: " + output);
+        if (pattern.size() > PATH_MAX)
+            Fail(kStatusOutput, "output path too long: " + output);
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd_ < 0) Fail(kStatusOutput, "cannot create a file in " + FolderOf(output) + ": " + std::strerror(errno));
+        if (fd_ < 0)
+            Fail(kStatusOutput, "cannot create a file in " + FolderOf(output) + ": " + std::strerror(errno));
         temp_.assign(name.data());
         std::memcpy(g_tempPath, temp_.c_str(), temp_.size() + 1);
         g_tempActive = 1;
@@ -170,7 +189,8 @@ public:
     }
 
     ~WavOutput() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
         if (!temp_.empty()) {
             ::unlink(temp_.c_str());
             g_tempActive = 0;
@@ -182,8 +202,10 @@ public:
     // Returns a pointer where at least `bytes` bytes may be written, flushing
     // the buffer first when it has not that much room left.
     uint8_t* Reserve(size_t bytes) {
-        if (buffer_.capacity() - buffer_.size() < bytes) Flush();
-        if (buffer_.capacity() < bytes) buffer_.reserve(bytes);
+        if (buffer_.capacity() - buffer_.size() < bytes)
+            Flush();
+        if (buffer_.capacity() < bytes)
+            buffer_.reserve(bytes);
         const size_t used = buffer_.size();
         buffer_.resize(used + bytes);
         return buffer_.data() + used;
@@ -193,7 +215,8 @@ public:
     void Commit(size_t reserved, size_t bytes) {
         buffer_.resize(buffer_.size() - (reserved - bytes));
         dataBytes_ += bytes;
-        if (dataBytes_ > kWavMaxDataBytes) Fail(kStatusOutput, "the decoded audio exceeds the 4 GiB limit of a WAV file");
+        if (dataBytes_ > kWavMaxDataBytes)
+            Fail(kStatusOutput, "the decoded audio exceeds the 4 GiB limit of a WAV file");
     }
 
     uint64_t dataBytes() const { return dataBytes_; }
@@ -205,10 +228,12 @@ public:
         WriteAt(header, sizeof header, 0);
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        if (::fchmod(fd_, 0666 & ~mask) != 0) Fail(kStatusOutput, std::string("cannot set the output's mode: ") + std::strerror(errno));
+        if (::fchmod(fd_, 0666 & ~mask) != 0)
+            Fail(kStatusOutput, std::string("cannot set the output's mode: ") + std::strerror(errno));
         const int fd = fd_;
         fd_ = -1;
-        if (::close(fd) != 0) Fail(kStatusOutput, "cannot write " + output_ + ": " + std::strerror(errno));
+        if (::close(fd) != 0)
+            Fail(kStatusOutput, "cannot write " + output_ + ": " + std::strerror(errno));
         if (::rename(temp_.c_str(), output_.c_str()) != 0)
             Fail(kStatusOutput, "cannot create " + output_ + ": " + std::strerror(errno));
         temp_.clear();
@@ -225,8 +250,10 @@ private:
     void WriteAt(const uint8_t* data, size_t size, uint64_t offset) {
         while (size > 0) {
             const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) Fail(kStatusOutput, "cannot write " + output_ + ": " + std::strerror(n < 0 ? errno : ENOSPC));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                Fail(kStatusOutput, "cannot write " + output_ + ": " + std::strerror(n < 0 ? errno : ENOSPC));
             data += n;
             size -= static_cast<size_t>(n);
             offset += static_cast<uint64_t>(n);
@@ -278,7 +305,8 @@ public:
     int channels() const { return outLayout_.nb_channels; }
 
     void Convert(const AVFrame* frame, WavOutput& out) {
-        if (frame->nb_samples <= 0) return;
+        if (frame->nb_samples <= 0)
+            return;
         if (!swr_ || frame->format != inFormat_ || frame->sample_rate != inRate_ ||
             av_channel_layout_compare(&frame->ch_layout, &frameLayout_) != 0) {
             Drain(out);
@@ -289,7 +317,8 @@ public:
 
     // Pushes out what the converter still holds (its resampling delay).
     void Drain(WavOutput& out) {
-        if (swr_) Run(nullptr, 0, out);
+        if (swr_)
+            Run(nullptr, 0, out);
     }
 
 private:
@@ -298,21 +327,26 @@ private:
             Fail(kStatusDamaged, "the decoder produced audio without a valid format");
         av_channel_layout_uninit(&frameLayout_);
         av_channel_layout_uninit(&inLayout_);
-        if (av_channel_layout_copy(&frameLayout_, &frame->ch_layout) < 0) Fail(kStatusDamaged, "out of memory");
+        if (av_channel_layout_copy(&frameLayout_, &frame->ch_layout) < 0)
+            Fail(kStatusDamaged, "out of memory");
         // A layout that only gives a channel count is taken as that count's
         // usual layout, so that a 5.1 stream without a channel mask still
         // gets a proper mixdown.
-        if (frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE || frame->ch_layout.order == AV_CHANNEL_ORDER_AMBISONIC) {
+        if (frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ||
+            frame->ch_layout.order == AV_CHANNEL_ORDER_AMBISONIC) {
             av_channel_layout_copy(&inLayout_, &frame->ch_layout);
         } else {
             av_channel_layout_default(&inLayout_, frame->ch_layout.nb_channels);
         }
         SwrContext* swr = nullptr;
-        int err = swr_alloc_set_opts2(&swr, &outLayout_, AV_SAMPLE_FMT_S16, outRate_, &inLayout_,
-                                      static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
-        if (err >= 0) err = swr_init(swr);
+        int err =
+            swr_alloc_set_opts2(&swr, &outLayout_, AV_SAMPLE_FMT_S16, outRate_, &inLayout_,
+                                static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+        if (err >= 0)
+            err = swr_init(swr);
         swr_.reset(swr);
-        if (err < 0) Fail(kStatusDamaged, "cannot convert the decoded audio: " + AvError(err));
+        if (err < 0)
+            Fail(kStatusDamaged, "cannot convert the decoded audio: " + AvError(err));
         inFormat_ = frame->format;
         inRate_ = frame->sample_rate;
     }
@@ -323,18 +357,24 @@ private:
         // ends the loop, and the converter's delay is finite.
         for (int round = 0; round < 64; ++round) {
             const int maxOut = swr_get_out_samples(swr_.get(), inSamples);
-            if (maxOut < 0) Fail(kStatusDamaged, "cannot convert the decoded audio");
-            if (maxOut == 0 && in == nullptr) return;
+            if (maxOut < 0)
+                Fail(kStatusDamaged, "cannot convert the decoded audio");
+            if (maxOut == 0 && in == nullptr)
+                return;
             const size_t frameBytes = size_t(2) * size_t(outLayout_.nb_channels);
             const size_t reserved = size_t(maxOut) * frameBytes;
             uint8_t* dst = out.Reserve(reserved);
-            const int got = swr_convert(swr_.get(), &dst, maxOut, in ? const_cast<const uint8_t**>(in) : nullptr, inSamples);
-            if (got < 0) Fail(kStatusDamaged, "cannot convert the decoded audio: " + AvError(got));
+            const int got = swr_convert(swr_.get(), &dst, maxOut,
+                                        in ? const_cast<const uint8_t**>(in) : nullptr, inSamples);
+            if (got < 0)
+                Fail(kStatusDamaged, "cannot convert the decoded audio: " + AvError(got));
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-            for (size_t i = 0; i + 1 < size_t(got) * frameBytes; i += 2) std::swap(dst[i], dst[i + 1]);
+            for (size_t i = 0; i + 1 < size_t(got) * frameBytes; i += 2)
+                std::swap(dst[i], dst[i + 1]);
 #endif
             out.Commit(reserved, size_t(got) * frameBytes);
-            if (in != nullptr || got == 0) return;
+            if (in != nullptr || got == 0)
+                return;
         }
     }
 
@@ -353,10 +393,12 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
     // The container is fixed: no probing, so a file that merely carries the
     // extension is never read as some other format.
     const AVInputFormat* asf = av_find_input_format("asf");
-    if (!asf) Fail(kStatusUnsupported, "this build of libavformat cannot read ASF");
+    if (!asf)
+        Fail(kStatusUnsupported, "this build of libavformat cannot read ASF");
     AVFormatContext* rawFmt = nullptr;
     int err = avformat_open_input(&rawFmt, input.c_str(), asf, nullptr);
-    if (err < 0) Fail(kStatusDamaged, "cannot read the ASF file: " + AvError(err));
+    if (err < 0)
+        Fail(kStatusDamaged, "cannot read the ASF file: " + AvError(err));
     std::unique_ptr<AVFormatContext, FormatCloser> fmt(rawFmt);
 
     AVStream* stream = nullptr;
@@ -366,18 +408,24 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
         else
             fmt->streams[i]->discard = AVDISCARD_ALL;
     }
-    if (!stream) Fail(kStatusUnsupported, "the file has no audio stream");
+    if (!stream)
+        Fail(kStatusUnsupported, "the file has no audio stream");
     const AVCodecID codecId = stream->codecpar->codec_id;
     if (options.wmaCodecsOnly && !IsWmaCodec(codecId))
-        Fail(kStatusUnsupported, std::string("the audio is not Windows Media Audio (") + avcodec_get_name(codecId) + ")");
+        Fail(kStatusUnsupported,
+             std::string("the audio is not Windows Media Audio (") + avcodec_get_name(codecId) + ")");
 
     const AVCodec* codec = avcodec_find_decoder(codecId);
-    if (!codec) Fail(kStatusUnsupported, std::string("no decoder for ") + avcodec_get_name(codecId));
+    if (!codec)
+        Fail(kStatusUnsupported, std::string("no decoder for ") + avcodec_get_name(codecId));
     std::unique_ptr<AVCodecContext, CodecFreer> dec(avcodec_alloc_context3(codec));
-    if (!dec) Fail(kStatusDamaged, "out of memory");
+    if (!dec)
+        Fail(kStatusDamaged, "out of memory");
     err = avcodec_parameters_to_context(dec.get(), stream->codecpar);
-    if (err >= 0) err = avcodec_open2(dec.get(), codec, nullptr);
-    if (err < 0) Fail(kStatusDamaged, "cannot decode the audio stream: " + AvError(err));
+    if (err >= 0)
+        err = avcodec_open2(dec.get(), codec, nullptr);
+    if (err < 0)
+        Fail(kStatusDamaged, "cannot decode the audio stream: " + AvError(err));
     if (dec->sample_rate <= 0 || dec->ch_layout.nb_channels <= 0)
         Fail(kStatusDamaged, "the audio stream has no valid sample rate or channel count");
 
@@ -387,14 +435,16 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
 
     std::unique_ptr<AVPacket, PacketFreer> pkt(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
-    if (!pkt || !frame) Fail(kStatusDamaged, "out of memory");
+    if (!pkt || !frame)
+        Fail(kStatusDamaged, "out of memory");
 
     uint64_t packets = 0;
     uint64_t badPackets = 0;
     auto receiveFrames = [&]() {
         for (;;) {
             const int r = avcodec_receive_frame(dec.get(), frame.get());
-            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+                return;
             if (r < 0) {
                 ++badPackets;
                 return;
@@ -409,25 +459,32 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
     // guards against one that does not.
     const uint64_t maxReads = static_cast<uint64_t>(avio_size(fmt->pb) > 0 ? avio_size(fmt->pb) : 0) + 4096;
     for (uint64_t reads = 0;; ++reads) {
-        if (reads > maxReads) Fail(kStatusDamaged, "the file is damaged: reading does not end");
+        if (reads > maxReads)
+            Fail(kStatusDamaged, "the file is damaged: reading does not end");
         err = av_read_frame(fmt.get(), pkt.get());
-        if (err == AVERROR_EOF) break;
-        if (err < 0) Fail(kStatusDamaged, "the file is damaged: " + AvError(err));
+        if (err == AVERROR_EOF)
+            break;
+        if (err < 0)
+            Fail(kStatusDamaged, "the file is damaged: " + AvError(err));
         if (pkt->stream_index == stream->index) {
             ++packets;
             const int s = avcodec_send_packet(dec.get(), pkt.get());
-            if (s < 0 && s != AVERROR(EAGAIN)) ++badPackets;
+            if (s < 0 && s != AVERROR(EAGAIN))
+                ++badPackets;
             receiveFrames();
         }
         av_packet_unref(pkt.get());
     }
-    if (avcodec_send_packet(dec.get(), nullptr) >= 0) receiveFrames();
+    if (avcodec_send_packet(dec.get(), nullptr) >= 0)
+        receiveFrames();
     converter.Drain(out);
 
-    if (out.dataBytes() == 0) Fail(kStatusDamaged, "the file holds no decodable audio");
+    if (out.dataBytes() == 0)
+        Fail(kStatusDamaged, "the file holds no decodable audio");
     // A few bad packets are dropped, as a player would; a stream that mostly
     // fails to decode is not passed off as a conversion.
-    if (badPackets * 2 > packets) Fail(kStatusDamaged, "the file is damaged: most of its audio cannot be decoded");
+    if (badPackets * 2 > packets)
+        Fail(kStatusDamaged, "the file is damaged: most of its audio cannot be decoded");
 
     out.Finish(static_cast<uint32_t>(dec->sample_rate), static_cast<uint16_t>(converter.channels()));
     return {};
@@ -449,5 +506,6 @@ void InstallTempCleanupOnSignals() {
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
 }

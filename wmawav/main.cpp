@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     if (result.status != kStatusOk) {
         std::string line = "wmawav: " + std::string(argv[1]) + ": " + result.message;
         for (char& c : line)
-            if (c == '\n' || c == '\r') c = ' ';
+            if (c == '\n' || c == '\r')
+                c = ' ';
         std::fprintf(stderr, "%s\n", line.c_str());
     }
     return result.status;

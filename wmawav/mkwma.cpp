@@ -52,12 +52,14 @@ std::string AvError(int err) {
 }
 
 void Check(int err, const char* what) {
-    if (err < 0) throw Error(std::string(what) + ": " + AvError(err));
+    if (err < 0)
+        throw Error(std::string(what) + ": " + AvError(err));
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw Error("cannot open " + path);
+    if (!in)
+        throw Error("cannot open " + path);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -65,7 +67,8 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) throw Error("cannot write " + path);
+    if (!out)
+        throw Error("cannot write " + path);
 }
 
 // Planar float audio, one vector per channel.
@@ -84,10 +87,12 @@ std::vector<std::vector<double>> ParseFreqs(const std::string& list, int channel
         std::vector<double> chord;
         std::stringstream cs(item);
         std::string f;
-        while (std::getline(cs, f, '+')) chord.push_back(std::stod(f));
+        while (std::getline(cs, f, '+'))
+            chord.push_back(std::stod(f));
         out.push_back(chord);
     }
-    while (static_cast<int>(out.size()) < channels) out.push_back({kDefaults[out.size() % 8]});
+    while (static_cast<int>(out.size()) < channels)
+        out.push_back({kDefaults[out.size() % 8]});
     out.resize(static_cast<size_t>(channels));
     return out;
 }
@@ -105,7 +110,8 @@ Audio MakeTones(int channels, int rate, double seconds, const std::string& freqs
             const double amp = 0.5 / double(chord.size());
             for (size_t i = 0; i < n; ++i) {
                 double v = 0;
-                for (double f : chord) v += amp * std::sin(2 * M_PI * f * double(i) / rate);
+                for (double f : chord)
+                    v += amp * std::sin(2 * M_PI * f * double(i) / rate);
                 s[i] = static_cast<float>(v);
             }
         }
@@ -114,8 +120,12 @@ Audio MakeTones(int channels, int rate, double seconds, const std::string& freqs
     return a;
 }
 
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t Le16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 
 // Reads a 16-bit PCM WAV file, walking its chunks.
 Audio ReadWav(const std::string& path) {
@@ -135,13 +145,15 @@ Audio ReadWav(const std::string& path) {
             a.rate = static_cast<int>(Le32(body + 4));
             bits = Le16(body + 14);
         } else if (std::memcmp(f.data() + pos, "data", 4) == 0) {
-            if (format != 1 || bits != 16 || channels < 1) throw Error(path + ": only 16-bit PCM is read");
+            if (format != 1 || bits != 16 || channels < 1)
+                throw Error(path + ": only 16-bit PCM is read");
             const size_t bytes = std::min<size_t>(len, avail);
             const size_t frames = bytes / (2 * size_t(channels));
             a.channels.assign(size_t(channels), std::vector<float>(frames));
             for (size_t i = 0; i < frames; ++i)
                 for (int c = 0; c < channels; ++c)
-                    a.channels[size_t(c)][i] = int16_t(Le16(body + 2 * (i * size_t(channels) + size_t(c)))) / 32768.0f;
+                    a.channels[size_t(c)][i] =
+                        int16_t(Le16(body + 2 * (i * size_t(channels) + size_t(c)))) / 32768.0f;
             return a;
         }
         pos += 8 + size_t(len) + (len & 1);
@@ -152,7 +164,8 @@ Audio ReadWav(const std::string& path) {
 void WriteWav(const std::string& path, const Audio& a) {
     const size_t ch = a.channels.size();
     const size_t bytes = a.frames() * ch * 2;
-    if (bytes > kWavMaxDataBytes) throw Error("too long for a WAV file");
+    if (bytes > kWavMaxDataBytes)
+        throw Error("too long for a WAV file");
     std::vector<uint8_t> out(kWavHeaderSize + bytes);
     BuildWavHeader(out.data(), uint32_t(a.rate), uint16_t(ch), uint32_t(bytes));
     uint8_t* p = out.data() + kWavHeaderSize;
@@ -167,7 +180,8 @@ void WriteWav(const std::string& path, const Audio& a) {
 
 struct FormatFree {
     void operator()(AVFormatContext* c) const {
-        if (c->pb) avio_closep(&c->pb);
+        if (c->pb)
+            avio_closep(&c->pb);
         avformat_free_context(c);
     }
 };
@@ -184,18 +198,24 @@ struct PacketFree {
 void EncodeAsf(const std::string& path, const Audio& a, const std::string& codecName, int64_t bitrate,
                const std::string& title) {
     AVCodecID id = AV_CODEC_ID_NONE;
-    if (codecName == "wmav1") id = AV_CODEC_ID_WMAV1;
-    else if (codecName == "wmav2") id = AV_CODEC_ID_WMAV2;
-    else if (codecName == "pcm") id = AV_CODEC_ID_PCM_S16LE;
-    else throw Error("unknown codec " + codecName);
+    if (codecName == "wmav1")
+        id = AV_CODEC_ID_WMAV1;
+    else if (codecName == "wmav2")
+        id = AV_CODEC_ID_WMAV2;
+    else if (codecName == "pcm")
+        id = AV_CODEC_ID_PCM_S16LE;
+    else
+        throw Error("unknown codec " + codecName);
     const AVCodec* codec = avcodec_find_encoder(id);
-    if (!codec) throw Error("libavcodec has no " + codecName + " encoder");
+    if (!codec)
+        throw Error("libavcodec has no " + codecName + " encoder");
     const int channels = static_cast<int>(a.channels.size());
 
     AVFormatContext* rawOc = nullptr;
     Check(avformat_alloc_output_context2(&rawOc, nullptr, "asf", path.c_str()), "asf muxer");
     std::unique_ptr<AVFormatContext, FormatFree> oc(rawOc);
-    if (!title.empty()) av_dict_set(&oc->metadata, "title", title.c_str(), 0);
+    if (!title.empty())
+        av_dict_set(&oc->metadata, "title", title.c_str(), 0);
 
     std::unique_ptr<AVCodecContext, CodecFree> enc(avcodec_alloc_context3(codec));
     enc->sample_fmt = id == AV_CODEC_ID_PCM_S16LE ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
@@ -203,11 +223,13 @@ void EncodeAsf(const std::string& path, const Audio& a, const std::string& codec
     av_channel_layout_default(&enc->ch_layout, channels);
     enc->bit_rate = bitrate > 0 ? bitrate : (channels == 1 ? 64000 : 128000);
     enc->time_base = AVRational{1, a.rate};
-    if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER)
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     Check(avcodec_open2(enc.get(), codec, nullptr), "opening the encoder");
 
     AVStream* st = avformat_new_stream(oc.get(), nullptr);
-    if (!st) throw Error("out of memory");
+    if (!st)
+        throw Error("out of memory");
     Check(avcodec_parameters_from_context(st->codecpar, enc.get()), "stream parameters");
     st->time_base = enc->time_base;
     Check(avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), ("opening " + path).c_str());
@@ -218,7 +240,8 @@ void EncodeAsf(const std::string& path, const Audio& a, const std::string& codec
     auto drain = [&]() {
         for (;;) {
             const int r = avcodec_receive_packet(enc.get(), pkt.get());
-            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+                return;
             Check(r, "encoding");
             av_packet_rescale_ts(pkt.get(), enc->time_base, st->time_base);
             pkt->stream_index = st->index;
@@ -227,8 +250,9 @@ void EncodeAsf(const std::string& path, const Audio& a, const std::string& codec
     };
 
     const int frameSize = enc->frame_size > 0 ? enc->frame_size : 1024;
-    const bool shortLastFrame = (codec->capabilities & (AV_CODEC_CAP_VARIABLE_FRAME_SIZE | AV_CODEC_CAP_SMALL_LAST_FRAME)) ||
-                                enc->frame_size == 0;
+    const bool shortLastFrame =
+        (codec->capabilities & (AV_CODEC_CAP_VARIABLE_FRAME_SIZE | AV_CODEC_CAP_SMALL_LAST_FRAME)) ||
+        enc->frame_size == 0;
     for (size_t pos = 0; pos < a.frames(); pos += size_t(frameSize)) {
         const size_t left = a.frames() - pos;
         const int n = left < size_t(frameSize) ? int(left) : frameSize;
@@ -261,7 +285,8 @@ std::map<std::string, std::string> ParseOptions(int argc, char** argv, int first
     std::map<std::string, std::string> opts;
     for (int i = first; i < argc; ++i) {
         const std::string key = argv[i];
-        if (key.rfind("--", 0) != 0 || i + 1 >= argc) throw Error("bad option " + key);
+        if (key.rfind("--", 0) != 0 || i + 1 >= argc)
+            throw Error("bad option " + key);
         opts[key.substr(2)] = argv[++i];
     }
     return opts;
@@ -273,26 +298,29 @@ std::string Opt(const std::map<std::string, std::string>& o, const char* key, co
 }
 
 int Usage() {
-    std::fputs("usage: mkwma encode OUT [--codec wmav1|wmav2|pcm] [--channels N] [--rate HZ] [--seconds S]\n"
-               "                        [--freqs LIST] [--bitrate BPS] [--title TEXT] [--wav IN.wav]\n"
-               "       mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]\n"
-               "       mkwma drm IN OUT content|extended|advanced\n"
-               "       mkwma cut IN OUT inside-header|after-header|mid-data\n"
-               "       mkwma flip IN OUT header-guid|object-size\n"
-               "       mkwma text OUT | mkwma empty OUT\n",
-               stderr);
+    std::fputs(
+        "usage: mkwma encode OUT [--codec wmav1|wmav2|pcm] [--channels N] [--rate HZ] [--seconds S]\n"
+        "                        [--freqs LIST] [--bitrate BPS] [--title TEXT] [--wav IN.wav]\n"
+        "       mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]\n"
+        "       mkwma drm IN OUT content|extended|advanced\n"
+        "       mkwma cut IN OUT inside-header|after-header|mid-data\n"
+        "       mkwma flip IN OUT header-guid|object-size\n"
+        "       mkwma text OUT | mkwma empty OUT\n",
+        stderr);
     return 2;
 }
 
 template <typename Enum>
 Enum Pick(const std::string& name, std::initializer_list<std::pair<const char*, Enum>> table) {
     for (const auto& [n, v] : table)
-        if (name == n) return v;
+        if (name == n)
+            return v;
     throw Error("unknown variant " + name);
 }
 
 int Run(int argc, char** argv) {
-    if (argc < 3) return Usage();
+    if (argc < 3)
+        return Usage();
     const std::string cmd = argv[1];
     const std::string out = argv[2];
     if (cmd == "encode" || cmd == "wav") {
@@ -304,8 +332,11 @@ int Run(int argc, char** argv) {
             audio = MakeTones(std::stoi(Opt(o, "channels", "2")), std::stoi(Opt(o, "rate", "44100")),
                               std::stod(Opt(o, "seconds", "3")), Opt(o, "freqs", ""));
         }
-        if (cmd == "wav") WriteWav(out, audio);
-        else EncodeAsf(out, audio, Opt(o, "codec", "wmav2"), std::stoll(Opt(o, "bitrate", "0")), Opt(o, "title", ""));
+        if (cmd == "wav")
+            WriteWav(out, audio);
+        else
+            EncodeAsf(out, audio, Opt(o, "codec", "wmav2"), std::stoll(Opt(o, "bitrate", "0")),
+                      Opt(o, "title", ""));
         return 0;
     }
     if (cmd == "text") {
@@ -317,15 +348,17 @@ int Run(int argc, char** argv) {
         WriteFile(out, {});
         return 0;
     }
-    if (argc != 5) return Usage();
+    if (argc != 5)
+        return Usage();
     std::vector<uint8_t> bytes = ReadFile(argv[2]);
     const std::string target = argv[3];
     const std::string variant = argv[4];
     bool ok = false;
     if (cmd == "drm") {
-        ok = InsertEncryptionObject(bytes, Pick<EncryptionKind>(variant, {{"content", EncryptionKind::Content},
-                                                                         {"extended", EncryptionKind::ExtendedContent},
-                                                                         {"advanced", EncryptionKind::AdvancedContent}}));
+        ok = InsertEncryptionObject(
+            bytes, Pick<EncryptionKind>(variant, {{"content", EncryptionKind::Content},
+                                                  {"extended", EncryptionKind::ExtendedContent},
+                                                  {"advanced", EncryptionKind::AdvancedContent}}));
     } else if (cmd == "cut") {
         ok = CutFile(bytes, Pick<CutPoint>(variant, {{"inside-header", CutPoint::InsideHeader},
                                                      {"after-header", CutPoint::AfterHeader},
@@ -336,7 +369,8 @@ int Run(int argc, char** argv) {
     } else {
         return Usage();
     }
-    if (!ok) throw Error(std::string(argv[2]) + ": cannot apply " + cmd + " " + variant + " to this file");
+    if (!ok)
+        throw Error(std::string(argv[2]) + ": cannot apply " + cmd + " " + variant + " to this file");
     WriteFile(target, bytes);
     return 0;
 }

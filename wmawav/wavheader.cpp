@@ -24,13 +24,13 @@ void BuildWavHeader(uint8_t* out, uint32_t sampleRate, uint16_t channels, uint32
     PutLe32(out + 4, 36 + dataBytes);
     std::memcpy(out + 8, "WAVE", 4);
     std::memcpy(out + 12, "fmt ", 4);
-    PutLe32(out + 16, 16);           // size of the fmt chunk's body
-    PutLe16(out + 20, 1);            // WAVE_FORMAT_PCM
+    PutLe32(out + 16, 16);  // size of the fmt chunk's body
+    PutLe16(out + 20, 1);   // WAVE_FORMAT_PCM
     PutLe16(out + 22, channels);
     PutLe32(out + 24, sampleRate);
     PutLe32(out + 28, sampleRate * blockAlign);  // bytes per second
     PutLe16(out + 32, blockAlign);
-    PutLe16(out + 34, 16);           // bits per sample
+    PutLe16(out + 34, 16);  // bits per sample
     std::memcpy(out + 36, "data", 4);
     PutLe32(out + 40, dataBytes);
 }

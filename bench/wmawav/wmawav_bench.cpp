@@ -27,7 +27,8 @@ namespace {
 // (or -1) and the wall-clock time it took in `seconds`.
 int RunTimed(const std::vector<std::string>& args, double* seconds) {
     std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -37,7 +38,8 @@ int RunTimed(const std::vector<std::string>& args, double* seconds) {
     pid_t pid = 0;
     const int err = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
-    if (err != 0) return -1;
+    if (err != 0)
+        return -1;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
     }
@@ -51,10 +53,13 @@ std::string FindOnPath(const char* name) {
     size_t pos = 0;
     while (pos <= rest.size()) {
         const size_t colon = rest.find(':', pos);
-        const std::string dir = rest.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+        const std::string dir =
+            rest.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
         const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (colon == std::string::npos) break;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        if (colon == std::string::npos)
+            break;
         pos = colon + 1;
     }
     return "";
@@ -86,7 +91,8 @@ int main(int argc, char** argv) {
     const std::string outW = dir + "/wmawav.wav";
     const std::string outF = dir + "/ffmpeg.wav";
     auto cleanup = [&]() {
-        for (const std::string& f : {in, outW, outF}) ::unlink(f.c_str());
+        for (const std::string& f : {in, outW, outF})
+            ::unlink(f.c_str());
         ::rmdir(dir.c_str());
     };
 
@@ -102,13 +108,15 @@ int main(int argc, char** argv) {
     std::printf("input: %lld bytes, made in %.2f s\n", FileSize(in), t);
 
     const std::string ffmpeg = FindOnPath("ffmpeg");
-    if (ffmpeg.empty()) std::printf("no ffmpeg program on the PATH: timing wmawav alone\n");
+    if (ffmpeg.empty())
+        std::printf("no ffmpeg program on the PATH: timing wmawav alone\n");
 
     std::vector<double> tw, tf;
     // One untimed run of each first, so that both start with the input and
     // the libraries in the page cache.
     RunTimed({WMAWAV_EXECUTABLE, in, outW}, &t);
-    if (!ffmpeg.empty()) RunTimed({ffmpeg, "-nostdin", "-loglevel", "error", "-i", in, "-y", outF}, &t);
+    if (!ffmpeg.empty())
+        RunTimed({ffmpeg, "-nostdin", "-loglevel", "error", "-i", in, "-y", outF}, &t);
     for (int i = 0; i < reps; ++i) {
         if (RunTimed({WMAWAV_EXECUTABLE, in, outW}, &t) != 0) {
             std::fprintf(stderr, "wmawav failed\n");

@@ -10,19 +10,17 @@ class TestErrorReport : public QObject {
     Q_OBJECT
 
 private slots:
-    void reportTextIsExact()
-    {
+    void reportTextIsExact() {
         const QString text = ErrorReportText(QStringLiteral("Type mismatch"),
                                              QStringLiteral("in Tarnwick2021/08/31.Form1.Form_Load "), 134);
         QCOMPARE(text, QStringLiteral("Type mismatch\r\nin Tarnwick2021/08/31.Form1.Form_Load at line 134\r\r"
-                                      "Please email screenshot of this message to ")
-                           + QLatin1String(kSupportAddress));
+                                      "Please email screenshot of this message to ") +
+                           QLatin1String(kSupportAddress));
         QCOMPARE(text.count(QLatin1Char('\n')), 1);
         QCOMPARE(text.count(QLatin1Char('\r')), 3);
     }
 
-    void failingStepIsReportedAndProcedureCarriesOn()
-    {
+    void failingStepIsReportedAndProcedureCarriesOn() {
         ScriptedDialogs dialogs;
         ErrorTrap trap(dialogs, FormLocation(QStringLiteral("PushButton8_Click")));
         QStringList ran;
@@ -39,14 +37,14 @@ private slots:
         const ShownDialog first = dialogs.shown[0];
         QCOMPARE(first.title, QStringLiteral("Application Error"));
         QCOMPARE(first.style, 48);
-        QVERIFY(first.text.startsWith(QStringLiteral("File not found\r\nin Tarnwick2021/08/31.Form1.PushButton8_Click at line 100\r\r")));
+        QVERIFY(first.text.startsWith(QStringLiteral(
+            "File not found\r\nin Tarnwick2021/08/31.Form1.PushButton8_Click at line 100\r\r")));
         QVERIFY(dialogs.shown[1].text.startsWith(QStringLiteral("Permission denied\r\n")));
         QVERIFY(dialogs.shown[1].text.contains(QStringLiteral("at line 102\r\r")));
         QCOMPARE(trap.reports(), 2);
     }
 
-    void failedTestRunsTheThenBranch()
-    {
+    void failedTestRunsTheThenBranch() {
         ScriptedDialogs dialogs;
         ErrorTrap trap(dialogs, FormLocation(QStringLiteral("Form_Load")));
         bool thenRan = false;
@@ -64,8 +62,7 @@ private slots:
         QCOMPARE(dialogs.shown.size(), 1);
     }
 
-    void nonRuntimeFailuresAreReportedToo()
-    {
+    void nonRuntimeFailuresAreReportedToo() {
         ScriptedDialogs dialogs;
         ErrorTrap trap(dialogs, FormLocation(QStringLiteral("PushButton2_Click")));
         trap.run(110, [] { throw std::runtime_error("disk went away"); });
@@ -75,8 +72,7 @@ private slots:
         QVERIFY(dialogs.shown[1].text.startsWith(QStringLiteral("Out of memory\r\n")));
     }
 
-    void filterCanEndTheProcedure()
-    {
+    void filterCanEndTheProcedure() {
         ScriptedDialogs dialogs;
         ErrorTrap trap(dialogs, FormLocation(QStringLiteral("PushButton1_Click")));
         trap.setFilter([&](const VbError& e) {
@@ -98,8 +94,7 @@ private slots:
         QCOMPARE(dialogs.messages()[1], QStringLiteral("special"));
     }
 
-    void lineIsZeroBeforeTheFirstStep()
-    {
+    void lineIsZeroBeforeTheFirstStep() {
         ScriptedDialogs dialogs;
         ErrorTrap trap(dialogs, QStringLiteral("in X "));
         QCOMPARE(trap.line(), 0);
@@ -108,8 +103,7 @@ private slots:
         QVERIFY(dialogs.shown[0].text.contains(QStringLiteral("Form1.Option1_Click at line 0\r\r")));
     }
 
-    void errnoMapping_data()
-    {
+    void errnoMapping_data() {
         QTest::addColumn<int>("err");
         QTest::addColumn<bool>("folder");
         QTest::addColumn<int>("number");
@@ -119,8 +113,7 @@ private slots:
         QTest::newRow("permission") << EPERM << false << 70;
         QTest::newRow("disk full") << ENOSPC << false << 61;
     }
-    void errnoMapping()
-    {
+    void errnoMapping() {
         QFETCH(int, err);
         QFETCH(bool, folder);
         QFETCH(int, number);

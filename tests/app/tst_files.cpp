@@ -1,7 +1,7 @@
 // File tests and single-file operations on real temporary files.
 #include "app/errorreport.h"
-#include "util/files.h"
 #include "support/testenv.h"
+#include "util/files.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,14 +14,12 @@
 
 namespace {
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void MakeReadOnly(const QString& path)
-{
+void MakeReadOnly(const QString& path) {
     ::chmod(QFile::encodeName(path).constData(), 0444);
 }
 
@@ -31,8 +29,7 @@ class TestFiles : public QObject {
     Q_OBJECT
 
 private slots:
-    void attributes()
-    {
+    void attributes() {
         QTemporaryDir dir;
         const QString d = dir.path();
         MakeFile(d + "/plain.wma");
@@ -76,8 +73,7 @@ private slots:
         }
     }
 
-    void tests()
-    {
+    void tests() {
         QTemporaryDir dir;
         const QString d = dir.path();
         MakeFile(d + "/a.wma");
@@ -108,8 +104,7 @@ private slots:
         QVERIFY(IsExistingFile(d + "/a.wma"));
     }
 
-    void deleteQuiet()
-    {
+    void deleteQuiet() {
         QTemporaryDir dir;
         const QString d = dir.path();
         MakeFile(d + "/ro.wma");
@@ -118,12 +113,11 @@ private slots:
         QVERIFY(!QFile::exists(d + "/ro.wma"));
         DeleteFileQuiet(d + "/missing.wma");  // nothing raised
         QDir().mkpath(d + "/sub");
-        DeleteFileQuiet(d + "/sub");          // folders are not files
+        DeleteFileQuiet(d + "/sub");  // folders are not files
         QVERIFY(QFileInfo(d + "/sub").isDir());
     }
 
-    void deleteForcedRaises()
-    {
+    void deleteForcedRaises() {
         QTemporaryDir dir;
         try {
             DeleteFileForced(dir.path() + "/missing");
@@ -137,8 +131,7 @@ private slots:
         QVERIFY(!QFile::exists(dir.path() + "/ro"));
     }
 
-    void copyChecked()
-    {
+    void copyChecked() {
         QTemporaryDir dir;
         const QString d = dir.path();
         MakeFile(d + "/src.wma", "new bytes");
@@ -174,8 +167,7 @@ private slots:
         QCOMPARE(ReadAll(d + "/src.wma"), QByteArray("new bytes"));
     }
 
-    void copyQuietIntoFolder()
-    {
+    void copyQuietIntoFolder() {
         QTemporaryDir dir;
         const QString d = dir.path();
         MakeFile(d + "/src.wma", "abc");
@@ -186,8 +178,7 @@ private slots:
         QVERIFY(!QFile::exists(d + "/missing"));
     }
 
-    void writeBytes()
-    {
+    void writeBytes() {
         QTemporaryDir dir;
         const QString d = dir.path();
         const QByteArray bytes("\x00\x01\x02 binary\r\n", 12);

@@ -11,28 +11,26 @@ class TestSettings : public QObject {
     Q_OBJECT
 
 private slots:
-    void defaultsForAbsentKeys()
-    {
+    void defaultsForAbsentKeys() {
         TestEnvironment env;
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("Option1"), 1), QStringLiteral("1"));
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("Option2"), 0), QStringLiteral("0"));
-        QCOMPARE(GetBrenvaleSetting(QStringLiteral("Extension"), QStringLiteral("wma")), QStringLiteral("wma"));
+        QCOMPARE(GetBrenvaleSetting(QStringLiteral("Extension"), QStringLiteral("wma")),
+                 QStringLiteral("wma"));
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("LastFolder"), QString()), QString());
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("LastFolder")), QString());
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("Flag"), true), QStringLiteral("True"));
         QVERIFY(!QFile::exists(env.settingsFile()));  // reading writes nothing
     }
 
-    void emptyValueIsNotTheDefault()
-    {
+    void emptyValueIsNotTheDefault() {
         TestEnvironment env;
         SaveBrenvaleSetting(QStringLiteral("Text1"), QString());
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("Text1"), QStringLiteral("/home/x/Desktop/")), QString());
         QVERIFY(env.storeContains(QStringLiteral("Text1")));
     }
 
-    void writesReachTheDiskAtOnce()
-    {
+    void writesReachTheDiskAtOnce() {
         TestEnvironment env;
         SaveBrenvaleSetting(QStringLiteral("Option1"), QStringLiteral("True"));
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("Option1"), 1), QStringLiteral("True"));
@@ -41,8 +39,7 @@ private slots:
         QCOMPARE(other.value(QStringLiteral("Brenvale/Option1")).toString(), QStringLiteral("True"));
     }
 
-    void readsSeeOtherWriters()
-    {
+    void readsSeeOtherWriters() {
         TestEnvironment env;
         SaveBrenvaleSetting(QStringLiteral("Extension"), QStringLiteral("wma"));
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("Extension")), QStringLiteral("wma"));
@@ -50,8 +47,7 @@ private slots:
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("Extension")), QStringLiteral("mp3"));
     }
 
-    void valuesKeepTheirText_data()
-    {
+    void valuesKeepTheirText_data() {
         QTest::addColumn<QString>("value");
         QTest::newRow("path with blanks") << "/home/a b/Music/";
         QTest::newRow("commas") << "a,b,c";
@@ -59,16 +55,14 @@ private slots:
         QTest::newRow("at sign") << "@odd";
         QTest::newRow("semicolon and equals") << "x=1;y";
     }
-    void valuesKeepTheirText()
-    {
+    void valuesKeepTheirText() {
         QFETCH(QString, value);
         TestEnvironment env;
         SaveBrenvaleSetting(QStringLiteral("Text1"), value);
         QCOMPARE(GetBrenvaleSetting(QStringLiteral("Text1")), value);
     }
 
-    void refusedWriteRaises()
-    {
+    void refusedWriteRaises() {
         TestEnvironment env;
         SaveBrenvaleSetting(QStringLiteral("Option1"), QStringLiteral("True"));
         // A folder where the store's file should be cannot be written.
@@ -82,8 +76,7 @@ private slots:
         }
     }
 
-    void textToBool_data()
-    {
+    void textToBool_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("expected");  // 1 true, 0 false, -1 type mismatch
         QTest::newRow("True") << "True" << 1;
@@ -95,8 +88,7 @@ private slots:
         QTest::newRow("yes") << "yes" << -1;
         QTest::newRow("empty") << "" << -1;
     }
-    void textToBool()
-    {
+    void textToBool() {
         QFETCH(QString, text);
         QFETCH(int, expected);
         if (expected < 0) {

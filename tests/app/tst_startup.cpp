@@ -24,9 +24,7 @@
 namespace {
 
 struct Window {
-    explicit Window(const QString& programFolder)
-        : form(std::make_unique<Form1>(dialogs, programFolder))
-    {
+    explicit Window(const QString& programFolder) : form(std::make_unique<Form1>(dialogs, programFolder)) {
         form->setEndProcessForTests([this] { ended = true; });
     }
     ScriptedDialogs dialogs;
@@ -34,8 +32,7 @@ struct Window {
     bool ended = false;
 };
 
-QString Stored(const QString& key)
-{
+QString Stored(const QString& key) {
     return GetBrenvaleSetting(key, QStringLiteral("<absent>"));
 }
 
@@ -48,8 +45,7 @@ private:
     QTemporaryDir programFolder_;
 
 private slots:
-    void firstStartWithEmptyStore()
-    {
+    void firstStartWithEmptyStore() {
         TestEnvironment env;
         Window w(programFolder_.path());
         w.form->Form_Load();
@@ -76,28 +72,41 @@ private slots:
         QCOMPARE(w.form->ProgressValue(), 0.0);
     }
 
-    void restoredOptions_data()
-    {
+    void restoredOptions_data() {
         QTest::addColumn<QString>("o1");
         QTest::addColumn<QString>("o2");
         QTest::addColumn<QString>("o3");
         QTest::addColumn<QString>("o4");
         QTest::addColumn<QString>("checked");  // which of 1..4 end up selected
         QTest::addColumn<bool>("frame2");
-        QTest::addColumn<QString>("stored");    // the four keys afterwards
-        QTest::newRow("save beside source") << "True" << "False" << "False" << "True" << "14" << false
-                                            << "True False False True";
-        QTest::newRow("both of a pair true: later wins")
-            << "True" << "True" << "True" << "False" << "23" << true << "False True True False";
-        QTest::newRow("both of a pair false: none selected")
-            << "False" << "False" << "False" << "False" << "" << false << "False False False False";
-        QTest::newRow("numbers and letter case") << "0" << "-1" << "TRUE" << "false" << "23" << true
-                                                 << "False True TRUE false";
-        QTest::newRow("WAV to this folder") << "False" << "True" << "True" << "False" << "23" << true
-                                            << "False True True False";
+        QTest::addColumn<QString>("stored");  // the four keys afterwards
+        QTest::newRow("save beside source") << "True"
+                                            << "False"
+                                            << "False"
+                                            << "True"
+                                            << "14" << false << "True False False True";
+        QTest::newRow("both of a pair true: later wins") << "True"
+                                                         << "True"
+                                                         << "True"
+                                                         << "False"
+                                                         << "23" << true << "False True True False";
+        QTest::newRow("both of a pair false: none selected") << "False"
+                                                             << "False"
+                                                             << "False"
+                                                             << "False"
+                                                             << "" << false << "False False False False";
+        QTest::newRow("numbers and letter case") << "0"
+                                                 << "-1"
+                                                 << "TRUE"
+                                                 << "false"
+                                                 << "23" << true << "False True TRUE false";
+        QTest::newRow("WAV to this folder") << "False"
+                                            << "True"
+                                            << "True"
+                                            << "False"
+                                            << "23" << true << "False True True False";
     }
-    void restoredOptions()
-    {
+    void restoredOptions() {
         QFETCH(QString, o1);
         QFETCH(QString, o2);
         QFETCH(QString, o3);
@@ -130,8 +139,7 @@ private slots:
         QCOMPARE(values.join(QLatin1Char(' ')), stored);
     }
 
-    void typeMismatchIsReportedAndStartupCompletes()
-    {
+    void typeMismatchIsReportedAndStartupCompletes() {
         TestEnvironment env;
         env.storeRaw(QStringLiteral("Option1"), QStringLiteral("yes"));
         env.storeRaw(QStringLiteral("Option3"), QStringLiteral("maybe"));
@@ -156,8 +164,7 @@ private slots:
         QCOMPARE(Stored(QStringLiteral("Option1")), QStringLiteral("yes"));
     }
 
-    void storedEmptyFolderBoxStaysEmpty()
-    {
+    void storedEmptyFolderBoxStaysEmpty() {
         TestEnvironment env;
         env.storeRaw(QStringLiteral("Text1"), QString());
         Window w(programFolder_.path());
@@ -166,8 +173,7 @@ private slots:
         QCOMPARE(Stored(QStringLiteral("Text1")), QString());
     }
 
-    void unresolvableDesktopIsReportedAtLine132()
-    {
+    void unresolvableDesktopIsReportedAtLine132() {
         TestEnvironment env;
         qputenv("HOME", (env.root() + QStringLiteral("/no-such-home")).toLocal8Bit());
         Window w(programFolder_.path());
@@ -180,8 +186,7 @@ private slots:
         QVERIFY(w.form->Frame2->isEnabled());  // later steps ran
     }
 
-    void optionClicksRewriteBothKeys()
-    {
+    void optionClicksRewriteBothKeys() {
         TestEnvironment env;
         Window w(programFolder_.path());
         w.form->Form_Load();
@@ -210,8 +215,7 @@ private slots:
         QVERIFY(w.dialogs.shown.isEmpty());
     }
 
-    void typingStoresTheWholeText()
-    {
+    void typingStoresTheWholeText() {
         TestEnvironment env;
         Window w(programFolder_.path());
         w.form->Form_Load();
@@ -227,8 +231,7 @@ private slots:
         QCOMPARE(Stored(QStringLiteral("Text1")), env.desktop() + QStringLiteral("/x"));
     }
 
-    void failingStoreIsReportedByTheHandler()
-    {
+    void failingStoreIsReportedByTheHandler() {
         TestEnvironment env;
         Window w(programFolder_.path());
         w.form->Form_Load();
@@ -240,8 +243,7 @@ private slots:
         QVERIFY(w.dialogs.messages()[0].contains(QStringLiteral("Form1.Text1_Click at line 0")));
     }
 
-    void customPointerImage()
-    {
+    void customPointerImage() {
         TestEnvironment env;
         {
             Window w(programFolder_.path());  // no HAND-M.CUR there
@@ -260,8 +262,7 @@ private slots:
         QCOMPARE(w.form->cursor().shape(), Qt::WaitCursor);
     }
 
-    void skin()
-    {
+    void skin() {
         TestEnvironment env;
         QTemporaryDir folder;
         {
@@ -282,8 +283,7 @@ private slots:
         QVERIFY(w.form->styleSheet().contains(QStringLiteral("rgb(1, 2, 3)")));
     }
 
-    void unreadableSkinIsReportedAtLine100()
-    {
+    void unreadableSkinIsReportedAtLine100() {
         TestEnvironment env;
         QTemporaryDir folder;
         QDir().mkpath(folder.path() + QStringLiteral("/x/o.cjs/inner"));  // a folder, not a file
@@ -304,30 +304,31 @@ private slots:
         QCOMPARE(w.form->windowTitle(), QStringLiteral("Brenvale"));
     }
 
-    void layout_data()
-    {
+    void layout_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QRect>("twips");
         QTest::addColumn<QString>("caption");
         QTest::newRow("ListView1") << "ListView1" << QRect(120, 120, 7800, 2535) << "";
         QTest::newRow("PushButton1") << "PushButton1" << QRect(120, 2750, 3840, 405) << "Add WMA File(s)";
-        QTest::newRow("PushButton3") << "PushButton3" << QRect(4080, 2750, 3840, 405) << "Add All WMA File(s) In Folder";
+        QTest::newRow("PushButton3") << "PushButton3" << QRect(4080, 2750, 3840, 405)
+                                     << "Add All WMA File(s) In Folder";
         QTest::newRow("PushButton8") << "PushButton8" << QRect(120, 3260, 3840, 405) << "Clear List";
-        QTest::newRow("PushButton9") << "PushButton9" << QRect(4080, 3260, 3840, 405) << "Load Sample/Example Files";
+        QTest::newRow("PushButton9") << "PushButton9" << QRect(4080, 3260, 3840, 405)
+                                     << "Load Sample/Example Files";
         QTest::newRow("Frame5") << "Frame5" << QRect(120, 3735, 7800, 1815) << "Save Option";
         QTest::newRow("Option3") << "Option3" << QRect(240, 300, 3615, 255) << "Save results to this folder:";
         QTest::newRow("Frame2") << "Frame2" << QRect(480, 510, 6840, 810) << "";
         QTest::newRow("Text1") << "Text1" << QRect(240, 300, 5670, 345) << "";
         QTest::newRow("PushButton4") << "PushButton4" << QRect(6000, 300, 600, 345) << "...";
-        QTest::newRow("Option4") << "Option4" << QRect(240, 1410, 3615, 255) << "Save results in folder of original file";
+        QTest::newRow("Option4") << "Option4" << QRect(240, 1410, 3615, 255)
+                                 << "Save results in folder of original file";
         QTest::newRow("Frame1") << "Frame1" << QRect(120, 5625, 7800, 1050) << "Conversion Options";
         QTest::newRow("Option1") << "Option1" << QRect(240, 300, 2160, 270) << "Convert WMA To MP3";
         QTest::newRow("Option2") << "Option2" << QRect(240, 650, 2535, 285) << "Convert WMA To WAV";
         QTest::newRow("PushButton2") << "PushButton2" << QRect(120, 6810, 7800, 405) << "Start Converting";
         QTest::newRow("ProgressBar1") << "ProgressBar1" << QRect(120, 7330, 7800, 405) << "";
     }
-    void layout()
-    {
+    void layout() {
         QFETCH(QString, name);
         QFETCH(QRect, twips);
         QFETCH(QString, caption);
@@ -335,8 +336,8 @@ private slots:
         Form1 form(dialogs, programFolder_.path());
         QWidget* w = form.findChild<QWidget*>(name);
         QVERIFY(w);
-        QCOMPARE(w->geometry(), QRect(Twips(twips.x()), Twips(twips.y()), Twips(twips.width()),
-                                      Twips(twips.height())));
+        QCOMPARE(w->geometry(),
+                 QRect(Twips(twips.x()), Twips(twips.y()), Twips(twips.width()), Twips(twips.height())));
         if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             QCOMPARE(button->text(), caption);
         } else if (auto* frame = qobject_cast<QGroupBox*>(w)) {
@@ -353,8 +354,7 @@ private slots:
         QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
     }
 
-    void closingEndsTheProgram()
-    {
+    void closingEndsTheProgram() {
         TestEnvironment env;
         Window w(programFolder_.path());
         w.form->Form_Load();
@@ -364,27 +364,27 @@ private slots:
         QVERIFY(w.ended);
     }
 
-    void appTitle_data()
-    {
+    void appTitle_data() {
         QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("title");
-        QTest::newRow("one word stays") << "Brenvale" << "Brenvale";
-        QTest::newRow("short title loses its last word") << "Brenvale Audio Converter" << "Brenvale Audio";
+        QTest::newRow("one word stays") << "Brenvale"
+                                        << "Brenvale";
+        QTest::newRow("short title loses its last word") << "Brenvale Audio Converter"
+                                                         << "Brenvale Audio";
         QTest::newRow("long title cut to 40 by words")
-            << "Brenvale Audio Converter For Windows Media Audio Files Pro" << "Brenvale Audio Converter For Windows";
-        QTest::newRow("exactly 40 after one cut")
-            << "aaaaaaaaa bbbbbbbbb ccccccccc dddddddddd eee" << "aaaaaaaaa bbbbbbbbb ccccccccc dddddddddd";
+            << "Brenvale Audio Converter For Windows Media Audio Files Pro"
+            << "Brenvale Audio Converter For Windows";
+        QTest::newRow("exactly 40 after one cut") << "aaaaaaaaa bbbbbbbbb ccccccccc dddddddddd eee"
+                                                  << "aaaaaaaaa bbbbbbbbb ccccccccc dddddddddd";
     }
-    void appTitle()
-    {
+    void appTitle() {
         QFETCH(QString, product);
         QFETCH(QString, title);
         QCOMPARE(ShortenedAppTitle(product), title);
         QVERIFY(ShortenedAppTitle(product).size() <= 40 || !product.contains(QLatin1Char(' ')));
     }
 
-    void specialFolders()
-    {
+    void specialFolders() {
         TestEnvironment env;
         const QString buffer = GetSpecialFolderPath(0);
         QCOMPARE(buffer.size(), 512);

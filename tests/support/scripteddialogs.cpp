@@ -3,15 +3,13 @@
 #include "app/errorreport.h"
 #include "app/startup.h"
 
-void ScriptedDialogs::record(const ShownDialog& d)
-{
+void ScriptedDialogs::record(const ShownDialog& d) {
     shown.append(d);
     if (whileShown)
         whileShown(d);
 }
 
-int ScriptedDialogs::MsgBox(const QString& prompt, int style, const QString& title)
-{
+int ScriptedDialogs::MsgBox(const QString& prompt, int style, const QString& title) {
     ShownDialog d;
     d.kind = ShownDialog::Message;
     d.text = prompt;
@@ -23,8 +21,7 @@ int ScriptedDialogs::MsgBox(const QString& prompt, int style, const QString& tit
     return (style & 7) == vbYesNo ? vbNo : vbOK;
 }
 
-QString ScriptedDialogs::InputBox(const QString& prompt, const QString& title, const QString& defaultText)
-{
+QString ScriptedDialogs::InputBox(const QString& prompt, const QString& title, const QString& defaultText) {
     ShownDialog d;
     d.kind = ShownDialog::Input;
     d.text = prompt;
@@ -34,8 +31,7 @@ QString ScriptedDialogs::InputBox(const QString& prompt, const QString& title, c
     return inputAnswers.isEmpty() ? QString() : inputAnswers.dequeue();
 }
 
-QString ScriptedDialogs::ShowOpen(const OpenFileRequest& request)
-{
+QString ScriptedDialogs::ShowOpen(const OpenFileRequest& request) {
     ShownDialog d;
     d.kind = ShownDialog::OpenFile;
     d.text = request.title;
@@ -47,8 +43,7 @@ QString ScriptedDialogs::ShowOpen(const OpenFileRequest& request)
     return result;
 }
 
-QString ScriptedDialogs::PickFolder(const QString& prompt, const QString& startFolder)
-{
+QString ScriptedDialogs::PickFolder(const QString& prompt, const QString& startFolder) {
     ShownDialog d;
     d.kind = ShownDialog::Folder;
     d.text = prompt;
@@ -57,8 +52,7 @@ QString ScriptedDialogs::PickFolder(const QString& prompt, const QString& startF
     return folderAnswers.isEmpty() ? QString() : folderAnswers.dequeue();
 }
 
-bool ScriptedDialogs::OpenUrl(const QUrl& url)
-{
+bool ScriptedDialogs::OpenUrl(const QUrl& url) {
     ShownDialog d;
     d.kind = ShownDialog::Url;
     d.text = url.toString();
@@ -66,8 +60,7 @@ bool ScriptedDialogs::OpenUrl(const QUrl& url)
     return urlOpens;
 }
 
-QStringList ScriptedDialogs::messages() const
-{
+QStringList ScriptedDialogs::messages() const {
     QStringList texts;
     for (const ShownDialog& d : shown)
         if (d.kind == ShownDialog::Message)
@@ -75,8 +68,7 @@ QStringList ScriptedDialogs::messages() const
     return texts;
 }
 
-QList<ShownDialog> ScriptedDialogs::ofKind(ShownDialog::Kind kind) const
-{
+QList<ShownDialog> ScriptedDialogs::ofKind(ShownDialog::Kind kind) const {
     QList<ShownDialog> result;
     for (const ShownDialog& d : shown)
         if (d.kind == kind)

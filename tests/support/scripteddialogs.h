@@ -14,9 +14,9 @@
 struct ShownDialog {
     enum Kind { Message, Input, OpenFile, Folder, Url };
     Kind kind = Message;
-    QString text;      // prompt, title of the open-file dialog, or the url
-    int style = 0;     // message box style
-    QString title;     // the title as the user sees it (application title when none was given)
+    QString text;         // prompt, title of the open-file dialog, or the url
+    int style = 0;        // message box style
+    QString title;        // the title as the user sees it (application title when none was given)
     QString defaultText;  // input box default, folder picker start folder
     OpenFileRequest request;
 };
@@ -38,7 +38,8 @@ public:
     QList<ShownDialog> shown;
 
     int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = QString()) override;
-    QString InputBox(const QString& prompt, const QString& title = QString(), const QString& defaultText = QString()) override;
+    QString InputBox(const QString& prompt, const QString& title = QString(),
+                     const QString& defaultText = QString()) override;
     QString ShowOpen(const OpenFileRequest& request) override;
     QString PickFolder(const QString& prompt, const QString& startFolder) override;
     bool OpenUrl(const QUrl& url) override;

@@ -7,8 +7,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
-TestEnvironment::TestEnvironment() : dir_(std::make_unique<QTemporaryDir>())
-{
+TestEnvironment::TestEnvironment() : dir_(std::make_unique<QTemporaryDir>()) {
     const QString r = dir_->path();
     QDir().mkpath(r + QStringLiteral("/config"));
     QDir().mkpath(r + QStringLiteral("/home/Desktop"));
@@ -24,48 +23,40 @@ TestEnvironment::TestEnvironment() : dir_(std::make_unique<QTemporaryDir>())
 
 TestEnvironment::~TestEnvironment() = default;
 
-QString TestEnvironment::settingsFile() const
-{
+QString TestEnvironment::settingsFile() const {
     return dir_->path() + QStringLiteral("/config/") + QLatin1String(kSettingsApp) + QStringLiteral(".ini");
 }
 
-QString TestEnvironment::home() const
-{
+QString TestEnvironment::home() const {
     return dir_->path() + QStringLiteral("/home");
 }
 
-QString TestEnvironment::desktop() const
-{
+QString TestEnvironment::desktop() const {
     return home() + QStringLiteral("/Desktop");
 }
 
-QString TestEnvironment::work() const
-{
+QString TestEnvironment::work() const {
     return dir_->path() + QStringLiteral("/work");
 }
 
-void TestEnvironment::storeRaw(const QString& key, const QString& value)
-{
+void TestEnvironment::storeRaw(const QString& key, const QString& value) {
     QSettings store(settingsFile(), QSettings::IniFormat);
     store.setValue(QLatin1String(kSettingsSection) + QLatin1Char('/') + key, value);
     store.sync();
 }
 
-bool TestEnvironment::storeContains(const QString& key) const
-{
+bool TestEnvironment::storeContains(const QString& key) const {
     QSettings store(settingsFile(), QSettings::IniFormat);
     return store.contains(QLatin1String(kSettingsSection) + QLatin1Char('/') + key);
 }
 
-void MakeFile(const QString& path, const QByteArray& bytes)
-{
+void MakeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         f.write(bytes);
 }
 
-QString BuildProgramFolder()
-{
+QString BuildProgramFolder() {
     return QStringLiteral(BRENVALE_BUILD_DIR);
 }

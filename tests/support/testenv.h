@@ -16,8 +16,8 @@ public:
     QString root() const { return dir_->path(); }
     QString settingsFile() const;  // the INI file the store writes
     QString home() const;
-    QString desktop() const;       // exists
-    QString work() const;          // TEMP
+    QString desktop() const;  // exists
+    QString work() const;     // TEMP
 
     // Writes a key of the program's section directly into the store file.
     void storeRaw(const QString& key, const QString& value);

@@ -42,10 +42,12 @@ const char* const kExtendedContentEncryption = "298AE614-2622-4C17-B935-DAE07EE9
 const char* const kAdvancedContentEncryption = "43058533-6981-49E6-9B74-AD12CB86D58C";
 
 void Put64(Bytes& b, size_t at, uint64_t v) {
-    for (int i = 0; i < 8; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 void Put32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -76,16 +78,20 @@ Bytes Header(const Bytes& children, uint32_t count) {
 
 Bytes Filler(size_t n, uint8_t seed) {
     Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(seed + i * 7);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(seed + i * 7);
     return b;
 }
 
 // The two objects every real header has, with some content.
-Bytes Ordinary() { return Object(kFileProperties, Filler(80, 3)) + Object(kStreamProperties, Filler(54, 9)); }
+Bytes Ordinary() {
+    return Object(kFileProperties, Filler(80, 3)) + Object(kStreamProperties, Filler(54, 9));
+}
 
 Bytes ReadMedia(const char* name) {
     QFile f(QStringLiteral(WMAWAV_TESTMEDIA_DIR "/") + name);
-    if (!f.open(QIODevice::ReadOnly)) return {};
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
     const QByteArray d = f.readAll();
     return Bytes(d.begin(), d.end());
 }
@@ -131,11 +137,15 @@ void TestAsfHeader::scanHeader_data() {
         << Header(ordinary + HeaderExtension(Object(kAdvancedContentEncryption, {0, 0})), 3) << AsfScan::Drm;
     QTest::newRow("advanced encryption after other extension objects")
         << Header(ordinary + HeaderExtension(Object(kStreamProperties, Filler(30, 4)) +
-                                             Object(kAdvancedContentEncryption, {0, 0})), 3)
+                                             Object(kAdvancedContentEncryption, {0, 0})),
+                  3)
         << AsfScan::Drm;
-    QTest::newRow("empty encryption object") << Header(ordinary + Object(kContentEncryption), 3) << AsfScan::Drm;
+    QTest::newRow("empty encryption object")
+        << Header(ordinary + Object(kContentEncryption), 3) << AsfScan::Drm;
     QTest::newRow("encryption before a damaged object")
-        << Header(Object(kContentEncryption, Filler(8, 1)) + Guid(kStreamProperties) + Bytes{1, 0, 0, 0, 0, 0, 0, 0}, 2)
+        << Header(Object(kContentEncryption, Filler(8, 1)) + Guid(kStreamProperties) +
+                      Bytes{1, 0, 0, 0, 0, 0, 0, 0},
+                  2)
         << AsfScan::Drm;
 
     // Where an encryption GUID does not count.
@@ -144,7 +154,9 @@ void TestAsfHeader::scanHeader_data() {
     QTest::newRow("content encryption inside the extension")
         << Header(ordinary + HeaderExtension(Object(kContentEncryption, Filler(16, 5))), 3) << AsfScan::Ok;
     QTest::newRow("encryption GUID inside another object's body")
-        << Header(Object(kFileProperties, Guid(kContentEncryption) + Bytes{40, 0, 0, 0, 0, 0, 0, 0} + Filler(16, 1)), 1)
+        << Header(Object(kFileProperties,
+                         Guid(kContentEncryption) + Bytes{40, 0, 0, 0, 0, 0, 0, 0} + Filler(16, 1)),
+                  1)
         << AsfScan::Ok;
     {
         // The advanced object lies in the extension object but past its
@@ -156,10 +168,12 @@ void TestAsfHeader::scanHeader_data() {
 
     // Not ASF at all.
     QTest::newRow("empty") << Bytes{} << AsfScan::NotAsf;
-    QTest::newRow("text") << Bytes{'H', 'e', 'l', 'l', 'o', ',', ' ', 'w', 'o', 'r', 'l', 'd', '!', '\n', 'X', 'Y', 'Z', '1', '2', '3',
-                                   'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k'}
+    QTest::newRow("text") << Bytes{'H', 'e', 'l',  'l', 'o', ',', ' ', 'w', 'o', 'r', 'l',
+                                   'd', '!', '\n', 'X', 'Y', 'Z', '1', '2', '3', 'a', 'b',
+                                   'c', 'd', 'e',  'f', 'g', 'h', 'i', 'j', 'k'}
                           << AsfScan::NotAsf;
-    QTest::newRow("mp3 frame start") << Bytes{0xFF, 0xFB, 0x90, 0x64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}
+    QTest::newRow("mp3 frame start") << Bytes{0xFF, 0xFB, 0x90, 0x64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              0,    0,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}
                                      << AsfScan::NotAsf;
     QTest::newRow("data object first") << Object(kData, Filler(40, 0)) << AsfScan::NotAsf;
     {
@@ -186,17 +200,18 @@ void TestAsfHeader::scanHeader_data() {
     for (uint64_t size : {uint64_t(31), uint64_t(0x7FFFFFFFFFFFFFFFull), ~uint64_t(0)}) {
         Bytes h = Header({}, 0);
         Put64(h, 16, size);
-        QTest::newRow(qPrintable(QString("header size %1 past the buffer").arg(size))) << h << AsfScan::Damaged;
+        QTest::newRow(qPrintable(QString("header size %1 past the buffer").arg(size)))
+            << h << AsfScan::Damaged;
     }
     struct ChildSize {
         const char* name;
         uint64_t size;
     };
-    for (const ChildSize& c : {ChildSize{"child size 0", 0}, ChildSize{"child size 23", 23},
-                               ChildSize{"child size past the header", 200},
-                               ChildSize{"child size 2^63", 1ull << 63},
-                               ChildSize{"child size wrapping around", ~uint64_t(0) - 7},
-                               ChildSize{"child size all ones", ~uint64_t(0)}}) {
+    for (const ChildSize& c :
+         {ChildSize{"child size 0", 0}, ChildSize{"child size 23", 23},
+          ChildSize{"child size past the header", 200}, ChildSize{"child size 2^63", 1ull << 63},
+          ChildSize{"child size wrapping around", ~uint64_t(0) - 7},
+          ChildSize{"child size all ones", ~uint64_t(0)}}) {
         Bytes children = Ordinary();
         Put64(children, 16, c.size);
         QTest::newRow(c.name) << Header(children, 2) << AsfScan::Damaged;
@@ -216,7 +231,8 @@ void TestAsfHeader::scanHeader_data() {
     {
         Bytes inner = Object(kStreamProperties, Filler(8, 0));
         Put64(inner, 16, 100);
-        QTest::newRow("extension child past the extension data") << Header(HeaderExtension(inner), 1) << AsfScan::Damaged;
+        QTest::newRow("extension child past the extension data")
+            << Header(HeaderExtension(inner), 1) << AsfScan::Damaged;
     }
     {
         Bytes inner = Object(kStreamProperties, Filler(8, 0)) + Bytes(5, 0);
@@ -230,7 +246,8 @@ void TestAsfHeader::scanHeader() {
     // A copy of exactly the buffer's length on the heap, so that the
     // sanitizers catch a read past its end.
     std::unique_ptr<uint8_t[]> exact(new uint8_t[buffer.size() + 1]);
-    if (!buffer.empty()) std::memcpy(exact.get(), buffer.data(), buffer.size());
+    if (!buffer.empty())
+        std::memcpy(exact.get(), buffer.data(), buffer.size());
     QCOMPARE(ScanAsfHeader(buffer.empty() ? nullptr : exact.get(), buffer.size()), expected);
 }
 
@@ -270,28 +287,35 @@ void TestAsfHeader::scanDataObject_data() {
     const Bytes data = Object(kData, Filler(26 + 3000, 0));
     const quint64 full = data.size();
     QTest::newRow("whole data object") << Bytes(data.begin(), data.begin() + 50) << full << AsfScan::Ok;
-    QTest::newRow("more file after it") << Bytes(data.begin(), data.begin() + 50) << full + 4096 << AsfScan::Ok;
-    QTest::newRow("cut short by one byte") << Bytes(data.begin(), data.begin() + 50) << full - 1 << AsfScan::Damaged;
+    QTest::newRow("more file after it")
+        << Bytes(data.begin(), data.begin() + 50) << full + 4096 << AsfScan::Ok;
+    QTest::newRow("cut short by one byte")
+        << Bytes(data.begin(), data.begin() + 50) << full - 1 << AsfScan::Damaged;
     QTest::newRow("cut to half") << Bytes(data.begin(), data.begin() + 50) << full / 2 << AsfScan::Damaged;
     Bytes unknown = data;
     Put64(unknown, 16, 0);
     QTest::newRow("size unknown") << Bytes(unknown.begin(), unknown.begin() + 50) << full << AsfScan::Ok;
     Bytes tiny = data;
     Put64(tiny, 16, 49);
-    QTest::newRow("size below the fixed part") << Bytes(tiny.begin(), tiny.begin() + 50) << full << AsfScan::Damaged;
+    QTest::newRow("size below the fixed part")
+        << Bytes(tiny.begin(), tiny.begin() + 50) << full << AsfScan::Damaged;
     Bytes huge = data;
     Put64(huge, 16, ~uint64_t(0));
-    QTest::newRow("size all ones") << Bytes(huge.begin(), huge.begin() + 50) << ~quint64(0) - 1 << AsfScan::Damaged;
+    QTest::newRow("size all ones") << Bytes(huge.begin(), huge.begin() + 50) << ~quint64(0) - 1
+                                   << AsfScan::Damaged;
     QTest::newRow("nothing after the header") << Bytes{} << quint64(0) << AsfScan::Damaged;
-    QTest::newRow("cut inside the size field") << Bytes(data.begin(), data.begin() + 20) << quint64(20) << AsfScan::Damaged;
-    QTest::newRow("another object instead") << Object(kStreamProperties, Filler(30, 0)) << quint64(54) << AsfScan::Damaged;
+    QTest::newRow("cut inside the size field")
+        << Bytes(data.begin(), data.begin() + 20) << quint64(20) << AsfScan::Damaged;
+    QTest::newRow("another object instead")
+        << Object(kStreamProperties, Filler(30, 0)) << quint64(54) << AsfScan::Damaged;
 }
 
 void TestAsfHeader::scanDataObject() {
     QFETCH(Bytes, buffer);
     QFETCH(quint64, bytesToEnd);
     QFETCH(AsfScan, expected);
-    QCOMPARE(ScanAsfDataObject(buffer.empty() ? nullptr : buffer.data(), buffer.size(), bytesToEnd), expected);
+    QCOMPARE(ScanAsfDataObject(buffer.empty() ? nullptr : buffer.data(), buffer.size(), bytesToEnd),
+             expected);
 }
 
 void TestAsfHeader::insertEncryptionIntoRealFile_data() {
@@ -327,7 +351,8 @@ void TestAsfHeader::insertEncryptionIntoRealFile() {
              AsfScan::Ok);
     QVERIFY(after->fileProperties != 0);
     uint64_t declared = 0;
-    for (int i = 7; i >= 0; --i) declared = (declared << 8) | file[after->fileProperties + 40 + uint64_t(i)];
+    for (int i = 7; i >= 0; --i)
+        declared = (declared << 8) | file[after->fileProperties + 40 + uint64_t(i)];
     QCOMPARE(declared, uint64_t(file.size()));
     // Everything after the header is untouched.
     QVERIFY(std::equal(original.begin() + std::ptrdiff_t(before->headerSize), original.end(),
@@ -356,18 +381,30 @@ void TestAsfHeader::cutAndFlipRealFile() {
     QVERIFY(layout.has_value());
     Bytes file = original;
     switch (edit) {
-    case 0: QVERIFY(CutFile(file, CutPoint::InsideHeader)); break;
-    case 1: QVERIFY(CutFile(file, CutPoint::AfterHeader)); break;
-    case 2: QVERIFY(CutFile(file, CutPoint::MidData)); break;
-    case 3: QVERIFY(FlipHeaderBytes(file, FlipTarget::HeaderGuid)); break;
-    case 4: QVERIFY(FlipHeaderBytes(file, FlipTarget::ObjectSize)); break;
+        case 0:
+            QVERIFY(CutFile(file, CutPoint::InsideHeader));
+            break;
+        case 1:
+            QVERIFY(CutFile(file, CutPoint::AfterHeader));
+            break;
+        case 2:
+            QVERIFY(CutFile(file, CutPoint::MidData));
+            break;
+        case 3:
+            QVERIFY(FlipHeaderBytes(file, FlipTarget::HeaderGuid));
+            break;
+        case 4:
+            QVERIFY(FlipHeaderBytes(file, FlipTarget::ObjectSize));
+            break;
     }
     QCOMPARE(ScanAsfHeader(file.data(), file.size()), header);
     const size_t hs = size_t(layout->headerSize);
     const size_t avail = file.size() > hs ? file.size() - hs : 0;
     QCOMPARE(ScanAsfDataObject(avail ? file.data() + hs : nullptr, avail, avail), dataObject);
-    if (edit <= 2) QVERIFY(file.size() < original.size());
-    else QCOMPARE(file.size(), original.size());
+    if (edit <= 2)
+        QVERIFY(file.size() < original.size());
+    else
+        QCOMPARE(file.size(), original.size());
 }
 
 void TestAsfHeader::editsRefuseNonAsf() {

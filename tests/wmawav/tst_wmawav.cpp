@@ -28,10 +28,12 @@ struct Run {
 // seconds counts as a hang.
 Run RunWmawav(const QStringList& args, const QString& workDir = QString()) {
     QProcess p;
-    if (!workDir.isEmpty()) p.setWorkingDirectory(workDir);
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
     p.start(kWmawav, args);
     Run r;
-    if (!p.waitForStarted(10000)) return r;
+    if (!p.waitForStarted(10000))
+        return r;
     r.finished = p.waitForFinished(60000);
     if (!r.finished) {
         p.kill();
@@ -80,7 +82,8 @@ private slots:
 
 void TestWmawav::initTestCase() {
     QVERIFY2(QFileInfo(kWmawav).isExecutable(), qPrintable(kWmawav));
-    QVERIFY2(QFileInfo(kMedia + "/wmav2_stereo_44100.wma").isFile(), "test media missing: build brenvale_testmedia");
+    QVERIFY2(QFileInfo(kMedia + "/wmav2_stereo_44100.wma").isFile(),
+             "test media missing: build brenvale_testmedia");
 }
 
 void TestWmawav::decodesValidFiles_data() {
@@ -103,7 +106,8 @@ void TestWmawav::decodesValidFiles_data() {
     QTest::newRow("wmav2 stereo 22050") << "wmav2_stereo_22050.wma" << 22050 << 2 << 3.0 << stereo << halfs;
     QTest::newRow("wmav2 stereo 44100") << "wmav2_stereo_44100.wma" << 44100 << 2 << 3.0 << stereo << halfs;
     QTest::newRow("wmav2 stereo 48000") << "wmav2_stereo_48000.wma" << 48000 << 2 << 3.0 << stereo << halfs;
-    QTest::newRow("wmav2 with title") << "wmav2_stereo_44100_title.wma" << 44100 << 2 << 2.0 << stereo << halfs;
+    QTest::newRow("wmav2 with title")
+        << "wmav2_stereo_44100_title.wma" << 44100 << 2 << 2.0 << stereo << halfs;
     QTest::newRow("wmav2 from wav") << "wmav2_stereo_44100_from_wav.wma" << 44100 << 2 << 2.0
                                     << QList<double>{329.63, 440} << QList<double>{0.5 / 3, 0.5};
 }
@@ -138,11 +142,14 @@ void TestWmawav::decodesValidFiles() {
     // other channel's.
     for (int c = 0; c < channels; ++c) {
         const double level = ToneAmplitude(w, c, freqs[c]) / 32767.0;
-        QVERIFY2(qAbs(level - amplitudes[c]) < 0.1 * amplitudes[c],
-                 qPrintable(QString("channel %1: %2 Hz at %3 of full scale").arg(c).arg(freqs[c]).arg(level)));
+        QVERIFY2(
+            qAbs(level - amplitudes[c]) < 0.1 * amplitudes[c],
+            qPrintable(QString("channel %1: %2 Hz at %3 of full scale").arg(c).arg(freqs[c]).arg(level)));
         if (channels == 2 && file != "wmav2_stereo_44100_from_wav.wma") {
             const double leak = ToneAmplitude(w, c, freqs[1 - c]) / 32767.0;
-            QVERIFY2(leak < 0.01, qPrintable(QString("channel %1 carries %2 Hz at %3").arg(c).arg(freqs[1 - c]).arg(leak)));
+            QVERIFY2(
+                leak < 0.01,
+                qPrintable(QString("channel %1 carries %2 Hz at %3").arg(c).arg(freqs[1 - c]).arg(leak)));
         }
     }
 
@@ -223,8 +230,10 @@ void TestWmawav::survivesCorruption_data() {
     const char* const files[] = {"wmav1_stereo_44100.wma", "wmav2_mono_48000.wma", "wmav2_stereo_22050.wma"};
     for (quint32 seed = 1; seed <= 8; ++seed)
         for (const char* f : files) {
-            QTest::newRow(qPrintable(QString("%1 data %2").arg(f).arg(seed))) << f << false << int(seed * 40) << seed;
-            QTest::newRow(qPrintable(QString("%1 header %2").arg(f).arg(seed))) << f << true << int(seed) << seed;
+            QTest::newRow(qPrintable(QString("%1 data %2").arg(f).arg(seed)))
+                << f << false << int(seed * 40) << seed;
+            QTest::newRow(qPrintable(QString("%1 header %2").arg(f).arg(seed)))
+                << f << true << int(seed) << seed;
         }
 }
 
@@ -260,7 +269,8 @@ void TestWmawav::survivesCorruption() {
     g.close();
     const Run r = RunWmawav({g.fileName(), dir.filePath("out.wav")});
     QVERIFY2(r.finished, "wmawav did not finish");
-    QVERIFY2(r.exitCode >= 0 && r.exitCode <= 6, qPrintable(QString("exit %1: %2").arg(r.exitCode).arg(r.err.constData())));
+    QVERIFY2(r.exitCode >= 0 && r.exitCode <= 6,
+             qPrintable(QString("exit %1: %2").arg(r.exitCode).arg(r.err.constData())));
     if (r.exitCode == 0) {
         QVERIFY2(r.err.isEmpty(), r.err.constData());
         const WavFile w = ReadCanonicalWav(dir.filePath("out.wav"));

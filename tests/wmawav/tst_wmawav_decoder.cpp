@@ -38,7 +38,8 @@ void TestWmawavDecoder::mixesSixChannelsDownToStereo() {
     const QString out = dir.filePath("mix.wav");
     DecodeOptions options;
     options.wmaCodecsOnly = false;
-    const DecodeResult r = DecodeToWav((kMedia + "/pcm_6ch_48000.wma").toStdString(), out.toStdString(), options);
+    const DecodeResult r =
+        DecodeToWav((kMedia + "/pcm_6ch_48000.wma").toStdString(), out.toStdString(), options);
     QVERIFY2(r.status == kStatusOk, r.message.c_str());
     QVERIFY(r.message.empty());
 
@@ -55,18 +56,21 @@ void TestWmawavDecoder::mixesSixChannelsDownToStereo() {
     QVERIFY2(left440 > 0.1 * 32767, qPrintable(QString::number(left440)));
     QVERIFY2(right440 < 0.002 * 32767, qPrintable(QString::number(right440)));
     QVERIFY2(right1000 > 0.05 * 32767, qPrintable(QString::number(right1000)));
-    QVERIFY2(qAbs(left1000 - right1000) < 0.02 * right1000, qPrintable(QString("%1 %2").arg(left1000).arg(right1000)));
+    QVERIFY2(qAbs(left1000 - right1000) < 0.02 * right1000,
+             qPrintable(QString("%1 %2").arg(left1000).arg(right1000)));
     QVERIFY(left1000 < left440);
     // The mix must not clip: the peaks stay below full scale.
     int peak = 0;
-    for (qint16 s : w.samples) peak = qMax(peak, qAbs(int(s)));
+    for (qint16 s : w.samples)
+        peak = qMax(peak, qAbs(int(s)));
     QVERIFY2(peak < 32767, qPrintable(QString::number(peak)));
 }
 
 void TestWmawavDecoder::refusesNonWmaByDefault() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const DecodeResult r = DecodeToWav((kMedia + "/pcm_6ch_48000.wma").toStdString(), dir.filePath("x.wav").toStdString());
+    const DecodeResult r =
+        DecodeToWav((kMedia + "/pcm_6ch_48000.wma").toStdString(), dir.filePath("x.wav").toStdString());
     QCOMPARE(r.status, kStatusUnsupported);
     QVERIFY(QString::fromStdString(r.message).contains("pcm_s16le"));
     QVERIFY(r.message.find('\n') == std::string::npos);

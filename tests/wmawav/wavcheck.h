@@ -31,24 +31,39 @@ inline WavFile ReadCanonicalWav(const QString& path) {
     const QByteArray d = f.readAll();
     auto u32 = [&](int at) { return qFromLittleEndian<quint32>(d.constData() + at); };
     auto u16 = [&](int at) { return qFromLittleEndian<quint16>(d.constData() + at); };
-    if (d.size() < 44) return w.error = "shorter than a WAV header", w;
-    if (d.mid(0, 4) != "RIFF" || d.mid(8, 4) != "WAVE") return w.error = "no RIFF/WAVE signature", w;
-    if (u32(4) != quint32(d.size() - 8)) return w.error = QString("RIFF size %1 for a file of %2 bytes").arg(u32(4)).arg(d.size()), w;
-    if (d.mid(12, 4) != "fmt " || u32(16) != 16) return w.error = "no 16-byte fmt chunk at byte 12", w;
-    if (u16(20) != 1) return w.error = QString("format tag %1, not PCM").arg(u16(20)), w;
+    if (d.size() < 44)
+        return w.error = "shorter than a WAV header", w;
+    if (d.mid(0, 4) != "RIFF" || d.mid(8, 4) != "WAVE")
+        return w.error = "no RIFF/WAVE signature", w;
+    if (u32(4) != quint32(d.size() - 8))
+        return w.error = QString("RIFF size %1 for a file of %2 bytes").arg(u32(4)).arg(d.size()), w;
+    if (d.mid(12, 4) != "fmt " || u32(16) != 16)
+        return w.error = "no 16-byte fmt chunk at byte 12", w;
+    if (u16(20) != 1)
+        return w.error = QString("format tag %1, not PCM").arg(u16(20)), w;
     w.channels = u16(22);
     w.sampleRate = int(u32(24));
     const int bits = u16(34);
-    if (bits != 16) return w.error = QString("%1 bits per sample").arg(bits), w;
-    if (w.channels < 1) return w.error = "no channels", w;
-    if (u16(32) != w.channels * 2) return w.error = "block align does not match the channel count", w;
-    if (u32(28) != quint32(w.sampleRate * w.channels * 2)) return w.error = "byte rate does not match", w;
-    if (d.mid(36, 4) != "data") return w.error = "no data chunk at byte 36", w;
+    if (bits != 16)
+        return w.error = QString("%1 bits per sample").arg(bits), w;
+    if (w.channels < 1)
+        return w.error = "no channels", w;
+    if (u16(32) != w.channels * 2)
+        return w.error = "block align does not match the channel count", w;
+    if (u32(28) != quint32(w.sampleRate * w.channels * 2))
+        return w.error = "byte rate does not match", w;
+    if (d.mid(36, 4) != "data")
+        return w.error = "no data chunk at byte 36", w;
     const quint32 dataBytes = u32(40);
-    if (dataBytes != quint32(d.size() - 44)) return w.error = QString("data size %1 for %2 bytes after the header").arg(dataBytes).arg(d.size() - 44), w;
-    if (dataBytes % quint32(w.channels * 2) != 0) return w.error = "data is not whole sample frames", w;
+    if (dataBytes != quint32(d.size() - 44))
+        return w.error =
+                   QString("data size %1 for %2 bytes after the header").arg(dataBytes).arg(d.size() - 44),
+               w;
+    if (dataBytes % quint32(w.channels * 2) != 0)
+        return w.error = "data is not whole sample frames", w;
     w.samples.resize(int(dataBytes / 2));
-    for (int i = 0; i < w.samples.size(); ++i) w.samples[i] = qFromLittleEndian<qint16>(d.constData() + 44 + 2 * i);
+    for (int i = 0; i < w.samples.size(); ++i)
+        w.samples[i] = qFromLittleEndian<qint16>(d.constData() + 44 + 2 * i);
     return w;
 }
 
