@@ -86,17 +86,8 @@ void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     };
     if (::fchmod(fd, 0700) != 0)
         fail(errno);
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t w =
-            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        written += w;
-    }
+    if (const int err = WriteFully(fd, bytes))
+        fail(err);
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());

@@ -297,13 +297,7 @@ void CopyFileQuiet(const QString& source, const QString& destination) {
     }
 }
 
-void WriteBytesToFile(const QByteArray& bytes, const QString& path) {
-    if (path.isEmpty())
-        RaiseError(75);
-    const std::string p = SystemPath(path);
-    const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0)
-        RaiseErrno(errno, errno == ENOENT);
+int WriteFully(int fd, const QByteArray& bytes) {
     qsizetype written = 0;
     while (written < bytes.size()) {
         const ssize_t w =
@@ -311,11 +305,23 @@ void WriteBytesToFile(const QByteArray& bytes, const QString& path) {
         if (w < 0) {
             if (errno == EINTR)
                 continue;
-            const int err = errno;
-            ::close(fd);
-            RaiseErrno(err);
+            return errno;
         }
         written += w;
+    }
+    return 0;
+}
+
+void WriteBytesToFile(const QByteArray& bytes, const QString& path) {
+    if (path.isEmpty())
+        RaiseError(75);
+    const std::string p = SystemPath(path);
+    const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0)
+        RaiseErrno(errno, errno == ENOENT);
+    if (const int err = WriteFully(fd, bytes)) {
+        ::close(fd);
+        RaiseErrno(err);
     }
     if (::close(fd) != 0)
         RaiseErrno(errno);

@@ -56,6 +56,10 @@ void CopyFileChecked(const QString& source, const QString& destination);
 // written. Every failure is ignored.
 void CopyFileQuiet(const QString& source, const QString& destination);
 
+// Writes all of bytes to an open file descriptor, going on after partial
+// writes and interruptions. Returns 0, or the errno of the failure.
+int WriteFully(int fd, const QByteArray& bytes);
+
 // Writes the bytes as the whole content of the file, creating it when
 // missing. Raises on failure.
 void WriteBytesToFile(const QByteArray& bytes, const QString& path);
