@@ -51,6 +51,9 @@ void Form1::RemoveSelectedItem() {
         return;
     ForgetDragItems();
     delete ListView1->takeTopLevelItem(index);
+    // Nothing else changes: the list does not move the selection on to a
+    // neighbour, so a second Delete removes nothing.
+    ListView1->clearSelection();
 }
 
 void Form1::ForgetDragItems() {

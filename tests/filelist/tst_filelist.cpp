@@ -72,6 +72,11 @@ private slots:
         w.key(Qt::Key_Delete);
         QCOMPARE(w.texts(), QStringList({kThree[0], kThree[2]}));
         QVERIFY(w.dialogs.shown.isEmpty());
+        // The selection does not pass to a neighbour: pressing Delete again
+        // removes nothing more.
+        QCOMPARE(w.selectedPosition(), 0);
+        w.key(Qt::Key_Delete);
+        QCOMPARE(w.texts(), QStringList({kThree[0], kThree[2]}));
     }
 
     void deleteOnEmptyListDoesNothing() {
