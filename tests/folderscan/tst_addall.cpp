@@ -11,6 +11,7 @@
 #include "scantest.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
+#include "support/windowfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,13 +60,10 @@ class TestAddAll : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    std::unique_ptr<QTemporaryDir> program_;
-    std::unique_ptr<ScriptedDialogs> dialogs_;
-    std::unique_ptr<Form1> form_;
+    WindowFixture w_;
 
-    Form1& form() { return *form_; }
-    ScriptedDialogs& dialogs() { return *dialogs_; }
+    Form1& form() { return *w_.form; }
+    ScriptedDialogs& dialogs() { return *w_.dialogs; }
 
     void press(const QString& extension, const QString& folder = QString()) {
         dialogs().inputAnswers.enqueue(extension);
@@ -76,18 +74,10 @@ private:
 
 private slots:
     void init() {
-        form_.reset();
-        env_ = std::make_unique<TestEnvironment>();
-        program_ = std::make_unique<QTemporaryDir>();
-        dialogs_ = std::make_unique<ScriptedDialogs>();
-        form_ = std::make_unique<Form1>(*dialogs_, program_->path());
-        form_->Form_Load();
-        dialogs_->clear();
+        w_.start();
+        w_.load();
     }
-    void cleanup() {
-        form_.reset();
-        dialogs_.reset();
-    }
+    void cleanup() { w_.stop(); }
 
     void cancellingTheExtensionChangesNothing() {
         form().PushButton3_Click();  // cancelled: the input box gives ""
@@ -97,8 +87,8 @@ private slots:
         QCOMPARE(box.text, kPrompt);
         QCOMPARE(box.title, AppTitle());
         QCOMPARE(box.defaultText, QStringLiteral("wma"));
-        QVERIFY(!env_->storeContains("Extension"));
-        QVERIFY(!env_->storeContains("LastFolder"));
+        QVERIFY(!w_.env->storeContains("Extension"));
+        QVERIFY(!w_.env->storeContains("LastFolder"));
         QCOMPARE(FileListCount(form().ListView1), 0);
         QCOMPARE(form().MousePointer(), 0);
     }
@@ -111,7 +101,7 @@ private slots:
         QCOMPARE(picker.text, QStringLiteral("Please select folder:"));
         QCOMPARE(picker.defaultText, QString());
         QCOMPARE(GetBrenvaleSetting("Extension"), QStringLiteral("mp3"));
-        QVERIFY(!env_->storeContains("LastFolder"));
+        QVERIFY(!w_.env->storeContains("LastFolder"));
         QCOMPARE(FileListCount(form().ListView1), 0);
         QCOMPARE(form().MousePointer(), 0);
 
@@ -218,8 +208,8 @@ private slots:
 
     void failuresAreReportedAtTheirLines() {
         // A settings store that cannot be written: every save fails.
-        QFile::remove(env_->settingsFile());
-        QVERIFY(QDir().mkpath(env_->settingsFile()));
+        QFile::remove(w_.env->settingsFile());
+        QVERIFY(QDir().mkpath(w_.env->settingsFile()));
         QTemporaryDir tmp;
         MakeFile(tmp.path() + "/a.wma");
         press("wma", tmp.path());

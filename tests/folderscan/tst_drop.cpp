@@ -5,6 +5,7 @@
 #include "scantest.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
+#include "support/windowfixture.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -38,11 +39,8 @@ class TestDrop : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    std::unique_ptr<QTemporaryDir> program_;
-    std::unique_ptr<ScriptedDialogs> dialogs_;
-    std::unique_ptr<Form1> form_;
-    Form1& form() { return *form_; }
+    WindowFixture w_;
+    Form1& form() { return *w_.form; }
 
     QWidget* viewport() { return form().ListView1->viewport(); }
     QPointF middle() { return QPointF(viewport()->rect().center()); }
@@ -87,19 +85,10 @@ private:
 
 private slots:
     void init() {
-        form_.reset();
-        env_ = std::make_unique<TestEnvironment>();
-        program_ = std::make_unique<QTemporaryDir>();
-        dialogs_ = std::make_unique<ScriptedDialogs>();
-        form_ = std::make_unique<Form1>(*dialogs_, program_->path());
-        form_->Form_Load();
-        form_->resize(form_->size());
-        dialogs_->clear();
+        w_.start();
+        w_.load();
     }
-    void cleanup() {
-        form_.reset();
-        dialogs_.reset();
-    }
+    void cleanup() { w_.stop(); }
 
     void onlyFileListsCanBeDropped_data() {
         QTest::addColumn<int>("kind");
@@ -139,7 +128,7 @@ private slots:
         QCOMPARE(form().ListView1_OLEDragOver(&data, 1), 0);
         form().ListView1_OLEDragDrop(&data, 1);
         QCOMPARE(FileListCount(form().ListView1), 0);
-        QVERIFY(dialogs_->shown.isEmpty());
+        QVERIFY(w_.dialogs->shown.isEmpty());
     }
 
     void fileListsKeepTheProposedEffect() {
@@ -162,7 +151,7 @@ private slots:
         QVERIFY(drop(data.get()));
         QCOMPARE(ListTexts(form()),
                  QStringList({t + "/old.wma", t + "/c.txt", t + "/~one.wma", t + "/a.lnk", t + "/old.wma"}));
-        QVERIFY(dialogs_->shown.isEmpty());
+        QVERIFY(w_.dialogs->shown.isEmpty());
     }
 
     void droppedFolderListsItsTree() {
@@ -180,7 +169,7 @@ private slots:
         QCOMPARE(Sorted(texts), QStringList({d + "/.readonly", d + "/one.wma", d + "/sub/song.mp3"}));
         // The folder's own files come before its sub-folder's.
         QCOMPARE(texts.last(), d + "/sub/song.mp3");
-        QVERIFY(dialogs_->shown.isEmpty());
+        QVERIFY(w_.dialogs->shown.isEmpty());
     }
 
     void foldersAndFilesInTheDragsOrder() {
@@ -205,7 +194,7 @@ private slots:
         const auto data = Files({tmp.path() + "/empty"});
         QVERIFY(drop(data.get()));
         QCOMPARE(FileListCount(form().ListView1), 0);
-        QVERIFY(dialogs_->shown.isEmpty());
+        QVERIFY(w_.dialogs->shown.isEmpty());
     }
 
     void droppedLinkToAFolderIsWalked() {

@@ -7,6 +7,7 @@
 #include "filelist/filelist.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
+#include "support/windowfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,34 +57,19 @@ class TestSamples : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    std::unique_ptr<QTemporaryDir> program_;
-    std::unique_ptr<ScriptedDialogs> dialogs_;
-    std::unique_ptr<Form1> form_;
-    Form1& form() { return *form_; }
-    ScriptedDialogs& dialogs() { return *dialogs_; }
-    QString samples() const { return program_->path() + "/Samples/"; }
-
-    void makeForm(const QString& programFolder) {
-        form_ = std::make_unique<Form1>(*dialogs_, programFolder);
-        form_->Form_Load();
-        dialogs_->clear();
-    }
+    WindowFixture w_;
+    Form1& form() { return *w_.form; }
+    ScriptedDialogs& dialogs() { return *w_.dialogs; }
+    QString samples() const { return w_.program->path() + "/Samples/"; }
 
 private slots:
     void init() {
-        form_.reset();
-        env_ = std::make_unique<TestEnvironment>();
-        program_ = std::make_unique<QTemporaryDir>();
-        dialogs_ = std::make_unique<ScriptedDialogs>();
+        w_.start();
         for (const char* name : {"b.wma", "a.wma", "c.wma"})
             MakeFile(samples() + name);
-        makeForm(program_->path());
+        w_.load();
     }
-    void cleanup() {
-        form_.reset();
-        dialogs_.reset();
-    }
+    void cleanup() { w_.stop(); }
 
     void loadsEverySampleAndAsks() {
         QTest::mouseClick(form().PushButton9, Qt::LeftButton);
@@ -115,7 +101,7 @@ private slots:
     void onlyExactTextsCountAsListed() {
         QFETCH(QString, listed);
         QFETCH(bool, addedAgain);
-        const QString text = program_->path() + "/" + listed;
+        const QString text = w_.program->path() + "/" + listed;
         AddToFileList(form().ListView1, text);
         form().PushButton9_Click();
         const QStringList texts = ListTexts(form());
@@ -154,7 +140,7 @@ private slots:
 
     void missingSampleFolder() {
         QTemporaryDir empty;
-        makeForm(empty.path());
+        w_.load(empty.path());
         dialogs().messageAnswers.enqueue(vbYes);
         form().PushButton9_Click();
         QCOMPARE(FileListCount(form().ListView1), 0);
@@ -184,7 +170,7 @@ private slots:
     void shippedSamples() {
         // The samples beside the built program: three short WMA files with
         // title tags that the decoder turns into about ten seconds of audio.
-        makeForm(BuildProgramFolder());
+        w_.load(BuildProgramFolder());
         form().PushButton9_Click();
         const QStringList texts = ListTexts(form());
         QCOMPARE(texts.size(), 3);
