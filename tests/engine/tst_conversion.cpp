@@ -66,23 +66,6 @@ void VerifyTones(const WavInfo& w) {
     }
 }
 
-// What is written to this process's standard output while body runs, by it
-// or by a child that inherited the output.
-QByteArray CaptureStdout(const std::function<void()>& body) {
-    std::fflush(stdout);
-    QTemporaryFile capture;
-    if (!capture.open())
-        qFatal("cannot make a capture file");
-    const int saved = ::dup(1);
-    ::dup2(capture.handle(), 1);
-    body();
-    std::fflush(stdout);
-    ::dup2(saved, 1);
-    ::close(saved);
-    capture.seek(0);
-    return capture.readAll();
-}
-
 }  // namespace
 
 class TestConversion : public QObject {

@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryFile>
+
+#include <unistd.h>
+#include <cstdio>
 
 TestEnvironment::TestEnvironment() : dir_(std::make_unique<QTemporaryDir>()) {
     const QString r = dir_->path();
@@ -59,4 +63,19 @@ void MakeFile(const QString& path, const QByteArray& bytes) {
 
 QString BuildProgramFolder() {
     return QStringLiteral(BRENVALE_BUILD_DIR);
+}
+
+QByteArray CaptureStdout(const std::function<void()>& body) {
+    std::fflush(stdout);
+    QTemporaryFile capture;
+    if (!capture.open())
+        qFatal("cannot make a capture file");
+    const int saved = ::dup(1);
+    ::dup2(capture.handle(), 1);
+    body();
+    std::fflush(stdout);
+    ::dup2(saved, 1);
+    ::close(saved);
+    capture.seek(0);
+    return capture.readAll();
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 class TestEnvironment {
@@ -29,5 +30,9 @@ private:
 
 // Makes a file with the given bytes, creating its folders.
 void MakeFile(const QString& path, const QByteArray& bytes = QByteArray("x"));
+// Runs body with this process's standard output sent to a file, and returns
+// what was written there (by this process or by a child that inherited it).
+QByteArray CaptureStdout(const std::function<void()>& body);
+
 // The program folder of the build: the built executable's folder.
 QString BuildProgramFolder();

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
+#include "support/testenv.h"
+
 #include <QtTest>
 
 #include <fcntl.h>
@@ -40,23 +42,6 @@ QString WriteScript(const QString& path, const QByteArray& body) {
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Runs body with this process's standard output sent to a file, and returns
-// what was written there (by this process or by a child that inherited it).
-QByteArray CaptureStdout(const std::function<void()>& body) {
-    std::fflush(stdout);
-    QTemporaryFile capture;
-    if (!capture.open())
-        qFatal("cannot make a capture file");
-    const int saved = ::dup(1);
-    ::dup2(capture.handle(), 1);
-    body();
-    std::fflush(stdout);
-    ::dup2(saved, 1);
-    ::close(saved);
-    capture.seek(0);
-    return capture.readAll();
 }
 
 void Reap(pid_t pid) {
