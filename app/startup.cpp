@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -69,9 +70,10 @@ QString DesktopFolderPath() {
 
 void LoadSkin(QWidget* form, const QString& programFolder) {
     const QString skinPath = programFolder + QStringLiteral("/x/o.cjs");
-    // Only a plain file counts: not a folder, not a hidden or system entry.
+    // Only a plain file counts: not a folder, not a hidden or system entry,
+    // and not a pipe or device, whose reading could block start-up.
     const int attributes = TryFileAttributes(skinPath, 0);
-    if (!FileExists(skinPath) || (attributes & (kAttrDirectory | kAttrHidden | kAttrSystem)) != 0)
+    if (!QFileInfo(skinPath).isFile() || (attributes & (kAttrDirectory | kAttrHidden | kAttrSystem)) != 0)
         return;
 
     const QColor buttonFace = form->palette().color(QPalette::Button);

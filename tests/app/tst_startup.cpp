@@ -293,6 +293,18 @@ private slots:
             QVERIFY(w.dialogs.shown.isEmpty());  // skipped: no plain file of that name
         }
         QDir(folder.path() + QStringLiteral("/x")).removeRecursively();
+        QDir().mkpath(folder.path() + QStringLiteral("/x"));
+        // A pipe of that name is no skin either, and must not block start-up.
+        QVERIFY(::mkfifo(QFile::encodeName(folder.path() + QStringLiteral("/x/o.cjs")).constData(), 0600) ==
+                0);
+        {
+            Window w(folder.path());
+            w.form->Form_Load();
+            QVERIFY(w.dialogs.shown.isEmpty());
+            QVERIFY(w.form->styleSheet().isEmpty());
+            QCOMPARE(w.form->windowTitle(), QStringLiteral("Brenvale"));
+        }
+        QFile::remove(folder.path() + QStringLiteral("/x/o.cjs"));
         MakeFile(folder.path() + QStringLiteral("/x/o.cjs"), "x");
         if (::geteuid() == 0)
             QSKIP("root reads every file");
