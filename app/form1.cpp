@@ -11,6 +11,7 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -379,9 +380,10 @@ void Form1::Form_Load() {
     if (trap.test(104, [&] { return FileExists(handPath); })) {
         trap.run(106, [&] {
             // A cursor file whose picture cannot be read leaves the window
-            // without a custom pointer picture, like a missing one.
-            QPixmap picture(handPath, "CUR");
-            if (picture.isNull())
+            // without a custom pointer picture, like a missing one; only a
+            // regular file is read, so a pipe cannot block start-up.
+            QPixmap picture;
+            if (QFileInfo(handPath).isFile() && !picture.load(handPath, "CUR"))
                 picture.load(handPath, "ICO");
             if (!picture.isNull()) {
                 // The hot spot is the tip of the drawn index finger.

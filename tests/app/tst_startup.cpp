@@ -251,6 +251,15 @@ private slots:
             QVERIFY(!w.form->HasCustomPointerImage());
             QVERIFY(w.dialogs.shown.isEmpty());
         }
+        {
+            QTemporaryDir folder;  // a pipe of that name is no picture
+            QVERIFY(::mkfifo(QFile::encodeName(folder.path() + QStringLiteral("/HAND-M.CUR")).constData(),
+                             0600) == 0);
+            Window w(folder.path());
+            w.form->Form_Load();
+            QVERIFY(!w.form->HasCustomPointerImage());
+            QVERIFY(w.dialogs.shown.isEmpty());
+        }
         Window w(BuildProgramFolder());
         w.form->Form_Load();
         QVERIFY(w.form->HasCustomPointerImage());
