@@ -22,10 +22,6 @@ constexpr char kMarker[] = "working.nfo";
 constexpr char kMp3Script[] = "wma2mp3.sh";
 constexpr char kWavScript[] = "wma2wav.sh";
 
-std::string SystemPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
 QString HomeFolder() {
     const QString home = QFile::decodeName(qgetenv("HOME"));
     if (!home.isEmpty())

@@ -1,5 +1,6 @@
 #include "convert/target.h"
 
+#include "util/files.h"
 #include "util/paths.h"
 
 #include <QFile>
@@ -24,14 +25,6 @@ QString ResolveTargetPath(const QString& source, ConversionFormat format, bool o
     // folder that already ends in "/" goes here.
     return NormalizePath(target);
 }
-
-namespace {
-
-std::string SystemPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
-}  // namespace
 
 bool IsSameFile(const QString& a, const QString& b) {
     if (a.isEmpty() || b.isEmpty())

@@ -42,8 +42,8 @@ public:
     // True for the root folder "/" (written with any number of "/").
     virtual bool IsRootFolder(const QString& folder) const;
 
-    // Calls onName with the bare name of each sub-folder of folder, in the
-    // order the file system lists them; symbolic links to folders count as
+    // Calls onName with the bare name of each sub-folder of folder, by name
+    // ignoring letter case; symbolic links to folders count as
     // sub-folders. Raises 70 when the folder cannot be read, 76 when it is
     // gone; a failure of onName ends the enumeration and is passed on.
     virtual void ForEachSubFolder(const QString& folder,

@@ -19,10 +19,6 @@
 
 namespace {
 
-std::string SystemPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
 // The path as lstat wants it: without its trailing "/" (the root stays "/").
 std::string StatPath(const QString& path) {
     QString p = path;
@@ -94,6 +90,10 @@ bool OwnerMayNotWrite(const struct stat& st) {
 }
 
 }  // namespace
+
+std::string SystemPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 int FileAttributes(const QString& path) {
     if (path.isEmpty())

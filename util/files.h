@@ -4,6 +4,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <string>
+
+// A path as the system calls take it (QFile::encodeName).
+std::string SystemPath(const QString& path);
+
 // Attribute bits of a path.
 enum FileAttribute : int {
     kAttrReadOnly = 1,  // the owner may not write it

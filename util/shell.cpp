@@ -2,6 +2,7 @@
 
 #include "app/dialogs.h"
 #include "app/errorreport.h"
+#include "util/files.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -42,10 +43,6 @@ constexpr int kShellErrorBase = -2147220456;
 constexpr int kObjectErrorBase = -2147221504;
 
 constexpr int kPollIntervalMs = 100;
-
-std::string SystemPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
 
 QString ExecutableName() {
     if (QCoreApplication::instance())
