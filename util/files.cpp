@@ -50,12 +50,12 @@ bool IsTmpfsMountOfType(dev_t device, const char* wantedType) {
     return found;
 }
 
-// Folders of kernel pseudo file systems: the walk must never enter them.
-bool IsPseudoFileSystemFolder(const std::string& path, dev_t device) {
-    struct statfs fs;
-    if (statfs(path.c_str(), &fs) != 0)
-        return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
+constexpr unsigned long kTmpfsType = 0x01021994;  // tmpfs, which devtmpfs shares
+
+// Kernel pseudo file systems by their statfs type; devtmpfs is told apart
+// from tmpfs by the mount table.
+bool IsPseudoFileSystemType(unsigned long type) {
+    switch (type) {
         case 0x9fa0:      // proc
         case 0x62656572:  // sysfs
         case 0x1cd1:      // devpts
@@ -72,14 +72,6 @@ bool IsPseudoFileSystemFolder(const std::string& path, dev_t device) {
         case 0x958458f6:  // hugetlbfs
         case 0x65735543:  // fusectl
             return true;
-        case 0x01021994: {  // tmpfs, which devtmpfs shares: ask the mount table,
-            // but only at the top of a mount; the walk never enters one that is
-            // a system folder, so the folders below it need no look.
-            struct stat parent;
-            if (lstat((path + "/..").c_str(), &parent) == 0 && parent.st_dev == device)
-                return false;
-            return IsTmpfsMountOfType(device, "devtmpfs");
-        }
         default:
             return false;
     }
@@ -91,15 +83,95 @@ bool OwnerMayNotWrite(const struct stat& st) {
 
 }  // namespace
 
+namespace {
+// FileAttributes, leaving what lstat read in st.
+int ReadAttributes(const QString& path, FileSystemKinds& kinds, struct stat& st);
+}  // namespace
+
 std::string SystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
+FileSystemKinds::Kind FileSystemKinds::KindOf(dev_t device, unsigned long fsType) {
+    Kind kind = kReal;
+    if (IsPseudoFileSystemType(fsType))
+        kind = kPseudo;
+    else if (fsType == kTmpfsType)
+        kind = IsTmpfsMountOfType(device, "devtmpfs") ? kDevtmpfs : kTmpfs;
+    kinds_.emplace(device, kind);
+    return kind;
+}
+
+bool FileSystemKinds::IsSystemFolder(const std::string& path, const struct stat& st) {
+    const auto known = kinds_.find(st.st_dev);
+    Kind kind;
+    if (known != kinds_.end()) {
+        kind = known->second;
+    } else {
+        struct statfs fs;
+        if (statfs(path.c_str(), &fs) != 0)
+            return false;
+        kind = KindOf(st.st_dev, static_cast<unsigned long>(fs.f_type));
+    }
+    if (kind != kDevtmpfs)
+        return kind == kPseudo;
+    // Only the top of a devtmpfs mount counts: the walk never enters a system
+    // folder, so it never meets the folders below one.
+    struct stat parent;
+    return !(lstat((path + "/..").c_str(), &parent) == 0 && parent.st_dev == st.st_dev);
+}
+
+bool FileSystemKinds::IsOnPseudoFileSystem(int folderFd) {
+    struct statfs fs;
+    if (fstatfs(folderFd, &fs) != 0)
+        return false;
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    if (IsPseudoFileSystemType(type))
+        return true;
+    if (type != kTmpfsType)
+        return false;
+    struct stat st;
+    return fstat(folderFd, &st) == 0 && IsOnPseudoFileSystem(folderFd, st.st_dev);
+}
+
+bool FileSystemKinds::IsOnPseudoFileSystem(int folderFd, dev_t device) {
+    const auto known = kinds_.find(device);
+    Kind kind;
+    if (known != kinds_.end()) {
+        kind = known->second;
+    } else {
+        struct statfs fs;
+        if (fstatfs(folderFd, &fs) != 0)
+            return false;
+        kind = KindOf(device, static_cast<unsigned long>(fs.f_type));
+    }
+    return kind == kPseudo || kind == kDevtmpfs;
+}
+
 int FileAttributes(const QString& path) {
+    FileSystemKinds kinds;
+    return FileAttributes(path, kinds);
+}
+
+int FileAttributes(const QString& path, FileSystemKinds& kinds) {
+    struct stat st;
+    return ReadAttributes(path, kinds, st);
+}
+
+int TryFileAttributes(const QString& path, FileSystemKinds& kinds, struct stat& st) {
+    try {
+        return ReadAttributes(path, kinds, st);
+    } catch (...) {
+        return -1;
+    }
+}
+
+namespace {
+
+int ReadAttributes(const QString& path, FileSystemKinds& kinds, struct stat& st) {
     if (path.isEmpty())
         RaiseError(53);
     const std::string p = StatPath(path);
-    struct stat st;
     if (lstat(p.c_str(), &st) != 0) {
         const int err = errno;
         // A missing parent folder is "Path not found", a missing last part
@@ -123,7 +195,7 @@ int FileAttributes(const QString& path) {
         return attributes;
     }
 
-    if (S_ISDIR(st.st_mode) && IsPseudoFileSystemFolder(p, st.st_dev))
+    if (S_ISDIR(st.st_mode) && kinds.IsSystemFolder(p, st))
         return kAttrHiddenSystemFolder;
 
     int attributes = 0;
@@ -138,6 +210,8 @@ int FileAttributes(const QString& path) {
         attributes |= kAttrReadOnly;
     return attributes;
 }
+
+}  // namespace
 
 int TryFileAttributes(const QString& path, int fallback) {
     try {
