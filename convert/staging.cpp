@@ -31,9 +31,11 @@ constexpr char kWmawav[] = "wmawav";
 // The name under which the MP3 script has the encoder write (renamed to
 // working.mp3 when the encoder succeeds).
 constexpr char kEncoderTemp[] = ".working.mp3.part";
+// A staged file being written: this prefix and six random characters.
+constexpr char kStagingPrefix[] = ".brenvale-stage-";
 // Temporary names made with mkstemp: the decoder's output and a staged file
 // being written. A killed program leaves them behind.
-constexpr const char* kTemporaryPrefixes[] = {kTempPrefix, ".brenvale-stage-"};
+constexpr const char* kTemporaryPrefixes[] = {kTempPrefix, kStagingPrefix};
 constexpr size_t kRandomSuffixLength = 6;
 
 QString HomeFolder() {
@@ -191,7 +193,7 @@ void RemoveTemporaryOutputs(const QString& folder) {
 // before (another user's file included) is replaced, not written into.
 void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-    std::string temp = SystemPath(folder) + ".brenvale-stage-XXXXXX";
+    std::string temp = SystemPath(folder) + kStagingPrefix + "XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         const int err = errno;

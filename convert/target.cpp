@@ -31,22 +31,13 @@ QString ResolveTargetPath(const QString& source, ConversionFormat format, bool o
 
 namespace {
 
-// The identity of an existing path (links followed).
-bool IdentityOf(const QString& path, struct stat& st) {
-    return !path.isEmpty() && ::stat(SystemPath(path).c_str(), &st) == 0;
-}
-
 // True when candidate names one of taken: the same text, or the same
 // existing file however written.
 bool IsTaken(const QString& candidate, const QStringList& taken) {
-    struct stat cst;
-    const bool exists = IdentityOf(candidate, cst);
     const QString normal = NormalizePath(candidate);
+    const bool exists = FileExists(candidate);
     for (const QString& path : taken) {
-        if (NormalizePath(path) == normal)
-            return true;
-        struct stat st;
-        if (exists && IdentityOf(path, st) && st.st_dev == cst.st_dev && st.st_ino == cst.st_ino)
+        if (NormalizePath(path) == normal || (exists && IsSameFile(candidate, path)))
             return true;
     }
     return false;
