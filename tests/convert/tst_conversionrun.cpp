@@ -946,8 +946,9 @@ private slots:
             const qint64 decoded = 3 * 44100 * 4 + 44;
             const qint64 room = 2 * pages(original.size()) +
                                 (situation == "full for audio" ? decoded / 4 : pages(decoded) + 4 * page);
-            fill = std::make_unique<WhenProcessing>(s.form.get(), "a.wma", [&] {
-                QFile filler(s.root() + "/mnt/filler");
+            const QString fillerPath = s.root() + "/mnt/filler";
+            fill = std::make_unique<WhenProcessing>(s.form.get(), "a.wma", [fillerPath, work, room, page] {
+                QFile filler(fillerPath);
                 QVERIFY(filler.open(QIODevice::WriteOnly));
                 const QByteArray chunk(page, '\0');
                 while (QStorageInfo(work).bytesAvailable() > room + page)
