@@ -30,9 +30,34 @@ private:
 
 // Makes a file with the given bytes, creating its folders.
 void MakeFile(const QString& path, const QByteArray& bytes = QByteArray("x"));
+// Makes (or replaces) a program of this user's own: the bytes, mode 0700.
+// Staging keeps such a file in place of its own tool or script.
+void MakeProgram(const QString& path, const QByteArray& bytes);
+// A stand-in encoder script: it writes half of its input file to its output
+// file and then ends as ending says ("exit 1", "kill -KILL $$"), as an
+// encoder does that runs out of room or is killed.
+QByteArray HalfWritingEncoder(const QByteArray& ending);
 // Runs body with this process's standard output sent to a file, and returns
 // what was written there (by this process or by a child that inherited it).
 QByteArray CaptureStdout(const std::function<void()>& body);
 
 // The program folder of the build: the built executable's folder.
 QString BuildProgramFolder();
+
+// A small tmpfs mounted on an existing folder for as long as the object
+// lives; options are tmpfs's own (for example "size=1m,mode=0700"), and
+// noexec forbids running programs from it. mounted() is false when the
+// system refused, as it does for an ordinary user; the caller then skips
+// with the reason.
+class TmpfsMount {
+public:
+    TmpfsMount(const QString& folder, const QString& options, bool noexec = false);
+    ~TmpfsMount();
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    QString folder_;
+    bool mounted_ = false;
+};
