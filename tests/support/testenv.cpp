@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryFile>
 
@@ -78,4 +79,23 @@ QByteArray CaptureStdout(const std::function<void()>& body) {
     ::close(saved);
     capture.seek(0);
     return capture.readAll();
+}
+
+std::optional<QByteArray> RunAsOrdinaryUser(const QString& program, const QStringList& arguments,
+                                            const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (::geteuid() == 0) {
+        process.start(QStringLiteral("setpriv"),
+                      QStringList({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                   QStringLiteral("--clear-groups"), program}) +
+                          arguments);
+    } else {
+        process.start(program, arguments);
+    }
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
 }
