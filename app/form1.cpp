@@ -120,6 +120,33 @@ private:
     QString caption_;
 };
 
+// The file list's view. Home, End and the arrow keys select the item they
+// land on, also when it is the item that already has the keyboard focus
+// (after a removal nothing is selected, and the list would otherwise leave
+// it so until the focus moved away and back).
+class FileListView : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        QTreeWidget::keyPressEvent(event);
+        switch (event->key()) {
+            case Qt::Key_Home:
+            case Qt::Key_End:
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+                if (QTreeWidgetItem* landed = currentItem(); landed && !landed->isSelected())
+                    setCurrentItem(landed);
+                break;
+            default:
+                break;
+        }
+    }
+};
+
 }  // namespace
 
 Form1::Form1(Dialogs& dialogs, const QString& programFolder, QWidget* parent)
@@ -141,7 +168,7 @@ void Form1::BuildControls() {
     formFont.setBold(true);
     setFont(formFont);
 
-    ListView1 = new QTreeWidget(this);
+    ListView1 = new FileListView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     Place(ListView1, 120, 120, 7800, 2535);
     ListView1->setColumnCount(0);
