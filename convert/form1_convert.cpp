@@ -59,9 +59,9 @@ void Form1::PushButton4_Click() {
     trap.run(108, [&] { SaveBrenvaleSetting(QStringLiteral("LastFolderDot"), lastBrowsedFolder_); });
     // Setting the box runs its change handler, which stores "Text1".
     if (trap.test(110, [&] { return !answer.endsWith(QLatin1Char('/')); }))
-        trap.run(112, [&] { Text1->setText(answer + QLatin1Char('/')); });
+        trap.run(112, [&] { SetText1(answer + QLatin1Char('/')); });
     else
-        trap.run(114, [&] { Text1->setText(answer); });
+        trap.run(114, [&] { SetText1(answer); });
 }
 
 // "Start Converting": converts every listed file, top to bottom, on the

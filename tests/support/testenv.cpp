@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryFile>
 
@@ -100,4 +101,23 @@ TmpfsMount::TmpfsMount(const QString& folder, const QString& options, bool noexe
 TmpfsMount::~TmpfsMount() {
     if (mounted_)
         ::umount2(QFile::encodeName(folder_).constData(), MNT_DETACH);
+}
+
+std::optional<QByteArray> RunAsOrdinaryUser(const QString& program, const QStringList& arguments,
+                                            const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (::geteuid() == 0) {
+        process.start(QStringLiteral("setpriv"),
+                      QStringList({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                   QStringLiteral("--clear-groups"), program}) +
+                          arguments);
+    } else {
+        process.start(program, arguments);
+    }
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
 }

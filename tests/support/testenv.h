@@ -1,11 +1,14 @@
 #pragma once
 // Test environment: a private settings store, HOME and work folder, so that
 // no test touches the user's own files.
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TestEnvironment {
 public:
@@ -61,3 +64,10 @@ private:
     QString folder_;
     bool mounted_ = false;
 };
+
+// Runs program with arguments as an ordinary user, in the given environment:
+// as uid and gid 65534 (through setpriv) when this process is root, else as
+// this process's own user. Returns what it wrote to its standard output;
+// none when it could not be run as that user or did not exit with 0.
+std::optional<QByteArray> RunAsOrdinaryUser(const QString& program, const QStringList& arguments,
+                                            const QProcessEnvironment& environment);
