@@ -1,5 +1,7 @@
 #include "launch/commandline.h"
 
+#include "util/files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -58,9 +60,8 @@ bool IsQtOptionWithEquals(const QByteArray& name) {
 
 bool SameFile(const QString& a, const QString& b) {
     struct stat sa, sb;
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
-           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    return ::stat(SystemPath(a).c_str(), &sa) == 0 && ::stat(SystemPath(b).c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 // The absolute form of a path argument. "." and ".." are taken out only when
@@ -117,7 +118,7 @@ QString ResolveFile(const QByteArray& raw, const QString& currentFolder, QString
 
     path = AbsolutePath(path, currentFolder);
     struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+    if (::stat(SystemPath(path).c_str(), &st) != 0) {
         *problem = Problem(argument, QString::fromLocal8Bit(std::strerror(errno)));
         return QString();
     }

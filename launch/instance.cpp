@@ -1,5 +1,7 @@
 #include "launch/instance.h"
 
+#include "util/files.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalServer>
@@ -147,8 +149,8 @@ bool InstanceClaim::tryLock() {
     if (lockFd_ < 0) {
         // Close-on-exec: the tools a conversion starts must not keep the lock
         // alive after the window has ended.
-        const QByteArray path = QFile::encodeName(folder_ + QStringLiteral("/lock"));
-        lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+        const std::string path = SystemPath(folder_ + QStringLiteral("/lock"));
+        lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
         struct stat st;
         if (lockFd_ >= 0 &&
             (::fstat(lockFd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
