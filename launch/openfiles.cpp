@@ -36,16 +36,16 @@ void BringToFront(Form1& form) {
 
 void ListPaths(Form1& form, const QStringList& paths) {
     RunUntrapped(form.dialogs(), QStringLiteral("ListView1_OLEDragDrop"), [&] {
-        if (paths.isEmpty())
-            return;
-        QList<QUrl> urls;
-        for (const QString& p : paths)
-            urls << QUrl::fromLocalFile(p);
-        QMimeData data;
-        data.setUrls(urls);
-        form.ListView1_OLEDragDrop(&data, Qt::CopyAction);
+        if (!paths.isEmpty()) {
+            QList<QUrl> urls;
+            for (const QString& p : paths)
+                urls << QUrl::fromLocalFile(p);
+            QMimeData data;
+            data.setUrls(urls);
+            form.ListView1_OLEDragDrop(&data, Qt::CopyAction);
+        }
+        LogList(form);
     });
-    LogList(form);
 }
 
 void OpenOnStart(Form1& form, const QStringList& paths, InstanceServer* server) {
