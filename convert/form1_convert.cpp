@@ -8,6 +8,7 @@
 #include "convert/worklock.h"
 #include "filelist/filelist.h"
 #include "folderscan/browse.h"
+#include "tags/worktags.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/shell.h"
@@ -91,11 +92,11 @@ void Form1::PushButton4_Click() {
 //   140   bar text: "Processing: " and the source's file name
 //   142   yield to the event loop
 //   144   pause (no events are processed)
-//   146   prepare the working files
+//   146   prepare the working files, read the tags of the work folder's copy
 //   148   MP3 selected?  150 format MP3
 //   152   WAV selected?  154 format WAV
 //   156   neither: next file
-//   158   run the format's script and wait for it
+//   158   run the format's script and wait for it, tag its result
 //   160   target = the result's path
 //   162   is there a result file?
 //   164     is target the source itself?  166 "Can not save ... over the file ..."
@@ -175,7 +176,11 @@ void Form1::PushButton2_Click() {
             if (pauseMs_ > 0)
                 QThread::msleep(static_cast<unsigned long>(pauseMs_));
         });
-        trap.run(146, [&] { PrepareWorkingFiles(source); });
+        TrackTags tags;
+        trap.run(146, [&] {
+            PrepareWorkingFiles(source);
+            tags = ReadWorkingSourceTags();
+        });
 
         ConversionFormat format = ConversionFormat::MP3;
         if (trap.test(148, [&] { return Option1->isChecked(); })) {
@@ -186,7 +191,10 @@ void Form1::PushButton2_Click() {
             continue;  // 156
         }
 
-        trap.run(158, [&] { RunConversionScript(format, commands); });
+        trap.run(158, [&] {
+            RunConversionScript(format, commands);
+            TagWorkingResult(format, tags);
+        });
         QString target;
         trap.run(160, [&] { target = TargetOf(*this, source, format); });
         if (trap.test(162, [&] { return ResultFilePresent(format); })) {
