@@ -8,6 +8,7 @@
 #include "convert/worklock.h"
 #include "filelist/filelist.h"
 #include "folderscan/browse.h"
+#include "tags/worktags.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/shell.h"
@@ -91,11 +92,12 @@ void Form1::PushButton4_Click() {
 //   140   bar text: "Processing: " and the source's file name
 //   142   yield to the event loop
 //   144   pause (no events are processed)
-//   146   prepare the working files
+//   146   prepare the working files, read the tags of the work folder's copy
 //   148   MP3 selected?  150 format MP3
 //   152   WAV selected?  154 format WAV
 //   156   neither: next file
-//   158   working files ready: run the format's script and wait for it
+//   158   working files ready: run the format's script and wait for it;
+//         a whole result takes on the source's tags
 //   160   target = the result's path, numbered where it would replace a
 //         result of this run, a listed file or the source
 //   162   is the result whole in the work folder?
@@ -183,7 +185,14 @@ void Form1::PushButton2_Click() {
         // Until a step finds otherwise, the file counts as one that could not
         // be decoded, the cause unknown.
         Preparation prepared = Preparation::SourceUnusable;
-        trap.run(146, [&] { prepared = PrepareWorkingFiles(source); });
+        TrackTags tags;
+        trap.run(146, [&] {
+            prepared = PrepareWorkingFiles(source);
+            // The tags are read from the work folder's own copy, before the
+            // script removes it.
+            if (prepared == Preparation::Ready)
+                tags = ReadWorkingSourceTags();
+        });
 
         ConversionFormat format = ConversionFormat::MP3;
         if (trap.test(148, [&] { return Option1->isChecked(); })) {
@@ -199,6 +208,10 @@ void Form1::PushButton2_Click() {
         trap.run(158, [&] {
             if (prepared == Preparation::Ready)
                 outcome = OutcomeOfScript(RunConversionScript(format, commands), format);
+            // Tags go into the whole result before it leaves the work folder,
+            // so a saved result never lacks them.
+            if (outcome == FileOutcome::ResultReady)
+                TagWorkingResult(format, tags);
         });
         QString target;
         trap.run(160, [&] {

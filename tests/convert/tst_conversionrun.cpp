@@ -371,7 +371,9 @@ private slots:
     void wavBesideEachSource() {
         Session s;
         const QString a = s.source(kValid, "one/a.wma");
-        const QString b = s.source("wmav2_stereo_44100_title.wma", "two/deeper/b.wma");
+        // A 2-second medium without tags, so that its result is a canonical
+        // WAV file.
+        const QString b = s.source("wmav2_stereo_44100_from_wav.wma", "two/deeper/b.wma");
         s.list({a, b});
         s.wav();
         s.besideSources();
