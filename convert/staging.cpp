@@ -1,6 +1,7 @@
 #include "convert/staging.h"
 
 #include "app/errorreport.h"
+#include "tags/tags.h"
 #include "util/files.h"
 #include "util/shell.h"
 #include "wmawav/decoder.h"
@@ -33,9 +34,9 @@ constexpr char kWmawav[] = "wmawav";
 constexpr char kEncoderTemp[] = ".working.mp3.part";
 // A staged file being written: this prefix and six random characters.
 constexpr char kStagingPrefix[] = ".brenvale-stage-";
-// Temporary names made with mkstemp: the decoder's output and a staged file
-// being written. A killed program leaves them behind.
-constexpr const char* kTemporaryPrefixes[] = {kTempPrefix, kStagingPrefix};
+// Temporary names made with mkstemp: the decoder's output, a staged file
+// being written and a result being tagged. A killed program leaves them behind.
+constexpr const char* kTemporaryPrefixes[] = {kTempPrefix, kStagingPrefix, kTagsTempPrefix};
 constexpr size_t kRandomSuffixLength = 6;
 
 QString HomeFolder() {
@@ -358,6 +359,10 @@ FileOutcome OutcomeOfScript(int status, ConversionFormat format) {
             return format == ConversionFormat::MP3 ? FileOutcome::WorkFolderFailed
                                                    : FileOutcome::DecodingFailed;
     }
+}
+
+QString WorkingSourcePath() {
+    return WorkPath(QLatin1String(kWorkingWma));
 }
 
 QString ResultFilePath(ConversionFormat format) {

@@ -117,6 +117,9 @@ FileOutcome OutcomeOfScript(int status, ConversionFormat format);
 // working.mp3 or working.wav in the work folder.
 QString ResultFilePath(ConversionFormat format);
 
+// working.wma in the work folder: the copy of the source in work.
+QString WorkingSourcePath();
+
 // True when the format's result file is in the work folder: a regular file
 // of the current user's, not a link.
 bool ResultFilePresent(ConversionFormat format);

@@ -211,7 +211,7 @@ bool TagThroughCopy(const QString& path, const std::function<bool(CheckedFileStr
     CheckedFileStream original(target, false);
     if (!original.isOpen())
         return false;
-    std::string temp = SystemPath(FolderOfPath(path)) + ".brenvale-tags-XXXXXX";
+    std::string temp = SystemPath(FolderOfPath(path)) + kTagsTempPrefix + "XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;

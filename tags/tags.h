@@ -35,6 +35,10 @@ struct TrackTags {
     bool isEmpty() const;
 };
 
+// A file being tagged is a copy under this prefix and six random characters,
+// beside the file; a killed program can leave one behind.
+inline constexpr char kTagsTempPrefix[] = ".brenvale-tags-";
+
 // A picture larger than this is left out: no player shows it, and it would
 // swell every result by as much.
 inline constexpr qsizetype kMaxPictureBytes = 16 * 1024 * 1024;

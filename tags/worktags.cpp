@@ -1,7 +1,7 @@
 #include "tags/worktags.h"
 
 TrackTags ReadWorkingSourceTags() {
-    return ReadWmaTags(WorkPath(QStringLiteral("working.wma")));
+    return ReadWmaTags(WorkingSourcePath());
 }
 
 void TagWorkingResult(ConversionFormat format, const TrackTags& tags) {
