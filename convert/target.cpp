@@ -35,9 +35,16 @@ namespace {
 // existing file however written.
 bool IsTaken(const QString& candidate, const QStringList& taken) {
     const QString normal = NormalizePath(candidate);
-    const bool exists = FileExists(candidate);
+    // The candidate is looked at once; only when it exists can another path
+    // name the same file.
+    struct stat own;
+    const bool exists = ::stat(SystemPath(candidate).c_str(), &own) == 0;
     for (const QString& path : taken) {
-        if (NormalizePath(path) == normal || (exists && IsSameFile(candidate, path)))
+        if (NormalizePath(path) == normal)
+            return true;
+        struct stat other;
+        if (exists && !path.isEmpty() && ::stat(SystemPath(path).c_str(), &other) == 0 &&
+            other.st_dev == own.st_dev && other.st_ino == own.st_ino)
             return true;
     }
     return false;
