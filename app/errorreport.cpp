@@ -51,6 +51,8 @@ QString ErrorDescription(int number) {
             return QStringLiteral("Path/File access error");
         case 76:
             return QStringLiteral("Path not found");
+        case 481:
+            return QStringLiteral("Invalid picture");
         default:
             return QStringLiteral("Application-defined or object-defined error");
     }

@@ -2,6 +2,7 @@
 
 #include "app/dialogs.h"
 #include "app/errorreport.h"
+#include "app/handlerguard.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "util/files.h"
@@ -11,7 +12,6 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -25,6 +25,8 @@
 #include <QTreeWidget>
 
 #include <unistd.h>
+
+#include <limits>
 
 namespace {
 
@@ -118,6 +120,33 @@ private:
     QString caption_;
 };
 
+// The file list's view. Home, End and the arrow keys select the item they
+// land on, also when it is the item that already has the keyboard focus
+// (after a removal nothing is selected, and the list would otherwise leave
+// it so until the focus moved away and back).
+class FileListView : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        QTreeWidget::keyPressEvent(event);
+        switch (event->key()) {
+            case Qt::Key_Home:
+            case Qt::Key_End:
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+                if (QTreeWidgetItem* landed = currentItem(); landed && !landed->isSelected())
+                    setCurrentItem(landed);
+                break;
+            default:
+                break;
+        }
+    }
+};
+
 }  // namespace
 
 Form1::Form1(Dialogs& dialogs, const QString& programFolder, QWidget* parent)
@@ -139,7 +168,7 @@ void Form1::BuildControls() {
     formFont.setBold(true);
     setFont(formFont);
 
-    ListView1 = new QTreeWidget(this);
+    ListView1 = new FileListView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     Place(ListView1, 120, 120, 7800, 2535);
     ListView1->setColumnCount(0);
@@ -185,6 +214,9 @@ void Form1::BuildControls() {
     Place(Frame2, 480, 510, 6840, 810);
     Text1 = new QLineEdit(Frame2);
     Text1->setObjectName(QStringLiteral("Text1"));
+    // No limit of its own: a stored folder longer than a line box's default
+    // 32767 characters is shown and kept whole.
+    Text1->setMaxLength(std::numeric_limits<int>::max());
     Place(Text1, 240, 300, 5670, 345);
     PushButton4 = new QPushButton(QStringLiteral("..."), Frame2);
     PushButton4->setObjectName(QStringLiteral("PushButton4"));
@@ -228,35 +260,41 @@ void Form1::BuildControls() {
 }
 
 void Form1::ConnectHandlers() {
-    connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option1_Click();
-    });
-    connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option2_Click();
-    });
-    connect(Option3, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option3_Click();
-    });
-    connect(Option4, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option4_Click();
-    });
-    connect(Text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
+    // Every handler that Qt calls goes through the guard, so that a failure
+    // shows the report and never reaches the event loop.
+    auto connectOption = [this](QRadioButton* option, const QString& procedure, void (Form1::*handler)()) {
+        ConnectHandler(option, &QRadioButton::toggled, this, dialogs_, procedure, [this, handler](bool on) {
+            if (on)
+                (this->*handler)();
+        });
+    };
+    connectOption(Option1, QStringLiteral("Option1_Click"), &Form1::Option1_Click);
+    connectOption(Option2, QStringLiteral("Option2_Click"), &Form1::Option2_Click);
+    connectOption(Option3, QStringLiteral("Option3_Click"), &Form1::Option3_Click);
+    connectOption(Option4, QStringLiteral("Option4_Click"), &Form1::Option4_Click);
+    ConnectHandler(Text1, &QLineEdit::textChanged, this, dialogs_, QStringLiteral("Text1_Change"),
+                   [this] { Text1_Change(); });
 
-    connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
-    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
-    connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
-    connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
-    connect(PushButton8, &QPushButton::clicked, this, [this] { PushButton8_Click(); });
-    connect(PushButton9, &QPushButton::clicked, this, [this] { PushButton9_Click(); });
+    const std::pair<QPushButton*, void (Form1::*)()> commands[] = {
+        {PushButton1, &Form1::PushButton1_Click}, {PushButton2, &Form1::PushButton2_Click},
+        {PushButton3, &Form1::PushButton3_Click}, {PushButton4, &Form1::PushButton4_Click},
+        {PushButton8, &Form1::PushButton8_Click}, {PushButton9, &Form1::PushButton9_Click}};
+    for (const auto& [button, handler] : commands) {
+        ConnectHandler(button, &QPushButton::clicked, this, dialogs_,
+                       button->objectName() + QStringLiteral("_Click"),
+                       [this, handler = handler] { (this->*handler)(); });
+    }
 
-    connect(ListView1, &QTreeWidget::itemPressed, this,
-            [this](QTreeWidgetItem* item, int) { ListView1_ItemClick(item); });
-    connect(ListView1, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem*, int) { ListView1_DblClick(); });
+    ConnectHandler(ListView1, &QTreeWidget::itemPressed, this, dialogs_,
+                   QStringLiteral("ListView1_ItemClick"),
+                   [this](QTreeWidgetItem* item) { ListView1_ItemClick(item); });
+    // Only the left button's double-click removes; the list reports the
+    // double-clicks of every button.
+    ConnectHandler(ListView1, &QTreeWidget::itemDoubleClicked, this, dialogs_,
+                   QStringLiteral("ListView1_DblClick"), [this] {
+                       if (doubleClickButton_ == Qt::LeftButton)
+                           ListView1_DblClick();
+                   });
 
     // Mouse moves over every control feed the pointer feedback; the list's
     // viewport also carries its mouse, key and drop events.
@@ -294,6 +332,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
                 // The list's own drag selection would fight the reordering.
                 return dragFlag_;
             }
+            case QEvent::MouseButtonDblClick:
+                // The list tells of the double-click itself; which button
+                // made it is only known here.
+                doubleClickButton_ = static_cast<QMouseEvent*>(event)->button();
+                return false;
             case QEvent::MouseButtonRelease: {
                 auto* e = static_cast<QMouseEvent*>(event);
                 const QPoint p = e->position().toPoint();
@@ -354,14 +397,21 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         auto* w = qobject_cast<QWidget*>(watched);
         const QPoint p = static_cast<QMouseEvent*>(event)->position().toPoint();
         if (w && !w->childAt(p)) {
+            const bool overList = w == ListView1 || ListView1->isAncestorOf(w);
+            void (Form1::*feedback)() = nullptr;
             if (!w->isEnabled())
-                PointerOverBackground();
+                feedback = &Form1::PointerOverBackground;
             else if (qobject_cast<QPushButton*>(w))
-                PointerOverButton();
+                feedback = &Form1::PointerOverButton;
             else if (w == this || w == Frame1 || w == Frame2 || w == Frame5 || w == Option1 || w == Option2 ||
-                     w == Option3 || w == Option4 || w == Text1 || w == ListView1 ||
-                     ListView1->isAncestorOf(w))
-                PointerOverBackground();
+                     w == Option3 || w == Option4 || w == Text1 || overList)
+                feedback = &Form1::PointerOverBackground;
+            if (feedback) {
+                const QString control = w == this  ? QStringLiteral("Form")
+                                        : overList ? ListView1->objectName()
+                                                   : w->objectName();
+                RunUntrapped(dialogs_, control + QStringLiteral("_MouseMove"), [&] { (this->*feedback)(); });
+            }
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -379,17 +429,12 @@ void Form1::Form_Load() {
     const QString handPath = programFolder_ + QStringLiteral("/HAND-M.CUR");
     if (trap.test(104, [&] { return FileExists(handPath); })) {
         trap.run(106, [&] {
-            // A cursor file whose picture cannot be read leaves the window
-            // without a custom pointer picture, like a missing one; only a
-            // regular file is read, so a pipe cannot block start-up.
-            QPixmap picture;
-            if (QFileInfo(handPath).isFile() && !picture.load(handPath, "CUR"))
-                picture.load(handPath, "ICO");
-            if (!picture.isNull()) {
-                // The hot spot is the tip of the drawn index finger.
-                handCursor_ = QCursor(picture, 7, 0);
-                hasHandCursor_ = true;
-            }
+            // A cursor file that cannot be loaded (unreadable, no picture, or
+            // not a regular file, which is never waited for) fails here.
+            const QPixmap picture = LoadPicture(handPath);
+            // The hot spot is the tip of the drawn index finger.
+            handCursor_ = QCursor(picture, 7, 0);
+            hasHandCursor_ = true;
         });
     }
     trap.run(128, [this] {
@@ -398,21 +443,26 @@ void Form1::Form_Load() {
     });
     trap.run(130, [this] { ListView1->setColumnWidth(0, Twips(7000)); });
     trap.run(132, [this] {
-        const QString text =
-            GetBrenvaleSetting(QStringLiteral("Text1"), QVariant::fromValue(DesktopFolderPath()));
-        Text1->setText(text);
+        // The desktop folder is worked out only when no folder is stored.
+        const QString text = GetBrenvaleSettingOrElse(
+            QStringLiteral("Text1"), [] { return QVariant::fromValue(DesktopFolderPath()); });
+        SetText1(text);
     });
     trap.run(134, [this] {
-        RestoreOption(Option1, TextToBool(GetBrenvaleSetting(QStringLiteral("Option1"), 1)));
+        RestoreOption(Option1, &Form1::Option1_Click,
+                      TextToBool(GetBrenvaleSetting(QStringLiteral("Option1"), 1)));
     });
     trap.run(136, [this] {
-        RestoreOption(Option2, TextToBool(GetBrenvaleSetting(QStringLiteral("Option2"), 0)));
+        RestoreOption(Option2, &Form1::Option2_Click,
+                      TextToBool(GetBrenvaleSetting(QStringLiteral("Option2"), 0)));
     });
     trap.run(138, [this] {
-        RestoreOption(Option3, TextToBool(GetBrenvaleSetting(QStringLiteral("Option3"), 1)));
+        RestoreOption(Option3, &Form1::Option3_Click,
+                      TextToBool(GetBrenvaleSetting(QStringLiteral("Option3"), 1)));
     });
     trap.run(140, [this] {
-        RestoreOption(Option4, TextToBool(GetBrenvaleSetting(QStringLiteral("Option4"), 0)));
+        RestoreOption(Option4, &Form1::Option4_Click,
+                      TextToBool(GetBrenvaleSetting(QStringLiteral("Option4"), 0)));
     });
     if (trap.test(142, [this] { return Option3->isChecked(); }))
         trap.run(144, [this] { Frame2->setEnabled(true); });
@@ -420,11 +470,17 @@ void Form1::Form_Load() {
         trap.run(146, [this] { Frame2->setEnabled(false); });
 }
 
-void Form1::RestoreOption(QRadioButton* option, bool value) {
+void Form1::RestoreOption(QRadioButton* option, void (Form1::*click)(), bool value) {
     if (value) {
         // The click handler runs when the button becomes selected; one that
         // is selected already stays as it is.
-        option->setChecked(true);
+        if (option->isChecked())
+            return;
+        {
+            const QSignalBlocker block(option);
+            option->setChecked(true);
+        }
+        (this->*click)();
         return;
     }
     // Clearing selects nothing and runs no handler; an exclusive group would
@@ -433,6 +489,16 @@ void Form1::RestoreOption(QRadioButton* option, bool value) {
     option->setAutoExclusive(false);
     option->setChecked(false);
     option->setAutoExclusive(true);
+}
+
+void Form1::SetText1(const QString& text) {
+    if (Text1->text() == text)
+        return;
+    {
+        const QSignalBlocker block(Text1);
+        Text1->setText(text);
+    }
+    Text1_Change();
 }
 
 void Form1::Option1_Click() {
@@ -473,7 +539,7 @@ void Form1::Form_Unload() {
 
 void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
-    Form_Unload();
+    RunUntrapped(dialogs_, QStringLiteral("Form_Unload"), [this] { Form_Unload(); });
 }
 
 void Form1::showEvent(QShowEvent* event) {

@@ -126,9 +126,17 @@ protected:
 private:
     void BuildControls();
     void ConnectHandlers();
+    // Code that selects an option button or sets the folder box runs the
+    // control's handler itself, inside its own step: a failure then reaches
+    // the caller's trap and is reported at the caller's line, and never
+    // passes through Qt's signal delivery.
+    //
     // Selects or clears an option button as a stored value asks; its click
     // handler runs when it becomes selected.
-    void RestoreOption(QRadioButton* option, bool value);
+    void RestoreOption(QRadioButton* option, void (Form1::*click)(), bool value);
+    // Sets the folder box's text; its change handler runs when the text
+    // differs from what the box shows.
+    void SetText1(const QString& text);
     // Removes the selected item, unless in the hourglass state.
     void RemoveSelectedItem();
     // Forgets the drag's items when the list loses items.
@@ -149,6 +157,8 @@ private:
     QTreeWidgetItem* dragSource_ = nullptr;
     QTreeWidgetItem* hitItem_ = nullptr;
     std::function<QPoint()> screenPointer_;
+    // The button of the list's latest double-click.
+    Qt::MouseButton doubleClickButton_ = Qt::NoButton;
 
     // The conversion run.
     bool busy_ = false;

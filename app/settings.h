@@ -2,8 +2,15 @@
 // The per-user settings store: text values addressed by application key,
 // section and key. Every write reaches the disk at once and every read sees
 // the latest writes, also those of another running copy of the program.
+//
+// The store is the file "Ostrakon.ini" in the user's configuration folder. A
+// folder, pipe or device of that name makes the store unusable: reads yield
+// the defaults (a pipe is never opened, so start-up cannot block on it) and
+// writes fail with error 75.
 #include <QString>
 #include <QVariant>
+
+#include <functional>
 
 // Application key and section that every value of the program uses.
 inline constexpr const char kSettingsApp[] = "Ostrakon";
@@ -14,6 +21,9 @@ inline constexpr const char kSettingsSection[] = "Brenvale";
 // "True" or "False".
 QString GetSetting(const QString& app, const QString& section, const QString& key,
                    const QVariant& defaultValue = QVariant());
+// The same with a default that is worked out only when the key is absent.
+QString GetSettingOrElse(const QString& app, const QString& section, const QString& key,
+                         const std::function<QVariant()>& defaultValue);
 
 // Stores the text, replacing any earlier value. Raises an error when the
 // store cannot be written.
@@ -21,6 +31,7 @@ void SaveSetting(const QString& app, const QString& section, const QString& key,
 
 // The program's own values.
 QString GetBrenvaleSetting(const QString& key, const QVariant& defaultValue = QVariant());
+QString GetBrenvaleSettingOrElse(const QString& key, const std::function<QVariant()>& defaultValue);
 void SaveBrenvaleSetting(const QString& key, const QString& value);
 
 // Converts a stored text to a truth value: "True"/"False" in any letter

@@ -5,13 +5,19 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPixmap>
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QWidget>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -91,11 +97,39 @@ void LoadSkin(QWidget* form, const QString& programFolder) {
             paint(child);
     }
 
-    QFile sheet(skinPath);
-    if (!sheet.open(QIODevice::ReadOnly))
-        RaiseError(sheet.error() == QFileDevice::PermissionsError ? 70 : 75);
-    const QByteArray text = sheet.readAll();
-    if (sheet.error() != QFileDevice::NoError)
-        RaiseError(57);
-    form->setStyleSheet(QString::fromUtf8(text));
+    form->setStyleSheet(QString::fromUtf8(ReadWholeFile(skinPath)));
+}
+
+QByteArray ReadWholeFile(const QString& path) {
+    // Opened without waiting, so that a pipe put in the file's place cannot
+    // block; only a regular file is read.
+    const int fd = ::open(SystemPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        RaiseErrno(errno);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        RaiseError(75);
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            bytes.append(buffer, n);
+        else if (n == 0)
+            return bytes;
+        else if (errno != EINTR)
+            RaiseError(57);
+    }
+}
+
+QPixmap LoadPicture(const QString& path) {
+    const QByteArray bytes = ReadWholeFile(path);
+    QPixmap picture;
+    if (!picture.loadFromData(bytes, "CUR") && !picture.loadFromData(bytes, "ICO"))
+        RaiseError(481);
+    return picture;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // Start-up helpers of the main window: the application title, the special
 // folders and the skin.
+#include <QByteArray>
 #include <QString>
 
+class QPixmap;
 class QWidget;
 
 // The product title and the program-wide title of message and input boxes
@@ -27,5 +29,15 @@ QString DesktopFolderPath();
 // Skins the window when "x/o.cjs" (a Qt style sheet) stands in the program
 // folder: the window and its option buttons, check boxes, frames and labels
 // take the palette's button colour, then the sheet is applied to the window.
-// Without the file nothing happens.
+// Without the file nothing happens. A sheet that cannot be read raises the
+// error of its cause (70 when permission is denied).
 void LoadSkin(QWidget* form, const QString& programFolder);
+
+// The whole content of a regular file. Raises the error of the system's
+// refusal (53 missing, 70 permission denied, ...), 75 for anything but a
+// regular file (a pipe is never waited for), 57 when reading fails.
+QByteArray ReadWholeFile(const QString& path);
+
+// A cursor or icon file as a picture. Raises as ReadWholeFile, and 481 when
+// the file holds no picture.
+QPixmap LoadPicture(const QString& path);

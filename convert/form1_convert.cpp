@@ -8,6 +8,7 @@
 #include "convert/worklock.h"
 #include "filelist/filelist.h"
 #include "folderscan/browse.h"
+#include "tags/worktags.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/shell.h"
@@ -59,9 +60,9 @@ void Form1::PushButton4_Click() {
     trap.run(108, [&] { SaveBrenvaleSetting(QStringLiteral("LastFolderDot"), lastBrowsedFolder_); });
     // Setting the box runs its change handler, which stores "Text1".
     if (trap.test(110, [&] { return !answer.endsWith(QLatin1Char('/')); }))
-        trap.run(112, [&] { Text1->setText(answer + QLatin1Char('/')); });
+        trap.run(112, [&] { SetText1(answer + QLatin1Char('/')); });
     else
-        trap.run(114, [&] { Text1->setText(answer); });
+        trap.run(114, [&] { SetText1(answer); });
 }
 
 // "Start Converting": converts every listed file, top to bottom, on the
@@ -91,18 +92,21 @@ void Form1::PushButton4_Click() {
 //   140   bar text: "Processing: " and the source's file name
 //   142   yield to the event loop
 //   144   pause (no events are processed)
-//   146   prepare the working files
+//   146   prepare the working files, read the tags of the work folder's copy
 //   148   MP3 selected?  150 format MP3
 //   152   WAV selected?  154 format WAV
 //   156   neither: next file
-//   158   run the format's script and wait for it
-//   160   target = the result's path
-//   162   is there a result file?
-//   164     is target the source itself?  166 "Can not save ... over the file ..."
-//   168     note what stands at target
-//   170     copy the result to target
-//   172     does target hold the new copy?  174 "Can not save ... Please check ..."
-//   176   no result: "Can not convert ... File may be DRM protected."
+//   158   working files ready: run the format's script and wait for it;
+//         a whole result takes on the source's tags
+//   160   target = the result's path, numbered where it would replace a
+//         result of this run, a listed file or the source
+//   162   is the result whole in the work folder?
+//   164     note what stands at target
+//   166     copy the result to target
+//   168     does target hold the new copy?  170 "Can not save ... Please check ..."
+//   172     remember target as written by this run
+//   174   the work folder failed: "Can not convert ... Please check that the work folder ..."
+//   176   otherwise: "Can not convert ... File may be DRM protected."
 //   178   "Would you like to learn more ...?"  180 Yes: open the DRM information page
 //   182 next i
 //   184 remove the staged tools
@@ -137,8 +141,8 @@ void Form1::PushButton2_Click() {
 
     // The working files have fixed names: a second program converting in the
     // same work folder would overwrite them. A lock that cannot be made at
-    // all (no writable work folder) does not stop the run; staging reports
-    // that folder's failure.
+    // all (no usable work folder) does not stop the run; each file then
+    // reports the work folder.
     WorkFolderLock lock;
     WorkFolderLock::Outcome lockOutcome = WorkFolderLock::Unavailable;
     trap.run(114, [&] { lockOutcome = lock.acquire(); });
@@ -157,6 +161,9 @@ void Form1::PushButton2_Click() {
     ScriptCommands commands;
     trap.run(124, [&] { commands = BuildScriptCommands(); });
 
+    // The results this run has saved: a later file's result never replaces
+    // one of them.
+    QStringList written;
     int n = 0;
     trap.run(126, [&] { n = FileListCount(ListView1); });
     for (int i = 1; i <= n; ++i) {  // 128
@@ -175,7 +182,17 @@ void Form1::PushButton2_Click() {
             if (pauseMs_ > 0)
                 QThread::msleep(static_cast<unsigned long>(pauseMs_));
         });
-        trap.run(146, [&] { PrepareWorkingFiles(source); });
+        // Until a step finds otherwise, the file counts as one that could not
+        // be decoded, the cause unknown.
+        Preparation prepared = Preparation::SourceUnusable;
+        TrackTags tags;
+        trap.run(146, [&] {
+            prepared = PrepareWorkingFiles(source);
+            // The tags are read from the work folder's own copy, before the
+            // script removes it.
+            if (prepared == Preparation::Ready)
+                tags = ReadWorkingSourceTags();
+        });
 
         ConversionFormat format = ConversionFormat::MP3;
         if (trap.test(148, [&] { return Option1->isChecked(); })) {
@@ -186,33 +203,59 @@ void Form1::PushButton2_Click() {
             continue;  // 156
         }
 
-        trap.run(158, [&] { RunConversionScript(format, commands); });
+        FileOutcome outcome = prepared == Preparation::WorkFolderFailed ? FileOutcome::WorkFolderFailed
+                                                                        : FileOutcome::DecodingFailed;
+        trap.run(158, [&] {
+            if (prepared == Preparation::Ready)
+                outcome = OutcomeOfScript(RunConversionScript(format, commands), format);
+            // Tags go into the whole result before it leaves the work folder,
+            // so a saved result never lacks them.
+            if (outcome == FileOutcome::ResultReady)
+                TagWorkingResult(format, tags);
+        });
         QString target;
-        trap.run(160, [&] { target = TargetOf(*this, source, format); });
-        if (trap.test(162, [&] { return ResultFilePresent(format); })) {
-            if (trap.test(164, [&] { return IsSameFile(source, target); })) {
-                // Copying would destroy the very file the result was made
-                // from.
-                trap.run(166, [&] {
+        trap.run(160, [&] {
+            QStringList taken = written;
+            taken << source;
+            for (int item = 1; item <= FileListCount(ListView1); ++item)
+                taken << FileListText(ListView1, item);
+            target = UntakenTarget(TargetOf(*this, source, format), taken);
+        });
+        // The result is whole in the work folder here: every tool of the
+        // script succeeded and the file is the user's own. What is saved to
+        // target is exactly this file.
+        QString result;
+        if (trap.test(162, [&] {
+                result = ResultFilePath(format);
+                return outcome == FileOutcome::ResultReady && ResultFilePresent(format);
+            })) {
+            FileStamp before;
+            trap.run(164, [&] { before = StampOf(target); });
+            trap.run(166, [&] { CopyFileChecked(result, target); });
+            // The copy says nothing when it fails; a result that did not
+            // arrive must not be lost in silence.
+            if (trap.test(168, [&] { return !HoldsNewCopy(target, before, result); })) {
+                trap.run(170, [&] {
                     dialogs_.MsgBox(QStringLiteral("Can not save ") + target +
-                                        QStringLiteral(" over the file it was converted from."),
+                                        QStringLiteral(". Please check that the folder exists and can be "
+                                                       "written to."),
                                     vbOKOnly);
                 });
             } else {
-                FileStamp before;
-                trap.run(168, [&] { before = StampOf(target); });
-                trap.run(170, [&] { CopyFileChecked(ResultFilePath(format), target); });
-                // The copy says nothing when it fails; a result that did not
-                // arrive must not be lost in silence.
-                if (trap.test(172, [&] { return !HoldsNewCopy(target, before, ResultFilePath(format)); })) {
-                    trap.run(174, [&] {
-                        dialogs_.MsgBox(QStringLiteral("Can not save ") + target +
-                                            QStringLiteral(". Please check that the folder exists and can be "
-                                                           "written to."),
-                                        vbOKOnly);
-                    });
-                }
+                trap.run(172, [&] { written << target; });
             }
+        } else if (outcome == FileOutcome::WorkFolderFailed) {
+            // Nothing wrong with the file itself: the work folder is full,
+            // cannot be written or cannot run the tools. No question about
+            // DRM follows.
+            trap.run(174, [&] {
+                dialogs_.MsgBox(QStringLiteral("Can not convert ") + source +
+                                    QStringLiteral(". Please check that the work folder ") +
+                                    WorkFolderForMessages() +
+                                    QStringLiteral(" has free space, can be written to and allows programs "
+                                                   "to run."),
+                                vbOKOnly);
+            });
         } else {
             // The message names the file that failed, even when the list has
             // been reordered meanwhile.

@@ -1,17 +1,23 @@
 #include "convert/staging.h"
 
 #include "app/errorreport.h"
+#include "tags/tags.h"
 #include "util/files.h"
 #include "util/shell.h"
+#include "wmawav/decoder.h"
 
 #include <QFile>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,6 +27,17 @@ constexpr char kWorkingMp3[] = "working.mp3";
 constexpr char kMarker[] = "working.nfo";
 constexpr char kMp3Script[] = "wma2mp3.sh";
 constexpr char kWavScript[] = "wma2wav.sh";
+constexpr char kLame[] = "lame";
+constexpr char kWmawav[] = "wmawav";
+// The name under which the MP3 script has the encoder write (renamed to
+// working.mp3 when the encoder succeeds).
+constexpr char kEncoderTemp[] = ".working.mp3.part";
+// A staged file being written: this prefix and six random characters.
+constexpr char kStagingPrefix[] = ".brenvale-stage-";
+// Temporary names made with mkstemp: the decoder's output, a staged file
+// being written and a result being tagged. A killed program leaves them behind.
+constexpr const char* kTemporaryPrefixes[] = {kTempPrefix, kStagingPrefix, kTagsTempPrefix};
+constexpr size_t kRandomSuffixLength = 6;
 
 QString HomeFolder() {
     const QString home = QFile::decodeName(qgetenv("HOME"));
@@ -44,11 +61,94 @@ void MakePrivateFolders(const QString& path) {
     }
 }
 
-// The directory listing's test for a normal file: found when it exists and is
-// neither a folder nor hidden nor a system file.
-bool NormalFileListed(const QString& path) {
-    const int attributes = TryFileAttributes(path, -1);
-    return attributes >= 0 && (attributes & (kAttrDirectory | kAttrHidden | kAttrSystem)) == 0;
+// The real path of an existing folder (links, "." and ".." resolved), or ""
+// when there is none.
+std::string RealPath(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        return std::string();
+    std::string result(real);
+    std::free(real);
+    return result;
+}
+
+bool OwnedByUserOrRoot(const struct stat& st) {
+    return st.st_uid == ::geteuid() || st.st_uid == 0;
+}
+
+// True when no other user can rename away or replace an entry of the real
+// path folder: it is owned by the user or by root and is either closed to
+// writes by group and others, or sticky (where only an entry's owner may
+// rename or remove it).
+bool HoldsEntriesSafely(const std::string& folder) {
+    struct stat st;
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !OwnedByUserOrRoot(st))
+        return false;
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0;
+}
+
+// True when every folder above the real path folder holds its entries
+// safely, so that nothing on the way to it can be swapped by another user.
+bool SafeWayTo(const std::string& folder) {
+    std::string above = folder;
+    while (above.size() > 1) {
+        const size_t slash = above.rfind('/');
+        above = slash == 0 ? std::string("/") : above.substr(0, slash);
+        if (!HoldsEntriesSafely(above))
+            return false;
+    }
+    return true;
+}
+
+// True when the real path folder is a folder of the user's that neither
+// group nor others may write, on a safe way (SafeWayTo). With tighten, a
+// folder of the user's that others may write is closed to mode 0700 first.
+bool IsPrivateFolder(const std::string& folder, bool tighten) {
+    struct stat st;
+    if (folder.empty() || ::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid())
+        return false;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        if (!tighten || ::chmod(folder.c_str(), 0700) != 0)
+            return false;
+    }
+    return SafeWayTo(folder);
+}
+
+// The work folder, or "" with *lastTried set to the last folder tried.
+QString ChooseWorkFolder(QString* lastTried) {
+    const QString temp = QFile::decodeName(qgetenv("TEMP"));
+    if (temp.startsWith(QLatin1Char('/'))) {
+        const std::string real = RealPath(SystemPath(temp));
+        if (IsPrivateFolder(real, false))
+            return QFile::decodeName(QByteArray::fromStdString(real));
+        if (!real.empty() && HoldsEntriesSafely(real) && SafeWayTo(real)) {
+            // A shared folder, or another user's: a private one of the
+            // user's own inside it.
+            const std::string own =
+                (real == "/" ? std::string() : real) + "/brenvale-" + std::to_string(::geteuid());
+            ::mkdir(own.c_str(), 0700);
+            if (IsPrivateFolder(own, true))
+                return QFile::decodeName(QByteArray::fromStdString(own));
+            *lastTried = QFile::decodeName(QByteArray::fromStdString(own));
+        }
+    }
+
+    // XDG asks to ignore a relative XDG_CACHE_HOME.
+    QString cache = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
+    if (!cache.startsWith(QLatin1Char('/')))
+        cache = HomeFolder() + QStringLiteral("/.cache");
+    const QString folder = cache + QStringLiteral("/brenvale/work");
+    *lastTried = folder;
+    MakePrivateFolders(folder);
+    const std::string real = RealPath(SystemPath(folder));
+    if (IsPrivateFolder(real, true))
+        return QFile::decodeName(QByteArray::fromStdString(real));
+    return QString();
+}
+
+bool IsUsersRegularFile(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 // A staged file may be used as it is only when nobody but the current user
@@ -57,10 +157,35 @@ bool NormalFileListed(const QString& path) {
 // write, and which its owner may execute.
 bool UsableAsStaged(const QString& path) {
     struct stat st;
-    if (::lstat(SystemPath(path).c_str(), &st) != 0)
+    if (path.isEmpty() || ::lstat(SystemPath(path).c_str(), &st) != 0)
         return false;
-    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
-           (st.st_mode & S_IXUSR) != 0;
+    return IsUsersRegularFile(st) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (st.st_mode & S_IXUSR) != 0;
+}
+
+// True when nothing at all stands at path (not even a dangling link).
+bool NothingAt(const QString& path) {
+    struct stat st;
+    return ::lstat(SystemPath(path).c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// Removes what killed tools left in the folder under their temporary names.
+void RemoveTemporaryOutputs(const QString& folder) {
+    const std::string f = SystemPath(folder);
+    DIR* dir = ::opendir(f.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> leftovers;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        for (const char* prefix : kTemporaryPrefixes) {
+            const size_t length = std::strlen(prefix);
+            if (name.size() == length + kRandomSuffixLength && name.compare(0, length, prefix) == 0)
+                leftovers.push_back(name);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& name : leftovers)
+        ::unlink((f + "/" + name).c_str());
 }
 
 // Writes bytes as the file at path, mode 0700: first under a temporary name
@@ -69,7 +194,7 @@ bool UsableAsStaged(const QString& path) {
 // before (another user's file included) is replaced, not written into.
 void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-    std::string temp = SystemPath(folder) + ".brenvale-stage-XXXXXX";
+    std::string temp = SystemPath(folder) + kStagingPrefix + "XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         const int err = errno;
@@ -96,31 +221,28 @@ void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     }
 }
 
+QString Quoted(const QString& path) {
+    return QLatin1Char('"') + path + QLatin1Char('"');
+}
+
 }  // namespace
 
 QString WorkFolder() {
-    const QString temp = QFile::decodeName(qgetenv("TEMP"));
-    if (!temp.isEmpty())
-        return temp;
+    QString lastTried;
+    return ChooseWorkFolder(&lastTried);
+}
 
-    // XDG asks to ignore a relative XDG_CACHE_HOME.
-    QString cache = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
-    if (!cache.startsWith(QLatin1Char('/')))
-        cache = HomeFolder() + QStringLiteral("/.cache");
-    const QString folder = cache + QStringLiteral("/brenvale/work");
-
-    const std::string f = SystemPath(folder);
-    struct stat st;
-    if (::lstat(f.c_str(), &st) != 0) {
-        MakePrivateFolders(folder);
-    } else if (S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0700) {
-        ::chmod(f.c_str(), 0700);
-    }
-    return folder;
+QString WorkFolderForMessages() {
+    QString lastTried;
+    const QString folder = ChooseWorkFolder(&lastTried);
+    return folder.isEmpty() ? lastTried : folder;
 }
 
 QString WorkPath(const QString& name) {
-    return WorkFolder() + QLatin1Char('/') + name;
+    const QString folder = WorkFolder();
+    if (folder.isEmpty())
+        return QString();
+    return folder + QLatin1Char('/') + name;
 }
 
 QByteArray ConversionResource(int resourceId) {
@@ -131,42 +253,116 @@ QByteArray ConversionResource(int resourceId) {
 }
 
 void StageTools() {
+    const QString folder = WorkFolder();
+    if (folder.isEmpty())
+        return;  // each file of the run fails for want of a work folder
     for (const StagedTool& tool : kStagedTools) {
-        const QString path = WorkPath(QLatin1String(tool.fileName));
-        if (FileExists(path) && UsableAsStaged(path))
+        const QString path = folder + QLatin1Char('/') + QLatin1String(tool.fileName);
+        if (UsableAsStaged(path))
             continue;
         WriteStagedFile(ConversionResource(tool.resourceId), path);
     }
 }
 
 void RemoveStagedTools() {
-    for (const StagedTool& tool : kStagedTools)
-        DeleteFileQuiet(WorkPath(QLatin1String(tool.fileName)));
+    for (const StagedTool& tool : kStagedTools) {
+        const QString path = WorkPath(QLatin1String(tool.fileName));
+        if (!path.isEmpty())
+            DeleteFileQuiet(path);
+    }
 }
 
-void PrepareWorkingFiles(const QString& source) {
-    DeleteFileQuiet(WorkPath(QLatin1String(kWorkingWma)));
-    CopyFileChecked(source, WorkPath(QLatin1String(kWorkingWma)));
-    DeleteFileQuiet(WorkPath(QLatin1String(kWorkingWav)));
-    DeleteFileQuiet(WorkPath(QLatin1String(kWorkingMp3)));
-    DeleteFileQuiet(WorkPath(QLatin1String(kMarker)));
-    CopyFileChecked(WorkPath(QLatin1String(kWorkingWma)), WorkPath(QLatin1String(kMarker)));
+Preparation PrepareWorkingFiles(const QString& source) {
+    const QString folder = WorkFolder();
+    if (folder.isEmpty())
+        return Preparation::WorkFolderFailed;
+    const auto path = [&folder](const char* name) { return folder + QLatin1Char('/') + QLatin1String(name); };
+
+    // A stale working file that cannot be removed would stand in for this
+    // file's own: the file fails instead.
+    bool cleared = true;
+    for (const char* stale : {kWorkingWma, kWorkingWav, kWorkingMp3, kMarker, kEncoderTemp}) {
+        DeleteFileQuiet(path(stale));
+        cleared = NothingAt(path(stale)) && cleared;
+    }
+    RemoveTemporaryOutputs(folder);
+    if (!cleared)
+        return Preparation::WorkFolderFailed;
+
+    switch (CopyIntoNewFile(source, path(kWorkingWma))) {
+        case NewCopy::Made:
+            break;
+        case NewCopy::SourceUnusable:
+            return Preparation::SourceUnusable;
+        case NewCopy::DestinationFailed:
+            return Preparation::WorkFolderFailed;
+    }
+    if (CopyIntoNewFile(path(kWorkingWma), path(kMarker)) != NewCopy::Made) {
+        ::unlink(SystemPath(path(kWorkingWma)).c_str());
+        return Preparation::WorkFolderFailed;
+    }
+    return Preparation::Ready;
 }
 
 ScriptCommands BuildScriptCommands() {
-    const QString quote = QStringLiteral("\"");
-    return {quote + WorkPath(QLatin1String(kMp3Script)) + quote,
-            quote + WorkPath(QLatin1String(kWavScript)) + quote};
+    return {Quoted(WorkPath(QLatin1String(kMp3Script))), Quoted(WorkPath(QLatin1String(kWavScript)))};
 }
 
-void RunConversionScript(ConversionFormat format, const ScriptCommands& commands) {
-    RunAndWait(format == ConversionFormat::MP3 ? commands.mp3 : commands.wav, SW_HIDE, WorkFolder());
+int RunConversionScript(ConversionFormat format, const ScriptCommands& commands) {
+    const QString folder = WorkFolder();
+    if (folder.isEmpty())
+        return kScriptNotRun;
+    const bool mp3 = format == ConversionFormat::MP3;
+    const QString script = folder + QLatin1Char('/') + QLatin1String(mp3 ? kMp3Script : kWavScript);
+    const QString& command = mp3 ? commands.mp3 : commands.wav;
+    // Only what lies in the folder checked now is run: the user's own files
+    // in a folder that only the user can change, so nothing can be swapped
+    // in between this look and the start.
+    const bool runnable = command == Quoted(script) && UsableAsStaged(script) &&
+                          UsableAsStaged(folder + QLatin1Char('/') + QLatin1String(kWmawav)) &&
+                          (!mp3 || UsableAsStaged(folder + QLatin1Char('/') + QLatin1String(kLame)));
 
     // The script deletes the marker when its tools have ended, and only the
     // script ever deletes it. RunAndWait returns only once the script's
     // process has ended or could not be started, so by now the marker is
     // either gone or will stay for good: waiting on for it could only hang.
     // The wait for the marker therefore ends here.
+    const int status = runnable ? RunAndWait(command, SW_HIDE, folder) : kScriptNotRun;
+
+    // A script that never ran removed nothing: the copies of the source go
+    // here, so that nothing of this file stays in the work folder.
+    if (status == kScriptNotRun || status < -1) {
+        for (const char* name : {kWorkingWma, kMarker})
+            ::unlink(SystemPath(folder + QLatin1Char('/') + QLatin1String(name)).c_str());
+    }
+    return status;
+}
+
+FileOutcome OutcomeOfScript(int status, ConversionFormat format) {
+    switch (status) {
+        case 0:
+            return ResultFilePresent(format) ? FileOutcome::ResultReady : FileOutcome::DecodingFailed;
+        case 2:  // the decoder's statuses of an input it cannot decode
+        case 3:
+        case 4:
+        case 5:
+            return FileOutcome::DecodingFailed;
+        case 6:    // the decoder cannot write its output
+        case 126:  // the shell cannot start a tool
+        case 127:  // the shell cannot find a tool
+            return FileOutcome::WorkFolderFailed;
+        case -1:  // the script ended, its status is lost
+            return FileOutcome::DecodingFailed;
+        default:
+            if (status < 0)  // not run, or could not be started
+                return FileOutcome::WorkFolderFailed;
+            return format == ConversionFormat::MP3 ? FileOutcome::WorkFolderFailed
+                                                   : FileOutcome::DecodingFailed;
+    }
+}
+
+QString WorkingSourcePath() {
+    return WorkPath(QLatin1String(kWorkingWma));
 }
 
 QString ResultFilePath(ConversionFormat format) {
@@ -174,5 +370,7 @@ QString ResultFilePath(ConversionFormat format) {
 }
 
 bool ResultFilePresent(ConversionFormat format) {
-    return NormalFileListed(ResultFilePath(format));
+    const QString path = ResultFilePath(format);
+    struct stat st;
+    return !path.isEmpty() && ::lstat(SystemPath(path).c_str(), &st) == 0 && IsUsersRegularFile(st);
 }

@@ -4,14 +4,33 @@
 #include <QByteArray>
 #include <QString>
 
+#include <climits>
+
 enum class ConversionFormat { MP3, WAV };
 
-// $TEMP when it is set and not empty (read afresh every time); otherwise a
-// private per-user folder, $XDG_CACHE_HOME/brenvale/work (default
-// ~/.cache/brenvale/work), created on demand with mode 0700.
+// The work folder: a folder that the current user owns, that neither group
+// nor others may write, and that no other user can rename away or replace
+// (every folder on the way to it belongs to the user or to root and is
+// closed to others' writes or sticky). Links are resolved: the path returned
+// is the folder's real path. Chosen afresh at every call, the first that
+// serves of:
+// - $TEMP, when it is set, absolute and such a folder itself;
+// - otherwise (TEMP shared, like /tmp, or not the user's) "brenvale-UID"
+//   inside $TEMP, made with mode 0700; one that exists and is not the user's
+//   own is not used;
+// - $XDG_CACHE_HOME/brenvale/work (default ~/.cache/brenvale/work), made with
+//   mode 0700.
+// A folder of the program's own making that the user owns but others may
+// write (brenvale-UID, the cache folder) is closed to mode 0700 first; $TEMP
+// itself is never changed. Returns "" when no folder serves.
 QString WorkFolder();
 
-// The work folder, "/" and name, joined as plain strings.
+// The folder that messages about the work folder name: the work folder, or
+// when there is none the last one tried.
+QString WorkFolderForMessages();
+
+// The work folder, "/" and name, joined as plain strings; "" when there is no
+// work folder.
 QString WorkPath(const QString& name);
 
 // The staged files: resource id and file name in the work folder.
@@ -32,16 +51,27 @@ QByteArray ConversionResource(int resourceId);
 // Writes each of the four resources to the work folder where it is missing
 // (mode 0700). An existing file is used unchanged only when the current user
 // owns it and neither group nor others may write it; otherwise it is
-// replaced. Raises when a file cannot be written.
+// replaced. Raises when a file cannot be written; does nothing when there is
+// no work folder.
 void StageTools();
 
 // Deletes the four staged files, whoever put them there. Never raises.
 void RemoveStagedTools();
 
-// For one source: deletes stale working files, copies the source to
-// working.wma and working.wma to the marker working.nfo. Never raises; when
-// the source cannot be copied no marker is made either.
-void PrepareWorkingFiles(const QString& source);
+// What preparing one file's working files came to.
+enum class Preparation {
+    Ready,             // working.wma and the marker working.nfo hold the source's bytes
+    SourceUnusable,    // the source is no regular file with data, or cannot be read
+    WorkFolderFailed,  // no work folder, a stale working file that stays, or no room to copy
+};
+
+// For one source: removes the working files and the tools' temporary outputs
+// that an earlier file or a killed tool left, then copies the source to
+// working.wma and that to the marker working.nfo. The copies are new files
+// of mode 0600, never written through anything that stood there. Never
+// raises; when the source cannot be copied no marker is made either, and a
+// failed copy leaves nothing behind.
+Preparation PrepareWorkingFiles(const QString& source);
 
 // The quoted script command of each format, built once per run.
 struct ScriptCommands {
@@ -50,14 +80,46 @@ struct ScriptCommands {
 };
 ScriptCommands BuildScriptCommands();
 
-// Runs the format's script (hidden, in the work folder) and waits until the
-// script has deleted the marker, or its process has ended or could not be
-// started. Keeps the window responsive meanwhile.
-void RunConversionScript(ConversionFormat format, const ScriptCommands& commands);
+// RunConversionScript's result when it ran nothing.
+inline constexpr int kScriptNotRun = INT_MIN;
+
+// Runs the format's script (hidden, in the work folder) and waits until its
+// process has ended or could not be started, keeping the window responsive
+// meanwhile. Right before, the work folder, the script and each tool that it
+// runs must be the user's own (a regular file that neither group nor others
+// may write); otherwise nothing is run and the result is kScriptNotRun.
+// Returns RunAndWait's result: the script's exit status, which is that of
+// its first tool that failed (0 when all succeeded), or a negative value when
+// it could not be started. A script that did not run leaves no working file
+// behind either.
+int RunConversionScript(ConversionFormat format, const ScriptCommands& commands);
+
+// What became of one file's conversion in the work folder.
+enum class FileOutcome {
+    ResultReady,       // the result is whole in the work folder
+    DecodingFailed,    // DRM-protected, damaged, not WMA, or a cause that cannot be told
+    WorkFolderFailed,  // decoded, but the result could not be made or kept there
+};
+
+// Tells from a script's status what became of the file:
+// - 0: the result when it is there; without one, a cause that cannot be told;
+// - the decoder's 3 (not WMA), 4 (DRM-protected), 5 (damaged) and 2 (wrong
+//   arguments, which the scripts never give): decoding failed;
+// - the decoder's 6 (its output cannot be written), the shell's 126 and 127
+//   (a tool cannot be started), a script that could not be started or was
+//   not run: the work folder failed;
+// - any other status of the MP3 script is the encoder's (LAME exits 1 or
+//   255; a tool ended by a signal gives 128 + N): the work folder failed;
+//   of the WAV script, whose only tool is the decoder, a cause that cannot
+//   be told, as is a status that was lost (-1).
+FileOutcome OutcomeOfScript(int status, ConversionFormat format);
 
 // working.mp3 or working.wav in the work folder.
 QString ResultFilePath(ConversionFormat format);
 
-// True when the format's result file is in the work folder (a normal file:
-// hidden ones do not count).
+// working.wma in the work folder: the copy of the source in work.
+QString WorkingSourcePath();
+
+// True when the format's result file is in the work folder: a regular file
+// of the current user's, not a link.
 bool ResultFilePresent(ConversionFormat format);

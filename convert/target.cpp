@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -13,17 +14,57 @@ QString ResolveTargetPath(const QString& source, ConversionFormat format, bool o
                           const QString& folderText) {
     const QString extension =
         format == ConversionFormat::MP3 ? QStringLiteral(".mp3") : QStringLiteral(".wav");
-    const QString base = StripExtension(source) + extension;
+    // Only the file name loses its extension: a dot in a folder's name is
+    // no extension, nor is the dot that begins a hidden file's name.
+    const QString name = StripExtension(FileNameOfPath(source)) + extension;
     QString target;
     if (option3)
-        target = folderText + QLatin1Char('/') + FileNameOfPath(base);
+        target = folderText + QLatin1Char('/') + name;
     else if (option4)
-        target = FolderOfPath(source) + QLatin1Char('/') + FileNameOfPath(base);
+        target = FolderOfPath(source) + QLatin1Char('/') + name;
     else
-        target = base;
-    // Both joins add a separator of their own; the doubled one after a
-    // folder that already ends in "/" goes here.
+        target = FolderOfPath(source) + name;
+    // The joins add a separator of their own; the doubled one after a folder
+    // that already ends in "/" goes here.
     return NormalizePath(target);
+}
+
+namespace {
+
+// True when candidate names one of taken: the same text, or the same
+// existing file however written.
+bool IsTaken(const QString& candidate, const QStringList& taken) {
+    const QString normal = NormalizePath(candidate);
+    // The candidate is looked at once; only when it exists can another path
+    // name the same file.
+    struct stat own;
+    const bool exists = ::stat(SystemPath(candidate).c_str(), &own) == 0;
+    for (const QString& path : taken) {
+        if (NormalizePath(path) == normal)
+            return true;
+        struct stat other;
+        if (exists && !path.isEmpty() && ::stat(SystemPath(path).c_str(), &other) == 0 &&
+            other.st_dev == own.st_dev && other.st_ino == own.st_ino)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+QString UntakenTarget(const QString& target, const QStringList& taken) {
+    if (!IsTaken(target, taken))
+        return target;
+    const QString folder = FolderOfPath(target);
+    const QString name = FileNameOfPath(target);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QString extension = dot > 0 ? name.mid(dot) : QString();
+    for (int k = 2;; ++k) {
+        const QString candidate = folder + stem + QStringLiteral(" (%1)").arg(k) + extension;
+        if (!IsTaken(candidate, taken))
+            return candidate;
+    }
 }
 
 bool IsSameFile(const QString& a, const QString& b) {
@@ -53,10 +94,22 @@ FileStamp StampOf(const QString& path) {
 
 namespace {
 
+// Opens path for reading only when it is a regular file with data, so that
+// a FIFO put in its place cannot make the comparison wait.
+bool OpenForComparing(QFile& file, const QString& path) {
+    const int fd = OpenRegularSource(path);
+    if (fd < 0)
+        return false;
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
+}
+
 bool SameBytes(const QString& a, const QString& b) {
-    QFile fa(a);
-    QFile fb(b);
-    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
+    QFile fa;
+    QFile fb;
+    if (!OpenForComparing(fa, a) || !OpenForComparing(fb, b))
         return false;
     if (fa.size() != fb.size())
         return false;

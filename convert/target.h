@@ -3,19 +3,29 @@
 #include "convert/staging.h"
 
 #include <QString>
+#include <QStringList>
 
 // The full path under which the result of source is stored:
 // - option3 ("Save results to this folder:"): folderText, "/", the source's
-//   base name with ".mp3" or ".wav";
+//   file name with ".mp3" or ".wav" for its extension;
 // - otherwise option4 ("Save results in folder of original file"): the
 //   source's own folder, "/", that name;
-// - otherwise the source's path with its extension replaced.
-// The base name is the source without everything from its last "." on (a dot
-// in a folder name counts when the file name has none). The joined path is
+// - otherwise that name next to the source.
+// The extension is cut from the file name only: everything from its last "."
+// on, unless that dot is the name's first character (".intro" gives
+// ".intro.mp3"; a dot in a folder's name is never cut). The joined path is
 // normalised, so a folder written with or without a trailing "/" gives the
 // same result.
 QString ResolveTargetPath(const QString& source, ConversionFormat format, bool option3, bool option4,
                           const QString& folderText);
+
+// The path under which a result for target is saved so that it replaces
+// nothing of taken (the results this run has written, the listed files, the
+// source): target itself when it is none of them, otherwise "NAME (2).EXT",
+// "NAME (3).EXT" and on, the first that is none of them. A path counts as
+// one of taken when it has the same text, or names the same existing file
+// however written. Any other file at the path is replaced.
+QString UntakenTarget(const QString& target, const QStringList& taken);
 
 // True when both paths name one existing file (the same inode on the same
 // device), however the paths are written: "." and ".." parts, doubled

@@ -12,7 +12,12 @@ WorkFolderLock::~WorkFolderLock() {
 
 WorkFolderLock::Outcome WorkFolderLock::acquire() {
     release();
-    lock_ = std::make_unique<QLockFile>(WorkPath(QLatin1String(kWorkLockName)));
+    // The lock lives in the work folder, which only this user can write, so
+    // no other user can plant a lock that holds every run off.
+    const QString path = WorkPath(QLatin1String(kWorkLockName));
+    if (path.isEmpty())
+        return Unavailable;
+    lock_ = std::make_unique<QLockFile>(path);
     // A run lasts as long as its files take; only a holder that is no longer
     // running makes a lock stale, never the lock's age.
     lock_->setStaleLockTime(0);

@@ -16,7 +16,7 @@ public:
     enum Outcome {
         Acquired,       // this run holds the lock
         HeldElsewhere,  // another live program holds it
-        Unavailable,    // the lock file cannot be made (work folder missing or not writable)
+        Unavailable,    // the lock file cannot be made (no work folder, or one that cannot be written)
     };
 
     WorkFolderLock();

@@ -3,6 +3,7 @@
 #include "app/form1.h"
 
 #include "app/errorreport.h"
+#include "filelist/droppedpaths.h"
 #include "filelist/filelist.h"
 #include "folderscan/folderwalk.h"
 #include "util/files.h"
@@ -11,32 +12,8 @@
 #include <QMimeData>
 #include <QStringBuilder>
 #include <QStringList>
-#include <QUrl>
 
 namespace {
-
-// True when the drag carries a list of local files and folders, and nothing
-// else: text, images and web addresses cannot be dropped here.
-bool OffersFileList(const QMimeData* data) {
-    if (!data || !data->hasUrls())
-        return false;
-    const QList<QUrl> urls = data->urls();
-    if (urls.isEmpty())
-        return false;
-    for (const QUrl& url : urls)
-        if (!url.isLocalFile() || url.toLocalFile().isEmpty())
-            return false;
-    return true;
-}
-
-// The dropped path as a file manager names it: a folder without a trailing
-// "/", the root as "/".
-QString DroppedPath(const QUrl& url) {
-    QString path = url.toLocalFile();
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
 
 bool IsDroppedFolder(const QString& path) {
     return FileExists(path) && (TryFileAttributes(path, 0) & kAttrDirectory) != 0;
@@ -65,21 +42,22 @@ void AddDroppedFolder(Dialogs& dialogs, QTreeWidget* list, const QString& folder
 
 }  // namespace
 
+// Only a drag that carries a list of local files and folders, and nothing
+// else, can be dropped: text, images and web addresses cannot.
 int Form1::ListView1_OLEDragOver(const QMimeData* data, int effect) {
-    if (!OffersFileList(data))
+    if (!DroppedPaths(data))
         return 0;
     return effect;
 }
 
 void Form1::ListView1_OLEDragDrop(const QMimeData* data, int /*effect*/) {
-    if (!OffersFileList(data))
+    const std::optional<QStringList> dropped = DroppedPaths(data);
+    if (!dropped)
         return;
-    const QList<QUrl> urls = data->urls();
-    for (const QUrl& url : urls) {
+    for (const QString& p : *dropped) {
         // One path that fails is reported on its own; the rest of the drop
         // still arrives.
         RunUntrapped(dialogs_, QStringLiteral("ListView1_OLEDragDrop"), [&] {
-            const QString p = DroppedPath(url);
             if (!IsDroppedFolder(p)) {
                 AddToFileList(ListView1, p);
                 return;

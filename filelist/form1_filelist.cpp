@@ -12,9 +12,24 @@
 
 namespace {
 
-// Screen rows at which a drag step scrolls the neighbouring item into view.
-constexpr int kScrollUpBelowRow = 305;
-constexpr int kScrollDownFromRow = 365;
+// A drag step scrolls the item before the hit item into view when the
+// pointer is less than kScrollUpAbove pixels below the list's top edge on the
+// screen, and the item after it from kScrollDownFrom pixels on.
+//
+// The window was designed for a 1024-row screen, where these were the fixed
+// screen rows 305 and 365. The window's client area is 7860 twips (524
+// pixels at 15 twips per pixel) high and opens centred on the screen, so
+// its top stood at row (1024 - 524) / 2 = 250, and the list, 120 twips (8
+// pixels) below that, at row 258. The rows therefore lie 305 - 258 = 47 and
+// 365 - 258 = 107 pixels below the list's top edge: the pointer over the top
+// of the item area (just below the header) scrolls up, over its lower part
+// it scrolls down, and in between is the designed dead band. Taken from the
+// list, they hold on any screen and at any window position.
+constexpr int kDesignedScreenRows = 1024;
+constexpr int kDesignedClientHeight = 7860;  // twips
+constexpr int kDesignedListTop = (kDesignedScreenRows - Twips(kDesignedClientHeight)) / 2 + Twips(120);
+constexpr int kScrollUpAbove = 305 - kDesignedListTop;   // 47
+constexpr int kScrollDownFrom = 365 - kDesignedListTop;  // 107
 
 // The list's selected item, or none.
 QTreeWidgetItem* SelectedItem(const QTreeWidget* list) {
@@ -95,10 +110,17 @@ void Form1::ListView1_ItemClick(QTreeWidgetItem* /*item*/) {
     dragSource_ = SelectedItem(ListView1);
 }
 
-void Form1::ListView1_MouseMove(int /*button*/, int /*shift*/, int x, int y) {
+void Form1::ListView1_MouseMove(int button, int shift, int x, int y) {
     PointerOverBackground();
     if (!dragFlag_)
         return;
+    // A move with no button held ends the drag as the release would: the
+    // release went elsewhere (to a message box that came up while the button
+    // was held), and a drag never outlives its button.
+    if (button == 0) {
+        ListView1_MouseUp(0, shift, x, y);
+        return;
+    }
 
     // A point outside the list's item area hits no item, even where the
     // list has items scrolled out of view.
@@ -119,12 +141,14 @@ void Form1::ListView1_MouseMove(int /*button*/, int /*shift*/, int x, int y) {
         ListView1->setAutoScroll(autoScroll);
         dragSource_ = hitItem_;
 
+        // The pointer's screen row, taken from the list's top edge.
         const int screenY = (screenPointer_ ? screenPointer_() : QCursor::pos()).y();
+        const int fromListTop = screenY - ListView1->mapToGlobal(QPoint(0, 0)).y();
         const int n = ListView1->indexOfTopLevelItem(hitItem_) + 1;
-        if (screenY < kScrollUpBelowRow) {
+        if (fromListTop < kScrollUpAbove) {
             if (n >= 2)
                 ListView1->scrollToItem(ItemAt(ListView1, n - 1), QAbstractItemView::EnsureVisible);
-        } else if (screenY >= kScrollDownFromRow) {
+        } else if (fromListTop >= kScrollDownFrom) {
             if (n + 1 <= FileListCount(ListView1))
                 ListView1->scrollToItem(ItemAt(ListView1, n + 1), QAbstractItemView::EnsureVisible);
         }

@@ -3,10 +3,11 @@
 
 #include "app/dialogs.h"
 
-namespace {
+#include <QFile>
 
-// The picker's path buffer holds 260 characters with its terminating NUL.
-constexpr int kMaxFolderPath = 259;
+#include <climits>
+
+namespace {
 
 // The start folder of the last call, followed by a NUL character; it keeps
 // its value until the next call.
@@ -33,9 +34,10 @@ QString BrowseForFolder(Dialogs& owner, const QString& prompt, const QString& st
     while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
         folder.chop(1);
 
-    // A path that does not fit the picker's buffer cannot be returned; cutting
-    // it would name another folder, so it counts as a cancel.
-    if (folder.size() > kMaxFolderPath)
+    // A path that the system would refuse (its encoded form, with the
+    // terminating NUL, longer than PATH_MAX) cannot be returned; cutting it
+    // would name another folder, so it counts as a cancel.
+    if (QFile::encodeName(folder).size() >= PATH_MAX)
         return QString();
     return folder;
 }

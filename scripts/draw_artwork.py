@@ -7,6 +7,11 @@ Writes:
   resources/icons/brenvale.png     window icon, 64x64 RGBA PNG
   resources/program/HAND-M.CUR     pointing-hand cursor, 32x32, 32-bit
   resources/program/drag.ico       "drag an item" pointer, 32x32, 32-bit
+  desktop/icons/NxN/org.brenvale.Brenvale.png
+                                   the icon for the desktop's icon theme,
+                                   N = 16, 22, 24, 32, 48, 64, 128, 256
+  desktop/icons/scalable/org.brenvale.Brenvale.svg
+                                   the same icon drawn with the same shapes
 
 Only the standard library is used and nothing depends on time, locale or
 random numbers, so every run writes the same bytes. The files in the
@@ -74,11 +79,13 @@ def icon_bytes(kind, size, rgba_rows, hotspot=(0, 0)):
 
 # ---------------------------------------------------------------------------
 # Window icon: an orange pair of beamed notes inside a white circular arrow
-# on a deep blue disc. Drawn with shapes, 8x8 samples per pixel.
+# on a deep blue disc. Drawn with shapes in a 64x64 space, and sampled
+# several times per pixel at whatever size is asked for.
 # ---------------------------------------------------------------------------
 
 ICON_SIZE = 64
-ICON_SAMPLES = 8
+THEME_ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+APP_ID = "org.brenvale.Brenvale"
 
 DISC_BLUE = (24, 78, 140)
 DISC_RIM = (14, 50, 96)
@@ -184,17 +191,26 @@ def icon_sample(x, y):
     return DISC_BLUE
 
 
-def draw_icon():
-    n = ICON_SAMPLES
+def icon_samples_per_side(size):
+    """8x8 samples per pixel up to 64 pixels; fewer for the large sizes,
+    whose pixels each cover less of the drawing."""
+    if size <= 64:
+        return 8
+    return 6 if size <= 128 else 4
+
+
+def draw_icon(size=ICON_SIZE):
+    n = icon_samples_per_side(size)
+    scale = ICON_SIZE / size
     rows = []
-    for py in range(ICON_SIZE):
+    for py in range(size):
         row = []
-        for px in range(ICON_SIZE):
+        for px in range(size):
             covered = 0
             sr = sg = sb = 0
             for sy in range(n):
                 for sx in range(n):
-                    c = icon_sample(px + (sx + 0.5) / n, py + (sy + 0.5) / n)
+                    c = icon_sample((px + (sx + 0.5) / n) * scale, (py + (sy + 0.5) / n) * scale)
                     if c is not None:
                         covered += 1
                         sr += c[0]
@@ -209,6 +225,52 @@ def draw_icon():
                             (255 * covered + n * n // 2) // (n * n)))
         rows.append(row)
     return rows
+
+
+def _hex(colour):
+    return "#%02x%02x%02x" % colour
+
+
+def _num(value):
+    text = "%.3f" % value
+    return text.rstrip("0").rstrip(".") if "." in text else text
+
+
+def _points(points):
+    return " ".join("%s,%s" % (_num(x), _num(y)) for x, y in points)
+
+
+def icon_svg():
+    """The icon as SVG, built from the shapes that the pixel drawing samples."""
+    tail = (CX + RING_RADIUS * math.cos(ARC_TAIL), CY + RING_RADIUS * math.sin(ARC_TAIL))
+    head = (CX + RING_RADIUS * math.cos(ARC_HEAD), CY + RING_RADIUS * math.sin(ARC_HEAD))
+    large_arc = 1 if ARC_HEAD - ARC_TAIL > math.pi else 0
+    stem_w = 2.8
+    beam_left, beam_right = -3.7 - stem_w, 13.3
+    note = _hex(NOTE_ORANGE)
+    lines = [
+        '<?xml version="1.0" encoding="UTF-8"?>',
+        '<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 64 64">',
+        '  <title>Brenvale</title>',
+        '  <circle cx="%s" cy="%s" r="30.5" fill="%s"/>' % (_num(CX), _num(CY), _hex(DISC_RIM)),
+        '  <circle cx="%s" cy="%s" r="28.7" fill="%s"/>' % (_num(CX), _num(CY), _hex(DISC_BLUE)),
+        '  <path d="M %s %s A %s %s 0 %d 1 %s %s" fill="none" stroke="%s" stroke-width="%s" '
+        'stroke-linecap="round"/>' % (_num(tail[0]), _num(tail[1]), _num(RING_RADIUS), _num(RING_RADIUS),
+                                      large_arc, _num(head[0]), _num(head[1]), _hex(ARROW_WHITE),
+                                      _num(2 * RING_HALF_WIDTH)),
+        '  <polygon points="%s" fill="%s"/>' % (_points(ARROWHEAD), _hex(ARROW_WHITE)),
+        '  <g transform="translate(%s %s) scale(%s)" fill="%s">' % (
+            _num(NOTE_ORIGIN[0]), _num(NOTE_ORIGIN[1]), _num(NOTE_SCALE), note),
+        '    <ellipse cx="-8" cy="10.5" rx="5.4" ry="3.9" transform="rotate(-24 -8 10.5)"/>',
+        '    <ellipse cx="9" cy="7" rx="5.4" ry="3.9" transform="rotate(-24 9 7)"/>',
+        '    <rect x="%s" y="-12" width="%s" height="22"/>' % (_num(-3.7 - stem_w), _num(stem_w)),
+        '    <rect x="%s" y="-15.5" width="%s" height="22"/>' % (_num(13.3 - stem_w), _num(stem_w)),
+        '    <polygon points="%s"/>' % _points(((beam_left, -13.5), (beam_right, -17.0),
+                                                 (beam_right, -17.0 + 5.6), (beam_left, -13.5 + 5.6))),
+        '  </g>',
+        '</svg>',
+    ]
+    return ("\n".join(lines) + "\n").encode("ascii")
 
 
 # ---------------------------------------------------------------------------
@@ -352,6 +414,10 @@ def main():
           icon_bytes(2, 32, pixel_rows(HAND), HAND_HOTSPOT))
     write(os.path.join(root, "resources", "program", "drag.ico"),
           icon_bytes(1, 32, pixel_rows(drag_drawing())))
+    for size in THEME_ICON_SIZES:
+        write(os.path.join(root, "desktop", "icons", "%dx%d" % (size, size), APP_ID + ".png"),
+              png_bytes(size, size, draw_icon(size)))
+    write(os.path.join(root, "desktop", "icons", "scalable", APP_ID + ".svg"), icon_svg())
 
 
 if __name__ == "__main__":

@@ -3,9 +3,11 @@
 # program (resources/program/Samples/):
 #   scripts/make_samples.sh [BUILD_DIR]
 # Each is about ten seconds of 44100 Hz stereo audio, encoded as wmav2 at
-# 64 kbit/s with a title tag by the project's mkwma tool (built in BUILD_DIR,
-# default build/): spoken words from espeak-ng, a generated tone melody, and
-# a voice over chords. Needs espeak-ng and python3.
+# 64 kbit/s by the project's mkwma tool (built in BUILD_DIR, default build/):
+# spoken words from espeak-ng, a generated tone melody, and a voice over
+# chords. Each carries a title, artist, album and track number, and the
+# window icon (resources/icons/brenvale.png) as its front cover, so that the
+# results show tags too. Needs espeak-ng and python3.
 set -eu
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$here/build}"
@@ -127,10 +129,12 @@ write(work + "/sample3.wav", [0.75 * v + 0.5 * p for v, p in zip(words3, pad_l)]
 PY
 
 mkdir -p "$out"
-"$mkwma" encode "$out/Sample 1 - Spoken Words.wma" --wav "$work/sample1.wav" \
-  --bitrate 64000 --title "Brenvale Sample 1: Spoken Words"
-"$mkwma" encode "$out/Sample 2 - Tone Melody.wma" --wav "$work/sample2.wav" \
-  --bitrate 64000 --title "Brenvale Sample 2: Tone Melody"
-"$mkwma" encode "$out/Sample 3 - Words and Music.wma" --wav "$work/sample3.wav" \
-  --bitrate 64000 --title "Brenvale Sample 3: Words and Music"
+# sample OUT WAV TITLE TRACK
+sample() {
+  "$mkwma" encode "$out/$1" --wav "$work/$2" --bitrate 64000 --title "$3" --artist Brenvale \
+    --album "Brenvale Samples" --track "$4/3" --picture "$here/resources/icons/brenvale.png"
+}
+sample "Sample 1 - Spoken Words.wma" sample1.wav "Brenvale Sample 1: Spoken Words" 1
+sample "Sample 2 - Tone Melody.wma" sample2.wav "Brenvale Sample 2: Tone Melody" 2
+sample "Sample 3 - Words and Music.wma" sample3.wav "Brenvale Sample 3: Words and Music" 3
 ls -l "$out"

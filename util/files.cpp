@@ -50,10 +50,9 @@ bool IsTmpfsMountOfType(dev_t device, const char* wantedType) {
     return found;
 }
 
-constexpr unsigned long kTmpfsType = 0x01021994;  // tmpfs, which devtmpfs shares
-
-// Kernel pseudo file systems by their statfs type; devtmpfs is told apart
-// from tmpfs by the mount table.
+// The kernel's pseudo file systems: their folders are no place for the walk
+// to enter, and their files are no audio (reading some, such as /proc/kmsg,
+// waits for ever). devtmpfs shares tmpfs's type; the mount table tells it.
 bool IsPseudoFileSystemType(unsigned long type) {
     switch (type) {
         case 0x9fa0:      // proc
@@ -77,15 +76,15 @@ bool IsPseudoFileSystemType(unsigned long type) {
     }
 }
 
+constexpr unsigned long kTmpfsMagic = 0x01021994;
+
 bool OwnerMayNotWrite(const struct stat& st) {
     return (st.st_mode & S_IWUSR) == 0;
 }
 
-}  // namespace
-
-namespace {
 // FileAttributes, leaving what lstat read in st.
 int ReadAttributes(const QString& path, FileSystemKinds& kinds, struct stat& st);
+
 }  // namespace
 
 std::string SystemPath(const QString& path) {
@@ -96,7 +95,7 @@ FileSystemKinds::Kind FileSystemKinds::KindOf(dev_t device, unsigned long fsType
     Kind kind = kReal;
     if (IsPseudoFileSystemType(fsType))
         kind = kPseudo;
-    else if (fsType == kTmpfsType)
+    else if (fsType == kTmpfsMagic)
         kind = IsTmpfsMountOfType(device, "devtmpfs") ? kDevtmpfs : kTmpfs;
     kinds_.emplace(device, kind);
     return kind;
@@ -128,7 +127,7 @@ bool FileSystemKinds::IsOnPseudoFileSystem(int folderFd) {
     const auto type = static_cast<unsigned long>(fs.f_type);
     if (IsPseudoFileSystemType(type))
         return true;
-    if (type != kTmpfsType)
+    if (type != kTmpfsMagic)
         return false;
     struct stat st;
     return fstat(folderFd, &st) == 0 && IsOnPseudoFileSystem(folderFd, st.st_dev);
@@ -275,10 +274,10 @@ void CopyFileChecked(const QString& source, const QString& destination) {
     try {
         if (source.trimmed().isEmpty() || destination.trimmed().isEmpty())
             return;
+        // "?" and "*" are ordinary characters of a name here, never
+        // wildcards: a copy only ever goes from the one file named.
         const QString s = NormalizePath(source);
-        QString d = NormalizePath(destination);
-        if (s.contains(QLatin1Char('*')) || s.contains(QLatin1Char('?')))
-            d = FolderOfPath(d);
+        const QString d = NormalizePath(destination);
         if (IsExistingFile(s) && IsFolder(FolderOfPath(d)))
             CopyFileQuiet(s, d);
     } catch (...) {
@@ -286,32 +285,83 @@ void CopyFileChecked(const QString& source, const QString& destination) {
     }
 }
 
+int OpenRegularSource(const QString& path) {
+    if (path.isEmpty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    const std::string p = SystemPath(path);
+    // Looked at before it is opened: opening a FIFO waits for a writer, and
+    // opening a device can act on it.
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0)
+        return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return -1;
+    }
+    struct statfs fs;
+    if (::statfs(p.c_str(), &fs) != 0)
+        return -1;
+    if (IsPseudoFileSystemType(static_cast<unsigned long>(fs.f_type))) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    // The file opened must be the one looked at, and it must hold data
+    // rather than stand for the kernel's state.
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != st.st_dev ||
+        opened.st_ino != st.st_ino || ::fstatfs(fd, &fs) != 0 ||
+        IsPseudoFileSystemType(static_cast<unsigned long>(fs.f_type))) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    // Reads of a regular file never wait for a writer; the descriptor goes
+    // back to blocking so that short reads are not taken for the end.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 namespace {
 
-bool CopyContents(int in, int out) {
+bool IsNoRoomError(int err) {
+    return err == ENOSPC || err == EDQUOT || err == EFBIG || err == EROFS;
+}
+
+// Copies everything from in to out, both at their start. Returns the errno
+// of a failure, 0 on success; readFailed tells which side failed.
+int CopyContents(int in, int out, bool& readFailed) {
+    readFailed = false;
     // The kernel copies without a trip through user space where it can.
     for (;;) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
         if (n == 0)
-            return true;
+            return 0;
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (IsNoRoomError(errno))
+                return errno;  // copying the other way would fail alike
             break;
         }
     }
     if (::lseek(in, 0, SEEK_SET) != 0 || ::ftruncate(out, 0) != 0 || ::lseek(out, 0, SEEK_SET) != 0)
-        return false;
+        return errno;
     static constexpr size_t kChunk = 1 << 20;
     std::string buffer(kChunk, '\0');
     for (;;) {
         const ssize_t n = ::read(in, buffer.data(), kChunk);
         if (n == 0)
-            return true;
+            return 0;
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            readFailed = true;
+            return errno;
         }
         ssize_t written = 0;
         while (written < n) {
@@ -319,7 +369,7 @@ bool CopyContents(int in, int out) {
             if (w < 0) {
                 if (errno == EINTR)
                     continue;
-                return false;
+                return errno;
             }
             written += w;
         }
@@ -328,6 +378,29 @@ bool CopyContents(int in, int out) {
 
 }  // namespace
 
+NewCopy CopyIntoNewFile(const QString& source, const QString& destination) {
+    const int in = OpenRegularSource(source);
+    if (in < 0)
+        return NewCopy::SourceUnusable;
+    const std::string d = SystemPath(destination);
+    const int out =
+        destination.isEmpty()
+            ? -1
+            : ::open(d.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (out < 0) {
+        ::close(in);
+        return NewCopy::DestinationFailed;
+    }
+    bool readFailed = false;
+    const int err = CopyContents(in, out, readFailed);
+    const bool closed = ::close(out) == 0;
+    ::close(in);
+    if (err == 0 && closed)
+        return NewCopy::Made;
+    ::unlink(d.c_str());
+    return readFailed ? NewCopy::SourceUnusable : NewCopy::DestinationFailed;
+}
+
 void CopyFileQuiet(const QString& source, const QString& destination) {
     try {
         if (source.isEmpty() || destination.isEmpty())
@@ -335,23 +408,22 @@ void CopyFileQuiet(const QString& source, const QString& destination) {
         QString target = destination;
         if (target.endsWith(QLatin1Char('/')))
             target += FileNameOfPath(source);
-        const std::string s = SystemPath(source);
         const std::string d = SystemPath(target);
 
-        struct stat sst;
-        if (stat(s.c_str(), &sst) != 0 || !S_ISREG(sst.st_mode))
-            return;
-        struct stat dst;
-        if (stat(d.c_str(), &dst) == 0) {
-            if (!S_ISREG(dst.st_mode) || OwnerMayNotWrite(dst))
-                return;  // a folder or a read-only file is not replaced
-            if (dst.st_dev == sst.st_dev && dst.st_ino == sst.st_ino)
-                return;  // copying a file onto itself would only risk it
-        }
-
-        const int in = ::open(s.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        const int in = OpenRegularSource(source);
         if (in < 0)
             return;
+        struct stat sst;
+        struct stat dst;
+        if (::fstat(in, &sst) != 0 || (stat(d.c_str(), &dst) == 0 &&
+                                       // a folder or a read-only file is not replaced, and copying a
+                                       // file onto itself would only risk it
+                                       (!S_ISREG(dst.st_mode) || OwnerMayNotWrite(dst) ||
+                                        (dst.st_dev == sst.st_dev && dst.st_ino == sst.st_ino)))) {
+            ::close(in);
+            return;
+        }
+
         std::string temp = SystemPath(FolderOfPath(target)) + ".brenvale-copy-XXXXXX";
         if (FolderOfPath(target).isEmpty())
             temp = ".brenvale-copy-XXXXXX";
@@ -362,7 +434,8 @@ void CopyFileQuiet(const QString& source, const QString& destination) {
         }
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        bool ok = ::fchmod(out, 0666 & ~mask) == 0 && CopyContents(in, out);
+        bool readFailed = false;
+        bool ok = ::fchmod(out, 0666 & ~mask) == 0 && CopyContents(in, out, readFailed) == 0;
         ok = (::close(out) == 0) && ok;
         ::close(in);
         if (!ok || ::rename(temp.c_str(), d.c_str()) != 0)

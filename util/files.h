@@ -85,8 +85,28 @@ void DeleteFileQuiet(const QString& path);
 void DeleteFileForced(const QString& path);
 
 // Copies only an existing file into an existing folder; never raises. Empty
-// or blank arguments do nothing; both paths are normalised first.
+// or blank arguments do nothing; both paths are normalised first. "?" and "*"
+// are ordinary characters of a name.
 void CopyFileChecked(const QString& source, const QString& destination);
+
+// Opens path for reading when it is a regular file (links followed) that
+// holds data: never a FIFO, device or socket, nor a file of a kernel pseudo
+// file system such as /proc, whose reads can wait for ever. Nothing else is
+// ever opened. Returns the descriptor (close-on-exec), or -1 with errno set.
+int OpenRegularSource(const QString& path);
+
+// How CopyIntoNewFile ended.
+enum class NewCopy {
+    Made,
+    SourceUnusable,     // the source is not a regular file with data, or cannot be read
+    DestinationFailed,  // the copy cannot be made or written whole (no room, no permission, name taken)
+};
+
+// Copies source (opened as OpenRegularSource does) into a file that it makes
+// at destination, mode 0600. The name must be free: an existing file or
+// symbolic link there is never written to or through. On failure nothing is
+// left at destination.
+NewCopy CopyIntoNewFile(const QString& source, const QString& destination);
 
 // Copies source to destination (a destination ending in "/" names a folder
 // that receives the file under its own name), replacing an existing file

@@ -268,6 +268,23 @@ int StartProcess(const QString& program, const QStringList& args, const QString&
     return kHandedOver;
 }
 
+// A regular file is a program when an execute bit is set or it begins with
+// "#!" (a script).
+bool IsProgram(const QString& path, const struct stat& st) {
+    if ((st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0)
+        return true;
+    const int fd = OpenRegularSource(path);
+    if (fd < 0)
+        return false;
+    char start[2] = {0, 0};
+    ssize_t got;
+    do {
+        got = ::pread(fd, start, sizeof start, 0);
+    } while (got < 0 && errno == EINTR);
+    ::close(fd);
+    return got == 2 && start[0] == '#' && start[1] == '!';
+}
+
 bool IsOpenVerb(const QString& verb) {
     return verb.isEmpty() || verb == QLatin1String("open");
 }
@@ -311,7 +328,10 @@ int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file,
     }
     if (!IsOpenVerb(verb))
         return kNoAssociation;
-    if (S_ISREG(st.st_mode) && ::access(SystemPath(path).c_str(), X_OK) == 0)
+    // A program is started, never handed to the desktop, also where the
+    // system will not run it (a noexec file system, no permission): the start
+    // then fails with "permission denied".
+    if (S_ISREG(st.st_mode) && IsProgram(path, st))
         return StartProcess(absolute, SplitShellParameters(parameters), directory, showCommand == SW_HIDE,
                             startedProcess);
     return HandToDesktop(owner, QUrl::fromLocalFile(absolute));

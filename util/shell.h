@@ -21,9 +21,12 @@ enum ShowCommand : int {
 
 // Starts a file the way the desktop would:
 // - a file argument wrapped in double quotes names the path inside them;
-// - an executable regular file is started as a process, its parameters split
-//   like a shell's, in the given directory (show command 0: its output is
-//   discarded; any other: it inherits the program's terminal);
+// - a regular file that is a program (an execute bit set, or beginning with
+//   "#!") is started as a process, its parameters split like a shell's, in
+//   the given directory (show command 0: its output is discarded; any other:
+//   it inherits the program's terminal); it is never handed to the desktop,
+//   and when the system refuses to run it (a noexec file system, no
+//   permission) the result is 5;
 // - a folder, a document or a URL is handed to the desktop through owner's
 //   OpenUrl (through QDesktopServices when owner is null).
 // Returns above 32 on success; 2 file missing, 3 directory missing, 5

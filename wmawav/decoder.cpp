@@ -64,14 +64,17 @@ bool IsWmaCodec(AVCodecID id) {
 
 class InputFile {
 public:
-    explicit InputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    // Opened without waiting (a FIFO would wait for a writer), and refused
+    // unless it is a regular file.
+    explicit InputFile(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {
         if (fd_ < 0)
-            Fail(kStatusInput, "cannot open " + path + ": " + std::strerror(errno));
+            Fail(kStatusUnsupported, "cannot open " + path + ": " + std::strerror(errno));
         struct stat st {};
         if (::fstat(fd_, &st) != 0)
-            Fail(kStatusInput, "cannot read " + path + ": " + std::strerror(errno));
+            Fail(kStatusDamaged, "cannot read " + path + ": " + std::strerror(errno));
         if (!S_ISREG(st.st_mode))
-            Fail(kStatusInput, path + " is not a regular file");
+            Fail(kStatusUnsupported, path + " is not a regular file");
         size_ = static_cast<uint64_t>(st.st_size);
     }
     ~InputFile() {
@@ -81,6 +84,7 @@ public:
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
+    int fd() const { return fd_; }
     uint64_t size() const { return size_; }
 
     // Reads up to `count` bytes from the start of the file.
@@ -92,7 +96,7 @@ public:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
-                Fail(kStatusInput, std::string("read error: ") + std::strerror(errno));
+                Fail(kStatusDamaged, std::string("read error: ") + std::strerror(errno));
             if (n == 0)
                 break;
             got += static_cast<size_t>(n);
@@ -106,6 +110,38 @@ private:
     uint64_t size_ = 0;
 };
 
+// libavformat reads the very file that was opened and checked, through its
+// descriptor, rather than opening the path a second time.
+constexpr int kAvioBufferBytes = 64 * 1024;
+
+int ReadPacket(void* opaque, uint8_t* buf, int size) {
+    const int fd = static_cast<const InputFile*>(opaque)->fd();
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, static_cast<size_t>(size));
+        if (n > 0)
+            return static_cast<int>(n);
+        if (n == 0)
+            return AVERROR_EOF;
+        if (errno != EINTR)
+            return AVERROR(errno);
+    }
+}
+
+int64_t SeekTo(void* opaque, int64_t offset, int whence) {
+    const InputFile* file = static_cast<const InputFile*>(opaque);
+    if (whence & AVSEEK_SIZE)
+        return static_cast<int64_t>(file->size());
+    const off_t at = ::lseek(file->fd(), static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
+struct AvioFreer {
+    void operator()(AVIOContext* c) const {
+        av_freep(&c->buffer);
+        avio_context_free(&c);
+    }
+};
+
 WmaWavStatus StatusOf(AsfScan scan) {
     switch (scan) {
         case AsfScan::NotAsf:
@@ -117,8 +153,7 @@ WmaWavStatus StatusOf(AsfScan scan) {
     }
 }
 
-void CheckAsfStructure(const std::string& path) {
-    const InputFile file(path);
+void CheckAsfStructure(const InputFile& file) {
     std::vector<uint8_t> start = file.ReadStart(kAsfHeaderObjectFixedSize);
     const uint64_t headerSize = AsfHeaderObjectSize(start.data(), start.size());
     if (headerSize < kAsfHeaderObjectFixedSize) {
@@ -164,16 +199,11 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 class WavOutput {
 public:
     explicit WavOutput(const std::string& output) : output_(output) {
-        std::string pattern = FolderOf(output) + "/." + NameOf(output) + ".XXXXXX";
-        if (pattern.size() > PATH_MAX)
+        std::string pattern = FolderOf(output) + "/" + kTempPrefix + "XXXXXX";
+        if (pattern.size() >= PATH_MAX)
             Fail(kStatusOutput, "output path too long: " + output);
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
@@ -388,17 +418,33 @@ private:
 };
 
 DecodeResult Decode(const std::string& input, const std::string& output, const DecodeOptions& options) {
-    CheckAsfStructure(input);
+    InputFile file(input);
+    CheckAsfStructure(file);
 
     // The container is fixed: no probing, so a file that merely carries the
     // extension is never read as some other format.
     const AVInputFormat* asf = av_find_input_format("asf");
     if (!asf)
         Fail(kStatusUnsupported, "this build of libavformat cannot read ASF");
-    AVFormatContext* rawFmt = nullptr;
+    auto* avioBuffer = static_cast<unsigned char*>(av_malloc(kAvioBufferBytes));
+    if (!avioBuffer)
+        Fail(kStatusDamaged, "out of memory");
+    std::unique_ptr<AVIOContext, AvioFreer> avio(
+        avio_alloc_context(avioBuffer, kAvioBufferBytes, 0, &file, ReadPacket, nullptr, SeekTo));
+    if (!avio) {
+        av_free(avioBuffer);
+        Fail(kStatusDamaged, "out of memory");
+    }
+    AVFormatContext* rawFmt = avformat_alloc_context();
+    if (!rawFmt)
+        Fail(kStatusDamaged, "out of memory");
+    rawFmt->pb = avio.get();
+    rawFmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // On failure avformat_open_input frees the context itself.
     int err = avformat_open_input(&rawFmt, input.c_str(), asf, nullptr);
     if (err < 0)
         Fail(kStatusDamaged, "cannot read the ASF file: " + AvError(err));
+    // Declared after avio, so closed before it is freed.
     std::unique_ptr<AVFormatContext, FormatCloser> fmt(rawFmt);
 
     AVStream* stream = nullptr;

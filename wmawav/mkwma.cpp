@@ -2,11 +2,26 @@
 //
 //   mkwma encode OUT [--codec wmav1|wmav2|pcm] [--channels N] [--rate HZ]
 //                    [--seconds S] [--freqs LIST] [--bitrate BPS] [--title TEXT]
-//                    [--wav IN.wav]
+//                    [--wav IN.wav] [TAG OPTIONS]
 //       Encodes audio into an ASF file. The audio is a sine tone per channel
 //       (LIST is comma-separated per channel; "440+550+660" is a chord, "0"
 //       silence; default 440,660,550,880,330,770,...), or the samples of a
 //       16-bit PCM WAV file given with --wav (its rate and channels win).
+//       The title goes into the header through the muxer. The TAG OPTIONS
+//       are written afterwards through TagLib, all text as UTF-8:
+//         --artist --comment --copyright       Content Description
+//         --album-artist --album --disc --year --genre --composer
+//                                              WM/AlbumArtist, WM/AlbumTitle,
+//                                              WM/PartOfSet, WM/Year, WM/Genre,
+//                                              WM/Composer (text)
+//         --track TEXT      WM/TrackNumber: a number value when TEXT is all
+//                           digits (as Windows Media Player writes it),
+//                           otherwise text such as "3/12"
+//         --picture FILE|damaged|size:N
+//                           WM/Picture, front cover: FILE's bytes (MIME type
+//                           from its extension); "damaged" a value whose
+//                           picture length runs past its end; "size:N" N
+//                           bytes, a PNG signature and then zeros
 //   mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]
 //       Writes the same tones as a 16-bit PCM WAV file.
 //   mkwma drm IN OUT content|extended|advanced
@@ -20,12 +35,17 @@
 #include "asfedit.h"
 #include "wavheader.h"
 
+#include <taglib/asffile.h>
+#include <taglib/asfpicture.h>
+#include <taglib/asftag.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -280,6 +300,86 @@ void EncodeAsf(const std::string& path, const Audio& a, const std::string& codec
     Check(av_write_trailer(oc.get()), "finishing the ASF file");
 }
 
+TagLib::String Utf8(const std::string& text) {
+    return TagLib::String(text, TagLib::String::UTF8);
+}
+
+bool EndsWith(const std::string& s, const std::string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// The WM/Picture value that --picture asks for: a file, "damaged" or "size:N".
+TagLib::ASF::Attribute PictureAttribute(const std::string& choice) {
+    if (choice == "damaged") {
+        // Picture type, a picture length far beyond the value, the MIME type
+        // and an empty description (UTF-16LE, each ended by two zero bytes),
+        // then a few bytes of picture.
+        TagLib::ByteVector value(1, '\x03');
+        value.append(TagLib::ByteVector::fromUInt(0x7fffffffu, false));
+        value.append(Utf8("image/png").data(TagLib::String::UTF16LE));
+        value.append(TagLib::ByteVector(4, '\0'));
+        value.append(TagLib::ByteVector(16, 'x'));
+        return TagLib::ASF::Attribute(value);
+    }
+    TagLib::ASF::Picture picture;
+    picture.setType(TagLib::ASF::Picture::FrontCover);
+    if (choice.rfind("size:", 0) == 0) {
+        TagLib::ByteVector bytes("\x89PNG\r\n\x1a\n", 8);
+        bytes.resize(static_cast<unsigned int>(std::stoul(choice.substr(5))), '\0');
+        picture.setMimeType("image/png");
+        picture.setPicture(bytes);
+    } else {
+        const std::vector<uint8_t> bytes = ReadFile(choice);
+        picture.setMimeType(EndsWith(choice, ".png") ? "image/png" : "image/jpeg");
+        picture.setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<unsigned int>(bytes.size())));
+    }
+    return TagLib::ASF::Attribute(picture);
+}
+
+// Writes the tag options into the ASF file at path.
+void WriteTags(const std::string& path, const std::map<std::string, std::string>& o) {
+    static const std::pair<const char*, const char*> kTextAttributes[] = {
+        {"album-artist", "WM/AlbumArtist"},
+        {"album", "WM/AlbumTitle"},
+        {"disc", "WM/PartOfSet"},
+        {"year", "WM/Year"},
+        {"genre", "WM/Genre"},
+        {"composer", "WM/Composer"},
+    };
+    static const char* const kTagOptions[] = {"artist",   "comment", "copyright", "album-artist",
+                                              "album",    "disc",    "year",      "genre",
+                                              "composer", "track",   "picture"};
+    const auto has = [&](const char* key) { return o.count(key) > 0; };
+    if (std::none_of(std::begin(kTagOptions), std::end(kTagOptions), has))
+        return;
+    TagLib::ASF::File file(path.c_str(), false);
+    if (!file.isValid())
+        throw Error("TagLib cannot open " + path);
+    TagLib::ASF::Tag* tag = file.tag();
+    if (has("artist"))
+        tag->setArtist(Utf8(o.at("artist")));
+    if (has("comment"))
+        tag->setComment(Utf8(o.at("comment")));
+    if (has("copyright"))
+        tag->setCopyright(Utf8(o.at("copyright")));
+    for (const auto& [key, name] : kTextAttributes)
+        if (has(key))
+            tag->setAttribute(name, TagLib::ASF::Attribute(Utf8(o.at(key))));
+    if (has("track")) {
+        const std::string& track = o.at("track");
+        if (!track.empty() && track.find_first_not_of("0123456789") == std::string::npos)
+            tag->setAttribute("WM/TrackNumber",
+                              TagLib::ASF::Attribute(static_cast<unsigned int>(std::stoul(track))));
+        else
+            tag->setAttribute("WM/TrackNumber", TagLib::ASF::Attribute(Utf8(track)));
+    }
+    if (has("picture"))
+        tag->setAttribute("WM/Picture", PictureAttribute(o.at("picture")));
+    if (!file.save())
+        throw Error("cannot write the tags of " + path);
+}
+
 // --name value options after the positional arguments.
 std::map<std::string, std::string> ParseOptions(int argc, char** argv, int first) {
     std::map<std::string, std::string> opts;
@@ -301,6 +401,8 @@ int Usage() {
     std::fputs(
         "usage: mkwma encode OUT [--codec wmav1|wmav2|pcm] [--channels N] [--rate HZ] [--seconds S]\n"
         "                        [--freqs LIST] [--bitrate BPS] [--title TEXT] [--wav IN.wav]\n"
+        "                        [--artist|--album-artist|--album|--track|--disc|--year|--genre|\n"
+        "                         --composer|--comment|--copyright TEXT] [--picture FILE|damaged|size:N]\n"
         "       mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]\n"
         "       mkwma drm IN OUT content|extended|advanced\n"
         "       mkwma cut IN OUT inside-header|after-header|mid-data\n"
@@ -334,9 +436,11 @@ int Run(int argc, char** argv) {
         }
         if (cmd == "wav")
             WriteWav(out, audio);
-        else
+        else {
             EncodeAsf(out, audio, Opt(o, "codec", "wmav2"), std::stoll(Opt(o, "bitrate", "0")),
                       Opt(o, "title", ""));
+            WriteTags(out, o);
+        }
         return 0;
     }
     if (cmd == "text") {

@@ -162,6 +162,13 @@ private slots:
         CopyFileChecked(d + "/missing.wma", d + "/out/m.wma");
         QCOMPARE(QDir(d + "/out").entryList(QDir::Files | QDir::Hidden).size(), 3);
 
+        // "?" and "*" are ordinary characters of a name, not wildcards.
+        MakeFile(d + "/wh?t*.wma", "odd name");
+        CopyFileChecked(d + "/wh?t*.wma", d + "/out/odd?*.wma");
+        QCOMPARE(QDir(d + "/out").entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"copy.wma", "odd?*.wma", "old.wma", "ro.wma"}));
+        QCOMPARE(ReadAll(d + "/out/odd?*.wma"), QByteArray("odd name"));
+
         // A file copied onto itself keeps its bytes.
         CopyFileChecked(d + "/src.wma", d + "/./src.wma");
         QCOMPARE(ReadAll(d + "/src.wma"), QByteArray("new bytes"));

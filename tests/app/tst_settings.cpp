@@ -87,6 +87,9 @@ private slots:
         QTest::newRow("minus one") << "-1" << 1;
         QTest::newRow("yes") << "yes" << -1;
         QTest::newRow("empty") << "" << -1;
+        QTest::newRow("nan") << "nan" << -1;
+        QTest::newRow("inf") << "inf" << -1;
+        QTest::newRow("minus inf") << "-inf" << -1;
     }
     void textToBool() {
         QFETCH(QString, text);

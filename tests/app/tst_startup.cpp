@@ -1,8 +1,10 @@
 // The main window's start-up, its option and folder-box handlers, and the
 // start-up helpers.
+#include "app/errorreport.h"
 #include "app/form1.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "filelist/filelist.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
@@ -16,7 +18,9 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +38,44 @@ struct Window {
 
 QString Stored(const QString& key) {
     return GetBrenvaleSetting(key, QStringLiteral("<absent>"));
+}
+
+// "tst_startup --load-window FOLDER" loads a window on the program folder
+// FOLDER and prints the messages it showed, one percent-encoded line each.
+int LoadWindowProbe(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    ScriptedDialogs dialogs;
+    Form1 form(dialogs, QString::fromLocal8Bit(argv[2]));
+    form.Form_Load();
+    for (const QString& message : dialogs.messages())
+        std::printf("%s\n", message.toUtf8().toPercentEncoding().constData());
+    return 0;
+}
+
+// Loads a window on programFolder in a process of an ordinary user, with a
+// HOME and store of its own, and returns the messages it showed; none when
+// no such process could be run.
+std::optional<QStringList> LoadWindowAsOrdinaryUser(const QString& programFolder) {
+    QTemporaryDir home;
+    const QByteArray homePath = QFile::encodeName(home.path());
+    if (::geteuid() == 0 && ::chown(homePath.constData(), 65534, 65534) != 0)
+        return std::nullopt;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.path() + QStringLiteral("/.cache"));
+    environment.insert(QStringLiteral("TEMP"), home.path());
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    const std::optional<QByteArray> output =
+        RunAsOrdinaryUser(QCoreApplication::applicationFilePath(),
+                          {QStringLiteral("--load-window"), programFolder}, environment);
+    if (!output)
+        return std::nullopt;
+    QStringList messages;
+    for (const QByteArray& line : output->split('\n'))
+        if (!line.isEmpty())
+            messages << QString::fromUtf8(QByteArray::fromPercentEncoding(line));
+    return messages;
 }
 
 }  // namespace
@@ -164,13 +206,27 @@ private slots:
         QCOMPARE(Stored(QStringLiteral("Option1")), QStringLiteral("yes"));
     }
 
-    void storedEmptyFolderBoxStaysEmpty() {
+    void storedFolderBoxIsRestoredAsStored_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("homeMissing");
+        QTest::newRow("empty") << QString() << false;
+        // Longer than a line box's default maximum of 32767 characters.
+        QTest::newRow("40000 characters") << QLatin1Char('/') + QString(39999, QLatin1Char('m')) << false;
+        // The desktop folder is only the default for a missing key.
+        QTest::newRow("no desktop folder") << QStringLiteral("/srv/music/") << true;
+    }
+    void storedFolderBoxIsRestoredAsStored() {
+        QFETCH(QString, stored);
+        QFETCH(bool, homeMissing);
         TestEnvironment env;
-        env.storeRaw(QStringLiteral("Text1"), QString());
+        env.storeRaw(QStringLiteral("Text1"), stored);
+        if (homeMissing)
+            qputenv("HOME", (env.root() + QStringLiteral("/no-such-home")).toLocal8Bit());
         Window w(programFolder_.path());
         w.form->Form_Load();
-        QCOMPARE(w.form->Text1->text(), QString());
-        QCOMPARE(Stored(QStringLiteral("Text1")), QString());
+        QCOMPARE(w.dialogs.messages(), QStringList());
+        QCOMPARE(w.form->Text1->text(), stored);
+        QCOMPARE(Stored(QStringLiteral("Text1")), stored);
     }
 
     void unresolvableDesktopIsReportedAtLine132() {
@@ -231,16 +287,69 @@ private slots:
         QCOMPARE(Stored(QStringLiteral("Text1")), env.desktop() + QStringLiteral("/x"));
     }
 
-    void failingStoreIsReportedByTheHandler() {
+    void refusedStoreIsReportedByEveryHandler_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("folder of the store's name") << "folder";
+        QTest::newRow("pipe of the store's name") << "pipe";
+    }
+    void refusedStoreIsReportedByEveryHandler() {
+        // A store that cannot be used is reported where start-up writes it
+        // (the restored folder box, line 132), and the window starts with the
+        // defaults. Every handler that writes it afterwards shows the report
+        // and the window goes on.
+        QFETCH(QString, kind);
         TestEnvironment env;
+        const QByteArray store = QFile::encodeName(env.settingsFile());
+        if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(env.settingsFile()));
+        else
+            QCOMPARE(::mkfifo(store.constData(), 0600), 0);
         Window w(programFolder_.path());
+        ::alarm(60);  // a start-up that waits on the pipe ends the test here
         w.form->Form_Load();
+        ::alarm(0);
+        QCOMPARE(w.dialogs.messages(),
+                 QStringList({ErrorReportText(QStringLiteral("Path/File access error"),
+                                              FormLocation(QStringLiteral("Form_Load")), 132)}));
+        QCOMPARE(w.form->Text1->text(), env.desktop() + QStringLiteral("/"));
+        QVERIFY(w.form->Option1->isChecked());
+        QVERIFY(w.form->Option3->isChecked());
+        QVERIFY(w.form->Frame2->isEnabled());
+
         w.form->show();
-        QFile::remove(env.settingsFile());
-        QDir().mkpath(env.settingsFile());  // the store can no longer be written
+        QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+        w.dialogs.clear();
+        QStringList expected;
+        auto report = [&](const char* procedure) {
+            expected << ErrorReportText(QStringLiteral("Path/File access error"),
+                                        FormLocation(QLatin1String(procedure)), 0);
+        };
+        QTest::mouseClick(w.form->Option4, Qt::LeftButton);
+        report("Option4_Click");
+        QVERIFY(w.form->Option4->isChecked());
+        QTest::mouseClick(w.form->Option3, Qt::LeftButton);
+        report("Option3_Click");
+        QTest::mouseClick(w.form->Option2, Qt::LeftButton);
+        report("Option2_Click");
+        QVERIFY(w.form->Option2->isChecked());
+        QTest::mouseClick(w.form->Option1, Qt::LeftButton);
+        report("Option1_Click");
         QTest::mouseClick(w.form->Text1, Qt::LeftButton);
-        QCOMPARE(w.dialogs.messages().size(), 1);
-        QVERIFY(w.dialogs.messages()[0].contains(QStringLiteral("Form1.Text1_Click at line 0")));
+        report("Text1_Click");
+        w.form->Text1->end(false);
+        QTest::keyClicks(w.form->Text1, QStringLiteral("x"));
+        report("Text1_Change");
+        QCOMPARE(w.dialogs.messages(), expected);
+        for (const ShownDialog& d : w.dialogs.shown)
+            QCOMPARE(d.style, 48);
+        // The window goes on: the typed text stands, and a command still runs.
+        QCOMPARE(w.form->Text1->text(), env.desktop() + QStringLiteral("/x"));
+        QVERIFY(!w.ended);
+        AddToFileList(w.form->ListView1, QStringLiteral("/a.wma"));
+        QTest::mouseClick(w.form->PushButton8, Qt::LeftButton);
+        QCOMPARE(FileListCount(w.form->ListView1), 0);
+        QVERIFY(w.form->isVisible());
+        QVERIFY(!QFileInfo(env.settingsFile()).isFile());  // never replaced by a file
     }
 
     void customPointerImage() {
@@ -251,14 +360,29 @@ private slots:
             QVERIFY(!w.form->HasCustomPointerImage());
             QVERIFY(w.dialogs.shown.isEmpty());
         }
-        {
-            QTemporaryDir folder;  // a pipe of that name is no picture
-            QVERIFY(::mkfifo(QFile::encodeName(folder.path() + QStringLiteral("/HAND-M.CUR")).constData(),
-                             0600) == 0);
+        // A file of that name that cannot be loaded as a cursor is reported
+        // at its line; a pipe is never waited for.
+        for (const QString& kind :
+             {QStringLiteral("pipe"), QStringLiteral("folder"), QStringLiteral("text")}) {
+            QTemporaryDir folder;
+            const QString hand = folder.path() + QStringLiteral("/HAND-M.CUR");
+            if (kind == QLatin1String("pipe"))
+                QCOMPARE(::mkfifo(QFile::encodeName(hand).constData(), 0600), 0);
+            else if (kind == QLatin1String("folder"))
+                QVERIFY(QDir().mkpath(hand));
+            else
+                MakeFile(hand, "not a cursor");
             Window w(folder.path());
+            ::alarm(60);
             w.form->Form_Load();
+            ::alarm(0);
             QVERIFY(!w.form->HasCustomPointerImage());
-            QVERIFY(w.dialogs.shown.isEmpty());
+            const QString description = kind == QLatin1String("text")
+                                            ? QStringLiteral("Invalid picture")
+                                            : QStringLiteral("Path/File access error");
+            QCOMPARE(w.dialogs.messages(), QStringList(ErrorReportText(
+                                               description, FormLocation(QStringLiteral("Form_Load")), 106)));
+            QCOMPARE(w.form->ListView1->columnCount(), 1);  // start-up went on
         }
         Window w(BuildProgramFolder());
         w.form->Form_Load();
@@ -315,14 +439,17 @@ private slots:
         }
         QFile::remove(folder.path() + QStringLiteral("/x/o.cjs"));
         MakeFile(folder.path() + QStringLiteral("/x/o.cjs"), "x");
-        if (::geteuid() == 0)
-            QSKIP("root reads every file");
         ::chmod(QFile::encodeName(folder.path() + QStringLiteral("/x/o.cjs")).constData(), 0);
-        Window w(folder.path());
-        w.form->Form_Load();
-        QCOMPARE(w.dialogs.messages().size(), 1);
-        QVERIFY(w.dialogs.messages()[0].contains(QStringLiteral("Form_Load at line 100")));
-        QCOMPARE(w.form->windowTitle(), QStringLiteral("Brenvale"));
+        // A sheet that cannot be read for lack of permission is reported as
+        // such. Root reads every file, so the window is then loaded by an
+        // ordinary user.
+        ::chmod(QFile::encodeName(folder.path()).constData(), 0755);
+        ::chmod(QFile::encodeName(folder.path() + QStringLiteral("/x")).constData(), 0755);
+        const std::optional<QStringList> messages = LoadWindowAsOrdinaryUser(folder.path());
+        if (!messages)
+            QSKIP("no process of an ordinary user (uid 65534 through setpriv) could load the window");
+        QCOMPARE(*messages, QStringList(ErrorReportText(QStringLiteral("Permission denied"),
+                                                        FormLocation(QStringLiteral("Form_Load")), 100)));
     }
 
     void layout_data() {
@@ -418,5 +545,13 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestStartup)
+int main(int argc, char* argv[]) {
+    if (argc == 3 && qstrcmp(argv[1], "--load-window") == 0)
+        return LoadWindowProbe(argc, argv);
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestStartup test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_startup.moc"

@@ -22,6 +22,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <QSysInfo>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
@@ -31,6 +34,7 @@
 #include <functional>
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -51,8 +55,9 @@ QString CannotSave(const QString& target) {
     return "Can not save " + target + ". Please check that the folder exists and can be written to.";
 }
 
-QString CannotSaveOverSource(const QString& target) {
-    return "Can not save " + target + " over the file it was converted from.";
+QString WorkFolderFailed(const QString& source, const QString& workFolder) {
+    return "Can not convert " + source + ". Please check that the work folder " + workFolder +
+           " has free space, can be written to and allows programs to run.";
 }
 
 QByteArray Contents(const QString& path) {
@@ -212,6 +217,28 @@ int HoldWorkLock(int argc, char** argv) {
     return 0;
 }
 
+// A run of its own, for a second user: this test executable started with
+// "--convert-as-probe OUTPUT_FOLDER SOURCE..." converts the sources to MP3
+// into the folder and prints every message shown, one a line.
+int ConvertAsProbe(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ScriptedDialogs dialogs;
+    Form1 form(dialogs, BuildProgramFolder());
+    form.setEndProcessForTests([] {});
+    form.Form_Load();
+    form.setPauseMsForTests(1);
+    dialogs.clear();
+    for (int i = 3; i < argc; ++i)
+        AddToFileList(form.ListView1, QFile::decodeName(argv[i]));
+    form.Option1->setChecked(true);
+    form.Option3->setChecked(true);
+    form.Text1->setText(QFile::decodeName(argv[2]));
+    form.PushButton2_Click();
+    for (const QString& message : dialogs.messages())
+        std::printf("%s\n", message.toUtf8().constData());
+    return 0;
+}
+
 class LockHolder {
 public:
     explicit LockHolder(const QString& lockPath) {
@@ -344,7 +371,9 @@ private slots:
     void wavBesideEachSource() {
         Session s;
         const QString a = s.source(kValid, "one/a.wma");
-        const QString b = s.source("wmav2_stereo_44100_title.wma", "two/deeper/b.wma");
+        // A 2-second medium without tags, so that its result is a canonical
+        // WAV file.
+        const QString b = s.source("wmav2_stereo_44100_from_wav.wma", "two/deeper/b.wma");
         s.list({a, b});
         s.wav();
         s.besideSources();
@@ -703,24 +732,94 @@ private slots:
         QVERIFY(QFile::link(s.root() + "/music", s.root() + "/link"));
         s.list({source, next});
         s.wav();
-        QString target;
-        if (spelling == "beside") {
+        if (spelling == "beside")
             s.besideSources();
-            target = source;
-        } else if (spelling == "dotdot") {
+        else if (spelling == "dotdot")
             s.intoFolder(s.root() + "/music/sub/..");
-            target = s.root() + "/music/sub/../song.wav";
-        } else {
+        else
             s.intoFolder(s.root() + "/link/");
-            target = s.root() + "/link/song.wav";
-        }
 
         s.form->PushButton2_Click();
 
-        QCOMPARE(s.dialogs.messages(), QStringList({CannotSaveOverSource(target), kDone}));
-        QCOMPARE(s.dialogs.shown[0].style, int(vbOKOnly));
+        // However the folder is written, the result goes beside the source
+        // under a number of its own.
+        QCOMPARE(s.dialogs.messages(), QStringList({kDone}));
         QCOMPARE(Contents(source), original);
+        QVERIFY(VerifyWav(s.root() + "/music/song (2).wav"));
         QVERIFY(VerifyWav(s.root() + "/music/next.wav"));
+    }
+
+    // Where each result goes: names with "?" and "*", dots in folder names
+    // and dot-files, and results that would replace one another or a listed
+    // file. Every source is a copy of the valid medium.
+    void resultNames_data() {
+        QTest::addColumn<QStringList>("sources");  // relative to the test folder
+        QTest::addColumn<QString>("destination");  // a folder, or "" beside the sources
+        QTest::addColumn<bool>("mp3");
+        QTest::addColumn<QStringList>("results");
+        QTest::addColumn<int>("runs");
+        QTest::newRow("\"?\" and \"*\" in names")
+            << QStringList{"src/what?.wma", "src/st*r.wma"} << "out" << true
+            << QStringList{"out/st*r.mp3", "out/what?.mp3"} << 1;
+        QTest::newRow("one name from two folders") << QStringList{"a/song.wma", "b/song.wma"} << "out" << true
+                                                   << QStringList{"out/song (2).mp3", "out/song.mp3"} << 1;
+        QTest::newRow("the same list converted twice")
+            << QStringList{"a/song.wma", "b/song.wma"} << "out" << true
+            << QStringList{"out/song (2).mp3", "out/song.mp3"} << 2;
+        QTest::newRow("a result named like a listed file")
+            << QStringList{"src/b.wma", "src/b.wav"} << "" << false
+            << QStringList{"src/b (2).wav", "src/b (3).wav", "src/b.wav", "src/b.wma"} << 1;
+        QTest::newRow("dot in the folder's name")
+            << QStringList{"Vol.1/trackA", "Vol.1/trackB"} << "out" << true
+            << QStringList{"out/trackA.mp3", "out/trackB.mp3"} << 1;
+        QTest::newRow("dot-file") << QStringList{"src/.intro"} << "" << true
+                                  << QStringList{"src/.intro", "src/.intro.mp3"} << 1;
+    }
+
+    void resultNames() {
+        QFETCH(QStringList, sources);
+        QFETCH(QString, destination);
+        QFETCH(bool, mp3);
+        QFETCH(QStringList, results);
+        QFETCH(int, runs);
+        Session s;
+        QStringList paths;
+        for (const QString& relative : sources)
+            paths << s.source(kValid, relative);
+        const QByteArray original = Contents(paths.first());
+        s.list(paths);
+        if (mp3)
+            s.mp3();
+        else
+            s.wav();
+        const QString folder = s.root() + "/" + (destination.isEmpty() ? "src" : destination);
+        if (destination.isEmpty()) {
+            s.besideSources();
+        } else {
+            QVERIFY(QDir().mkpath(folder));
+            s.intoFolder(folder);
+        }
+
+        for (int run = 0; run < runs; ++run) {
+            s.dialogs.clear();
+            s.form->PushButton2_Click();
+            QCOMPARE(s.dialogs.messages(), QStringList({kDone}));
+        }
+
+        QStringList found;
+        for (const QString& name : QDir(folder).entryList(
+                 QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name))
+            found << QDir(s.root()).relativeFilePath(folder + "/" + name);
+        QCOMPARE(found, results);
+        for (const QString& result : results) {
+            if (sources.contains(result))
+                continue;
+            QVERIFY2(mp3 ? VerifyMp3(s.root() + "/" + result) : VerifyWav(s.root() + "/" + result),
+                     qPrintable(result));
+        }
+        for (const QString& path : paths)
+            QCOMPARE(Contents(path), original);
+        QCOMPARE(s.workFiles(), QStringList({mp3 ? "working.mp3" : "working.wav"}));
     }
 
     void lockHeldByAnotherProgramRefusesTheRun() {
@@ -801,33 +900,213 @@ private slots:
         QVERIFY(!s.form->IsBusy());
     }
 
-    void missingWorkFolderIsReportedOnce() {
+    // The decoder did its part, but the result cannot be made or kept in the
+    // work folder: the file is told as such, without the question about DRM,
+    // and nothing reaches the target.
+    void workFolderFailuresAreTold_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QStringList>("left");  // what stays in the work folder
+        QTest::newRow("encoder fails half way") << "encoder" << QStringList();
+        QTest::newRow("no room for the decoded audio") << "full for audio" << QStringList();
+        QTest::newRow("no room for the MP3") << "full for MP3" << QStringList();
+        QTest::newRow("stale result that cannot be removed") << "stale" << QStringList{"working.mp3"};
+        QTest::newRow("work folder where nothing may run") << "noexec" << QStringList();
+        QTest::newRow("no work folder to be had") << "none" << QStringList();
+    }
+
+    void workFolderFailuresAreTold() {
+        QFETCH(QString, situation);
+        QFETCH(QStringList, left);
         Session s;
         const QString a = s.source(kValid, "src/a.wma");
+        const QByteArray original = Contents(a);
+        const QString out = s.root() + "/out";
+        MakeFile(out + "/a.mp3", "older");
         s.list({a});
         s.mp3();
-        s.besideSources();
-        const QString missing = s.root() + "/no work folder";
-        qputenv("TEMP", missing.toLocal8Bit());
+        s.intoFolder(out);
+
+        QString work = s.env.work();
+        std::unique_ptr<TmpfsMount> tmpfs;
+        std::unique_ptr<WhenProcessing> fill;
+        if (situation.startsWith("full") || situation == "noexec") {
+            const QString mount = s.root() + "/mnt";
+            QVERIFY(QDir().mkpath(mount));
+            tmpfs = std::make_unique<TmpfsMount>(mount, "size=16m,mode=0700", situation == "noexec");
+            if (!tmpfs->mounted())
+                QSKIP("a tmpfs cannot be mounted here (it takes root)");
+            work = mount + "/work";
+            QVERIFY(QDir().mkdir(work));
+            qputenv("TEMP", QFile::encodeName(work));
+        }
+        if (situation.startsWith("full")) {
+            // Once the tools are staged, the disk is filled up to what the
+            // two copies of the source and the decoded audio (for the MP3,
+            // plus a little) leave free.
+            const qint64 page = 4096;
+            const auto pages = [page](qint64 bytes) { return (bytes + page - 1) / page * page; };
+            const qint64 decoded = 3 * 44100 * 4 + 44;
+            const qint64 room = 2 * pages(original.size()) +
+                                (situation == "full for audio" ? decoded / 4 : pages(decoded) + 4 * page);
+            const QString fillerPath = s.root() + "/mnt/filler";
+            fill = std::make_unique<WhenProcessing>(s.form.get(), "a.wma", [fillerPath, work, room, page] {
+                QFile filler(fillerPath);
+                QVERIFY(filler.open(QIODevice::WriteOnly));
+                const QByteArray chunk(page, '\0');
+                while (QStorageInfo(work).bytesAvailable() > room + page)
+                    QVERIFY(filler.write(chunk) == page && filler.flush());
+            });
+        }
+        if (situation == "encoder")
+            MakeProgram(work + "/lame", HalfWritingEncoder("exit 1"));
+        if (situation == "stale")
+            MakeFile(work + "/working.mp3/inside", "stale");
+        if (situation == "none") {
+            // Neither TEMP nor a cache folder that can be made.
+            qunsetenv("TEMP");
+            MakeFile(s.root() + "/cache file");
+            qputenv("XDG_CACHE_HOME", QFile::encodeName(s.root() + "/cache file"));
+            work = s.root() + "/cache file/brenvale/work";
+        }
 
         s.form->PushButton2_Click();
 
-        const QStringList messages = s.dialogs.messages();
-        QCOMPARE(messages.size(), 4);
-        QVERIFY2(messages[0].contains("in Tarnwick2021/08/31.Form1.PushButton2_Click at line 122\r\r"),
-                 qPrintable(messages[0]));
-        QCOMPARE(s.dialogs.shown[0].title, QStringLiteral("Application Error"));
-        QCOMPARE(messages.mid(1), QStringList({CannotConvert(a), kQuestion, kDone}));
-        QVERIFY(!QFile::exists(s.root() + "/src/a.mp3"));
+        QCOMPARE(s.dialogs.messages(), QStringList({WorkFolderFailed(a, work), kDone}));
+        QCOMPARE(s.dialogs.shown[0].style, int(vbOKOnly));
+        QCOMPARE(s.dialogs.shown[0].title, AppTitle());
+        QVERIFY(s.dialogs.ofKind(ShownDialog::Url).isEmpty());  // nothing handed to the desktop
+        QCOMPARE(Contents(out + "/a.mp3"), QByteArray("older"));
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"a.mp3"}));
+        QCOMPARE(Contents(a), original);
+        if (situation != "none")
+            QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), left);
+        if (fill)
+            QVERIFY(fill->fired);
         QVERIFY(!s.form->IsBusy());
-        QCOMPARE(s.form->MousePointer(), int(kPointerDefault));
-        QVERIFY(!QDir(missing).exists());
+    }
+
+    // Another user shares the folder that TEMP names, like /tmp, and has
+    // planted there what the conversion would use: this user's run neither
+    // runs nor delivers any of it, and tells what it cannot do. The run is a
+    // second process of this program started as uid 65534, the planter is
+    // root.
+    void sharedWorkFolder_data() {
+        QTest::addColumn<QString>("planted");  // besides scripts and tools of the planter's own
+        QTest::addColumn<QString>("work");     // where the run works: "" none can be had
+        const QString own = "shared/brenvale-65534";
+        QTest::newRow("scripts and tools") << "" << own;
+        QTest::newRow("working files") << "working files" << own;
+        QTest::newRow("a link named like a working file") << "link" << own;
+        QTest::newRow("a FIFO named like a working file") << "fifo" << own;
+        QTest::newRow("a lock") << "lock" << own;
+        QTest::newRow("the private folder's name taken") << "own"
+                                                         << "home/.cache/brenvale/work";
+        QTest::newRow("no private folder to be had") << "own, cache"
+                                                     << "";
+    }
+
+    void sharedWorkFolder() {
+        QFETCH(QString, planted);
+        QFETCH(QString, work);
+        if (::geteuid() != 0)
+            QSKIP("planting another user's files and running as a second user take root");
+        const QString setpriv = QStandardPaths::findExecutable("setpriv");
+        if (setpriv.isEmpty())
+            QSKIP("setpriv is not installed");
+        const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+        const QString self = QCoreApplication::applicationFilePath();
+        if (QProcess::execute(
+                setpriv, asNobody + QStringList{"test", "-x", self, "-a", "-r", kMedia + "/" + kValid, "-a",
+                                                "-x", BuildProgramFolder()}) != 0)
+            QSKIP("uid 65534 cannot run this test program or read its media from where they are");
+
+        // base (root, 0755) holds shared (root, sticky and writable by all,
+        // like /tmp) and the home of uid 65534.
+        QTemporaryDir dir;
+        const QString base = dir.path();
+        QCOMPARE(::chmod(QFile::encodeName(base).constData(), 0755), 0);
+        const QString shared = base + "/shared";
+        const QString home = base + "/home";
+        QVERIFY(QDir().mkpath(shared));
+        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        const QString source = home + "/src/a.wma";
+        MakeFile(source, Contents(kMedia + "/" + kValid));
+        MakeFile(home + "/out/a.mp3", "older");
+        MakeFile(home + "/secret.txt", "the user's own");
+        MakeFile(home + "/victim.txt", "the user's own");
+        QVERIFY(QDir().mkpath(home + "/runtime"));
+        QCOMPARE(QProcess::execute("chown", {"-R", "65534:65534", home}), 0);
+        for (const QString& folder : {home, home + "/runtime"})
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0700), 0);
+
+        // The planter's own programs, under every staged name.
+        const QByteArray trap = "#!/bin/sh\ncp \"$HOME/secret.txt\" '" + QFile::encodeName(shared) +
+                                "/stolen'\ntouch '" + QFile::encodeName(shared) + "/ran'\n";
+        for (const char* name : {"wma2mp3.sh", "wma2wav.sh", "lame", "wmawav"}) {
+            MakeFile(shared + "/" + name, trap);
+            ::chmod(QFile::encodeName(shared + "/" + name).constData(), 0755);
+        }
+        if (planted == "working files")
+            for (const char* name : {"working.wma", "working.wav", "working.mp3", "working.nfo"})
+                MakeFile(shared + "/" + name, "planted");
+        if (planted == "link")
+            QVERIFY(QFile::link(home + "/victim.txt", shared + "/working.mp3"));
+        if (planted == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(shared + "/working.wma").constData(), 0666), 0);
+        if (planted == "lock")  // held, it says, by a program that runs for good
+            MakeFile(shared + "/" + kWorkLockName,
+                     "1\nbrenvale\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        if (planted.startsWith("own"))
+            QVERIFY(QDir().mkpath(shared + "/brenvale-65534"));
+        QString cache = home + "/.cache";
+        if (planted.endsWith("cache")) {
+            cache = shared + "/cache";
+            QVERIFY(QDir().mkpath(cache + "/brenvale"));
+        }
+
+        QProcess run;
+        QProcessEnvironment env;
+        env.insert("PATH", qEnvironmentVariable("PATH"));
+        env.insert("HOME", home);
+        env.insert("TEMP", shared);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        env.insert("XDG_CACHE_HOME", cache);
+        env.insert("XDG_RUNTIME_DIR", home + "/runtime");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("ASAN_OPTIONS", "detect_leaks=0");
+        run.setProcessEnvironment(env);
+        run.start(setpriv, asNobody + QStringList{self, "--convert-as-probe", home + "/out", source});
+        const bool ended = run.waitForFinished(60000);
+        if (!ended)
+            run.kill();
+        QVERIFY2(ended, "the run hung");
+        const QStringList messages =
+            QString::fromUtf8(run.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+
+        // Nothing of the planter's ran, and the user's files are as they were.
+        QVERIFY(!QFile::exists(shared + "/ran"));
+        QVERIFY(!QFile::exists(shared + "/stolen"));
+        QCOMPARE(Contents(home + "/victim.txt"), QByteArray("the user's own"));
+        QCOMPARE(Contents(source), Contents(kMedia + "/" + kValid));
+        if (work.isEmpty()) {
+            QCOMPARE(messages, QStringList({WorkFolderFailed(source, cache + "/brenvale/work"), kDone}));
+            QCOMPARE(Contents(home + "/out/a.mp3"), QByteArray("older"));
+            return;
+        }
+        QCOMPARE(messages, QStringList({kDone}));
+        QVERIFY(VerifyMp3(home + "/out/a.mp3"));  // this source's own result
+        const QString folder = base + "/" + work;
+        QCOMPARE(QFileInfo(folder).ownerId(), uint(65534));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList({"working.mp3"}));
     }
 };
 
 int main(int argc, char** argv) {
     if (argc == 3 && qstrcmp(argv[1], "--hold-work-lock") == 0)
         return HoldWorkLock(argc, argv);
+    if (argc >= 4 && qstrcmp(argv[1], "--convert-as-probe") == 0)
+        return ConvertAsProbe(argc, argv);
     QApplication app(argc, argv);
     TestConversionRun test;
     return QTest::qExec(&test, argc, argv);

@@ -60,13 +60,25 @@ private slots:
                                               << "/c/a/song.mp3";
         QTest::newRow("dot only in a folder name, beside the source")
             << "/c/my.dir/song" << MP3 << false << true << ""
-            << "/c/my.dir/my.mp3";
+            << "/c/my.dir/song.mp3";
         QTest::newRow("dot only in a folder name, this folder")
             << "/c/my.dir/song" << MP3 << true << false << "/d/Out/"
-            << "/d/Out/my.mp3";
+            << "/d/Out/song.mp3";
         QTest::newRow("dot only in a folder name, neither option")
             << "/c/my.dir/song" << WAV << false << false << ""
-            << "/c/my.wav";
+            << "/c/my.dir/song.wav";
+        QTest::newRow("two tracks in a folder with a dot stay apart")
+            << "/c/Vol.1/trackA" << MP3 << true << false << "/d/Out/"
+            << "/d/Out/trackA.mp3";
+        QTest::newRow("dot-file keeps its whole name") << "/c/a/.intro" << MP3 << true << false << "/d/Out/"
+                                                       << "/d/Out/.intro.mp3";
+        QTest::newRow("dot-file with an extension") << "/c/a/.intro.wma" << WAV << false << true << ""
+                                                    << "/c/a/.intro.wav";
+        QTest::newRow("name ending in a dot") << "/c/a/song." << MP3 << false << false << ""
+                                              << "/c/a/song.mp3";
+        QTest::newRow("\"?\" and \"*\" are part of the name")
+            << "/c/a?/what?*.wma" << MP3 << false << true << ""
+            << "/c/a?/what?*.mp3";
         QTest::newRow("only the last extension goes") << "/c/a/live.2021.wma" << MP3 << false << true << ""
                                                       << "/c/a/live.2021.mp3";
         QTest::newRow("upper-case extension") << "/c/a/Song.WMA" << WAV << true << false << "/d/Out/"
@@ -91,6 +103,45 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(QString, expected);
         QCOMPARE(ResolveTargetPath(source, format, option3, option4, folder), expected);
+    }
+
+    // A result never replaces a result of this run, a listed file or its
+    // source: it is numbered instead. "@" stands for the test folder, whose
+    // a/song.mp3 and a/listed.wav exist.
+    void untakenTarget_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QStringList>("taken");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("nothing taken") << "@/out/song.mp3" << QStringList() << "@/out/song.mp3";
+        QTest::newRow("an unrelated file is replaced")
+            << "@/a/song.mp3" << QStringList{"@/a/song.wma"} << "@/a/song.mp3";
+        QTest::newRow("written earlier in the run")
+            << "@/out/song.mp3" << QStringList{"@/out/song.mp3"} << "@/out/song (2).mp3";
+        QTest::newRow("a listed file")
+            << "@/a/listed.wav" << QStringList{"@/a/listed.wma", "@/a/listed.wav"} << "@/a/listed (2).wav";
+        QTest::newRow("the first number that is free")
+            << "@/out/song.mp3" << QStringList{"@/out/song.mp3", "@/out/song (2).mp3", "@/out/song (3).mp3"}
+            << "@/out/song (4).mp3";
+        QTest::newRow("the same file written another way")
+            << "@/a/./song.mp3" << QStringList{"@//a/song.mp3"} << "@/a/./song (2).mp3";
+        QTest::newRow("the same file through a link")
+            << "@/link/song.mp3" << QStringList{"@/a/song.mp3"} << "@/link/song (2).mp3";
+        QTest::newRow("dot-file") << "@/out/.intro.mp3" << QStringList{"@/out/.intro.mp3"}
+                                  << "@/out/.intro (2).mp3";
+    }
+
+    void untakenTarget() {
+        QFETCH(QString, target);
+        QFETCH(QStringList, taken);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        MakeFile(d + "/a/song.mp3", "an older result");
+        MakeFile(d + "/a/listed.wav", "a listed file");
+        QVERIFY(QFile::link(d + "/a", d + "/link"));
+        for (QString& path : taken)
+            path.replace("@", d);
+        QCOMPARE(UntakenTarget(target.replace("@", d), taken), expected.replace("@", d));
     }
 
     void sameFileHoweverWritten() {

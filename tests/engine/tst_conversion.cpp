@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -43,14 +44,6 @@ QStringList ToolsAnd(const QStringList& more) {
     QStringList all = kTools + more;
     all.sort();
     return all;
-}
-
-// Replaces a staged script by one of the test's own (owned by this user,
-// private and executable, so staging keeps it).
-void PlantScript(const QString& path, const QByteArray& body) {
-    QFile::remove(path);
-    MakeFile(path, body);
-    ::chmod(QFile::encodeName(path).constData(), 0700);
 }
 
 // Checks the tones of the test media: 440 Hz in the first channel, 660 Hz in
@@ -87,6 +80,8 @@ private slots:
     void previousResultIsNotTakenForTheNextFile();
     void runOfOneFileLeavesOnlyItsResult_data() { formats_data(); }
     void runOfOneFileLeavesOnlyItsResult();
+    void failingEncoderYieldsNothing_data();
+    void failingEncoderYieldsNothing();
 
     void existingScriptIsUsedUnchanged();
     void markerWaitEndsWithTheScript_data();
@@ -202,21 +197,33 @@ void TestConversion::toMp3() {
 void TestConversion::undecodableYieldsNothing_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<ConversionFormat>("format");
-    for (const char* file : {"drm_protected.wma", "drm_extended.wma", "drm_advanced.wma",
-                             "truncated_header.wma", "truncated_after_header.wma", "truncated_mid_data.wma",
-                             "flipped_header_guid.wma", "flipped_object_size.wma", "mp3_renamed.wma",
-                             "text_renamed.wma", "empty.wma", "pcm_6ch_48000.wma"}) {
-        QTest::newRow(qPrintable(QString(file) + " MP3")) << file << ConversionFormat::MP3;
-        QTest::newRow(qPrintable(QString(file) + " WAV")) << file << ConversionFormat::WAV;
+    QTest::addColumn<int>("status");  // the decoder's, which the script ends with
+    const std::pair<const char*, int> files[] = {{"drm_protected.wma", 4},
+                                                 {"drm_extended.wma", 4},
+                                                 {"drm_advanced.wma", 4},
+                                                 {"truncated_header.wma", 5},
+                                                 {"truncated_after_header.wma", 5},
+                                                 {"truncated_mid_data.wma", 5},
+                                                 {"flipped_header_guid.wma", 3},
+                                                 {"flipped_object_size.wma", 5},
+                                                 {"mp3_renamed.wma", 3},
+                                                 {"text_renamed.wma", 3},
+                                                 {"empty.wma", 3},
+                                                 {"pcm_6ch_48000.wma", 3}};
+    for (const auto& [file, status] : files) {
+        QTest::newRow(qPrintable(QString(file) + " MP3")) << file << ConversionFormat::MP3 << status;
+        QTest::newRow(qPrintable(QString(file) + " WAV")) << file << ConversionFormat::WAV << status;
     }
 }
 
 void TestConversion::undecodableYieldsNothing() {
     QFETCH(QString, file);
     QFETCH(ConversionFormat, format);
-    PrepareWorkingFiles(Media(file));
+    QFETCH(int, status);
+    QCOMPARE(PrepareWorkingFiles(Media(file)), Preparation::Ready);
     QCOMPARE(Entries(work()), ToolsAnd({"working.nfo", "working.wma"}));
-    RunConversionScript(format, commands_);
+    QCOMPARE(RunConversionScript(format, commands_), status);
+    QCOMPARE(OutcomeOfScript(status, format), FileOutcome::DecodingFailed);
     QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
     QVERIFY(!ResultFilePresent(ConversionFormat::WAV));
     // No result, no working file, no half-written temporary file.
@@ -250,12 +257,31 @@ void TestConversion::runOfOneFileLeavesOnlyItsResult() {
     QCOMPARE(Entries(work()), QStringList{format == ConversionFormat::MP3 ? "working.mp3" : "working.wav"});
 }
 
+void TestConversion::failingEncoderYieldsNothing_data() {
+    QTest::addColumn<QByteArray>("ending");  // how the stand-in encoder ends
+    QTest::addColumn<int>("status");
+    QTest::newRow("fails half way") << QByteArray("exit 1") << 1;
+    QTest::newRow("killed half way") << QByteArray("kill -KILL $$") << 128 + 9;
+}
+
+void TestConversion::failingEncoderYieldsNothing() {
+    QFETCH(QByteArray, ending);
+    QFETCH(int, status);
+    MakeProgram(work() + "/lame", HalfWritingEncoder(ending));
+    QCOMPARE(PrepareWorkingFiles(Media("wmav2_stereo_44100.wma")), Preparation::Ready);
+    QCOMPARE(RunConversionScript(ConversionFormat::MP3, commands_), status);
+    QCOMPARE(OutcomeOfScript(status, ConversionFormat::MP3), FileOutcome::WorkFolderFailed);
+    QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
+    // Nothing of the half-written file is left, under any name.
+    QCOMPARE(Entries(work()), kTools);
+}
+
 void TestConversion::existingScriptIsUsedUnchanged() {
     const QByteArray planted =
         "#!/bin/sh\nprintf 'made by the planted script' > working.wav\n"
         "rm -f working.nfo working.wma\n";
     RemoveStagedTools();
-    PlantScript(work() + "/wma2wav.sh", planted);
+    MakeProgram(work() + "/wma2wav.sh", planted);
     StageTools();
     QCOMPARE(ReadAll(work() + "/wma2wav.sh"), planted);
 
@@ -274,21 +300,24 @@ void TestConversion::existingScriptIsUsedUnchanged() {
 
 void TestConversion::markerWaitEndsWithTheScript_data() {
     QTest::addColumn<QByteArray>("script");  // "" removes the script
-    QTest::newRow("script ends, marker stays") << QByteArray("#!/bin/sh\nexit 0\n");
-    QTest::newRow("script killed") << QByteArray("#!/bin/sh\nkill -KILL $$\n");
-    QTest::newRow("script missing") << QByteArray();
+    QTest::addColumn<bool>("ran");           // a script that ran leaves what it left
+    QTest::newRow("script ends, marker stays") << QByteArray("#!/bin/sh\nexit 0\n") << true;
+    QTest::newRow("script killed") << QByteArray("#!/bin/sh\nkill -KILL $$\n") << true;
+    QTest::newRow("script missing") << QByteArray() << false;
     QTest::newRow("script not a program") << QByteArray(
-        "\x7f"
-        "ELF garbage");
+                                                 "\x7f"
+                                                 "ELF garbage")
+                                          << false;
 }
 
 void TestConversion::markerWaitEndsWithTheScript() {
     QFETCH(QByteArray, script);
+    QFETCH(bool, ran);
     const QString path = work() + "/wma2mp3.sh";
     if (script.isEmpty())
         QFile::remove(path);
     else
-        PlantScript(path, script);
+        MakeProgram(path, script);
     PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
     const QString marker = work() + "/working.nfo";
 
@@ -305,7 +334,8 @@ void TestConversion::markerWaitEndsWithTheScript() {
     RunConversionScript(ConversionFormat::MP3, commands_);
     watchdog.stop();
     QVERIFY(!watchdogFired);
-    QVERIFY(QFile::exists(marker));
+    QCOMPARE(QFile::exists(marker), ran);
+    QCOMPARE(QFile::exists(work() + "/working.wma"), ran);
     QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
 }
 
@@ -322,7 +352,7 @@ void TestConversion::eventsFlowDuringAConversion() {
 
 void TestConversion::scriptOutputIsDiscarded() {
     RemoveStagedTools();
-    PlantScript(work() + "/wma2wav.sh",
+    MakeProgram(work() + "/wma2wav.sh",
                 "#!/bin/sh\necho said-by-the-script\n"
                 "echo said-by-the-script >&2\ncp working.wma working.wav\n"
                 "rm -f working.nfo working.wma\n");

@@ -3,6 +3,7 @@
 #include "app/errorreport.h"
 #include "convert/staging.h"
 #include "support/testenv.h"
+#include "wmawav/decoder.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <memory>
+
+Q_DECLARE_METATYPE(Preparation)
+Q_DECLARE_METATYPE(FileOutcome)
 
 namespace {
 
@@ -46,6 +50,12 @@ QStringList Entries(const QString& folder) {
 
 const QStringList kToolNames{"lame", "wma2mp3.sh", "wma2wav.sh", "wmawav"};
 
+// A symbolic link at path to a regular file target.
+void MakeLink(const QString& target, const QString& path) {
+    MakeFile(target, "elsewhere");
+    QFile::link(target, path);
+}
+
 }  // namespace
 
 class TestStaging : public QObject {
@@ -77,6 +87,8 @@ private slots:
     void scriptCommands();
     void resultFile_data();
     void resultFile();
+    void outcomeOfScript_data();
+    void outcomeOfScript();
 
 private:
     std::unique_ptr<TestEnvironment> env_;
@@ -90,45 +102,124 @@ void TestStaging::init() {
 void TestStaging::workFolder_data() {
     QTest::addColumn<QString>("temp");      // "-" unset; "@" the test folder
     QTest::addColumn<QString>("cache");     // XDG_CACHE_HOME: "-" unset
-    QTest::addColumn<QString>("expected");  // "~" the test HOME
-    QTest::addColumn<QString>("lamePath");
+    QTest::addColumn<QString>("prepare");   // what the test makes first, see workFolder()
+    QTest::addColumn<QString>("expected");  // "~" the test HOME; "" no work folder at all
+    const QString own = "@/t/brenvale-" + QString::number(::geteuid());
 
-    QTest::newRow("TEMP set") << "@/t"
-                              << "@/c"
-                              << "@/t"
-                              << "@/t/lame";
+    QTest::newRow("TEMP a private folder") << "@/t"
+                                           << "@/c"
+                                           << "private"
+                                           << "@/t";
     QTest::newRow("TEMP with a trailing slash") << "@/t/"
                                                 << "@/c"
-                                                << "@/t/"
-                                                << "@/t//lame";
-    QTest::newRow("TEMP relative") << "rel"
+                                                << "private"
+                                                << "@/t";
+    QTest::newRow("TEMP through a link") << "@/link"
+                                         << "@/c"
+                                         << "private, link"
+                                         << "@/t";
+    QTest::newRow("TEMP readable by all") << "@/t"
+                                          << "@/c"
+                                          << "readable"
+                                          << "@/t";
+    QTest::newRow("TEMP shared and sticky, like /tmp") << "@/t"
+                                                       << "@/c"
+                                                       << "shared" << own;
+    QTest::newRow("TEMP open to all, not sticky") << "@/t"
+                                                  << "@/c"
+                                                  << "open"
+                                                  << "@/c/brenvale/work";
+    QTest::newRow("TEMP another user's") << "@/t"
+                                         << "@/c"
+                                         << "private, foreign"
+                                         << "@/c/brenvale/work";
+    QTest::newRow("private folder in TEMP another user's") << "@/t"
+                                                           << "@/c"
+                                                           << "shared, own foreign"
+                                                           << "@/c/brenvale/work";
+    QTest::newRow("private folder in TEMP a link") << "@/t"
+                                                   << "@/c"
+                                                   << "shared, own link"
+                                                   << "@/c/brenvale/work";
+    QTest::newRow("TEMP missing") << "@/missing"
+                                  << "@/c"
+                                  << ""
+                                  << "@/c/brenvale/work";
+    QTest::newRow("TEMP relative") << "t"
                                    << "@/c"
-                                   << "rel"
-                                   << "rel/lame";
+                                   << "private"
+                                   << "@/c/brenvale/work";
     QTest::newRow("TEMP empty") << ""
                                 << "@/c"
-                                << "@/c/brenvale/work"
-                                << "@/c/brenvale/work/lame";
+                                << ""
+                                << "@/c/brenvale/work";
     QTest::newRow("TEMP unset") << "-"
                                 << "@/c"
-                                << "@/c/brenvale/work"
-                                << "@/c/brenvale/work/lame";
+                                << ""
+                                << "@/c/brenvale/work";
     QTest::newRow("no cache folder set") << "-"
                                          << "-"
-                                         << "~/.cache/brenvale/work"
-                                         << "~/.cache/brenvale/work/lame";
+                                         << ""
+                                         << "~/.cache/brenvale/work";
     QTest::newRow("relative cache folder") << ""
                                            << "c"
-                                           << "~/.cache/brenvale/work"
-                                           << "~/.cache/brenvale/work/lame";
+                                           << ""
+                                           << "~/.cache/brenvale/work";
+    QTest::newRow("cache folder's brenvale another user's") << "-"
+                                                            << "@/c"
+                                                            << "cache foreign"
+                                                            << "";
+    QTest::newRow("cache folder a file") << "-"
+                                         << "@/c"
+                                         << "cache file"
+                                         << "";
 }
 
 void TestStaging::workFolder() {
     QFETCH(QString, temp);
     QFETCH(QString, cache);
+    QFETCH(QString, prepare);
     QFETCH(QString, expected);
-    QFETCH(QString, lamePath);
     auto expand = [this](QString s) { return s.replace("@", env_->root()).replace("~", env_->home()); };
+    auto setMode = [](const QString& path, int mode) {
+        ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
+    };
+    auto giveAway = [](const QString& path) {
+        return ::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0;
+    };
+    const QString t = expand("@/t");
+    const QString own = t + "/brenvale-" + QString::number(::geteuid());
+    if (prepare.contains("foreign") && ::geteuid() != 0)
+        QSKIP("only root can give a folder to another user");
+    if (prepare.startsWith("private") || prepare == "readable" || prepare.startsWith("shared") ||
+        prepare == "open")
+        QVERIFY(QDir().mkpath(t));
+    if (prepare.startsWith("private"))
+        setMode(t, 0700);
+    if (prepare == "readable")
+        setMode(t, 0755);
+    if (prepare.startsWith("shared"))
+        setMode(t, 01777);
+    if (prepare == "open")
+        setMode(t, 0777);
+    if (prepare == "private, link")
+        QVERIFY(QFile::link(t, expand("@/link")));
+    if (prepare == "private, foreign")
+        QVERIFY(giveAway(t));
+    if (prepare == "shared, own foreign") {
+        QVERIFY(QDir().mkpath(own));
+        QVERIFY(giveAway(own));
+    }
+    if (prepare == "shared, own link") {
+        QVERIFY(QDir().mkpath(expand("@/elsewhere")));
+        QVERIFY(QFile::link(expand("@/elsewhere"), own));
+    }
+    if (prepare == "cache foreign") {
+        QVERIFY(QDir().mkpath(expand("@/c/brenvale")));
+        QVERIFY(giveAway(expand("@/c/brenvale")));
+    }
+    if (prepare == "cache file")
+        MakeFile(expand("@/c"));
     if (temp == "-")
         qunsetenv("TEMP");
     else
@@ -138,27 +229,39 @@ void TestStaging::workFolder() {
     else
         qputenv("XDG_CACHE_HOME", QFile::encodeName(expand(cache)));
 
+    const int tempMode = Mode(t);
     QCOMPARE(WorkFolder(), expand(expected));
-    QCOMPARE(WorkPath("lame"), expand(lamePath));
-    if (temp == "-" || temp.isEmpty()) {
-        // The private folder is made on demand, readable by its owner only.
-        const QString folder = expand(expected);
-        QVERIFY(QFileInfo(folder).isDir());
+    QCOMPARE(Mode(t), tempMode);  // TEMP itself is never changed
+    if (expected.isEmpty()) {
+        // Nothing to work in: no path in it either, and the messages name
+        // the last folder tried.
+        QCOMPARE(WorkPath("lame"), QString());
+        QCOMPARE(WorkFolderForMessages(), expand("@/c/brenvale/work"));
+        return;
+    }
+    QCOMPARE(WorkPath("lame"), expand(expected) + "/lame");
+    QCOMPARE(WorkFolderForMessages(), expand(expected));
+    const QString folder = expand(expected);
+    QCOMPARE(LStat(folder).st_uid, ::geteuid());
+    QVERIFY(S_ISDIR(LStat(folder).st_mode));
+    if (folder.startsWith(t + "/")) {
+        QCOMPARE(Mode(folder), 0700);  // of the program's making: private
+    } else if (folder != t) {
         QCOMPARE(Mode(folder), 0700);
         QCOMPARE(Mode(QFileInfo(folder).path()), 0700);
-        QCOMPARE(LStat(folder).st_uid, ::geteuid());
-    } else {
-        // TEMP is taken as it is: nothing is made.
-        QVERIFY(!QFileInfo::exists(expand(expected)));
+        QVERIFY(!QFileInfo::exists(own) || prepare.contains("own"));
     }
 }
 
 void TestStaging::workFolderIsReadAfresh() {
-    qputenv("TEMP", "/first");
-    QCOMPARE(WorkPath("wmawav"), QString("/first/wmawav"));
-    qputenv("TEMP", "/second");
-    QCOMPARE(WorkPath("wmawav"), QString("/second/wmawav"));
-    QCOMPARE(BuildScriptCommands().wav, QString("\"/second/wma2wav.sh\""));
+    const QString first = env_->root() + "/first";
+    const QString second = env_->root() + "/second";
+    QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
+    qputenv("TEMP", QFile::encodeName(first));
+    QCOMPARE(WorkPath("wmawav"), first + "/wmawav");
+    qputenv("TEMP", QFile::encodeName(second));
+    QCOMPARE(WorkPath("wmawav"), second + "/wmawav");
+    QCOMPARE(BuildScriptCommands().wav, "\"" + second + "/wma2wav.sh\"");
     qunsetenv("TEMP");
     QCOMPARE(WorkPath("wmawav"), env_->root() + "/cache/brenvale/work/wmawav");
 }
@@ -208,7 +311,8 @@ void TestStaging::stageToolsWritesAllFour() {
         QCOMPARE(LStat(path).st_uid, ::geteuid());
     }
     // The staged scripts run the staged tools from the work folder.
-    QVERIFY(ReadAll(work() + "/wma2mp3.sh").contains("./wmawav working.wma working.wav\n./lame "));
+    QVERIFY(ReadAll(work() + "/wma2mp3.sh").contains("./wmawav working.wma working.wav\n"));
+    QVERIFY(ReadAll(work() + "/wma2mp3.sh").contains("./lame working.wav .working.mp3.part\n"));
 }
 
 void TestStaging::stagesOnlyWhatIsMissing() {
@@ -299,36 +403,38 @@ void TestStaging::existingFiles() {
 }
 
 void TestStaging::stageToolsRaisesWhenItCannotWrite_data() {
-    QTest::addColumn<QString>("temp");
-    QTest::addColumn<int>("number");
-    QTest::newRow("missing work folder") << "missing" << 76;
-    QTest::newRow("work folder is a file") << "afile" << 76;
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("number");  // 0: nothing is raised
     QTest::newRow("work folder not writable") << "locked" << 70;
+    QTest::newRow("no work folder at all") << "none" << 0;
 }
 
 void TestStaging::stageToolsRaisesWhenItCannotWrite() {
-    QFETCH(QString, temp);
+    QFETCH(QString, situation);
     QFETCH(int, number);
-    const QString folder = env_->root() + "/" + temp;
-    if (temp == "afile")
-        MakeFile(folder);
-    if (temp == "locked") {
+    const QString folder = env_->root() + "/" + situation;
+    if (situation == "locked") {
         if (::geteuid() == 0)
             QSKIP("root may write into every folder");
         QDir().mkpath(folder);
         ::chmod(QFile::encodeName(folder).constData(), 0500);
+        qputenv("TEMP", QFile::encodeName(folder));
+    } else {
+        // Neither TEMP nor a cache folder that can be made.
+        qunsetenv("TEMP");
+        MakeFile(folder);
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(folder));
     }
-    qputenv("TEMP", QFile::encodeName(folder));
-    bool raised = false;
+    int raised = 0;
     try {
         StageTools();
     } catch (const VbError& e) {
-        raised = true;
-        QCOMPARE(e.number, number);
+        raised = e.number;
     }
-    QVERIFY(raised);
-    if (temp == "locked")
+    QCOMPARE(raised, number);
+    if (situation == "locked")
         QCOMPARE(Entries(folder), QStringList());
+    QCOMPARE(Entries(work()), QStringList());
 }
 
 void TestStaging::removeStagedTools() {
@@ -342,42 +448,79 @@ void TestStaging::removeStagedTools() {
 }
 
 void TestStaging::prepareWorkingFiles() {
-    const QString source = env_->root() + "/music/song.wma";
+    // "?" and "*" are ordinary characters of a name.
+    const QString source = env_->root() + "/music/so?ng*.wma";
     MakeFile(source, "the source's bytes");
-    for (const char* stale : {"working.wma", "working.wav", "working.mp3", "working.nfo"})
+    for (const char* stale : {"working.wma", "working.mp3", "working.nfo"})
         MakeFile(work() + "/" + stale, "stale");
-    PrepareWorkingFiles(source);
+    // What killed tools left under their temporary names, and a link that
+    // would lead a write elsewhere.
+    const QString decoderLeftover = work() + "/" + kTempPrefix + "k1Lled";
+    for (const QString& leftover : {decoderLeftover, work() + "/.working.mp3.part"})
+        MakeFile(leftover, "half written");
+    const QString elsewhere = env_->root() + "/elsewhere.txt";
+    MakeLink(elsewhere, work() + "/working.wav");
+
+    QCOMPARE(PrepareWorkingFiles(source), Preparation::Ready);
+
     QCOMPARE(Entries(work()), (QStringList{"working.nfo", "working.wma"}));
-    QCOMPARE(ReadAll(work() + "/working.wma"), QByteArray("the source's bytes"));
-    QCOMPARE(ReadAll(work() + "/working.nfo"), QByteArray("the source's bytes"));
+    for (const char* name : {"working.wma", "working.nfo"}) {
+        QCOMPARE(ReadAll(work() + "/" + name), QByteArray("the source's bytes"));
+        QCOMPARE(Mode(work() + "/" + name), 0600);
+    }
     QCOMPARE(ReadAll(source), QByteArray("the source's bytes"));
+    QCOMPARE(ReadAll(elsewhere), QByteArray("elsewhere"));
 }
 
 void TestStaging::prepareWorkingFilesWithoutASource_data() {
     QTest::addColumn<QString>("source");
-    QTest::newRow("missing") << "@/music/gone.wma";
-    QTest::newRow("a folder") << "@/music";
-    QTest::newRow("empty path") << "";
+    QTest::addColumn<Preparation>("expected");
+    QTest::addColumn<QStringList>("left");  // what stays in the work folder
+    const auto unusable = Preparation::SourceUnusable;
+    QTest::newRow("missing") << "@/music/gone.wma" << unusable << QStringList();
+    QTest::newRow("a folder") << "@/music" << unusable << QStringList();
+    QTest::newRow("empty path") << "" << unusable << QStringList();
+    // Never opened: a FIFO would wait for a writer, and the kernel's files
+    // and devices give no end of bytes or wait for ever.
+    QTest::newRow("a FIFO") << "@/music/fifo.wma" << unusable << QStringList();
+    QTest::newRow("a device") << "/dev/zero" << unusable << QStringList();
+    QTest::newRow("the kernel's message file") << "/proc/kmsg" << unusable << QStringList();
+    QTest::newRow("a file of the kernel's") << "/proc/self/status" << unusable << QStringList();
+    QTest::newRow("stale result that cannot be removed")
+        << "@/music/song.wma" << Preparation::WorkFolderFailed << QStringList{"working.mp3"};
 }
 
 void TestStaging::prepareWorkingFilesWithoutASource() {
     QFETCH(QString, source);
+    QFETCH(Preparation, expected);
+    QFETCH(QStringList, left);
     QDir().mkpath(env_->root() + "/music");
     source.replace("@", env_->root());
-    for (const char* stale : {"working.wma", "working.wav", "working.mp3", "working.nfo"})
+    if (source.endsWith("fifo.wma"))
+        QCOMPARE(::mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+    if (source.endsWith("song.wma")) {
+        MakeFile(source);
+        // A folder that holds something is no file to delete.
+        MakeFile(work() + "/working.mp3/inside");
+    }
+    if (source.startsWith("/proc/kmsg") && !QFileInfo::exists(source))
+        QSKIP("this system has no /proc/kmsg");
+    for (const char* stale : {"working.wma", "working.wav", "working.nfo"})
         MakeFile(work() + "/" + stale, "stale");
-    PrepareWorkingFiles(source);
+    QCOMPARE(PrepareWorkingFiles(source), expected);
     // Neither the working copy nor the marker: no stale file can stand in.
-    QCOMPARE(Entries(work()), QStringList());
+    QCOMPARE(Entries(work()), left);
 }
 
 void TestStaging::scriptCommands() {
-    qputenv("TEMP", "/var/tmp/with space");
+    const QString folder = env_->root() + "/with space";
+    QVERIFY(QDir().mkpath(folder));
+    qputenv("TEMP", QFile::encodeName(folder));
     const ScriptCommands commands = BuildScriptCommands();
-    QCOMPARE(commands.mp3, QString("\"/var/tmp/with space/wma2mp3.sh\""));
-    QCOMPARE(commands.wav, QString("\"/var/tmp/with space/wma2wav.sh\""));
-    QCOMPARE(ResultFilePath(ConversionFormat::MP3), QString("/var/tmp/with space/working.mp3"));
-    QCOMPARE(ResultFilePath(ConversionFormat::WAV), QString("/var/tmp/with space/working.wav"));
+    QCOMPARE(commands.mp3, "\"" + folder + "/wma2mp3.sh\"");
+    QCOMPARE(commands.wav, "\"" + folder + "/wma2wav.sh\"");
+    QCOMPARE(ResultFilePath(ConversionFormat::MP3), folder + "/working.mp3");
+    QCOMPARE(ResultFilePath(ConversionFormat::WAV), folder + "/working.wav");
 }
 
 void TestStaging::resultFile_data() {
@@ -391,6 +534,7 @@ void TestStaging::resultFile_data() {
     QTest::newRow("empty working.mp3") << "empty:working.mp3" << true << false;
     QTest::newRow("folder working.mp3") << "dir:working.mp3" << false << false;
     QTest::newRow("only the marker") << "working.nfo" << false << false;
+    QTest::newRow("link working.wav") << "link:working.wav" << false << false;
 }
 
 void TestStaging::resultFile() {
@@ -405,10 +549,52 @@ void TestStaging::resultFile() {
         WriteWithMode(path, "x", 0444);
     else if (present.startsWith("empty:"))
         MakeFile(path, QByteArray());
+    else if (present.startsWith("link:"))
+        MakeLink(env_->root() + "/elsewhere", path);
     else if (!present.isEmpty())
         MakeFile(path);
     QCOMPARE(ResultFilePresent(ConversionFormat::MP3), mp3);
     QCOMPARE(ResultFilePresent(ConversionFormat::WAV), wav);
+}
+
+void TestStaging::outcomeOfScript_data() {
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("result");  // working.mp3 and working.wav stand in the work folder
+    QTest::addColumn<FileOutcome>("mp3");
+    QTest::addColumn<FileOutcome>("wav");
+    const auto ready = FileOutcome::ResultReady;
+    const auto decoding = FileOutcome::DecodingFailed;
+    const auto folder = FileOutcome::WorkFolderFailed;
+    QTest::newRow("success") << 0 << true << ready << ready;
+    QTest::newRow("success without a result") << 0 << false << decoding << decoding;
+    QTest::newRow("decoder: not WMA") << 3 << false << decoding << decoding;
+    QTest::newRow("decoder: DRM-protected") << 4 << false << decoding << decoding;
+    QTest::newRow("decoder: damaged") << 5 << false << decoding << decoding;
+    QTest::newRow("decoder: wrong arguments") << 2 << false << decoding << decoding;
+    QTest::newRow("decoder: output cannot be written") << 6 << false << folder << folder;
+    QTest::newRow("encoder fails") << 1 << false << folder << decoding;
+    QTest::newRow("encoder cannot read its input") << 255 << false << folder << decoding;
+    QTest::newRow("a tool killed") << 128 + 9 << false << folder << decoding;
+    QTest::newRow("a tool that cannot run") << 126 << false << folder << folder;
+    QTest::newRow("a tool that is missing") << 127 << false << folder << folder;
+    QTest::newRow("script not run") << kScriptNotRun << false << folder << folder;
+    QTest::newRow("script cannot start") << -2147221504 + 75 << false << folder << folder;
+    QTest::newRow("status lost") << -1 << false << decoding << decoding;
+    // A stale result never counts without a script that succeeded.
+    QTest::newRow("stale result, decoder failed") << 4 << true << decoding << decoding;
+}
+
+void TestStaging::outcomeOfScript() {
+    QFETCH(int, status);
+    QFETCH(bool, result);
+    QFETCH(FileOutcome, mp3);
+    QFETCH(FileOutcome, wav);
+    if (result) {
+        MakeFile(work() + "/working.mp3");
+        MakeFile(work() + "/working.wav");
+    }
+    QCOMPARE(OutcomeOfScript(status, ConversionFormat::MP3), mp3);
+    QCOMPARE(OutcomeOfScript(status, ConversionFormat::WAV), wav);
 }
 
 QTEST_MAIN(TestStaging)

@@ -62,7 +62,7 @@ struct ListWindow {
         press(p);
         release(p);
     }
-    void doubleClick(QPoint p) { QTest::mouseDClick(window(), Qt::LeftButton, {}, p); }
+    void doubleClick(QPoint p, Qt::MouseButton b = Qt::LeftButton) { QTest::mouseDClick(window(), b, {}, p); }
     // A key pressed while the list has the keyboard focus.
     void key(Qt::Key k) {
         list()->setFocus();
@@ -70,6 +70,14 @@ struct ListWindow {
     }
 
     int scrollTop() const { return list()->verticalScrollBar()->value(); }
+
+    // The list's top edge on the screen.
+    int listTop() const { return list()->mapToGlobal(QPoint(0, 0)).y(); }
+    // The drag reads the pointer's screen row as fromListTop pixels below the
+    // list's top edge, wherever the window stands.
+    void pointerRow(int fromListTop) {
+        form->setScreenPointerForTests([this, fromListTop] { return QPoint(0, listTop() + fromListTop); });
+    }
 
     ScriptedDialogs dialogs;
     std::unique_ptr<Form1> form;

@@ -87,9 +87,14 @@ private slots:
         QTest::newRow("259 characters and a separator")
             << QLatin1Char('/') + QString(258, QLatin1Char('d')) + QLatin1Char('/')
             << QLatin1Char('/') + QString(258, QLatin1Char('d'));
-        QTest::newRow("260 characters: as a failed conversion")
-            << QLatin1Char('/') + QString(259, QLatin1Char('d')) << QString();
-        QTest::newRow("4000 characters") << QLatin1Char('/') + QString(3999, QLatin1Char('d')) << QString();
+        QTest::newRow("292 characters") << QLatin1Char('/') + QString(291, QLatin1Char('d'))
+                                        << QLatin1Char('/') + QString(291, QLatin1Char('d'));
+        QTest::newRow("4095 bytes") << QLatin1Char('/') + QString(4094, QLatin1Char('d'))
+                                    << QLatin1Char('/') + QString(4094, QLatin1Char('d'));
+        QTest::newRow("4096 bytes: as a failed conversion")
+            << QLatin1Char('/') + QString(4095, QLatin1Char('d')) << QString();
+        QTest::newRow("2049 characters in 4097 bytes: as a failed conversion")
+            << QLatin1Char('/') + QString(2048, QChar(0xe9)) << QString();
     }
     void chosenFolderIsNormalised() {
         QFETCH(QString, answer);
@@ -99,7 +104,7 @@ private slots:
         const QString chosen = BrowseForFolder(dialogs, kPrompt, QStringLiteral("/"));
         QCOMPARE(chosen, result);
         QVERIFY(!chosen.contains(QChar(u'\0')));
-        QVERIFY(chosen.size() <= 259);
+        QVERIFY(QFile::encodeName(chosen).size() < 4096);
         QVERIFY(chosen == QLatin1String("/") || !chosen.endsWith(QLatin1Char('/')));
     }
 
@@ -159,6 +164,16 @@ private slots:
         QCOMPARE(BrowseForFolder(real, kPrompt, folder.path() + QStringLiteral("/gone")), QString());
         QVERIFY(seen);
         QVERIFY(opened != folder.path() + QStringLiteral("/gone"));
+
+        // A folder with a long path comes back whole.
+        const QString deep = folder.path() + QLatin1Char('/') + QString(150, QLatin1Char('a')) +
+                             QLatin1Char('/') + QString(150, QLatin1Char('b'));
+        QVERIFY(QDir().mkpath(deep));
+        QVERIFY(deep.size() > 292);
+        seen = false;
+        answer(deep);
+        QCOMPARE(BrowseForFolder(real, kPrompt, start), deep);
+        QVERIFY(seen);
 
         // The root comes back as "/".
         seen = false;

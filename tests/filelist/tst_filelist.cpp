@@ -18,6 +18,13 @@ namespace {
 const QStringList kThree = {QStringLiteral("/music/one.wma"), QStringLiteral("/music/two.wma"),
                             QStringLiteral("/music/three.wma")};
 
+// A row of the pointer between the two edge-scrolling rows, taken from the
+// list's top edge: a drag step there never scrolls.
+constexpr int kDeadBand = 77;
+
+// The edge-scrolling row that stands for the pointer's real place.
+constexpr int kOnTheItem = -100000;
+
 QStringList Numbered(int count) {
     QStringList paths;
     for (int i = 1; i <= count; ++i)
@@ -120,14 +127,23 @@ private slots:
         QCOMPARE(FileListCount(w.list()), 2);
     }
 
+    void doubleClickRemovesTheItemUnderThePointer_data() {
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<bool>("removes");
+        QTest::newRow("left button") << Qt::LeftButton << true;
+        QTest::newRow("right button") << Qt::RightButton << false;
+        QTest::newRow("middle button") << Qt::MiddleButton << false;
+    }
     void doubleClickRemovesTheItemUnderThePointer() {
+        QFETCH(Qt::MouseButton, button);
+        QFETCH(bool, removes);
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree);
-        w.doubleClick(w.itemPoint(3));
-        QCOMPARE(w.texts(), QStringList({kThree[0], kThree[1]}));
-        w.doubleClick(w.itemPoint(1));
-        QCOMPARE(w.texts(), QStringList({kThree[1]}));
+        w.doubleClick(w.itemPoint(3), button);
+        QCOMPARE(w.texts(), removes ? QStringList({kThree[0], kThree[1]}) : kThree);
+        w.doubleClick(w.itemPoint(1), button);
+        QCOMPARE(w.texts(), removes ? QStringList({kThree[1]}) : kThree);
         QVERIFY(w.dialogs.shown.isEmpty());
         // The release after the double-click ends the drag.
         QCOMPARE(w.form->ListMousePointer(), 1);
@@ -196,6 +212,34 @@ private slots:
         QCOMPARE(FileListCount(w.list()), 0);
     }
 
+    void navigationKeysSelectTheItemTheyLandOn_data() {
+        QTest::addColumn<int>("removed");  // the keyboard focus passes to its neighbour
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("Home onto the focused first item") << 1 << int(Qt::Key_Home) << 1;
+        QTest::newRow("Up at the top") << 1 << int(Qt::Key_Up) << 1;
+        QTest::newRow("Left") << 1 << int(Qt::Key_Left) << 1;
+        QTest::newRow("Right") << 1 << int(Qt::Key_Right) << 1;
+        QTest::newRow("End onto the focused last item") << 4 << int(Qt::Key_End) << 3;
+        QTest::newRow("Down at the bottom") << 4 << int(Qt::Key_Down) << 3;
+        QTest::newRow("Down onto the next item") << 2 << int(Qt::Key_Down) << 3;
+        QTest::newRow("Home onto another item") << 3 << int(Qt::Key_Home) << 1;
+    }
+    void navigationKeysSelectTheItemTheyLandOn() {
+        QFETCH(int, removed);
+        QFETCH(int, key);
+        QFETCH(int, selected);
+        ListWindow w;
+        QVERIFY(w.exposed);
+        w.add(kThree + QStringList{QStringLiteral("/music/four.wma")});
+        w.click(w.itemPoint(removed));
+        w.key(Qt::Key_Delete);
+        QCOMPARE(w.selectedPosition(), 0);  // a removal leaves nothing selected
+        w.key(Qt::Key(key));
+        QCOMPARE(w.selectedPosition(), selected);
+        QCOMPARE(w.list()->selectedItems().size(), 1);
+    }
+
     // --- Reordering by dragging ---------------------------------------------
 
     void eventOrderOfAPressOnAnItem() {
@@ -218,6 +262,34 @@ private slots:
         // After the release a move carries nothing.
         w.move(w.itemPoint(3));
         QCOMPARE(w.texts(), QStringList({kThree[1], kThree[0], kThree[2]}));
+    }
+
+    void lostReleaseEndsTheDrag() {
+        // A message box that comes up while the button is held on the list
+        // takes the release; moving over the list afterwards carries nothing.
+        ListWindow w;
+        QVERIFY(w.exposed);
+        w.add(kThree);
+        w.press(w.itemPoint(1));
+        QCOMPARE(w.form->ListMousePointer(), int(kPointerCustom));
+        {
+            QWidget box;
+            box.setWindowModality(Qt::ApplicationModal);
+            box.resize(100, 60);
+            box.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&box));
+            QTest::mouseRelease(box.windowHandle(), Qt::LeftButton, {}, QPoint(5, 5));
+        }
+        w.move(w.itemPoint(2));
+        w.move(w.itemPoint(3));
+        QCOMPARE(w.texts(), kThree);
+        QCOMPARE(w.form->ListMousePointer(), int(kPointerArrow));
+        QCOMPARE(w.viewport()->cursor().shape(), Qt::ArrowCursor);
+        // The next drag works as ever.
+        w.press(w.itemPoint(3));
+        w.move(w.itemPoint(2));
+        w.release(w.itemPoint(2));
+        QCOMPARE(w.texts(), QStringList({kThree[0], kThree[2], kThree[1]}));
     }
 
     void slowDragOfTheFirstOfThree() {
@@ -264,7 +336,7 @@ private slots:
     void itemWithTheSameTextExchangesNothing() {
         ListWindow w;
         QVERIFY(w.exposed);
-        w.form->setScreenPointerForTests([] { return QPoint(10, 304); });
+        w.pointerRow(46);  // where the item before would scroll into view
         QStringList paths = Numbered(30);
         paths[10] = paths[9];  // items 10 and 11 hold the same path
         w.add(paths);
@@ -361,27 +433,44 @@ private slots:
     }
 
     void edgeScrollingByScreenRow_data() {
-        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("row");  // pixels below the list's top edge; kOnTheItem: the item's own row
         QTest::addColumn<bool>("upwards");  // drag onto the top row, else the bottom row
         QTest::addColumn<int>("scrollChange");
-        QTest::newRow("304 up") << 304 << true << -1;
-        QTest::newRow("305 up") << 305 << true << 0;
-        QTest::newRow("364 up") << 364 << true << 0;
-        QTest::newRow("365 up") << 365 << true << 0;  // the item after is in view already
-        QTest::newRow("0 up") << 0 << true << -1;
-        QTest::newRow("304 down") << 304 << false << 0;  // the item before is in view already
-        QTest::newRow("305 down") << 305 << false << 0;
-        QTest::newRow("364 down") << 364 << false << 0;
-        QTest::newRow("365 down") << 365 << false << 1;
-        QTest::newRow("2000 down") << 2000 << false << 1;
+        QTest::addColumn<int>("windowTop");  // where the window stands; -1 where it opened
+        QTest::newRow("46 up") << 46 << true << -1 << -1;
+        QTest::newRow("47 up") << 47 << true << 0 << -1;
+        QTest::newRow("106 up") << 106 << true << 0 << -1;
+        QTest::newRow("107 up") << 107 << true << 0 << -1;  // the item after is in view already
+        QTest::newRow("far above up") << -400 << true << -1 << -1;
+        QTest::newRow("46 down") << 46 << false << 0 << -1;  // the item before is in view already
+        QTest::newRow("47 down") << 47 << false << 0 << -1;
+        QTest::newRow("106 down") << 106 << false << 0 << -1;
+        QTest::newRow("107 down") << 107 << false << 1 << -1;
+        QTest::newRow("far below down") << 2000 << false << 1 << -1;
+        // On any screen and at any window position, the pointer on the top
+        // visible item scrolls up and on the bottom one scrolls down.
+        for (int top : {0, 258, 420, 900}) {
+            const QByteArray at = " with the window at row " + QByteArray::number(top);
+            QTest::newRow(("onto the top item" + at).constData()) << kOnTheItem << true << -1 << top;
+            QTest::newRow(("onto the bottom item" + at).constData()) << kOnTheItem << false << 1 << top;
+        }
     }
     void edgeScrollingByScreenRow() {
         QFETCH(int, row);
         QFETCH(bool, upwards);
         QFETCH(int, scrollChange);
+        QFETCH(int, windowTop);
         ListWindow w;
         QVERIFY(w.exposed);
-        w.form->setScreenPointerForTests([row] { return QPoint(100, row); });
+        if (windowTop >= 0) {
+            w.form->move(w.form->x(), windowTop);
+            QTRY_COMPARE(w.form->frameGeometry().top(), windowTop);
+        }
+        QPoint pointer;  // the pointer's place in the window
+        if (row == kOnTheItem)
+            w.form->setScreenPointerForTests([&] { return w.form->mapToGlobal(pointer); });
+        else
+            w.pointerRow(row);
         w.add(Numbered(40));
         w.list()->scrollToItem(w.list()->topLevelItem(14), QAbstractItemView::PositionAtTop);
         const int top = w.scrollTop();
@@ -398,7 +487,8 @@ private slots:
         const QStringList before = w.texts();
 
         w.press(w.itemPoint(from));
-        w.move(w.itemPoint(onto));
+        pointer = w.itemPoint(onto);
+        w.move(pointer);
         QCOMPARE(w.scrollTop(), top + scrollChange);
         w.release(w.itemPoint(onto));
         QCOMPARE(w.texts()[onto - 1], before[from - 1]);
@@ -408,17 +498,17 @@ private slots:
 
     void noScrollingAtTheEndsOfTheList_data() {
         QTest::addColumn<int>("row");
-        QTest::newRow("304 onto the first") << 304;
-        QTest::newRow("365 onto the last") << 365;
+        QTest::newRow("46 onto the first") << 46;
+        QTest::newRow("107 onto the last") << 107;
     }
     void noScrollingAtTheEndsOfTheList() {
         QFETCH(int, row);
         ListWindow w;
         QVERIFY(w.exposed);
-        w.form->setScreenPointerForTests([row] { return QPoint(0, row); });
+        w.pointerRow(row);
         w.add(kThree);
         const int from = 2;
-        const int onto = row < 305 ? 1 : 3;
+        const int onto = row < 47 ? 1 : 3;
         w.press(w.itemPoint(from));
         w.move(w.itemPoint(onto));
         w.release(w.itemPoint(onto));
@@ -430,13 +520,14 @@ private slots:
     void screenRowIsReadFromThePointer_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("scrollChange");
-        QTest::newRow("above 305") << 20 << -1;
-        QTest::newRow("between") << 330 << 0;
-        QTest::newRow("from 365") << 2000 << 1;
+        QTest::newRow("above the upper row") << 20 << -1;
+        QTest::newRow("between") << kDeadBand << 0;
+        QTest::newRow("from the lower row") << 2000 << 1;
     }
     void screenRowIsReadFromThePointer() {
         // Without the seam the row comes from QCursor::pos(), the pointer's
-        // place on the screen, and not from the event's place in the list.
+        // place on the screen, and not from the event's place in the list;
+        // row counts from the list's top edge.
         QFETCH(int, row);
         QFETCH(int, scrollChange);
         ListWindow w;
@@ -444,8 +535,8 @@ private slots:
         w.add(Numbered(40));
         w.list()->scrollToItem(w.list()->topLevelItem(14), QAbstractItemView::PositionAtTop);
         const int top = w.scrollTop();
-        QCursor::setPos(QPoint(3, row));
-        if (QCursor::pos().y() != row)
+        QCursor::setPos(QPoint(3, w.listTop() + row));
+        if (QCursor::pos().y() != w.listTop() + row)
             QSKIP("this platform does not let the test place the pointer");
         // A drag from the second row onto the top row, and one from the
         // next-to-last row onto the last row wholly in view.
@@ -460,16 +551,16 @@ private slots:
         w.release(w.itemPoint(onto));
         QCOMPARE(w.selectedPosition(), onto);
         QCOMPARE(w.scrollTop(), top + scrollChange);
-        QCursor::setPos(QPoint(3, 330));
+        QCursor::setPos(QPoint(3, w.listTop() + kDeadBand));
     }
 
     void exchangeOntoAPartlyShownRowDoesNotScrollByItself() {
         // Selecting the dragged path's new place must not scroll the list:
-        // between rows 305 and 364 nothing scrolls, even onto a row that is
+        // between the two edge-scrolling rows nothing scrolls, even onto a row that is
         // only partly in view.
         ListWindow w;
         QVERIFY(w.exposed);
-        w.form->setScreenPointerForTests([] { return QPoint(0, 330); });
+        w.pointerRow(kDeadBand);
         w.add(Numbered(40));
         const QRect area = w.viewport()->rect();
         int partly = 0;
@@ -498,7 +589,7 @@ private slots:
         // move there (over the header, or below the list) hits no item.
         ListWindow w;
         QVERIFY(w.exposed);
-        w.form->setScreenPointerForTests([] { return QPoint(0, 330); });
+        w.pointerRow(kDeadBand);
         w.add(Numbered(40));
         w.list()->scrollToItem(w.list()->topLevelItem(14), QAbstractItemView::PositionAtTop);
         const QStringList before = w.texts();
@@ -517,7 +608,7 @@ private slots:
     void listsOwnAutoScrollDoesNotFightTheDrag() {
         ListWindow w;
         QVERIFY(w.exposed);
-        w.form->setScreenPointerForTests([] { return QPoint(0, 330); });  // no edge scrolling
+        w.pointerRow(kDeadBand);  // no edge scrolling
         w.add(Numbered(40));
         w.list()->scrollToItem(w.list()->topLevelItem(14), QAbstractItemView::PositionAtTop);
         const int top = w.scrollTop();

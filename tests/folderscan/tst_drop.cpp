@@ -20,7 +20,9 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,6 +100,8 @@ private slots:
         QTest::newRow("web address") << 3;
         QTest::newRow("file and web address") << 4;
         QTest::newRow("nothing") << 5;
+        QTest::newRow("only comment lines") << 6;
+        QTest::newRow("another host's file") << 7;
     }
     void onlyFileListsCanBeDropped() {
         QFETCH(int, kind);
@@ -119,6 +123,14 @@ private slots:
                 break;
             case 4:
                 data.setUrls({QUrl::fromLocalFile(tmp.path() + "/a.wma"), QUrl("https://example.org/b.wma")});
+                break;
+            case 6:
+                data.setData("text/uri-list",
+                             "# a comment\r\n#" + QUrl::fromLocalFile(tmp.path()).toEncoded() + "\r\n");
+                break;
+            case 7:
+                data.setData("text/uri-list",
+                             "file://elsewhere.example" + QFile::encodeName(tmp.path()) + "/a.wma\r\n");
                 break;
             default:
                 break;
@@ -172,7 +184,15 @@ private slots:
         QVERIFY(w_.dialogs->shown.isEmpty());
     }
 
+    void foldersAndFilesInTheDragsOrder_data() {
+        QTest::addColumn<QString>("written");  // how the drag's list is written
+        QTest::newRow("as Qt writes it") << "urls";
+        QTest::newRow("with comment lines") << "comments";
+        QTest::newRow("on localhost") << "localhost";
+        QTest::newRow("with a name that is not UTF-8") << "latin1";
+    }
     void foldersAndFilesInTheDragsOrder() {
+        QFETCH(QString, written);
         QTemporaryDir tmp;
         const QString t = tmp.path();
         for (const char* f : {"first/a.wma", "first/deep/b.wma", "second/c.wma", "loose.wma"})
@@ -180,12 +200,35 @@ private slots:
         QVERIFY(QDir().mkpath(t + "/empty"));
 
         // A folder URL may end in "/": the items still carry single ones.
+        const QList<QUrl> urls = {QUrl::fromLocalFile(t + "/first/"), QUrl::fromLocalFile(t + "/empty"),
+                                  QUrl::fromLocalFile(t + "/loose.wma"), QUrl::fromLocalFile(t + "/second")};
         auto data = std::make_unique<QMimeData>();
-        data->setUrls({QUrl::fromLocalFile(t + "/first/"), QUrl::fromLocalFile(t + "/empty"),
-                       QUrl::fromLocalFile(t + "/loose.wma"), QUrl::fromLocalFile(t + "/second")});
+        if (written == QLatin1String("urls")) {
+            data->setUrls(urls);
+        } else {
+            // A file manager's list (RFC 2483): lines end in CR LF, and a
+            // line that begins with "#" is a comment.
+            QByteArray list;
+            for (const QUrl& url : urls) {
+                QByteArray line = url.toEncoded();
+                if (written == QLatin1String("localhost"))
+                    line.replace("file://", "file://localhost");
+                if (written == QLatin1String("comments"))
+                    list += "# " + line + "\r\n";
+                list += line + "\r\n";
+            }
+            if (written == QLatin1String("latin1")) {
+                // "caf\xe9.wma" in Latin-1 cannot be named in the list's text.
+                const QByteArray name = QFile::encodeName(t) + "/caf\xe9.wma";
+                QVERIFY(::close(::open(name.constData(), O_CREAT | O_WRONLY, 0644)) == 0);
+                list.insert(0, "file://" + name.toPercentEncoding("/") + "\r\n");
+            }
+            data->setData("text/uri-list", list);
+        }
         QVERIFY(drop(data.get()));
         QCOMPARE(ListTexts(form()), QStringList({t + "/first/a.wma", t + "/first/deep/b.wma",
                                                  t + "/loose.wma", t + "/second/c.wma"}));
+        QVERIFY(w_.dialogs->shown.isEmpty());
     }
 
     void emptyFolderAddsNothing() {

@@ -5,9 +5,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryFile>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 
@@ -61,6 +64,16 @@ void MakeFile(const QString& path, const QByteArray& bytes) {
         f.write(bytes);
 }
 
+void MakeProgram(const QString& path, const QByteArray& bytes) {
+    QFile::remove(path);
+    MakeFile(path, bytes);
+    ::chmod(QFile::encodeName(path).constData(), 0700);
+}
+
+QByteArray HalfWritingEncoder(const QByteArray& ending) {
+    return "#!/bin/sh\nsize=$(wc -c < \"$1\")\nhead -c $((size / 2)) \"$1\" > \"$2\"\n" + ending + "\n";
+}
+
 QString BuildProgramFolder() {
     return QStringLiteral(BRENVALE_BUILD_DIR);
 }
@@ -78,4 +91,33 @@ QByteArray CaptureStdout(const std::function<void()>& body) {
     ::close(saved);
     capture.seek(0);
     return capture.readAll();
+}
+
+TmpfsMount::TmpfsMount(const QString& folder, const QString& options, bool noexec) : folder_(folder) {
+    mounted_ = ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", noexec ? MS_NOEXEC : 0,
+                       QFile::encodeName(options).constData()) == 0;
+}
+
+TmpfsMount::~TmpfsMount() {
+    if (mounted_)
+        ::umount2(QFile::encodeName(folder_).constData(), MNT_DETACH);
+}
+
+std::optional<QByteArray> RunAsOrdinaryUser(const QString& program, const QStringList& arguments,
+                                            const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (::geteuid() == 0) {
+        process.start(QStringLiteral("setpriv"),
+                      QStringList({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                   QStringLiteral("--clear-groups"), program}) +
+                          arguments);
+    } else {
+        process.start(program, arguments);
+    }
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
 }

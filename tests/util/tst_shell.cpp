@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -173,6 +174,13 @@ void TestShell::failuresOfRealStarts_data() {
                                    << ""
                                    << "open" << true << 11 << B + 11
                                    << "The executable file is invalid or corrupt";
+    // A program is never handed to the desktop, even where it cannot run.
+    QTest::newRow("script without an execute bit") << "plain.sh"
+                                                   << ""
+                                                   << "open" << true << 5 << 75 << "Path/file access error";
+    QTest::newRow("program on a noexec file system") << "noexec/ok.sh"
+                                                     << ""
+                                                     << "open" << true << 5 << 75 << "Path/file access error";
     QTest::newRow("nothing opens the document")
         << "notes.txt"
         << ""
@@ -196,7 +204,17 @@ void TestShell::failuresOfRealStarts() {
     QFETCH(int, number);
     QFETCH(QString, message);
 
+    std::unique_ptr<TmpfsMount> noexec;
+    if (file.startsWith("noexec/")) {
+        QVERIFY(QDir().mkpath(root() + "/noexec"));
+        noexec = std::make_unique<TmpfsMount>(root() + "/noexec", "size=64k", true);
+        if (!noexec->mounted())
+            QSKIP("a noexec tmpfs cannot be mounted here (it takes root)");
+        WriteScript(root() + "/noexec/ok.sh", "exit 0");
+    }
     WriteScript(root() + "/ok.sh", "exit 0");
+    WriteScript(root() + "/plain.sh", "exit 0");
+    ::chmod(QFile::encodeName(root() + "/plain.sh").constData(), 0600);
     QFile garbage(root() + "/garbage.bin");
     QVERIFY(garbage.open(QIODevice::WriteOnly));
     garbage.write(QByteArray("\x7f"

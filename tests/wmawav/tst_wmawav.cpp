@@ -77,6 +77,7 @@ private slots:
     void badCommandLine();
     void unreadableInput_data();
     void unreadableInput();
+    void longestOutputName();
     void relativeOutputPath();
 };
 
@@ -338,7 +339,7 @@ void TestWmawav::badCommandLine() {
     QVERIFY(dir.isValid());
     const Run r = RunWmawav(args, dir.path());
     QVERIFY(r.finished);
-    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.exitCode, 2);
     QVERIFY2(IsOneLine(r.err), r.err.constData());
     QCOMPARE(Entries(dir.path()), QStringList());
 }
@@ -347,17 +348,36 @@ void TestWmawav::unreadableInput_data() {
     QTest::addColumn<QString>("input");
     QTest::newRow("missing file") << "/nonexistent/brenvale/working.wma";
     QTest::newRow("a folder") << kMedia;
+    QTest::newRow("a FIFO without a writer") << "fifo";
 }
 
 void TestWmawav::unreadableInput() {
     QFETCH(QString, input);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    QTemporaryDir inputs;
+    if (input == "fifo") {
+        input = inputs.filePath("working.wma");
+        QCOMPARE(::mkfifo(QFile::encodeName(input).constData(), 0600), 0);
+    }
+    // Refused at once: a FIFO is not waited on.
     const Run r = RunWmawav({input, dir.filePath("out.wav")});
     QVERIFY(r.finished);
-    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(r.exitCode, 3);
     QVERIFY2(IsOneLine(r.err), r.err.constData());
     QCOMPARE(Entries(dir.path()), QStringList());
+}
+
+void TestWmawav::longestOutputName() {
+    // A name of 255 bytes, the most the system accepts: the temporary name
+    // beside it must fit as well.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString out = dir.filePath(QString(251, QLatin1Char('n')) + ".wav");
+    const Run r = RunWmawav({kMedia + "/wmav2_mono_48000.wma", out});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(ReadCanonicalWav(out).error.isEmpty(), qPrintable(ReadCanonicalWav(out).error));
+    QCOMPARE(Entries(dir.path()), QStringList{QFileInfo(out).fileName()});
 }
 
 void TestWmawav::relativeOutputPath() {

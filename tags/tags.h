@@ -1,0 +1,59 @@
+#pragma once
+// The tags that a conversion carries from a WMA file into its result: read
+// from the ASF header (the Content Description and the Extended Content
+// Description and Metadata Library objects), written into an MP3 as an
+// ID3v2.3 tag and into a WAV as a RIFF LIST/INFO chunk plus an ID3v2.3
+// chunk. TagLib reads and renders every tag; this room decides which fields
+// are carried and keeps the audio file safe while they are written.
+#include <QByteArray>
+#include <QString>
+
+// The picture shown with the music: front cover by preference.
+struct CoverPicture {
+    QByteArray data;  // empty: no picture
+    QString mimeType;
+    QString description;
+    int type = 3;  // picture type, the same numbers in ASF and ID3v2; 3 is the front cover
+};
+
+struct TrackTags {
+    QString title;
+    QString artist;
+    QString albumArtist;
+    QString album;
+    int track = 0;  // 0: not known
+    int trackTotal = 0;
+    int disc = 0;
+    int discTotal = 0;
+    QString date;  // "YYYY", "YYYY-MM" or "YYYY-MM-DD"
+    QString genre;
+    QString composer;
+    QString comment;
+    QString copyright;
+    CoverPicture picture;
+
+    bool isEmpty() const;
+};
+
+// A file being tagged is a copy under this prefix and six random characters,
+// beside the file; a killed program can leave one behind.
+inline constexpr char kTagsTempPrefix[] = ".brenvale-tags-";
+
+// A picture larger than this is left out: no player shows it, and it would
+// swell every result by as much.
+inline constexpr qsizetype kMaxPictureBytes = 16 * 1024 * 1024;
+// A text longer than this is left out as damaged.
+inline constexpr qsizetype kMaxTextLength = 65535;
+
+// The tags of the WMA (ASF) file at path. A field that is missing, empty,
+// damaged or oversized is left out; a file that cannot be read gives no tags
+// at all. Never raises.
+TrackTags ReadWmaTags(const QString& path);
+
+// Writes the tags into the MP3 or WAV file at path. The file is tagged as a
+// copy beside it that replaces it only once the copy has been written whole;
+// when anything fails (a full disk, a file TagLib does not take) the file
+// stays exactly as it was and the result is false. Tags with no field leave
+// the file untouched. Never raises.
+bool WriteMp3Tags(const QString& path, const TrackTags& tags);
+bool WriteWavTags(const QString& path, const TrackTags& tags);
