@@ -10,7 +10,6 @@
 #include "util/paths.h"
 
 #include <QMimeData>
-#include <QStringBuilder>
 #include <QStringList>
 
 namespace {
@@ -34,9 +33,10 @@ void AddDroppedFolder(Dialogs& dialogs, QTreeWidget* list, const QString& folder
     FileListAppender appender(list);
     for (QString f : folders) {
         f.chop(1);
-        for (const ListedFile& file : fs.ListFiles(f, pattern))
-            if (!file.name.startsWith(QLatin1Char('~')) && !file.plainHidden)
-                appender.Add(NormalizePath(f % QLatin1Char('/') % file.name));
+        const FileListing files = fs.ListFiles(f, pattern);
+        for (size_t i = 0; i < files.size(); ++i)
+            if (!files.NameStartsWith(i, '~') && !files.PlainHidden(i))
+                appender.Add(NormalizePath(files.PathIn(f, i)));
     }
 }
 

@@ -4,8 +4,6 @@
 #include "folderscan/folderwalk.h"
 #include "util/paths.h"
 
-#include <QStringBuilder>
-
 void AddAllFilesInTree(ErrorTrap& trap, Dialogs& dialogs, const QString& folder, const QString& extension,
                        const std::function<void(const QString& path)>& add) {
     // The walk notes the files of every folder it reads, so that the listing
@@ -30,14 +28,14 @@ void AddAllFilesInTree(ErrorTrap& trap, Dialogs& dialogs, const QString& folder,
         // A folder that cannot be listed contributes nothing (never the
         // names of the folder before it). The listing has found out whether
         // each file opens and whether it is a plain hidden file.
-        std::vector<ListedFile> files;
+        FileListing files;
         trap.run(124, [&] { files = fs.ListFiles(f, QStringLiteral("*.") + extension); });
-        for (const ListedFile& file : files) {
-            if (trap.test(128, [&] { return file.name.startsWith(QLatin1Char('~')); }))
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (trap.test(128, [&] { return files.NameStartsWith(i, '~'); }))
                 continue;
             QString path;
-            trap.run(130, [&] { path = f % QLatin1Char('/') % file.name; });
-            if (trap.test(134, [&] { return !file.plainHidden; }))
+            trap.run(130, [&] { path = files.PathIn(f, i); });
+            if (trap.test(134, [&] { return !files.PlainHidden(i); }))
                 trap.run(134, [&] { add(NormalizePath(path)); });
         }
     }

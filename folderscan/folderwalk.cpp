@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringBuilder>
 #include <QStringList>
 
 #include <dirent.h>
@@ -88,102 +89,150 @@ void YieldNowAndThen(QElapsedTimer& sinceYield) {
 // entries, to let the window answer in between.
 constexpr unsigned kEntriesBetweenLooks = 256;
 
-// The name a listing read, decoded; false when its bytes are not valid UTF-8:
-// such a name cannot be represented, and its stand-in (U+FFFD for the bad
-// bytes) could be the name of another file.
-bool DecodeName(const char* bytes, size_t length, QString& name) {
-    bool ascii = true;
-    for (size_t i = 0; i < length && ascii; ++i)
-        ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
-    const QByteArrayView encoded(bytes, static_cast<qsizetype>(length));
-    if (ascii) {
-        name = QString::fromLatin1(encoded);
-        return true;
-    }
-    name = QString::fromLocal8Bit(encoded);
-    return name.toLocal8Bit() == encoded;
-}
-
 // The order in which a person reads names: by name ignoring letter case, and
 // names that differ only in case by their characters (the raw order of a
 // Linux folder looks random).
-bool ListedBefore(const QString& a, const QString& b) {
-    const int folded = a.compare(b, Qt::CaseInsensitive);
-    return folded != 0 ? folded < 0 : a < b;
+template <typename A, typename B>
+bool ListedBefore(const A& a, const B& b) {
+    const int folded = QString::compare(a, b, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
 }
 
-// Puts items in listing order by their names; pause() runs now and then, so
-// that putting many thousands of names in order does not hold up the window:
-// runs of names are sorted one at a time and then merged pairwise. Names
-// differ, so any way of sorting them gives the same order. Two names of ASCII
-// characters only, the usual case, are compared with ASCII letters folded to
-// lower case, which is exactly what ignoring letter case means for them, and
-// their first sixteen characters so folded are kept beside each name as two
-// numbers that compare in the same order, so that most comparisons need not
-// reach the names at all.
-template <typename Item, typename NameOf, typename Pause>
-void SortInListingOrder(std::vector<Item>& items, NameOf nameOf, Pause&& pause) {
-    struct Key {
-        quint64 head[2];  // the first sixteen folded characters, zero-padded
-        const QString* name;
-        size_t index;
-        bool ascii;
-    };
-    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c; };
-    std::vector<Key> keys;
-    keys.reserve(items.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-        const QString& name = nameOf(items[i]);
-        Key key{{0, 0}, &name, i, true};
-        for (qsizetype k = 0; k < name.size() && key.ascii; ++k) {
-            const char16_t c = name[k].unicode();
-            key.ascii = c < 0x80;
-            if (k < 16)
-                key.head[k / 8] |= quint64(lower(c)) << (8 * (7 - k % 8));
+// Names as a listing read them, kept together: their bytes one after the
+// other, each followed by a NUL, and for a name that is not all ASCII its
+// decoded form too. A name whose bytes are not valid UTF-8 is not kept: it
+// cannot be represented, and its stand-in (U+FFFD for the bad bytes) could
+// be the name of another file.
+class ReadNames {
+public:
+    // Keeps the name when it is valid UTF-8 and, with wanted, matches it;
+    // quick is wanted's answer from the bytes (-1: the decoded name tells).
+    bool Keep(const char* bytes, size_t length, unsigned char type, const WildcardPattern* wanted = nullptr,
+              int quick = 1) {
+        bool ascii = true;
+        for (size_t i = 0; i < length && ascii; ++i)
+            ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
+        const QByteArrayView encoded(bytes, static_cast<qsizetype>(length));
+        qint32 decoded = -1;
+        if (!ascii) {
+            QString name = QString::fromLocal8Bit(encoded);
+            if (name.toLocal8Bit() != encoded || (quick < 0 && !wanted->Matches(name)))
+                return false;
+            decoded = static_cast<qint32>(decoded_.size());
+            decoded_.push_back(std::move(name));
+        } else if (quick < 0 && !wanted->Matches(QString::fromLatin1(encoded))) {
+            return false;
         }
-        keys.push_back(key);
+        entries_.push_back(
+            {static_cast<quint32>(bytes_.size()), static_cast<quint32>(length), decoded, type});
+        bytes_.append(bytes, length + 1);  // with its NUL
+        return true;
     }
-    const auto before = [&](const Key& a, const Key& b) {
-        if (!a.ascii || !b.ascii)
-            return ListedBefore(*a.name, *b.name);
-        if (a.head[0] != b.head[0])
-            return a.head[0] < b.head[0];
-        if (a.head[1] != b.head[1])
-            return a.head[1] < b.head[1];
-        const QChar* x = a.name->constData();
-        const QChar* y = b.name->constData();
-        const qsizetype n = std::min(a.name->size(), b.name->size());
-        for (qsizetype i = 16; i < n; ++i)
-            if (lower(x[i].unicode()) != lower(y[i].unicode()))
-                return lower(x[i].unicode()) < lower(y[i].unicode());
-        if (a.name->size() != b.name->size())
-            return a.name->size() < b.name->size();
-        return *a.name < *b.name;
-    };
-    constexpr size_t kRun = 4096;
-    const size_t n = keys.size();
-    for (size_t lo = 0; lo < n; lo += kRun) {
-        std::sort(keys.begin() + lo, keys.begin() + std::min(lo + kRun, n), before);
-        pause();
+
+    size_t size() const { return entries_.size(); }
+    const char* Bytes(size_t i) const { return bytes_.data() + entries_[i].offset; }
+    size_t Length(size_t i) const { return entries_[i].length; }
+    unsigned char Type(size_t i) const { return entries_[i].type; }
+    // The decoded name of a name that is not all ASCII; none otherwise.
+    const QString* Decoded(size_t i) const {
+        return entries_[i].decoded < 0 ? nullptr : &decoded_[static_cast<size_t>(entries_[i].decoded)];
     }
-    if (n > kRun) {
-        std::vector<Key> merged(n);
-        for (size_t width = kRun; width < n; width *= 2) {
-            for (size_t lo = 0; lo < n; lo += 2 * width) {
-                const size_t mid = std::min(lo + width, n), hi = std::min(lo + 2 * width, n);
-                std::merge(keys.begin() + lo, keys.begin() + mid, keys.begin() + mid, keys.begin() + hi,
-                           merged.begin() + lo, before);
-                pause();
+    QString Name(size_t i) const {
+        const QString* decoded = Decoded(i);
+        return decoded ? *decoded : QString::fromLatin1(Bytes(i), static_cast<qsizetype>(Length(i)));
+    }
+
+    // The names' positions in listing order; pause() runs now and then, so
+    // that putting many thousands of names in order does not hold up the
+    // window: runs of names are sorted one at a time, then merged pairwise.
+    // Names differ, so any way of sorting them gives the same order. Two
+    // names of ASCII characters only, the usual case, are compared with ASCII
+    // letters folded to lower case, which is exactly what ignoring letter
+    // case means for them, and their first sixteen characters so folded are
+    // kept beside each position as two numbers that compare in the same
+    // order, so that most comparisons need not reach the names at all.
+    template <typename Pause>
+    std::vector<quint32> InListingOrder(Pause&& pause) const {
+        struct Key {
+            quint64 head[2];  // the first sixteen folded characters, zero-padded
+            quint32 index;
+            bool ascii;
+        };
+        const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+        std::vector<Key> keys;
+        keys.reserve(entries_.size());
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            Key key{{0, 0}, static_cast<quint32>(i), entries_[i].decoded < 0};
+            if (key.ascii) {
+                const char* name = Bytes(i);
+                for (size_t k = 0; k < 16 && k < Length(i); ++k)
+                    key.head[k / 8] |= quint64(lower(static_cast<unsigned char>(name[k])))
+                                       << (8 * (7 - k % 8));
             }
-            keys.swap(merged);
+            keys.push_back(key);
         }
+        const auto before = [&](const Key& a, const Key& b) {
+            const char* x = Bytes(a.index);
+            const char* y = Bytes(b.index);
+            const auto xn = static_cast<qsizetype>(Length(a.index));
+            const auto yn = static_cast<qsizetype>(Length(b.index));
+            if (!a.ascii && !b.ascii)
+                return ListedBefore(*Decoded(a.index), *Decoded(b.index));
+            if (!a.ascii)
+                return ListedBefore(*Decoded(a.index), QLatin1String(y, yn));
+            if (!b.ascii)
+                return ListedBefore(QLatin1String(x, xn), *Decoded(b.index));
+            if (a.head[0] != b.head[0])
+                return a.head[0] < b.head[0];
+            if (a.head[1] != b.head[1])
+                return a.head[1] < b.head[1];
+            const qsizetype n = std::min(xn, yn);
+            for (qsizetype i = 16; i < n; ++i) {
+                const auto cx = lower(static_cast<unsigned char>(x[i]));
+                const auto cy = lower(static_cast<unsigned char>(y[i]));
+                if (cx != cy)
+                    return cx < cy;
+            }
+            if (xn != yn)
+                return xn < yn;
+            return std::memcmp(x, y, static_cast<size_t>(n)) < 0;
+        };
+        constexpr size_t kRun = 4096;
+        const size_t n = keys.size();
+        for (size_t lo = 0; lo < n; lo += kRun) {
+            std::sort(keys.begin() + lo, keys.begin() + std::min(lo + kRun, n), before);
+            pause();
+        }
+        if (n > kRun) {
+            std::vector<Key> merged(n);
+            for (size_t width = kRun; width < n; width *= 2) {
+                for (size_t lo = 0; lo < n; lo += 2 * width) {
+                    const size_t mid = std::min(lo + width, n), hi = std::min(lo + 2 * width, n);
+                    std::merge(keys.begin() + lo, keys.begin() + mid, keys.begin() + mid, keys.begin() + hi,
+                               merged.begin() + lo, before);
+                    pause();
+                }
+                keys.swap(merged);
+            }
+        }
+        std::vector<quint32> order;
+        order.reserve(n);
+        for (const Key& key : keys)
+            order.push_back(key.index);
+        return order;
     }
-    std::vector<Item> sorted;
-    sorted.reserve(n);
-    for (const Key& key : keys)
-        sorted.push_back(std::move(items[key.index]));
-    items.swap(sorted);
-}
+
+private:
+    struct Entry {
+        quint32 offset;  // of its bytes in bytes_
+        quint32 length;
+        qint32 decoded;  // its place in decoded_, or -1 for an ASCII name
+        unsigned char type;
+    };
+    std::string bytes_;
+    std::vector<Entry> entries_;
+    std::vector<QString> decoded_;
+};
 
 // True when a listed entry may be a folder: a folder, or a symbolic link
 // (or an entry of unknown type) that leads to one.
@@ -229,8 +278,8 @@ constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 
 // The files of one folder that its listing returns. Offer() takes each entry
 // as read and keeps those whose names match the pattern, are valid UTF-8 and
-// make a path within the limit; ForEachFile() then looks at the kept ones in
-// listing order and hands on those that open as files.
+// make a path within the limit; Look() then looks at the kept ones in listing
+// order and returns those that open as files.
 class FolderFiles {
 public:
     FolderFiles(const WildcardPattern& wanted, qsizetype prefixBytes)
@@ -238,41 +287,29 @@ public:
 
     void Offer(const char* name, size_t length, unsigned char type) {
         const int quick = wanted_.MatchesEncoded(name, length);
-        if (quick == 0 || prefixBytes_ + static_cast<qsizetype>(length) > kMaxPathBytes)
-            return;
-        QString decoded;
-        if (!DecodeName(name, length, decoded) || (quick < 0 && !wanted_.Matches(decoded)))
-            return;
-        entries_.push_back({std::move(decoded), names_.size(), type});
-        names_.append(name, length + 1);  // with its NUL
+        if (quick != 0 && prefixBytes_ + static_cast<qsizetype>(length) <= kMaxPathBytes)
+            names_.Keep(name, length, type, &wanted_, quick);
     }
 
-    // Calls onFile(name, plainHidden) for each file that opens, in listing
-    // order; pause() runs now and then.
-    template <typename OnFile, typename Pause>
-    void ForEachFile(int folderFd, OnFile&& onFile, Pause&& pause) {
-        SortInListingOrder(
-            entries_, [](const Entry& e) -> const QString& { return e.name; }, pause);
+    // pause() runs now and then.
+    template <typename Pause>
+    FileListing Look(int folderFd, Pause&& pause) const {
+        FileListing listing;
         unsigned looked = 0;
-        for (Entry& e : entries_) {
+        for (const quint32 i : names_.InListingOrder(pause)) {
             if (++looked % kEntriesBetweenLooks == 0)
                 pause();
             bool plainHidden = false;
-            if (LookAtFile(folderFd, names_.data() + e.offset, e.type, plainHidden))
-                onFile(std::move(e.name), plainHidden);
+            if (LookAtFile(folderFd, names_.Bytes(i), names_.Type(i), plainHidden))
+                listing.Append(names_.Bytes(i), names_.Length(i), names_.Decoded(i), plainHidden);
         }
+        return listing;
     }
 
 private:
-    struct Entry {
-        QString name;
-        size_t offset;  // of its bytes in names_
-        unsigned char type;
-    };
     const WildcardPattern& wanted_;
     qsizetype prefixBytes_;
-    std::vector<Entry> entries_;
-    std::string names_;
+    ReadNames names_;
 };
 
 dev_t DeviceOf(int fd) {
@@ -508,54 +545,42 @@ void FolderSystem::ForEachSubFolder(const QString& folder,
     sinceYield.start();
     const auto pause = [&] { YieldNowAndThen(sinceYield); };
     unsigned read = 0;
-    std::vector<QString> names;
+    ReadNames subFolders;
     const int failure = dir.ForEach([&](const char* name, size_t length, unsigned char type) {
         if (++read % kEntriesBetweenLooks == 0)
             pause();
-        if (LeadsToFolder(dir.fd(), name, type)) {
-            QString decoded;
-            if (DecodeName(name, length, decoded))
-                names.push_back(std::move(decoded));
-        } else if (noting) {
+        if (LeadsToFolder(dir.fd(), name, type))
+            subFolders.Keep(name, length, type);
+        else if (noting)
             files.Offer(name, length, type);
-        }
     });
-    SortInListingOrder(
-        names, [](const QString& name) -> const QString& { return name; }, pause);
-    if (noting && failure == 0) {
-        std::vector<ListedFile>& noted = notes_[folder];
-        files.ForEachFile(
-            dir.fd(),
-            [&](QString&& name, bool plainHidden) {
-                noted.push_back({std::move(name), plainHidden});
-            },
-            pause);
-    }
+    const std::vector<quint32> order = subFolders.InListingOrder(pause);
+    if (noting && failure == 0)
+        notes_[folder] = files.Look(dir.fd(), pause);
 
     // Names read before a failure are still handed on, then the failure.
-    for (const QString& name : names)
-        onName(name);
+    for (const quint32 i : order)
+        onName(subFolders.Name(i));
     if (failure != 0)
         RaiseErrno(failure, true);
 }
 
-std::vector<ListedFile> FolderSystem::ListFiles(const QString& folder, const QString& pattern) const {
-    std::vector<ListedFile> listed;
+FileListing FolderSystem::ListFiles(const QString& folder, const QString& pattern) const {
     if (noting_ && pattern == notePattern_) {
         // A folder's notes serve one listing; a folder listed twice is read
         // again the second time.
         const auto noted = notes_.find(folder + QLatin1Char('/'));
         if (noted != notes_.end()) {
-            listed.swap(noted->second);
+            FileListing listing = std::move(noted->second);
             notes_.erase(noted);
-            return listed;
+            return listing;
         }
     }
 
     const QByteArray prefix = FilePrefix(QFile::encodeName(folder));
     FolderReader dir(prefix);
     if (dir.fd() < 0 || kinds_.IsOnPseudoFileSystem(dir.fd()))
-        return listed;
+        return FileListing();
     const WildcardPattern wanted(pattern);
     FolderFiles files(wanted, prefix.size());
     // Folders are never listed; every other entry is judged by whether it
@@ -564,13 +589,37 @@ std::vector<ListedFile> FolderSystem::ListFiles(const QString& folder, const QSt
         if (type != DT_DIR)
             files.Offer(name, length, type);
     });
-    files.ForEachFile(
-        dir.fd(),
-        [&](QString&& name, bool plainHidden) {
-            listed.push_back({std::move(name), plainHidden});
-        },
-        [] {});
-    return listed;
+    return files.Look(dir.fd(), [] {});
+}
+
+void FileListing::Append(const char* bytes, size_t length, const QString* decoded, bool plainHidden) {
+    qint32 decodedAt = -1;
+    if (decoded) {
+        decodedAt = static_cast<qint32>(decoded_.size());
+        decoded_.push_back(*decoded);
+    }
+    files_.push_back(
+        {static_cast<quint32>(names_.size()), static_cast<quint32>(length), decodedAt, plainHidden});
+    names_.append(bytes, static_cast<qsizetype>(length));
+}
+
+QString FileListing::Name(size_t i) const {
+    const File& f = files_[i];
+    return f.decoded >= 0
+               ? decoded_[static_cast<size_t>(f.decoded)]
+               : QString::fromLatin1(names_.constData() + f.offset, static_cast<qsizetype>(f.length));
+}
+
+bool FileListing::NameStartsWith(size_t i, char c) const {
+    return files_[i].length > 0 && names_[static_cast<qsizetype>(files_[i].offset)] == c;
+}
+
+QString FileListing::PathIn(const QString& folder, size_t i) const {
+    const File& f = files_[i];
+    if (f.decoded >= 0)
+        return folder % QLatin1Char('/') % decoded_[static_cast<size_t>(f.decoded)];
+    return folder % QLatin1Char('/') %
+           QLatin1String(names_.constData() + f.offset, static_cast<qsizetype>(f.length));
 }
 
 void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive) {
@@ -723,8 +772,9 @@ void FileNameArray::Finish() {
 FileNameArray ListFilesInFolder(const QString& folder, const QString& pattern) {
     FileNameArray names;
     const FolderSystem fs;
-    for (const ListedFile& file : fs.ListFiles(folder, pattern))
-        names.Append(file.name);
+    const FileListing files = fs.ListFiles(folder, pattern);
+    for (size_t i = 0; i < files.size(); ++i)
+        names.Append(files.Name(i));
     names.Finish();
     return names;
 }

@@ -19,12 +19,35 @@
 
 class Dialogs;
 
-// One file of a folder listing.
-struct ListedFile {
-    QString name;
-    // Its attribute value is exactly 34, hidden and archive and nothing
-    // else: a plain dot-file, which the folder commands leave out.
-    bool plainHidden = false;
+// The files of one folder listing, in listing order, each with whether it
+// is a plain hidden file: its attribute value is exactly 34, hidden and
+// archive and nothing else (a plain dot-file), which the folder commands
+// leave out. The names are kept as the listing read them, so that a
+// command makes each file's path in one go.
+class FileListing {
+public:
+    size_t size() const { return files_.size(); }
+    QString Name(size_t i) const;
+    // True when the name begins with the ASCII character c.
+    bool NameStartsWith(size_t i, char c) const;
+    bool PlainHidden(size_t i) const { return files_[i].plainHidden; }
+    // The file's path: folder, "/" and its name.
+    QString PathIn(const QString& folder, size_t i) const;
+
+    // Adds a file at the end: its name's encoded bytes, and the decoded name
+    // when it is not all ASCII.
+    void Append(const char* bytes, size_t length, const QString* decoded, bool plainHidden);
+
+private:
+    struct File {
+        quint32 offset;  // of its name's bytes in names_
+        quint32 length;
+        qint32 decoded;  // its place in decoded_, or -1 for an ASCII name
+        bool plainHidden;
+    };
+    QByteArray names_;
+    std::vector<File> files_;
+    std::vector<QString> decoded_;
 };
 
 // A wildcard pattern as MatchesWildcard takes it, prepared once for many
@@ -91,8 +114,8 @@ public:
     // ListFilesInFolder(folder, pattern) returns, in the same order, each
     // with whether it is a plain hidden file, learnt in the same look at it.
     // A folder that ForEachSubFolder read and noted for this pattern is not
-    // read again: only its files are looked at.
-    std::vector<ListedFile> ListFiles(const QString& folder, const QString& pattern) const;
+    // read again: its notes are handed out once.
+    FileListing ListFiles(const QString& folder, const QString& pattern) const;
 
 private:
     mutable FileSystemKinds kinds_;
@@ -108,7 +131,7 @@ private:
     bool noting_ = false;
     QString notePattern_;
     WildcardPattern noteWanted_;
-    mutable std::unordered_map<QString, std::vector<ListedFile>> notes_;
+    mutable std::unordered_map<QString, FileListing> notes_;
 };
 
 // Extends folders, whose entries the caller chose, with their sub-folders,
