@@ -130,6 +130,8 @@ public:
     }
 
     size_t size() const { return entries_.size(); }
+    // The bytes of all names, their NULs aside.
+    size_t TotalLength() const { return bytes_.size() - entries_.size(); }
     const char* Bytes(size_t i) const { return bytes_.data() + entries_[i].offset; }
     size_t Length(size_t i) const { return entries_[i].length; }
     unsigned char Type(size_t i) const { return entries_[i].type; }
@@ -295,6 +297,7 @@ public:
     template <typename Pause>
     FileListing Look(int folderFd, Pause&& pause) const {
         FileListing listing;
+        listing.Reserve(names_.size(), names_.TotalLength());
         unsigned looked = 0;
         for (const quint32 i : names_.InListingOrder(pause)) {
             if (++looked % kEntriesBetweenLooks == 0)
@@ -590,6 +593,11 @@ FileListing FolderSystem::ListFiles(const QString& folder, const QString& patter
             files.Offer(name, length, type);
     });
     return files.Look(dir.fd(), [] {});
+}
+
+void FileListing::Reserve(size_t files, size_t nameBytes) {
+    files_.reserve(files);
+    names_.reserve(static_cast<qsizetype>(nameBytes));
 }
 
 void FileListing::Append(const char* bytes, size_t length, const QString* decoded, bool plainHidden) {

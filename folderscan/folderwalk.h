@@ -34,6 +34,8 @@ public:
     // The file's path: folder, "/" and its name.
     QString PathIn(const QString& folder, size_t i) const;
 
+    // Room for so many files whose names hold so many bytes in all.
+    void Reserve(size_t files, size_t nameBytes);
     // Adds a file at the end: its name's encoded bytes, and the decoded name
     // when it is not all ASCII.
     void Append(const char* bytes, size_t length, const QString* decoded, bool plainHidden);
