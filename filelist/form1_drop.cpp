@@ -10,11 +10,34 @@
 #include "util/paths.h"
 
 #include <QMimeData>
+#include <QStringList>
 
 namespace {
 
 bool IsDroppedFolder(const QString& path) {
     return FileExists(path) && (TryFileAttributes(path, 0) & kAttrDirectory) != 0;
+}
+
+// Lists every file of a dropped folder's whole tree.
+void AddDroppedFolder(Dialogs& dialogs, QTreeWidget* list, const QString& folder) {
+    // The walk notes the files of every folder it reads, so that the listing
+    // reads no folder a second time; the listing tells whether each file
+    // opens and whether it is a plain hidden file.
+    const QString pattern = QStringLiteral("*.*");
+    const FolderSystem fs(pattern);
+    QStringList folders{folder + QLatin1Char('/')};
+    GetSubDirectories2016(dialogs, folders, true, fs);
+    // The folder's files join the list in one go once they are all listed
+    // (the listing does not yield, so nothing sees the list in between), and
+    // also when a failure ends the drop of this folder.
+    FileListAppender appender(list);
+    for (QString f : folders) {
+        f.chop(1);
+        const FileListing files = fs.ListFiles(f, pattern);
+        for (size_t i = 0; i < files.size(); ++i)
+            if (!files.NameStartsWith(i, '~') && !files.PlainHidden(i))
+                appender.Add(NormalizePath(files.PathIn(f, i)));
+    }
 }
 
 }  // namespace
@@ -39,26 +62,7 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data, int /*effect*/) {
                 AddToFileList(ListView1, p);
                 return;
             }
-            QStringList folders{p + QLatin1Char('/')};
-            GetSubDirectories2016(dialogs_, folders, true);
-            for (QString f : folders) {
-                f.chop(1);
-                const FileNameArray names = ListFilesInFolder(f, QStringLiteral("*.*"));
-                for (int i = 1; i <= names.UBound(); ++i) {
-                    const QString& name = names[i];
-                    if (name.startsWith(QLatin1Char('~')))
-                        continue;
-                    const QString s = f + QLatin1Char('/') + name;
-                    // A file whose attributes can no longer be read has gone
-                    // since it was listed.
-                    if (!IsExistingFile(s))
-                        continue;
-                    const int attributes = TryFileAttributes(s, -1);
-                    if (attributes < 0 || attributes == (kAttrHidden | kAttrArchive))
-                        continue;
-                    AddToFileList(ListView1, NormalizePath(s));
-                }
-            }
+            AddDroppedFolder(dialogs_, ListView1, p);
         });
     }
 }

@@ -2,12 +2,13 @@
 
 #include "app/errorreport.h"
 #include "folderscan/folderwalk.h"
-#include "util/files.h"
 #include "util/paths.h"
 
 void AddAllFilesInTree(ErrorTrap& trap, Dialogs& dialogs, const QString& folder, const QString& extension,
                        const std::function<void(const QString& path)>& add) {
-    const FolderSystem fs;
+    // The walk notes the files of every folder it reads, so that the listing
+    // reads no folder a second time.
+    const FolderSystem fs(QStringLiteral("*.") + extension);
     AddAllFilesInTree(trap, dialogs, folder, extension, add, fs);
 }
 
@@ -25,19 +26,16 @@ void AddAllFilesInTree(ErrorTrap& trap, Dialogs& dialogs, const QString& folder,
         QString f;
         trap.run(122, [&] { f = entry.left(entry.size() - 1); });
         // A folder that cannot be listed contributes nothing (never the
-        // names of the folder before it).
-        FileNameArray names;
-        trap.run(124, [&] { names = ListFilesInFolder(f, QStringLiteral("*.") + extension); });
-        for (int i = 1; i <= names.UBound(); ++i) {
-            QString name;
-            trap.run(126, [&] { name = names[i]; });
-            if (trap.test(128, [&] { return name.startsWith(QLatin1Char('~')); }))
+        // names of the folder before it). The listing has found out whether
+        // each file opens and whether it is a plain hidden file.
+        FileListing files;
+        trap.run(124, [&] { files = fs.ListFiles(f, QStringLiteral("*.") + extension); });
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (trap.test(128, [&] { return files.NameStartsWith(i, '~'); }))
                 continue;
             QString path;
-            trap.run(130, [&] { path = f + QLatin1Char('/') + name; });
-            if (trap.test(134, [&] {
-                    return IsExistingFile(path) && FileAttributes(path) != (kAttrHidden | kAttrArchive);
-                }))
+            trap.run(130, [&] { path = files.PathIn(f, i); });
+            if (trap.test(134, [&] { return !files.PlainHidden(i); }))
                 trap.run(134, [&] { add(NormalizePath(path)); });
         }
     }

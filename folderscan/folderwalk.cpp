@@ -8,69 +8,323 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringBuilder>
 #include <QStringList>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
-
+#include <climits>
 #include <cstring>
 #include <exception>
+#include <memory>
 
 namespace {
 
-// An open directory stream that is closed however the reading ends.
-class DirectoryStream {
+// A folder opened for reading its entries in large batches: one system call
+// per batch of entries, none per entry.
+class FolderReader {
 public:
-    explicit DirectoryStream(const QString& folder) {
-        const QByteArray path = QFile::encodeName(folder);
-        dir_ = ::opendir(path.constData());
-        error_ = dir_ ? 0 : errno;
+    explicit FolderReader(const QByteArray& path)
+        : fd_(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), error_(fd_ < 0 ? errno : 0) {}
+    ~FolderReader() {
+        if (fd_ >= 0)
+            ::close(fd_);
     }
-    ~DirectoryStream() {
-        if (dir_)
-            ::closedir(dir_);
-    }
-    DirectoryStream(const DirectoryStream&) = delete;
-    DirectoryStream& operator=(const DirectoryStream&) = delete;
+    FolderReader(const FolderReader&) = delete;
+    FolderReader& operator=(const FolderReader&) = delete;
 
-    bool isOpen() const { return dir_ != nullptr; }
+    int fd() const { return fd_; }
     int openError() const { return error_; }
-    DIR* get() const { return dir_; }
+
+    // Calls onEntry(name, length, type) for every entry but "." and "..",
+    // type being the entry's d_type. Returns 0 once every entry has been
+    // read, or the errno of a failed read.
+    template <typename OnEntry>
+    int ForEach(OnEntry&& onEntry) {
+        const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+        for (;;) {
+            const ssize_t n = ::getdents64(fd_, buffer.get(), kBufferSize);
+            if (n == 0)
+                return 0;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            for (ssize_t at = 0; at < n;) {
+                const auto* entry = reinterpret_cast<const struct dirent64*>(buffer.get() + at);
+                at += entry->d_reclen;
+                const char* name = entry->d_name;
+                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                    continue;
+                onEntry(name, std::strlen(name), entry->d_type);
+            }
+        }
+    }
 
 private:
-    DIR* dir_ = nullptr;
-    int error_ = 0;
+    static constexpr size_t kBufferSize = 64 * 1024;
+    int fd_;
+    int error_;
 };
 
-bool IsDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+// Lets the window repaint and handle input. Asking the event loop costs a
+// system call even when nothing is waiting, so a walk over thousands of
+// folders goes back to it at most every few milliseconds (the first time at
+// once): the window still answers without delay.
+void YieldNowAndThen(QElapsedTimer& sinceYield) {
+    constexpr qint64 kYieldIntervalNs = 4 * 1000 * 1000;
+    if (sinceYield.isValid() && sinceYield.nsecsElapsed() < kYieldIntervalNs)
+        return;
+    QCoreApplication::processEvents();
+    sinceYield.start();
 }
 
-// Names come out of a folder in the order a person reads them: by name,
-// ignoring letter case (the raw order of a Linux folder looks random).
-void SortNames(QStringList& names) {
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        const int folded = a.compare(b, Qt::CaseInsensitive);
-        return folded != 0 ? folded < 0 : a < b;
-    });
+// Work on a folder of many entries looks at the clock once per this many
+// entries, to let the window answer in between.
+constexpr unsigned kEntriesBetweenLooks = 256;
+
+// The order in which a person reads names: by name ignoring letter case, and
+// names that differ only in case by their characters (the raw order of a
+// Linux folder looks random).
+template <typename A, typename B>
+bool ListedBefore(const A& a, const B& b) {
+    const int folded = QString::compare(a, b, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
 }
 
-// The type of a directory entry, following a symbolic link; DT_UNKNOWN when
-// it cannot be told.
-unsigned char EntryType(DIR* dir, const struct dirent* entry) {
-    if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
-        return entry->d_type;
+// Names as a listing read them, kept together: their bytes one after the
+// other, each followed by a NUL, and for a name that is not all ASCII its
+// decoded form too. A name whose bytes are not valid UTF-8 is not kept: it
+// cannot be represented, and its stand-in (U+FFFD for the bad bytes) could
+// be the name of another file.
+class ReadNames {
+public:
+    // Keeps the name when it is valid UTF-8 and, with wanted, matches it;
+    // quick is wanted's answer from the bytes (-1: the decoded name tells).
+    bool Keep(const char* bytes, size_t length, unsigned char type, const WildcardPattern* wanted = nullptr,
+              int quick = 1) {
+        bool ascii = true;
+        for (size_t i = 0; i < length && ascii; ++i)
+            ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
+        const QByteArrayView encoded(bytes, static_cast<qsizetype>(length));
+        qint32 decoded = -1;
+        if (!ascii) {
+            QString name = QString::fromLocal8Bit(encoded);
+            if (name.toLocal8Bit() != encoded || (quick < 0 && !wanted->Matches(name)))
+                return false;
+            decoded = static_cast<qint32>(decoded_.size());
+            decoded_.push_back(std::move(name));
+        } else if (quick < 0 && !wanted->Matches(QString::fromLatin1(encoded))) {
+            return false;
+        }
+        entries_.push_back(
+            {static_cast<quint32>(bytes_.size()), static_cast<quint32>(length), decoded, type});
+        bytes_.append(bytes, length + 1);  // with its NUL
+        return true;
+    }
+
+    size_t size() const { return entries_.size(); }
+    // The bytes of all names, their NULs aside.
+    size_t TotalLength() const { return bytes_.size() - entries_.size(); }
+    const char* Bytes(size_t i) const { return bytes_.data() + entries_[i].offset; }
+    size_t Length(size_t i) const { return entries_[i].length; }
+    unsigned char Type(size_t i) const { return entries_[i].type; }
+    // The decoded name of a name that is not all ASCII; none otherwise.
+    const QString* Decoded(size_t i) const {
+        return entries_[i].decoded < 0 ? nullptr : &decoded_[static_cast<size_t>(entries_[i].decoded)];
+    }
+    QString Name(size_t i) const {
+        const QString* decoded = Decoded(i);
+        return decoded ? *decoded : QString::fromLatin1(Bytes(i), static_cast<qsizetype>(Length(i)));
+    }
+
+    // The names' positions in listing order; pause() runs now and then, so
+    // that putting many thousands of names in order does not hold up the
+    // window: runs of names are sorted one at a time, then merged pairwise.
+    // Names differ, so any way of sorting them gives the same order. Two
+    // names of ASCII characters only, the usual case, are compared with ASCII
+    // letters folded to lower case, which is exactly what ignoring letter
+    // case means for them, and their first sixteen characters so folded are
+    // kept beside each position as two numbers that compare in the same
+    // order, so that most comparisons need not reach the names at all.
+    template <typename Pause>
+    std::vector<quint32> InListingOrder(Pause&& pause) const {
+        struct Key {
+            quint64 head[2];  // the first sixteen folded characters, zero-padded
+            quint32 index;
+            bool ascii;
+        };
+        const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+        std::vector<Key> keys;
+        keys.reserve(entries_.size());
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            Key key{{0, 0}, static_cast<quint32>(i), entries_[i].decoded < 0};
+            if (key.ascii) {
+                const char* name = Bytes(i);
+                for (size_t k = 0; k < 16 && k < Length(i); ++k)
+                    key.head[k / 8] |= quint64(lower(static_cast<unsigned char>(name[k])))
+                                       << (8 * (7 - k % 8));
+            }
+            keys.push_back(key);
+        }
+        const auto before = [&](const Key& a, const Key& b) {
+            const char* x = Bytes(a.index);
+            const char* y = Bytes(b.index);
+            const auto xn = static_cast<qsizetype>(Length(a.index));
+            const auto yn = static_cast<qsizetype>(Length(b.index));
+            if (!a.ascii && !b.ascii)
+                return ListedBefore(*Decoded(a.index), *Decoded(b.index));
+            if (!a.ascii)
+                return ListedBefore(*Decoded(a.index), QLatin1String(y, yn));
+            if (!b.ascii)
+                return ListedBefore(QLatin1String(x, xn), *Decoded(b.index));
+            if (a.head[0] != b.head[0])
+                return a.head[0] < b.head[0];
+            if (a.head[1] != b.head[1])
+                return a.head[1] < b.head[1];
+            const qsizetype n = std::min(xn, yn);
+            for (qsizetype i = 16; i < n; ++i) {
+                const auto cx = lower(static_cast<unsigned char>(x[i]));
+                const auto cy = lower(static_cast<unsigned char>(y[i]));
+                if (cx != cy)
+                    return cx < cy;
+            }
+            if (xn != yn)
+                return xn < yn;
+            return std::memcmp(x, y, static_cast<size_t>(n)) < 0;
+        };
+        constexpr size_t kRun = 4096;
+        const size_t n = keys.size();
+        for (size_t lo = 0; lo < n; lo += kRun) {
+            std::sort(keys.begin() + lo, keys.begin() + std::min(lo + kRun, n), before);
+            pause();
+        }
+        if (n > kRun) {
+            std::vector<Key> merged(n);
+            for (size_t width = kRun; width < n; width *= 2) {
+                for (size_t lo = 0; lo < n; lo += 2 * width) {
+                    const size_t mid = std::min(lo + width, n), hi = std::min(lo + 2 * width, n);
+                    std::merge(keys.begin() + lo, keys.begin() + mid, keys.begin() + mid, keys.begin() + hi,
+                               merged.begin() + lo, before);
+                    pause();
+                }
+                keys.swap(merged);
+            }
+        }
+        std::vector<quint32> order;
+        order.reserve(n);
+        for (const Key& key : keys)
+            order.push_back(key.index);
+        return order;
+    }
+
+private:
+    struct Entry {
+        quint32 offset;  // of its bytes in bytes_
+        quint32 length;
+        qint32 decoded;  // its place in decoded_, or -1 for an ASCII name
+        unsigned char type;
+    };
+    std::string bytes_;
+    std::vector<Entry> entries_;
+    std::vector<QString> decoded_;
+};
+
+// True when a listed entry may be a folder: a folder, or a symbolic link
+// (or an entry of unknown type) that leads to one.
+bool LeadsToFolder(int folderFd, const char* name, unsigned char type) {
+    if (type == DT_DIR)
+        return true;
+    if (type != DT_LNK && type != DT_UNKNOWN)
+        return false;
     struct stat st;
-    if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0)
-        return DT_UNKNOWN;
-    if (S_ISDIR(st.st_mode))
-        return DT_DIR;
-    if (S_ISREG(st.st_mode))
-        return DT_REG;
-    return DT_UNKNOWN;
+    return ::fstatat(folderFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+// IsExistingFile of one listed file, and whether its attribute value is
+// exactly 34, from one look at it: the listing's type tells a plain file from
+// the rest, lstat is asked only where it does not (symbolic links, unknown
+// types) and for dot-files, whose read-only bit decides; then the system is
+// asked whether the file may be opened for reading (the same permission test
+// as opening, without opening). name is relative to the folder folderFd.
+bool LookAtFile(int folderFd, const char* name, unsigned char type, bool& plainHidden) {
+    plainHidden = false;
+    if (type != DT_REG && type != DT_LNK && type != DT_UNKNOWN)
+        return false;  // folders, devices, FIFOs and sockets are not files
+    const bool dotFile = name[0] == '.';
+    if (type != DT_REG || dotFile) {
+        struct stat st;
+        if (::fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        if (S_ISLNK(st.st_mode)) {
+            // A link's attribute value carries 1024: never 34.
+            if (::fstatat(folderFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+                return false;
+        } else if (!S_ISREG(st.st_mode)) {
+            return false;
+        } else {
+            plainHidden = dotFile && (st.st_mode & S_IWUSR) != 0;
+        }
+    }
+    return ::faccessat(folderFd, name, R_OK, AT_EACCESS) == 0;
+}
+
+// Paths are accepted up to this many encoded bytes.
+constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
+
+// The files of one folder that its listing returns. Offer() takes each entry
+// as read and keeps those whose names match the pattern, are valid UTF-8 and
+// make a path within the limit; Look() then looks at the kept ones in listing
+// order and returns those that open as files.
+class FolderFiles {
+public:
+    FolderFiles(const WildcardPattern& wanted, qsizetype prefixBytes)
+        : wanted_(wanted), prefixBytes_(prefixBytes) {}
+
+    void Offer(const char* name, size_t length, unsigned char type) {
+        const int quick = wanted_.MatchesEncoded(name, length);
+        if (quick != 0 && prefixBytes_ + static_cast<qsizetype>(length) <= kMaxPathBytes)
+            names_.Keep(name, length, type, &wanted_, quick);
+    }
+
+    // pause() runs now and then.
+    template <typename Pause>
+    FileListing Look(int folderFd, Pause&& pause) const {
+        FileListing listing;
+        listing.Reserve(names_.size(), names_.TotalLength());
+        unsigned looked = 0;
+        for (const quint32 i : names_.InListingOrder(pause)) {
+            if (++looked % kEntriesBetweenLooks == 0)
+                pause();
+            bool plainHidden = false;
+            if (LookAtFile(folderFd, names_.Bytes(i), names_.Type(i), plainHidden))
+                listing.Append(names_.Bytes(i), names_.Length(i), names_.Decoded(i), plainHidden);
+        }
+        return listing;
+    }
+
+private:
+    const WildcardPattern& wanted_;
+    qsizetype prefixBytes_;
+    ReadNames names_;
+};
+
+dev_t DeviceOf(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? st.st_dev : 0;
+}
+
+// The start of the paths of a folder's files: the folder and one "/".
+QByteArray FilePrefix(QByteArray folder) {
+    if (!folder.endsWith('/'))
+        folder += '/';
+    return folder;
 }
 
 bool IsHiddenSystemFolder(int attributes) {
@@ -85,18 +339,8 @@ QString WalkLocation() {
 struct WalkContext {
     explicit WalkContext(const FolderSystem& fileSystem) : fs(fileSystem) {}
 
-    // Lets the window repaint and handle input. Asking the event loop costs
-    // a system call even when nothing is waiting, so a walk over thousands
-    // of folders goes back to it at most every few milliseconds (the first
-    // time at once): the window still answers without delay.
-    void Yield() {
-        if (sinceYield.isValid() && sinceYield.nsecsElapsed() < kYieldIntervalNs)
-            return;
-        QCoreApplication::processEvents();
-        sinceYield.start();
-    }
+    void Yield() { YieldNowAndThen(sinceYield); }
 
-    static constexpr qint64 kYieldIntervalNs = 4 * 1000 * 1000;
     const FolderSystem& fs;
     QHash<QString, int> known;  // attribute values read by a level's test
     QElapsedTimer sinceYield;
@@ -132,7 +376,7 @@ public:
             bool carryOn = true;
             if (!Test(108, f, carryOn, [&] { return fs_.IsFolder(f); }) || !carryOn)
                 continue;
-            if (!Test(110, f, carryOn, [&] { return f.size() < 260; }) || !carryOn)
+            if (!Test(110, f, carryOn, [&] { return FitsPathLimit(f); }) || !carryOn)
                 continue;
             if (!Step(112, f, [&] { fs_.GetFolder(f); }))
                 continue;
@@ -153,7 +397,7 @@ public:
             Step(116, f, [&] {
                 fs_.ForEachSubFolder(f, [&](const QString& name) {
                     context_.Yield();
-                    if (name.size() >= 260 || HasUnsafeNameChars(name) || name == QLatin1String(".") ||
+                    if (!FitsNameLimit(name) || HasUnsafeNameChars(name) || name == QLatin1String(".") ||
                         name == QLatin1String(".."))
                         return;
                     found.append(f + name + QLatin1Char('/'));
@@ -236,6 +480,9 @@ private:
 
 }  // namespace
 
+FolderSystem::FolderSystem(const QString& notePattern)
+    : noting_(!notePattern.isEmpty()), notePattern_(notePattern), noteWanted_(notePattern) {}
+
 FolderSystem::~FolderSystem() = default;
 
 void FolderSystem::GetFolder(const QString& /*folder*/) const {
@@ -244,9 +491,14 @@ void FolderSystem::GetFolder(const QString& /*folder*/) const {
 }
 
 bool FolderSystem::IsFolder(const QString& path) const {
+    struct stat st = {};
     lastPath_ = path;
-    lastAttributes_ = TryFileAttributes(path, -1);
-    return lastAttributes_ >= 0 && (lastAttributes_ & kAttrDirectory) != 0;
+    lastAttributes_ = TryFileAttributes(path, kinds_, st);
+    const bool folder = lastAttributes_ >= 0 && (lastAttributes_ & kAttrDirectory) != 0;
+    // A link's own device is not that of the folder it leads to.
+    statPath_ = folder && S_ISDIR(st.st_mode) ? path : QString();
+    statDevice_ = st.st_dev;
+    return folder;
 }
 
 int FolderSystem::Attributes(const QString& folder) const {
@@ -256,7 +508,7 @@ int FolderSystem::Attributes(const QString& folder) const {
         lastPath_.clear();
         return attributes;
     }
-    return FileAttributes(folder);
+    return FileAttributes(folder, kinds_);
 }
 
 int FolderSystem::ChosenFolderAttributes(const QString& folder) const {
@@ -264,7 +516,7 @@ int FolderSystem::ChosenFolderAttributes(const QString& folder) const {
     if (attributes != kAttrHiddenSystemLink)
         return attributes;
     const QString target = QFileInfo(folder).canonicalFilePath();
-    return target.isEmpty() ? attributes : FileAttributes(target);
+    return target.isEmpty() ? attributes : FileAttributes(target, kinds_);
 }
 
 bool FolderSystem::IsRootFolder(const QString& folder) const {
@@ -278,28 +530,104 @@ bool FolderSystem::IsRootFolder(const QString& folder) const {
 
 void FolderSystem::ForEachSubFolder(const QString& folder,
                                     const std::function<void(const QString& name)>& onName) const {
-    const DirectoryStream dir(folder);
-    if (!dir.isOpen())
+    const QByteArray encoded = QFile::encodeName(folder);
+    FolderReader dir(encoded);
+    if (dir.fd() < 0)
         RaiseErrno(dir.openError(), true);
-    QStringList names;
-    int failure = 0;
-    for (;;) {
-        errno = 0;
-        const struct dirent* entry = ::readdir(dir.get());
-        if (!entry) {
-            failure = errno;
-            break;
-        }
-        if (IsDotOrDotDot(entry->d_name) || EntryType(dir.get(), entry) != DT_DIR)
-            continue;
-        names << QFile::decodeName(entry->d_name);
-    }
-    SortNames(names);
+
+    // The files that the listing after the walk will want are noted now,
+    // while the folder is open; a folder of a kernel pseudo file system lists
+    // none. The listing takes the folder without the "/" that ends an entry.
+    const bool noting = noting_ && !kinds_.IsOnPseudoFileSystem(
+                                       dir.fd(), folder == statPath_ ? statDevice_ : DeviceOf(dir.fd()));
+    FolderFiles files(noteWanted_, FilePrefix(encoded.endsWith('/') ? encoded.chopped(1) : encoded).size());
+
+    // A folder of many thousands of entries takes a while to read: the window
+    // still answers.
+    QElapsedTimer sinceYield;
+    sinceYield.start();
+    const auto pause = [&] { YieldNowAndThen(sinceYield); };
+    unsigned read = 0;
+    ReadNames subFolders;
+    const int failure = dir.ForEach([&](const char* name, size_t length, unsigned char type) {
+        if (++read % kEntriesBetweenLooks == 0)
+            pause();
+        if (LeadsToFolder(dir.fd(), name, type))
+            subFolders.Keep(name, length, type);
+        else if (noting)
+            files.Offer(name, length, type);
+    });
+    const std::vector<quint32> order = subFolders.InListingOrder(pause);
+    if (noting && failure == 0)
+        notes_[folder] = files.Look(dir.fd(), pause);
+
     // Names read before a failure are still handed on, then the failure.
-    for (const QString& name : names)
-        onName(name);
+    for (const quint32 i : order)
+        onName(subFolders.Name(i));
     if (failure != 0)
         RaiseErrno(failure, true);
+}
+
+FileListing FolderSystem::ListFiles(const QString& folder, const QString& pattern) const {
+    if (noting_ && pattern == notePattern_) {
+        // A folder's notes serve one listing; a folder listed twice is read
+        // again the second time.
+        const auto noted = notes_.find(folder + QLatin1Char('/'));
+        if (noted != notes_.end()) {
+            FileListing listing = std::move(noted->second);
+            notes_.erase(noted);
+            return listing;
+        }
+    }
+
+    const QByteArray prefix = FilePrefix(QFile::encodeName(folder));
+    FolderReader dir(prefix);
+    if (dir.fd() < 0 || kinds_.IsOnPseudoFileSystem(dir.fd()))
+        return FileListing();
+    const WildcardPattern wanted(pattern);
+    FolderFiles files(wanted, prefix.size());
+    // Folders are never listed; every other entry is judged by whether it
+    // opens as a file. What was read before a failure is listed.
+    dir.ForEach([&](const char* name, size_t length, unsigned char type) {
+        if (type != DT_DIR)
+            files.Offer(name, length, type);
+    });
+    return files.Look(dir.fd(), [] {});
+}
+
+void FileListing::Reserve(size_t files, size_t nameBytes) {
+    files_.reserve(files);
+    names_.reserve(static_cast<qsizetype>(nameBytes));
+}
+
+void FileListing::Append(const char* bytes, size_t length, const QString* decoded, bool plainHidden) {
+    qint32 decodedAt = -1;
+    if (decoded) {
+        decodedAt = static_cast<qint32>(decoded_.size());
+        decoded_.push_back(*decoded);
+    }
+    files_.push_back(
+        {static_cast<quint32>(names_.size()), static_cast<quint32>(length), decodedAt, plainHidden});
+    names_.append(bytes, static_cast<qsizetype>(length));
+}
+
+QString FileListing::Name(size_t i) const {
+    const File& f = files_[i];
+    return f.decoded >= 0
+               ? decoded_[static_cast<size_t>(f.decoded)]
+               : QString::fromLatin1(names_.constData() + f.offset, static_cast<qsizetype>(f.length));
+}
+
+bool FileListing::NameStartsWith(size_t i, char c) const {
+    return files_[i].length > 0 && names_[static_cast<qsizetype>(files_[i].offset)] == c;
+}
+
+QString FileListing::PathIn(const QString& folder, size_t i) const {
+    const File& f = files_[i];
+    if (f.decoded >= 0)
+        return folder % QLatin1Char('/') % decoded_[static_cast<size_t>(f.decoded)];
+    return folder % QLatin1Char('/') %
+           QLatin1String(names_.constData() + f.offset, static_cast<qsizetype>(f.length));
 }
 
 void GetSubDirectories2016(Dialogs& dialogs, QStringList& folders, bool recursive) {
@@ -321,6 +649,14 @@ bool HasUnsafeNameChars(const QString& name) {
     return false;
 }
 
+bool FitsPathLimit(const QString& path) {
+    return QFile::encodeName(path).size() < PATH_MAX;
+}
+
+bool FitsNameLimit(const QString& name) {
+    return QFile::encodeName(name).size() <= NAME_MAX;
+}
+
 WildcardPattern::WildcardPattern(const QString& pattern) {
     if (pattern == QLatin1String("*.*")) {
         matchesAll_ = true;
@@ -332,6 +668,11 @@ WildcardPattern::WildcardPattern(const QString& pattern) {
     if (pattern.startsWith(u'*') && !rest.contains(u'*') && !rest.contains(u'?')) {
         suffixOnly_ = true;
         suffix_ = rest.toString();
+        bool ascii = true;
+        for (const QChar c : suffix_)
+            ascii = ascii && c.unicode() < 0x80;
+        if (ascii)
+            asciiSuffix_ = suffix_.toLatin1().toLower();
         return;
     }
     folded_.reserve(pattern.size());
@@ -366,6 +707,31 @@ bool WildcardPattern::Matches(QStringView name) const {
     while (p < pattern.size() && pattern[p] == u'*')
         ++p;
     return p == pattern.size();
+}
+
+int WildcardPattern::MatchesEncoded(const char* name, size_t length) const {
+    if (matchesAll_)
+        return 1;
+    if (!suffixOnly_ || (asciiSuffix_.isEmpty() && !suffix_.isEmpty()))
+        return -1;
+    // The name's last bytes are the suffix's characters when they are all
+    // ASCII; ASCII letters fold to ASCII letters only. A name with fewer
+    // bytes has fewer characters than the suffix.
+    const auto n = static_cast<size_t>(asciiSuffix_.size());
+    if (length < n)
+        return 0;
+    const char* end = name + length - n;
+    for (size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(end[i]) >= 0x80)
+            return -1;
+    for (size_t i = 0; i < n; ++i) {
+        char c = end[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + ('a' - 'A'));
+        if (c != asciiSuffix_[static_cast<qsizetype>(i)])
+            return 0;
+    }
+    return 1;
 }
 
 bool MatchesWildcard(const QString& name, const QString& pattern) {
@@ -412,29 +778,11 @@ void FileNameArray::Finish() {
 }
 
 FileNameArray ListFilesInFolder(const QString& folder, const QString& pattern) {
-    QString prefix = folder;
-    if (!prefix.endsWith(u'/'))
-        prefix += u'/';
-
     FileNameArray names;
-    const WildcardPattern wanted(pattern);
-    const DirectoryStream dir(prefix);
-    if (dir.isOpen()) {
-        QStringList matching;
-        while (const struct dirent* entry = ::readdir(dir.get())) {
-            // Folders are never listed; every other entry is judged by
-            // whether it opens as a file.
-            if (IsDotOrDotDot(entry->d_name) || entry->d_type == DT_DIR)
-                continue;
-            const QString name = QFile::decodeName(entry->d_name);
-            if (wanted.Matches(name))
-                matching << name;
-        }
-        SortNames(matching);
-        for (const QString& name : matching)
-            if (IsExistingFile(prefix + name))
-                names.Append(name);
-    }
+    const FolderSystem fs;
+    const FileListing files = fs.ListFiles(folder, pattern);
+    for (size_t i = 0; i < files.size(); ++i)
+        names.Append(files.Name(i));
     names.Finish();
     return names;
 }

@@ -37,7 +37,15 @@ void Form1::PushButton3_Click() {
     trap.run(334, [&] { SaveBrenvaleSetting(QStringLiteral("LastFolder"), lastFolder); });
 
     trap.run(114, [&] { SetMousePointer(kPointerHourglass); });
-    AddAllFilesInTree(trap, dialogs_, folder, extension,
-                      [this](const QString& path) { AddToFileList(ListView1, path); });
+    // The files join the list in one go once they are all listed: nothing
+    // can look at the list in between, since the listing does not yield,
+    // unless a failure is reported; what was added stands in the list then.
+    FileListAppender appender(ListView1);
+    trap.setFilter([&](const VbError&) {
+        appender.Flush();
+        return false;
+    });
+    AddAllFilesInTree(trap, dialogs_, folder, extension, [&](const QString& path) { appender.Add(path); });
+    appender.Flush();
     trap.run(138, [&] { SetMousePointer(kPointerDefault); });
 }

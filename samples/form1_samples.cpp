@@ -6,7 +6,6 @@
 #include "app/errorreport.h"
 #include "filelist/filelist.h"
 #include "folderscan/folderwalk.h"
-#include "util/files.h"
 #include "util/shell.h"
 
 void Form1::PushButton9_Click() {
@@ -15,10 +14,21 @@ void Form1::PushButton9_Click() {
     trap.run(100, [this] {
         const FileNameArray names =
             ListFilesInFolder(programFolder_ + QStringLiteral("/Samples"), QStringLiteral("*.*"));
-        for (int i = 1; i <= names.UBound(); ++i) {
-            const QString path = programFolder_ + QStringLiteral("/Samples/") + names[i];
-            if (FileExists(path) && !IsInFileList(ListView1, path))
-                AddToFileList(ListView1, path);
+        {
+            // The listing has just found each sample to be a file that opens,
+            // so it exists. Nothing else changes the list while the samples
+            // are added: its texts are read once, not once per sample, and
+            // the samples join it in one go (those added before a failure
+            // stay).
+            QSet<QString> listed = FileListTexts(ListView1);
+            FileListAppender appender(ListView1);
+            for (int i = 1; i <= names.UBound(); ++i) {
+                const QString path = programFolder_ + QStringLiteral("/Samples/") + names[i];
+                if (!listed.contains(path)) {
+                    appender.Add(path);
+                    listed.insert(path);
+                }
+            }
         }
         const int answer = dialogs_.MsgBox(
             QStringLiteral("Would you like this software to open the folder where these sample files are "

@@ -52,7 +52,7 @@ bool IsTmpfsMountOfType(dev_t device, const char* wantedType) {
 
 // The kernel's pseudo file systems: their folders are no place for the walk
 // to enter, and their files are no audio (reading some, such as /proc/kmsg,
-// waits for ever).
+// waits for ever). devtmpfs shares tmpfs's type; the mount table tells it.
 bool IsPseudoFileSystemType(unsigned long type) {
     switch (type) {
         case 0x9fa0:      // proc
@@ -78,26 +78,12 @@ bool IsPseudoFileSystemType(unsigned long type) {
 
 constexpr unsigned long kTmpfsMagic = 0x01021994;
 
-// Folders of kernel pseudo file systems: the walk must never enter them.
-bool IsPseudoFileSystemFolder(const std::string& path, dev_t device) {
-    struct statfs fs;
-    if (statfs(path.c_str(), &fs) != 0)
-        return false;
-    const auto type = static_cast<unsigned long>(fs.f_type);
-    if (type != kTmpfsMagic)
-        return IsPseudoFileSystemType(type);
-    // tmpfs, which devtmpfs shares: ask the mount table, but only at the top
-    // of a mount; the walk never enters one that is a system folder, so the
-    // folders below it need no look.
-    struct stat parent;
-    if (lstat((path + "/..").c_str(), &parent) == 0 && parent.st_dev == device)
-        return false;
-    return IsTmpfsMountOfType(device, "devtmpfs");
-}
-
 bool OwnerMayNotWrite(const struct stat& st) {
     return (st.st_mode & S_IWUSR) == 0;
 }
+
+// FileAttributes, leaving what lstat read in st.
+int ReadAttributes(const QString& path, FileSystemKinds& kinds, struct stat& st);
 
 }  // namespace
 
@@ -105,11 +91,86 @@ std::string SystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
+FileSystemKinds::Kind FileSystemKinds::KindOf(dev_t device, unsigned long fsType) {
+    Kind kind = kReal;
+    if (IsPseudoFileSystemType(fsType))
+        kind = kPseudo;
+    else if (fsType == kTmpfsMagic)
+        kind = IsTmpfsMountOfType(device, "devtmpfs") ? kDevtmpfs : kTmpfs;
+    kinds_.emplace(device, kind);
+    return kind;
+}
+
+bool FileSystemKinds::IsSystemFolder(const std::string& path, const struct stat& st) {
+    const auto known = kinds_.find(st.st_dev);
+    Kind kind;
+    if (known != kinds_.end()) {
+        kind = known->second;
+    } else {
+        struct statfs fs;
+        if (statfs(path.c_str(), &fs) != 0)
+            return false;
+        kind = KindOf(st.st_dev, static_cast<unsigned long>(fs.f_type));
+    }
+    if (kind != kDevtmpfs)
+        return kind == kPseudo;
+    // Only the top of a devtmpfs mount counts: the walk never enters a system
+    // folder, so it never meets the folders below one.
+    struct stat parent;
+    return !(lstat((path + "/..").c_str(), &parent) == 0 && parent.st_dev == st.st_dev);
+}
+
+bool FileSystemKinds::IsOnPseudoFileSystem(int folderFd) {
+    struct statfs fs;
+    if (fstatfs(folderFd, &fs) != 0)
+        return false;
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    if (IsPseudoFileSystemType(type))
+        return true;
+    if (type != kTmpfsMagic)
+        return false;
+    struct stat st;
+    return fstat(folderFd, &st) == 0 && IsOnPseudoFileSystem(folderFd, st.st_dev);
+}
+
+bool FileSystemKinds::IsOnPseudoFileSystem(int folderFd, dev_t device) {
+    const auto known = kinds_.find(device);
+    Kind kind;
+    if (known != kinds_.end()) {
+        kind = known->second;
+    } else {
+        struct statfs fs;
+        if (fstatfs(folderFd, &fs) != 0)
+            return false;
+        kind = KindOf(device, static_cast<unsigned long>(fs.f_type));
+    }
+    return kind == kPseudo || kind == kDevtmpfs;
+}
+
 int FileAttributes(const QString& path) {
+    FileSystemKinds kinds;
+    return FileAttributes(path, kinds);
+}
+
+int FileAttributes(const QString& path, FileSystemKinds& kinds) {
+    struct stat st;
+    return ReadAttributes(path, kinds, st);
+}
+
+int TryFileAttributes(const QString& path, FileSystemKinds& kinds, struct stat& st) {
+    try {
+        return ReadAttributes(path, kinds, st);
+    } catch (...) {
+        return -1;
+    }
+}
+
+namespace {
+
+int ReadAttributes(const QString& path, FileSystemKinds& kinds, struct stat& st) {
     if (path.isEmpty())
         RaiseError(53);
     const std::string p = StatPath(path);
-    struct stat st;
     if (lstat(p.c_str(), &st) != 0) {
         const int err = errno;
         // A missing parent folder is "Path not found", a missing last part
@@ -133,7 +194,7 @@ int FileAttributes(const QString& path) {
         return attributes;
     }
 
-    if (S_ISDIR(st.st_mode) && IsPseudoFileSystemFolder(p, st.st_dev))
+    if (S_ISDIR(st.st_mode) && kinds.IsSystemFolder(p, st))
         return kAttrHiddenSystemFolder;
 
     int attributes = 0;
@@ -148,6 +209,8 @@ int FileAttributes(const QString& path) {
         attributes |= kAttrReadOnly;
     return attributes;
 }
+
+}  // namespace
 
 int TryFileAttributes(const QString& path, int fallback) {
     try {

@@ -5,6 +5,11 @@
 #include <QString>
 
 #include <string>
+#include <unordered_map>
+
+#include <sys/types.h>
+
+struct stat;
 
 // A path as the system calls take it (QFile::encodeName).
 std::string SystemPath(const QString& path);
@@ -28,6 +33,35 @@ inline constexpr int kAttrHiddenSystemLink = kAttrHiddenSystemFolder | kAttrRepa
 // trailing "/". Raises 53 (or 76 when the parent folder is missing), 70 when
 // access is denied.
 int FileAttributes(const QString& path);
+
+// What the attribute values and the folder listings need to know of the file
+// systems that folders lie on, remembered per device: a walk over thousands
+// of folders asks the system once per device instead of once per folder.
+class FileSystemKinds {
+public:
+    // True when the folder at path (st: its lstat) counts as a system
+    // folder: it lies on a kernel pseudo file system; of a devtmpfs mount
+    // only the top counts (the walk never goes below a system folder).
+    bool IsSystemFolder(const std::string& path, const struct stat& st);
+
+    // True when an open folder lies anywhere on a kernel pseudo file system:
+    // a listing of it holds no files. The second form is for a folder whose
+    // device is known already.
+    bool IsOnPseudoFileSystem(int folderFd);
+    bool IsOnPseudoFileSystem(int folderFd, dev_t device);
+
+private:
+    enum Kind { kReal, kPseudo, kTmpfs, kDevtmpfs };
+    Kind KindOf(dev_t device, unsigned long fsType);
+    std::unordered_map<dev_t, Kind> kinds_;
+};
+
+// FileAttributes, asking kinds about the file systems of folders.
+int FileAttributes(const QString& path, FileSystemKinds& kinds);
+
+// The same, or -1 when the attributes cannot be read; never raises. st
+// receives what lstat read.
+int TryFileAttributes(const QString& path, FileSystemKinds& kinds, struct stat& st);
 
 // The same, or fallback when the attributes cannot be read.
 int TryFileAttributes(const QString& path, int fallback = -1);

@@ -54,6 +54,9 @@ QString StripExtension(const QString& path) {
 QString NormalizePath(const QString& path) {
     if (path.isEmpty())
         return QString();
+    // Most paths hold no doubled separator: they stay as they are.
+    if (!path.contains(QLatin1String("//")))
+        return path;
     if (path[0] != u'/')
         return CollapseDoubledSeparators(path);
     qsizetype k = 1;

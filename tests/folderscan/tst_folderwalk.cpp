@@ -1,6 +1,7 @@
 // The folder walk and the file listing on real folder trees, with a view of
 // the file system that can make chosen folders fail.
 #include "app/errorreport.h"
+#include "folderscan/addall.h"
 #include "folderscan/folderwalk.h"
 #include "scantest.h"
 #include "support/scripteddialogs.h"
@@ -14,6 +15,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +85,51 @@ QStringList Walk(ScriptedDialogs& dialogs, QStringList folders, const FolderSyst
                  bool recursive = true) {
     GetSubDirectories2016(dialogs, folders, recursive, fs);
     return folders;
+}
+
+// A folder entry below base (ending in "/") of exactly `bytes` encoded
+// bytes, made of names of `fill` characters of at most 200 bytes, the last
+// one topped up with "a".
+QString EntryOfBytes(const QString& base, int bytes, QChar fill) {
+    const int fillBytes = QString(fill).toUtf8().size();
+    QString entry = base;
+    for (;;) {
+        const int left = bytes - int(entry.toUtf8().size()) - 1;  // room for a name before its "/"
+        if (left <= 250) {
+            const int n = left / fillBytes;
+            return entry + QString(n, fill) + QString(left - n * fillBytes, u'a') + "/";
+        }
+        entry += QString(200 / fillBytes, fill) + "/";
+    }
+}
+
+// Opens a folder given as a set's entry (ending in "/").
+int OpenEntry(const QString& entry) {
+    return ::open(QFile::encodeName(entry.chopped(1)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Makes a folder or an empty file in an existing folder, relative to it, so
+// that its whole path may be longer than any call accepts.
+void MakeDirAt(const QString& entry, const char* name) {
+    const int fd = OpenEntry(entry);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::mkdirat(fd, name, 0755), 0);
+    ::close(fd);
+}
+void MakeFileAt(const QString& entry, const char* name) {
+    const int fd = OpenEntry(entry);
+    QVERIFY(fd >= 0);
+    const int file = ::openat(fd, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    QVERIFY(file >= 0);
+    ::close(file);
+    ::close(fd);
+}
+
+void RemoveAt(const QString& entry, const char* name, int flags = 0) {
+    const int fd = OpenEntry(entry);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::unlinkat(fd, name, flags), 0);
+    ::close(fd);
 }
 
 QStringList Relative(const QString& base, const QStringList& paths) {
@@ -292,27 +339,39 @@ private slots:
     }
 
     void pathLengthLimit() {
+        // The system's limits count encoded bytes: an entry whose path, "/"
+        // included, is shorter than 4096 bytes is entered, and a listed file
+        // whose path is shorter than 4096 bytes is listed.
         QTemporaryDir tmp;
         const QString base = tmp.path() + "/";
-        // Entries of exactly 259 and 260 characters, trailing "/" included.
-        const QString e259 = base + QString(259 - base.size() - 1, u'a') + "/";
-        const QString e260 = base + QString(260 - base.size() - 1, u'b') + "/";
-        QCOMPARE(e259.size(), 259);
-        QCOMPARE(e260.size(), 260);
-        MakeDir(e259 + "s");
-        MakeDir(e260 + "s");
+        const QString e4094 = EntryOfBytes(base + "a/", 4094, u'a');
+        // 4096 bytes in fewer than 2,100 characters.
+        const QString e4096 = EntryOfBytes(base + "b/", 4096, QChar(0xe9));
+        QCOMPARE(QFile::encodeName(e4094).size(), 4094);
+        QCOMPARE(QFile::encodeName(e4096).size(), 4096);
+        QVERIFY(e4096.size() < 2100);
+        MakeDir(e4094 + "s");
+        MakeDir(e4096);
+        MakeDirAt(e4096, "s");
+        MakeFileAt(e4094, "x");   // a path of 4095 bytes
+        MakeFileAt(e4094, "xy");  // 4096 bytes: no call can name it
 
         ScriptedDialogs dialogs;
-        QCOMPARE(Walk(dialogs, {e259}), QStringList({e259, e259 + "s/"}));
-        QCOMPARE(Walk(dialogs, {e260}), QStringList{e260});
+        QCOMPARE(Walk(dialogs, {e4094}), QStringList({e4094, e4094 + "s/"}));
+        QCOMPARE(Walk(dialogs, {e4096}), QStringList{e4096});
+        // Found deeper down: a 4096-byte folder is returned but not entered.
+        QCOMPARE(Walk(dialogs, {base + "b/"}).last(), e4096);
+        QVERIFY(Walk(dialogs, {base}).contains(e4094 + "s/"));
 
-        // Found deeper down: a 260-character folder is returned but not
-        // entered.
-        const QString parent = base + "p/";
-        const QString child = parent + QString(260 - parent.size() - 1, u'c') + "/";
-        MakeDir(child + "grandchild");
-        QCOMPARE(Walk(dialogs, {parent}), QStringList({parent, child}));
+        const QString folder = e4094.chopped(1);
+        QCOMPARE(ListFilesInFolder(folder, "*.*").names(), QStringList{"x"});
+        ErrorTrap trap(dialogs, FormLocation("PushButton3_Click"));
+        QStringList added;
+        AddAllFilesInTree(trap, dialogs, base.chopped(1), "*", [&](const QString& p) { added << p; });
+        QCOMPARE(added, QStringList{folder + "/x"});
         QVERIFY(dialogs.shown.isEmpty());
+        RemoveAt(e4094, "xy");
+        RemoveAt(e4096, "s", AT_REMOVEDIR);
     }
 
     void siblingsThatDenyAccessAreRemovedSilently_data() {
@@ -491,6 +550,8 @@ private slots:
                                         << "*.*";
         QTest::newRow("only folders") << "folders"
                                       << "*.*";
+        QTest::newRow("kernel pseudo file system") << "/proc"
+                                                   << "*.*";
     }
     void listFilesWithNoMatch() {
         QFETCH(QString, folder);
@@ -500,7 +561,10 @@ private slots:
         MakeDir(t + "/empty");
         MakeFile(t + "/full/a.wma");
         MakeDir(t + "/folders/sub.wma");
-        const FileNameArray names = ListFilesInFolder(t + "/" + folder, pattern);
+        if (folder.startsWith('/') && !QFileInfo::exists(folder + "/self"))
+            QSKIP("No /proc is mounted here.");
+        const FileNameArray names =
+            ListFilesInFolder(folder.startsWith('/') ? folder : t + "/" + folder, pattern);
         QCOMPARE(names.LBound(), 0);
         QCOMPARE(names.UBound(), 0);
         QCOMPARE(names[0], QString());
@@ -528,6 +592,29 @@ private slots:
             ::chmod(QFile::encodeName(t + "/locked.wma").constData(), 0);
             QVERIFY(!ListFilesInFolder(t, "*.wma").names().contains("locked.wma"));
         }
+    }
+
+    void namesAreListedAsRead() {
+        // "caf\u00e9.wma" saved in Latin-1 beside a file really named
+        // "caf\ufffd.wma": the listing returns the second once and leaves out
+        // the first, whose name cannot be represented.
+        QTemporaryDir tmp;
+        const QString t = tmp.path();
+        const QString replacement = QString::fromUtf8("caf\ufffd.wma");
+        MakeFile(t + "/" + replacement);
+        MakeFile(t + "/plain.wma");
+        const QByteArray latin1 = QFile::encodeName(t) + "/caf\xe9.wma";
+        const int fd = ::open(latin1.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+
+        QCOMPARE(ListFilesInFolder(t, "*.wma").names(), QStringList({replacement, "plain.wma"}));
+        ScriptedDialogs dialogs;
+        ErrorTrap trap(dialogs, FormLocation("PushButton3_Click"));
+        QStringList added;
+        AddAllFilesInTree(trap, dialogs, t, "wma", [&](const QString& p) { added << p; });
+        QCOMPARE(added, QStringList({t + "/" + replacement, t + "/plain.wma"}));
+        QCOMPARE(::unlink(latin1.constData()), 0);
     }
 
     void wildcards_data() {
