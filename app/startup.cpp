@@ -15,8 +15,6 @@
 
 #include <cerrno>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -101,18 +99,16 @@ void LoadSkin(QWidget* form, const QString& programFolder) {
 }
 
 QByteArray ReadWholeFile(const QString& path) {
-    // Opened without waiting, so that a pipe put in the file's place cannot
-    // block; only a regular file is read.
-    const int fd = ::open(SystemPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Only a regular file with data is opened, so that a pipe put in the
+    // file's place cannot block; anything else fails as EINVAL or EISDIR,
+    // which are 75.
+    const int fd = OpenRegularSource(path);
     if (fd < 0)
         RaiseErrno(errno);
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        RaiseError(75);
     QByteArray bytes;
     char buffer[65536];
     for (;;) {

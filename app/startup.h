@@ -33,9 +33,10 @@ QString DesktopFolderPath();
 // error of its cause (70 when permission is denied).
 void LoadSkin(QWidget* form, const QString& programFolder);
 
-// The whole content of a regular file. Raises the error of the system's
-// refusal (53 missing, 70 permission denied, ...), 75 for anything but a
-// regular file (a pipe is never waited for), 57 when reading fails.
+// The whole content of a regular file, opened as OpenRegularSource opens
+// one. Raises the error of the system's refusal (53 missing, 70 permission
+// denied, ...), 75 for anything but a regular file with data (a pipe or a
+// device is never opened), 57 when reading fails.
 QByteArray ReadWholeFile(const QString& path);
 
 // A cursor or icon file as a picture. Raises as ReadWholeFile, and 481 when
