@@ -2,10 +2,7 @@
 #include "folderscan/browse.h"
 
 #include "app/dialogs.h"
-
-#include <QFile>
-
-#include <climits>
+#include "folderscan/folderwalk.h"
 
 namespace {
 
@@ -34,10 +31,9 @@ QString BrowseForFolder(Dialogs& owner, const QString& prompt, const QString& st
     while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
         folder.chop(1);
 
-    // A path that the system would refuse (its encoded form, with the
-    // terminating NUL, longer than PATH_MAX) cannot be returned; cutting it
+    // A path that the system would refuse cannot be returned; cutting it
     // would name another folder, so it counts as a cancel.
-    if (QFile::encodeName(folder).size() >= PATH_MAX)
+    if (!FitsPathLimit(folder))
         return QString();
     return folder;
 }

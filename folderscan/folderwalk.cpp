@@ -275,7 +275,8 @@ bool LookAtFile(int folderFd, const char* name, unsigned char type, bool& plainH
     return ::faccessat(folderFd, name, R_OK, AT_EACCESS) == 0;
 }
 
-// Paths are accepted up to this many encoded bytes.
+// Paths are accepted up to this many encoded bytes: FitsPathLimit's limit,
+// for a listed file's path counted from its parts without making it.
 constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 
 // The files of one folder that its listing returns. Offer() takes each entry
