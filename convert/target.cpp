@@ -67,16 +67,6 @@ QString UntakenTarget(const QString& target, const QStringList& taken) {
     }
 }
 
-bool IsSameFile(const QString& a, const QString& b) {
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    struct stat sa;
-    struct stat sb;
-    if (::stat(SystemPath(a).c_str(), &sa) != 0 || ::stat(SystemPath(b).c_str(), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 FileStamp StampOf(const QString& path) {
     FileStamp stamp;
     struct stat st;

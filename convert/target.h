@@ -27,11 +27,6 @@ QString ResolveTargetPath(const QString& source, ConversionFormat format, bool o
 // however written. Any other file at the path is replaced.
 QString UntakenTarget(const QString& target, const QStringList& taken);
 
-// True when both paths name one existing file (the same inode on the same
-// device), however the paths are written: "." and ".." parts, doubled
-// separators, links. False when either does not exist.
-bool IsSameFile(const QString& a, const QString& b);
-
 // What a path held at one moment, so that a later look can tell whether a
 // copy has replaced it.
 struct FileStamp {

@@ -58,19 +58,13 @@ bool IsQtOptionWithEquals(const QByteArray& name) {
     return false;
 }
 
-bool SameFile(const QString& a, const QString& b) {
-    struct stat sa, sb;
-    return ::stat(SystemPath(a).c_str(), &sa) == 0 && ::stat(SystemPath(b).c_str(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // The absolute form of a path argument. "." and ".." are taken out only when
 // the shorter path still names the same file: through a symbolic link to a
 // folder, "link/.." is not the folder that holds the link.
 QString AbsolutePath(const QString& path, const QString& currentFolder) {
     const QString joined = path.startsWith(QLatin1Char('/')) ? path : currentFolder + QLatin1Char('/') + path;
     const QString cleaned = QDir::cleanPath(joined);
-    if (cleaned == joined || SameFile(cleaned, joined))
+    if (cleaned == joined || IsSameFile(cleaned, joined))
         return cleaned;
     return joined;
 }

@@ -232,6 +232,16 @@ bool IsFolder(const QString& path) {
     return attributes >= 0 && (attributes & kAttrDirectory) != 0;
 }
 
+bool IsSameFile(const QString& a, const QString& b) {
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    struct stat sa;
+    struct stat sb;
+    if (::stat(SystemPath(a).c_str(), &sa) != 0 || ::stat(SystemPath(b).c_str(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool IsExistingFile(const QString& path) {
     if (path.isEmpty())
         return false;

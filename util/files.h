@@ -73,6 +73,11 @@ bool FileExists(const QString& path);
 // True when the attributes can be read and include the directory bit.
 bool IsFolder(const QString& path);
 
+// True when both paths name one existing file (the same inode on the same
+// device), however the paths are written: "." and ".." parts, doubled
+// separators, links. False when either does not exist.
+bool IsSameFile(const QString& a, const QString& b);
+
 // True for a regular file (after links) that can be opened for reading;
 // false for folders, devices, FIFOs, sockets, missing and unreadable paths.
 bool IsExistingFile(const QString& path);

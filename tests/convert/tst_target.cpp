@@ -2,6 +2,7 @@
 // lost or written over its own source.
 #include "convert/target.h"
 #include "support/testenv.h"
+#include "util/files.h"
 
 #include <QDir>
 #include <QFile>
