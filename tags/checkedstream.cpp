@@ -13,10 +13,8 @@ constexpr long kChunk = 1 << 20;
 
 }  // namespace
 
-CheckedFileStream::CheckedFileStream(const std::string& path, bool writable)
-    : path_(path), writable_(writable) {
-    const int flags = (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    const int fd = ::open(path.c_str(), flags);
+CheckedFileStream::CheckedFileStream(const std::string& path) : path_(path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return;
     struct stat st;

@@ -10,9 +10,10 @@
 
 class CheckedFileStream : public TagLib::IOStream {
 public:
-    // Opens path (never through a symbolic link, never blocking on a FIFO);
-    // only a regular file is accepted. isOpen() tells whether it worked.
-    CheckedFileStream(const std::string& path, bool writable);
+    // Opens path for reading (never through a symbolic link, never blocking
+    // on a FIFO); only a regular file is accepted. isOpen() tells whether it
+    // worked.
+    explicit CheckedFileStream(const std::string& path);
     // Takes over fd, a file open for reading and writing, named path.
     CheckedFileStream(int fd, const std::string& path);
     ~CheckedFileStream() override;

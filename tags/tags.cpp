@@ -208,7 +208,7 @@ void FillInfo(TagLib::RIFF::Info::Tag& info, const TrackTags& t) {
 // failure. The copy lies beside the file under a hidden temporary name.
 bool TagThroughCopy(const QString& path, const std::function<bool(CheckedFileStream&)>& tagIt) {
     const std::string target = SystemPath(path);
-    CheckedFileStream original(target, false);
+    CheckedFileStream original(target);
     if (!original.isOpen())
         return false;
     std::string temp = SystemPath(FolderOfPath(path)) + kTagsTempPrefix + "XXXXXX";
@@ -250,7 +250,7 @@ bool TrackTags::isEmpty() const {
 TrackTags ReadWmaTags(const QString& path) {
     TrackTags t;
     try {
-        CheckedFileStream stream(SystemPath(path), false);
+        CheckedFileStream stream(SystemPath(path));
         if (!stream.isOpen())
             return t;
         TagLib::ASF::File file(&stream, false);
