@@ -1010,14 +1010,12 @@ private slots:
         QFETCH(QString, work);
         if (::geteuid() != 0)
             QSKIP("planting another user's files and running as a second user take root");
-        const QString setpriv = QStandardPaths::findExecutable("setpriv");
-        if (setpriv.isEmpty())
+        if (QStandardPaths::findExecutable("setpriv").isEmpty())
             QSKIP("setpriv is not installed");
-        const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups", "--"};
         const QString self = QCoreApplication::applicationFilePath();
-        if (QProcess::execute(
-                setpriv, asNobody + QStringList{"test", "-x", self, "-a", "-r", kMedia + "/" + kValid, "-a",
-                                                "-x", BuildProgramFolder()}) != 0)
+        if (!RunAsOrdinaryUser(
+                "test", {"-x", self, "-a", "-r", kMedia + "/" + kValid, "-a", "-x", BuildProgramFolder()},
+                QProcessEnvironment::systemEnvironment()))
             QSKIP("uid 65534 cannot run this test program or read its media from where they are");
 
         // base (root, 0755) holds shared (root, sticky and writable by all,
@@ -1075,7 +1073,7 @@ private slots:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("ASAN_OPTIONS", "detect_leaks=0");
         run.setProcessEnvironment(env);
-        run.start(setpriv, asNobody + QStringList{self, "--convert-as-probe", home + "/out", source});
+        StartAsOrdinaryUser(run, self, {"--convert-as-probe", home + "/out", source});
         const bool ended = run.waitForFinished(60000);
         if (!ended)
             run.kill();

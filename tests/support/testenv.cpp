@@ -103,19 +103,23 @@ TmpfsMount::~TmpfsMount() {
         ::umount2(QFile::encodeName(folder_).constData(), MNT_DETACH);
 }
 
+void StartAsOrdinaryUser(QProcess& process, const QString& program, const QStringList& arguments) {
+    if (::geteuid() == 0) {
+        process.start(QStringLiteral("setpriv"),
+                      QStringList({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                   QStringLiteral("--clear-groups"), QStringLiteral("--"), program}) +
+                          arguments);
+    } else {
+        process.start(program, arguments);
+    }
+}
+
 std::optional<QByteArray> RunAsOrdinaryUser(const QString& program, const QStringList& arguments,
                                             const QProcessEnvironment& environment) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    if (::geteuid() == 0) {
-        process.start(QStringLiteral("setpriv"),
-                      QStringList({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                   QStringLiteral("--clear-groups"), program}) +
-                          arguments);
-    } else {
-        process.start(program, arguments);
-    }
+    StartAsOrdinaryUser(process, program, arguments);
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0)
         return std::nullopt;

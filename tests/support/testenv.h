@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 
+class QProcess;
+
 class TestEnvironment {
 public:
     // Points the settings store, HOME, XDG folders and TEMP at a fresh
@@ -65,9 +67,12 @@ private:
     bool mounted_ = false;
 };
 
-// Runs program with arguments as an ordinary user, in the given environment:
-// as uid and gid 65534 (through setpriv) when this process is root, else as
-// this process's own user. Returns what it wrote to its standard output;
-// none when it could not be run as that user or did not exit with 0.
+// Starts program with arguments in process as an ordinary user: as uid and
+// gid 65534 (through setpriv) when this process is root, else as this
+// process's own user. The caller sets the process up before and waits for it.
+void StartAsOrdinaryUser(QProcess& process, const QString& program, const QStringList& arguments);
+// Runs program with arguments as StartAsOrdinaryUser starts it, in the given
+// environment. Returns what it wrote to its standard output; none when it
+// could not be run as that user or did not exit with 0.
 std::optional<QByteArray> RunAsOrdinaryUser(const QString& program, const QStringList& arguments,
                                             const QProcessEnvironment& environment);
