@@ -91,27 +91,29 @@ std::string SystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-FileSystemKinds::Kind FileSystemKinds::KindOf(dev_t device, unsigned long fsType) {
-    Kind kind = kReal;
-    if (IsPseudoFileSystemType(fsType))
+bool FileSystemKinds::KnownKind(dev_t device, const char* path, int fd, Kind& kind) {
+    const auto known = kinds_.find(device);
+    if (known != kinds_.end()) {
+        kind = known->second;
+        return true;
+    }
+    struct statfs fs;
+    if ((path ? statfs(path, &fs) : fstatfs(fd, &fs)) != 0)
+        return false;
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    kind = kReal;
+    if (IsPseudoFileSystemType(type))
         kind = kPseudo;
-    else if (fsType == kTmpfsMagic)
+    else if (type == kTmpfsMagic)
         kind = IsTmpfsMountOfType(device, "devtmpfs") ? kDevtmpfs : kTmpfs;
     kinds_.emplace(device, kind);
-    return kind;
+    return true;
 }
 
 bool FileSystemKinds::IsSystemFolder(const std::string& path, const struct stat& st) {
-    const auto known = kinds_.find(st.st_dev);
     Kind kind;
-    if (known != kinds_.end()) {
-        kind = known->second;
-    } else {
-        struct statfs fs;
-        if (statfs(path.c_str(), &fs) != 0)
-            return false;
-        kind = KindOf(st.st_dev, static_cast<unsigned long>(fs.f_type));
-    }
+    if (!KnownKind(st.st_dev, path.c_str(), -1, kind))
+        return false;
     if (kind != kDevtmpfs)
         return kind == kPseudo;
     // Only the top of a devtmpfs mount counts: the walk never enters a system
@@ -134,17 +136,8 @@ bool FileSystemKinds::IsOnPseudoFileSystem(int folderFd) {
 }
 
 bool FileSystemKinds::IsOnPseudoFileSystem(int folderFd, dev_t device) {
-    const auto known = kinds_.find(device);
     Kind kind;
-    if (known != kinds_.end()) {
-        kind = known->second;
-    } else {
-        struct statfs fs;
-        if (fstatfs(folderFd, &fs) != 0)
-            return false;
-        kind = KindOf(device, static_cast<unsigned long>(fs.f_type));
-    }
-    return kind == kPseudo || kind == kDevtmpfs;
+    return KnownKind(device, nullptr, folderFd, kind) && (kind == kPseudo || kind == kDevtmpfs);
 }
 
 int FileAttributes(const QString& path) {

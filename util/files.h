@@ -52,7 +52,10 @@ public:
 
 private:
     enum Kind { kReal, kPseudo, kTmpfs, kDevtmpfs };
-    Kind KindOf(dev_t device, unsigned long fsType);
+    // The kind of device's file system: remembered, or learnt from statfs of
+    // path (fstatfs of fd when path is null) and remembered. False when the
+    // system cannot tell.
+    bool KnownKind(dev_t device, const char* path, int fd, Kind& kind);
     std::unordered_map<dev_t, Kind> kinds_;
 };
 
