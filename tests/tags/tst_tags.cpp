@@ -25,7 +25,6 @@
 #include <taglib/mpegfile.h>
 #include <taglib/wavfile.h>
 
-#include <sys/mount.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -91,30 +90,6 @@ Fields FieldsOf(TagLib::RIFF::Info::Tag* tag) {
 int Id3Version(TagLib::ID3v2::Tag* tag) {
     return tag ? static_cast<int>(tag->header()->majorVersion()) : 0;
 }
-
-// A small tmpfs, unmounted when the test ends.
-class SmallDisk {
-public:
-    SmallDisk(const QString& folder, const QByteArray& size) : folder_(folder) {
-        QDir().mkpath(folder);
-        const QByteArray options = "size=" + size + ",mode=0700";
-        if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, options.constData()) == 0)
-            mounted_ = true;
-        else
-            error_ = QString::fromLocal8Bit(std::strerror(errno));
-    }
-    ~SmallDisk() {
-        if (mounted_)
-            ::umount2(QFile::encodeName(folder_).constData(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    QString error() const { return error_; }
-
-private:
-    QString folder_;
-    QString error_;
-    bool mounted_ = false;
-};
 
 }  // namespace
 
@@ -303,9 +278,10 @@ void TestTags::failedTagWriteKeepsResult() {
     const QByteArray audio = Contents(Media(medium));
     QVERIFY(audio.size() > 10000);
     const QString folder = env.root() + "/small";
-    SmallDisk disk(folder, QByteArray::number(2 * audio.size() / 1024 + 256) + "k");
+    QDir().mkpath(folder);
+    const TmpfsMount disk(folder, "size=" + QString::number(2 * audio.size() / 1024 + 256) + "k,mode=0700");
     if (!disk.mounted())
-        QSKIP(qPrintable("cannot mount a tmpfs: " + disk.error()));
+        QSKIP(qPrintable("cannot mount a tmpfs: " + QString::fromLocal8Bit(std::strerror(errno))));
     const QString result = folder + (mp3 ? "/working.mp3" : "/working.wav");
     MakeFile(result, audio);
     QCOMPARE(Contents(result), audio);
