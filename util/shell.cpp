@@ -203,6 +203,9 @@ const Lifeline& ProgramLifeline() {
 [[noreturn]] void WatchChild(const ChildPlan& plan) {
     if (plan.lifelineWrite >= 0)
         ::close(plan.lifelineWrite);
+    // A name of its own, so that killing the program by its name (killall,
+    // pkill) leaves the watchdog to end the tools.
+    ::prctl(PR_SET_NAME, "tool-watchdog");
     // Orphans among the descendants come to the watchdog, not to init, so
     // that it can see them end.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
