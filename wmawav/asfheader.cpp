@@ -250,8 +250,6 @@ AsfScan VisitTagObject(const uint8_t* obj, size_t len, Level level, void* contex
 }  // namespace
 
 AsfTags ScanAsfTagObjects(const uint8_t* data, size_t size) {
-    if (ScanAsfHeader(data, size) == AsfScan::NotAsf)
-        return AsfTags::Damaged;
     const uint64_t headerSize = AsfHeaderObjectSize(data, size);
     if (headerSize < kAsfHeaderObjectFixedSize || headerSize > size)
         return AsfTags::Damaged;
