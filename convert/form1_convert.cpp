@@ -106,6 +106,7 @@ void Form1::PushButton4_Click() {
 //   168     does target hold the new copy?  170 "Can not save ... Please check ..."
 //   172     remember target as written by this run
 //   174   the work folder failed: "Can not convert ... Please check that the work folder ..."
+//   175   the source is gone or unreadable: "Can not convert ... The file is no longer there ..."
 //   176   otherwise: "Can not convert ... File may be DRM protected."
 //   178   "Would you like to learn more ...?"  180 Yes: open the DRM information page
 //   182 next i
@@ -254,6 +255,14 @@ void Form1::PushButton2_Click() {
                                     WorkFolderForMessages() +
                                     QStringLiteral(" has free space, can be written to and allows programs "
                                                    "to run."),
+                                vbOKOnly);
+            });
+        } else if (prepared == Preparation::SourceGone) {
+            // Deleted, moved or made unreadable since it was listed: nothing
+            // to do with DRM, so no question follows.
+            trap.run(175, [&] {
+                dialogs_.MsgBox(QStringLiteral("Can not convert ") + source +
+                                    QStringLiteral(". The file is no longer there or can not be read."),
                                 vbOKOnly);
             });
         } else {

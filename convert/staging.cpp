@@ -4,8 +4,10 @@
 #include "tags/tags.h"
 #include "util/files.h"
 #include "util/shell.h"
+#include "wmawav/asfheader.h"
 #include "wmawav/decoder.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <dirent.h>
@@ -221,6 +223,51 @@ void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     }
 }
 
+// True for the errors of a source that is no longer where the list says, or
+// that this user may no longer read.
+bool IsSourceGone(int err) {
+    return err == ENOENT || err == ENOTDIR || err == EACCES || err == EPERM || err == ELOOP ||
+           err == ENAMETOOLONG || err == EIO || err == ESTALE;
+}
+
+// Reads up to size bytes at offset; -1 when the read fails.
+ssize_t ReadAt(int fd, uint8_t* buffer, size_t size, off_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// What the first bytes of an open source say: Ready when they begin as an
+// ASF file does (after an ID3v2 tag, if any), SourceUnusable when they do not
+// (an empty file included), SourceGone when they cannot be read.
+Preparation SniffSource(int fd) {
+    uint8_t start[16];
+    const ssize_t got = ReadAt(fd, start, 10, 0);
+    if (got < 0)
+        return Preparation::SourceGone;
+    const uint64_t prefix = Id3v2PrefixLength(start, static_cast<size_t>(got));
+    const ssize_t head = ReadAt(fd, start, sizeof start, static_cast<off_t>(prefix));
+    if (head < 0)
+        return Preparation::SourceGone;
+    // A file cut short inside the GUID still goes to the decoder, which
+    // tells it as damaged.
+    return ScanAsfHeader(start, static_cast<size_t>(head)) == AsfScan::NotAsf ? Preparation::SourceUnusable
+                                                                               : Preparation::Ready;
+}
+
+void LetTheWindowAnswer() {
+    QCoreApplication::processEvents();
+}
+
 QString Quoted(const QString& path) {
     return QLatin1Char('"') + path + QLatin1Char('"');
 }
@@ -289,15 +336,25 @@ Preparation PrepareWorkingFiles(const QString& source) {
     if (!cleared)
         return Preparation::WorkFolderFailed;
 
-    switch (CopyIntoNewFile(source, path(kWorkingWma))) {
+    const int in = OpenRegularSource(source);
+    if (in < 0)
+        return IsSourceGone(errno) ? Preparation::SourceGone : Preparation::SourceUnusable;
+    const Preparation looked = SniffSource(in);
+    const NewCopy copy = looked == Preparation::Ready
+                             ? CopyDescriptorIntoNewFile(in, path(kWorkingWma), LetTheWindowAnswer)
+                             : NewCopy::Made;
+    ::close(in);
+    if (looked != Preparation::Ready)
+        return looked;
+    switch (copy) {
         case NewCopy::Made:
             break;
         case NewCopy::SourceUnusable:
-            return Preparation::SourceUnusable;
+            return Preparation::SourceGone;  // a read failed half-way
         case NewCopy::DestinationFailed:
             return Preparation::WorkFolderFailed;
     }
-    if (CopyIntoNewFile(path(kWorkingWma), path(kMarker)) != NewCopy::Made) {
+    if (CopyIntoNewFile(path(kWorkingWma), path(kMarker), LetTheWindowAnswer) != NewCopy::Made) {
         ::unlink(SystemPath(path(kWorkingWma)).c_str());
         return Preparation::WorkFolderFailed;
     }

@@ -61,16 +61,19 @@ void RemoveStagedTools();
 // What preparing one file's working files came to.
 enum class Preparation {
     Ready,             // working.wma and the marker working.nfo hold the source's bytes
-    SourceUnusable,    // the source is no regular file with data, or cannot be read
+    SourceUnusable,    // the source is no regular file, or does not start as an ASF file does
+    SourceGone,        // the source is no longer there, or can not be read
     WorkFolderFailed,  // no work folder, a stale working file that stays, or no room to copy
 };
 
 // For one source: removes the working files and the tools' temporary outputs
-// that an earlier file or a killed tool left, then copies the source to
-// working.wma and that to the marker working.nfo. The copies are new files
-// of mode 0600, never written through anything that stood there. Never
-// raises; when the source cannot be copied no marker is made either, and a
-// failed copy leaves nothing behind.
+// that an earlier file or a killed tool left, then looks at the source's
+// first bytes: only a file that starts with an ASF Header Object (after an
+// ID3v2 tag, if any) is copied, to working.wma, and that to the marker
+// working.nfo. The copies are new files of mode 0600, never written through
+// anything that stood there; a long copy yields to the event loop every few
+// MiB. Never raises; when the source cannot be copied no marker is made
+// either, and a failed copy leaves nothing behind.
 Preparation PrepareWorkingFiles(const QString& source);
 
 // The quoted script command of each format, built once per run.

@@ -32,18 +32,21 @@ QString ResolveTargetPath(const QString& source, ConversionFormat format, bool o
 namespace {
 
 // True when candidate names one of taken: the same text, or the same
-// existing file however written.
+// existing file however its folders are written. The names themselves are
+// looked at (lstat), never what a link at them leads to: a link that someone
+// put in the output folder takes no name away, and is replaced, never
+// written through, by the copy.
 bool IsTaken(const QString& candidate, const QStringList& taken) {
     const QString normal = NormalizePath(candidate);
     // The candidate is looked at once; only when it exists can another path
     // name the same file.
     struct stat own;
-    const bool exists = ::stat(SystemPath(candidate).c_str(), &own) == 0;
+    const bool exists = ::lstat(SystemPath(candidate).c_str(), &own) == 0;
     for (const QString& path : taken) {
         if (NormalizePath(path) == normal)
             return true;
         struct stat other;
-        if (exists && !path.isEmpty() && ::stat(SystemPath(path).c_str(), &other) == 0 &&
+        if (exists && !path.isEmpty() && ::lstat(SystemPath(path).c_str(), &other) == 0 &&
             other.st_dev == own.st_dev && other.st_ino == own.st_ino)
             return true;
     }

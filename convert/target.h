@@ -24,7 +24,8 @@ QString ResolveTargetPath(const QString& source, ConversionFormat format, bool o
 // source): target itself when it is none of them, otherwise "NAME (2).EXT",
 // "NAME (3).EXT" and on, the first that is none of them. A path counts as
 // one of taken when it has the same text, or names the same existing file
-// however written. Any other file at the path is replaced.
+// however its folders are written; a link counts as itself, never as the
+// file it leads to. Any other file (or link) at the path is replaced.
 QString UntakenTarget(const QString& target, const QStringList& taken);
 
 // What a path held at one moment, so that a later look can tell whether a

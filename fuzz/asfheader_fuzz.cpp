@@ -33,6 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (scan == AsfScan::NotAsf)
         Require(headerSize == 0);
+    // Tags are only ever trusted in a header whose structure holds.
+    if (ScanAsfTagObjects(data, size) == AsfTags::Ok)
+        Require(scan == AsfScan::Ok || scan == AsfScan::Drm);
     if (headerSize > size)
         Require(scan == AsfScan::Damaged);
 

@@ -23,10 +23,17 @@ CheckedFileStream::CheckedFileStream(const std::string& path) : path_(path) {
         return;
     }
     fd_ = fd;
+    length_ = static_cast<long>(st.st_size);
 }
 
 CheckedFileStream::CheckedFileStream(int fd, const std::string& path)
-    : path_(path), fd_(fd), writable_(true) {}
+    : path_(path), fd_(fd), writable_(true) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0)
+        length_ = static_cast<long>(st.st_size);
+    else
+        failed_ = true;
+}
 
 CheckedFileStream::~CheckedFileStream() {
     if (fd_ >= 0)
@@ -72,6 +79,7 @@ bool CheckedFileStream::writeAt(const char* buffer, long count, long offset) {
         }
         done += n;
     }
+    length_ = std::max(length_, offset + count);
     return true;
 }
 
@@ -164,10 +172,7 @@ void CheckedFileStream::seek(long offset, Position p) {
 }
 
 long CheckedFileStream::length() {
-    struct stat st;
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
-        return 0;
-    return static_cast<long>(st.st_size);
+    return fd_ < 0 ? 0 : length_;
 }
 
 void CheckedFileStream::truncate(long length) {
@@ -175,4 +180,6 @@ void CheckedFileStream::truncate(long length) {
         return;
     if (!writable_ || ::ftruncate(fd_, length) != 0)
         failed_ = true;
+    else
+        length_ = length;
 }

@@ -53,4 +53,8 @@ private:
     bool writable_ = false;
     bool failed_ = false;
     long position_ = 0;
+    // The file's size, asked of the system once when the stream opens and
+    // kept by the stream's own writes after that: TagLib asks for it on
+    // every read, and nobody else writes the file meanwhile.
+    long length_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "tags/tags.h"
 
 #include "tags/checkedstream.h"
+#include "tags/headerlimits.h"
 #include "util/files.h"
 #include "util/paths.h"
 
@@ -251,7 +252,9 @@ TrackTags ReadWmaTags(const QString& path) {
     TrackTags t;
     try {
         CheckedFileStream stream(SystemPath(path));
-        if (!stream.isOpen())
+        // A header that would keep TagLib busy gives no tags; the decoder
+        // still judges the audio.
+        if (!stream.isOpen() || !AsfTagObjectsReadable(stream))
             return t;
         TagLib::ASF::File file(&stream, false);
         const TagLib::ASF::Tag* tag = file.isValid() ? file.tag() : nullptr;

@@ -46,8 +46,9 @@ inline constexpr qsizetype kMaxPictureBytes = 16 * 1024 * 1024;
 inline constexpr qsizetype kMaxTextLength = 65535;
 
 // The tags of the WMA (ASF) file at path. A field that is missing, empty,
-// damaged or oversized is left out; a file that cannot be read gives no tags
-// at all. Never raises.
+// damaged or oversized is left out; a file that cannot be read, or whose
+// header's tag objects are damaged or hold more entries than any tagger
+// writes, gives no tags at all. Never raises.
 TrackTags ReadWmaTags(const QString& path);
 
 // Writes the tags into the MP3 or WAV file at path. The file is tagged as a

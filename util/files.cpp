@@ -336,12 +336,15 @@ bool IsNoRoomError(int err) {
 }
 
 // Copies everything from in to out, both at their start. Returns the errno
-// of a failure, 0 on success; readFailed tells which side failed.
-int CopyContents(int in, int out, bool& readFailed) {
+// of a failure, 0 on success; readFailed tells which side failed. between,
+// when given, is called after each chunk.
+int CopyContents(int in, int out, bool& readFailed, const std::function<void()>& between = {}) {
     readFailed = false;
-    // The kernel copies without a trip through user space where it can.
+    // The kernel copies without a trip through user space where it can; in
+    // small steps when the caller wants to hear between them.
+    const size_t step = between ? size_t(8) << 20 : size_t(1) << 30;
     for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, step, 0);
         if (n == 0)
             return 0;
         if (n < 0) {
@@ -351,6 +354,8 @@ int CopyContents(int in, int out, bool& readFailed) {
                 return errno;  // copying the other way would fail alike
             break;
         }
+        if (between)
+            between();
     }
     if (::lseek(in, 0, SEEK_SET) != 0 || ::ftruncate(out, 0) != 0 || ::lseek(out, 0, SEEK_SET) != 0)
         return errno;
@@ -376,32 +381,40 @@ int CopyContents(int in, int out, bool& readFailed) {
             }
             written += w;
         }
+        if (between)
+            between();
     }
 }
 
 }  // namespace
 
-NewCopy CopyIntoNewFile(const QString& source, const QString& destination) {
-    const int in = OpenRegularSource(source);
-    if (in < 0)
-        return NewCopy::SourceUnusable;
+NewCopy CopyDescriptorIntoNewFile(int in, const QString& destination, const std::function<void()>& between) {
     const std::string d = SystemPath(destination);
+    if (in < 0 || ::lseek(in, 0, SEEK_SET) != 0)
+        return NewCopy::SourceUnusable;
     const int out =
         destination.isEmpty()
             ? -1
             : ::open(d.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-    if (out < 0) {
-        ::close(in);
+    if (out < 0)
         return NewCopy::DestinationFailed;
-    }
     bool readFailed = false;
-    const int err = CopyContents(in, out, readFailed);
+    const int err = CopyContents(in, out, readFailed, between);
     const bool closed = ::close(out) == 0;
-    ::close(in);
     if (err == 0 && closed)
         return NewCopy::Made;
     ::unlink(d.c_str());
     return readFailed ? NewCopy::SourceUnusable : NewCopy::DestinationFailed;
+}
+
+NewCopy CopyIntoNewFile(const QString& source, const QString& destination,
+                        const std::function<void()>& between) {
+    const int in = OpenRegularSource(source);
+    if (in < 0)
+        return NewCopy::SourceUnusable;
+    const NewCopy copy = CopyDescriptorIntoNewFile(in, destination, between);
+    ::close(in);
+    return copy;
 }
 
 void CopyFileQuiet(const QString& source, const QString& destination) {

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -113,8 +114,15 @@ enum class NewCopy {
 // Copies source (opened as OpenRegularSource does) into a file that it makes
 // at destination, mode 0600. The name must be free: an existing file or
 // symbolic link there is never written to or through. On failure nothing is
-// left at destination.
-NewCopy CopyIntoNewFile(const QString& source, const QString& destination);
+// left at destination. When between is given, the copy goes in chunks of a
+// few MiB and between is called after each, so that a caller on the window's
+// thread can let the window answer during a long copy.
+NewCopy CopyIntoNewFile(const QString& source, const QString& destination,
+                        const std::function<void()>& between = {});
+// The same from a descriptor of such a file, read from its start; the
+// descriptor stays open.
+NewCopy CopyDescriptorIntoNewFile(int sourceFd, const QString& destination,
+                                  const std::function<void()>& between = {});
 
 // Copies source to destination (a destination ending in "/" names a folder
 // that receives the file under its own name), replacing an existing file

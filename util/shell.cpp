@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -130,7 +131,31 @@ struct ChildPlan {
     const char* directory = nullptr;  // null: stay where the parent is
     bool hidden = false;
     int errorFd = -1;
+    int lifelineRead = -1;
+    int lifelineWrite = -1;
 };
+
+// The program's end as a watchdog sees it: a pipe whose write end only this
+// process keeps open (close-on-exec, and closed by every watchdog at once).
+// When the program ends, however it ends (kill -9 included), the kernel
+// closes it and the read end reports the hang-up.
+struct Lifeline {
+    int read = -1;
+    int write = -1;
+};
+
+const Lifeline& ProgramLifeline() {
+    static const Lifeline lifeline = [] {
+        Lifeline l;
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) == 0) {
+            l.read = fds[0];
+            l.write = fds[1];
+        }
+        return l;
+    }();
+    return lifeline;
+}
 
 [[noreturn]] void ChildFail(int fd, int stage, int error) {
     const ChildFailure failure{stage, error};
@@ -166,6 +191,67 @@ struct ChildPlan {
     ChildFail(plan.errorFd, 1, errno);
 }
 
+// The process that the program waits for when it starts a program of its
+// own (a conversion script): it starts the program in a process group of its
+// own and stays its parent. When the program it serves ends first, however
+// it ends, it kills the whole group: the script and every tool the script
+// started (a grandchild that no parent-death signal would reach). When the
+// started program ends, whatever of its group is left ends with it. It exits
+// with the started program's status (128 + N for signal N) once every one of
+// its descendants has ended. Runs in the forked child: async-signal-safe
+// calls only.
+[[noreturn]] void WatchChild(const ChildPlan& plan) {
+    if (plan.lifelineWrite >= 0)
+        ::close(plan.lifelineWrite);
+    // A name of its own, so that killing the program by its name (killall,
+    // pkill) leaves the watchdog to end the tools.
+    ::prctl(PR_SET_NAME, "tool-watchdog");
+    // Orphans among the descendants come to the watchdog, not to init, so
+    // that it can see them end.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    const pid_t watchdog = ::getpid();
+    const pid_t child = ::_Fork();
+    if (child < 0)
+        ChildFail(plan.errorFd, 2, errno);
+    if (child == 0) {
+        ::setpgid(0, 0);
+        // Should the watchdog itself be killed, the started program goes too.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != watchdog)
+            ::_exit(128 + SIGKILL);
+        ChildExec(plan);
+    }
+    ::setpgid(child, child);  // whichever of the two runs first
+    ::close(plan.errorFd);
+
+    const int childEnd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+    int lifeline = plan.lifelineRead;
+    for (;;) {
+        siginfo_t info{};
+        const int r = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT);
+        if ((r == 0 && info.si_pid == child) || (r < 0 && errno != EINTR))
+            break;
+        // A negative descriptor is passed over: without a lifeline or a
+        // process descriptor the watchdog still looks every pause.
+        struct pollfd p[2] = {{lifeline, POLLIN, 0}, {childEnd, POLLIN, 0}};
+        if (::poll(p, 2, kPollIntervalMs) > 0 && p[0].revents != 0) {
+            ::kill(-child, SIGKILL);  // the program has ended
+            lifeline = -1;
+        }
+    }
+    // The group's id stays the child's until the child is reaped, so this
+    // reaches no other process.
+    ::kill(-child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
+    }
+    if (WIFEXITED(status))
+        ::_exit(WEXITSTATUS(status));
+    ::_exit(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 127);
+}
+
 int ResultForChildFailure(const ChildFailure& failure) {
     const int err = failure.error;
     if (failure.stage == 0)
@@ -188,7 +274,9 @@ int ResultForChildFailure(const ChildFailure& failure) {
 
 // Starts program with args. When startedProcess is null nobody will wait for
 // the process, so it is started through an intermediate child that ends at
-// once: the process then belongs to init, which reaps it.
+// once: the process then belongs to init, which reaps it. Otherwise it is
+// started under a watchdog (WatchChild), whose id is the one returned: the
+// program and its own children end when this program ends.
 int StartProcess(const QString& program, const QStringList& args, const QString& directory, bool hidden,
                  pid_t* startedProcess) {
     std::vector<std::string> strings;
@@ -222,11 +310,15 @@ int StartProcess(const QString& program, const QStringList& args, const QString&
     plan.hidden = hidden;
     plan.errorFd = fds[1];
     const bool detach = startedProcess == nullptr;
+    if (!detach) {
+        plan.lifelineRead = ProgramLifeline().read;
+        plan.lifelineWrite = ProgramLifeline().write;
+    }
 
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (!detach)
-            ChildExec(plan);
+            WatchChild(plan);
         // _Fork, unlike fork, runs no fork handlers and may be called here.
         const pid_t grandchild = ::_Fork();
         if (grandchild < 0)

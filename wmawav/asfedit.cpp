@@ -104,6 +104,18 @@ std::vector<uint8_t> EncryptionObject(EncryptionKind kind) {
 
 }  // namespace
 
+namespace {
+
+// The sizes that cover an object of added bytes about to go into the header:
+// the Header Object's own and File Properties' file size at byte 40.
+void GrowHeader(std::vector<uint8_t>& file, const AsfLayout& layout, uint64_t added) {
+    Put64(file, 16, layout.headerSize + added);
+    if (layout.fileProperties != 0)
+        Put64(file, layout.fileProperties + 40, Get64(file, layout.fileProperties + 40) + added);
+}
+
+}  // namespace
+
 std::optional<AsfLayout> ReadAsfLayout(const std::vector<uint8_t>& file) {
     if (file.size() < 30 || !GuidAt(file, 0, kHeaderGuid))
         return std::nullopt;
@@ -132,32 +144,72 @@ std::optional<AsfLayout> ReadAsfLayout(const std::vector<uint8_t>& file) {
 }
 
 bool InsertEncryptionObject(std::vector<uint8_t>& file, EncryptionKind kind) {
+    const std::vector<uint8_t> obj = EncryptionObject(kind);
+    if (kind != EncryptionKind::AdvancedContent)
+        return InsertHeaderObject(file, obj);
+    const std::optional<AsfLayout> layout = ReadAsfLayout(file);
+    if (!layout || layout->headerExtension == 0)
+        return false;
+    const uint64_t ext = layout->headerExtension;
+    // The new object goes first in the extension data.
+    Put64(file, ext + 16, Get64(file, ext + 16) + obj.size());
+    Put32(file, ext + 42, Get32(file, ext + 42) + uint32_t(obj.size()));
+    GrowHeader(file, *layout, obj.size());
+    file.insert(file.begin() + static_cast<std::ptrdiff_t>(ext + 46), obj.begin(), obj.end());
+    return true;
+}
+
+bool InsertHeaderObject(std::vector<uint8_t>& file, const std::vector<uint8_t>& object) {
     const std::optional<AsfLayout> layout = ReadAsfLayout(file);
     if (!layout)
         return false;
-    const std::vector<uint8_t> obj = EncryptionObject(kind);
-    uint64_t at = 0;
-    if (kind == EncryptionKind::AdvancedContent) {
-        if (layout->headerExtension == 0)
-            return false;
-        const uint64_t ext = layout->headerExtension;
-        // The new object goes first in the extension data.
-        at = ext + 46;
-        Put64(file, ext + 16, Get64(file, ext + 16) + obj.size());
-        Put32(file, ext + 42, Get32(file, ext + 42) + uint32_t(obj.size()));
-    } else {
-        // Appended as the header's last child, where writers put it.
-        at = layout->headerSize;
-        Put32(file, 24, layout->objectCount + 1);
-    }
-    Put64(file, 16, layout->headerSize + obj.size());
-    // File Properties: the file size at byte 40. Written before the insert,
-    // so the offset is still the one read above.
-    if (layout->fileProperties != 0) {
-        Put64(file, layout->fileProperties + 40, Get64(file, layout->fileProperties + 40) + obj.size());
-    }
-    file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), obj.begin(), obj.end());
+    // Appended as the header's last child, where writers put it.
+    Put32(file, 24, layout->objectCount + 1);
+    GrowHeader(file, *layout, object.size());
+    file.insert(file.begin() + static_cast<std::ptrdiff_t>(layout->headerSize), object.begin(), object.end());
     return true;
+}
+
+namespace {
+
+// D2D0A440-E307-11D2-97F0-00A0C95EA850
+constexpr std::array<uint8_t, 16> kExtendedContentDescriptionGuid = {
+    0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11, 0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
+// 1806D474-CADF-4509-A4BA-9AABCB96AAE8
+constexpr std::array<uint8_t, 16> kPaddingGuid = {0x74, 0xD4, 0x06, 0x18, 0xDF, 0xCA, 0x09, 0x45,
+                                                  0xA4, 0xBA, 0x9A, 0xAB, 0xCB, 0x96, 0xAA, 0xE8};
+
+// A tag block of a 16-bit count and zeros up to bodySize bytes.
+std::vector<uint8_t> TagBlock(uint16_t count, size_t bodySize) {
+    std::vector<uint8_t> body(bodySize, 0);
+    body[0] = uint8_t(count);
+    body[1] = uint8_t(count >> 8);
+    return MakeObject(kExtendedContentDescriptionGuid, body);
+}
+
+}  // namespace
+
+bool AddEmptyTagBlocks(std::vector<uint8_t>& file, int blocks, int entries) {
+    // An empty descriptor: name length 0, value type 0, value length 0.
+    const std::vector<uint8_t> block = TagBlock(uint16_t(entries), 2 + 6 * size_t(entries));
+    for (int i = 0; i < blocks; ++i)
+        if (!InsertHeaderObject(file, block))
+            return false;
+    return true;
+}
+
+bool AddPadding(std::vector<uint8_t>& file, uint64_t bytes) {
+    return InsertHeaderObject(file, MakeObject(kPaddingGuid, std::vector<uint8_t>(bytes, 0)));
+}
+
+std::vector<uint8_t> CutShortTagHeader() {
+    std::vector<uint8_t> file(kHeaderGuid.begin(), kHeaderGuid.end());
+    file.resize(30, 0);  // size, no children yet, reserved
+    Put64(file, 16, 30);
+    file[28] = 1;
+    file[29] = 2;
+    InsertHeaderObject(file, TagBlock(0xFFFE, 658));
+    return file;
 }
 
 bool CutFile(std::vector<uint8_t>& file, CutPoint where) {

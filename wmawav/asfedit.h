@@ -47,6 +47,20 @@ std::optional<AsfLayout> ReadAsfLayout(const std::vector<uint8_t>& file);
 // the advanced kind needs.
 bool InsertEncryptionObject(std::vector<uint8_t>& file, EncryptionKind kind);
 
+// Appends object (a whole ASF object: GUID, size, body) as the last child of
+// the Header Object and fixes up the header's size and count and File
+// Properties' file size. Returns false when the header cannot be parsed.
+bool InsertHeaderObject(std::vector<uint8_t>& file, const std::vector<uint8_t>& object);
+
+// Crafted headers. Appends `blocks` Extended Content Description Objects of
+// `entries` empty descriptors each (at most 65,535).
+bool AddEmptyTagBlocks(std::vector<uint8_t>& file, int blocks, int entries);
+// Appends a Padding Object whose body holds `bytes` zeros.
+bool AddPadding(std::vector<uint8_t>& file, uint64_t bytes);
+// A 712-byte file that is only a Header Object holding one Extended Content
+// Description Object, which claims 65,534 descriptors and has room for none.
+std::vector<uint8_t> CutShortTagHeader();
+
 // Cuts `file` at the given point. Returns false when the layout is unknown.
 bool CutFile(std::vector<uint8_t>& file, CutPoint where);
 

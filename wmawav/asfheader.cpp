@@ -49,9 +49,14 @@ uint32_t ReadLe32(const uint8_t* p) {
 
 enum class Level { Top, Extension };
 
+// Called for every object that a walk passes, at either level; a result other
+// than Ok ends the walk with it.
+using ObjectVisitor = AsfScan (*)(const uint8_t* obj, size_t len, Level level, void* context);
+
 // Walks the objects that fill data[0, size) exactly. Each object is at least
 // 24 bytes long, so the loop ends after at most size / 24 steps.
-AsfScan WalkObjects(const uint8_t* data, size_t size, Level level) {
+AsfScan WalkObjects(const uint8_t* data, size_t size, Level level, ObjectVisitor visit = nullptr,
+                    void* context = nullptr) {
     size_t pos = 0;
     while (pos < size) {
         const size_t left = size - pos;
@@ -62,6 +67,11 @@ AsfScan WalkObjects(const uint8_t* data, size_t size, Level level) {
         if (objSize < kObjectPrefix || objSize > left)
             return AsfScan::Damaged;
         const size_t len = static_cast<size_t>(objSize);
+        if (visit) {
+            const AsfScan seen = visit(obj, len, level, context);
+            if (seen != AsfScan::Ok)
+                return seen;
+        }
 
         if (level == Level::Top) {
             if (IsGuid(obj, kContentEncryption) || IsGuid(obj, kExtendedContentEncryption))
@@ -72,7 +82,8 @@ AsfScan WalkObjects(const uint8_t* data, size_t size, Level level) {
                 const uint32_t extSize = ReadLe32(obj + 42);
                 if (extSize > len - kHeaderExtensionFixed)
                     return AsfScan::Damaged;
-                const AsfScan inner = WalkObjects(obj + kHeaderExtensionFixed, extSize, Level::Extension);
+                const AsfScan inner =
+                    WalkObjects(obj + kHeaderExtensionFixed, extSize, Level::Extension, visit, context);
                 if (inner != AsfScan::Ok)
                     return inner;
             }
@@ -136,4 +147,121 @@ const char* AsfScanText(AsfScan scan) {
             return "the file is damaged or incomplete";
     }
     return "unknown";
+}
+
+uint64_t Id3v2PrefixLength(const uint8_t* data, size_t size) {
+    constexpr size_t kId3HeaderSize = 10;
+    if (data == nullptr || size < kId3HeaderSize || std::memcmp(data, "ID3", 3) != 0 || data[3] == 0xFF ||
+        data[4] == 0xFF)
+        return 0;
+    uint64_t body = 0;
+    for (int i = 6; i < 10; ++i) {
+        if (data[i] & 0x80)
+            return 0;  // not a synchsafe size: not an ID3v2 header
+        body = (body << 7) | data[i];
+    }
+    const bool footer = (data[5] & 0x10) != 0;
+    return kId3HeaderSize + body + (footer ? kId3HeaderSize : 0);
+}
+
+namespace {
+
+// 75B22633-668E-11CF-A6D9-00AA0062CE6C
+constexpr Guid kContentDescription = {0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                      0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+// D2D0A440-E307-11D2-97F0-00A0C95EA850
+constexpr Guid kExtendedContentDescription = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
+                                              0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
+// C5F8CBEA-5BAF-4877-8467-AA8C44FA4CCA
+constexpr Guid kMetadata = {0xEA, 0xCB, 0xF8, 0xC5, 0xAF, 0x5B, 0x77, 0x48,
+                            0x84, 0x67, 0xAA, 0x8C, 0x44, 0xFA, 0x4C, 0xCA};
+// 44231C94-9498-49D1-A141-1D134E457054
+constexpr Guid kMetadataLibrary = {0x94, 0x1C, 0x23, 0x44, 0x98, 0x94, 0xD1, 0x49,
+                                   0xA1, 0x41, 0x1D, 0x13, 0x4E, 0x45, 0x70, 0x54};
+
+uint16_t ReadLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+struct TagTally {
+    uint64_t entries = 0;
+    uint64_t topObjects = 0;
+    bool excessive = false;
+};
+
+// The entries of a tag object, each of which must lie wholly inside it: the
+// descriptors of an Extended Content Description Object (name length, name,
+// value type, value length, value) or the records of a Metadata (Library)
+// Object (two 16-bit fields, name length, value type, 32-bit value length,
+// name, value).
+AsfScan CheckTagEntries(const uint8_t* obj, size_t len, bool records, TagTally& tally) {
+    if (len < kObjectPrefix + 2)
+        return AsfScan::Damaged;
+    const uint32_t count = ReadLe16(obj + kObjectPrefix);
+    tally.entries += count;
+    if (tally.entries > kMaxAsfTagEntries) {
+        tally.excessive = true;
+        return AsfScan::Damaged;
+    }
+    const size_t fixed = records ? 12 : 6;
+    size_t pos = kObjectPrefix + 2;
+    if (uint64_t(count) * fixed > len - pos)
+        return AsfScan::Damaged;  // the count alone does not fit the object
+    for (uint32_t i = 0; i < count; ++i) {
+        if (len - pos < fixed)
+            return AsfScan::Damaged;
+        const uint8_t* e = obj + pos;
+        uint64_t variable;
+        if (records) {
+            variable = uint64_t(ReadLe16(e + 4)) + ReadLe32(e + 8);
+        } else {
+            const uint64_t nameLength = ReadLe16(e);
+            if (len - pos < fixed + nameLength)
+                return AsfScan::Damaged;
+            variable = nameLength + ReadLe16(e + 2 + nameLength + 2);
+        }
+        if (variable > len - pos - fixed)
+            return AsfScan::Damaged;
+        pos += fixed + static_cast<size_t>(variable);
+    }
+    return AsfScan::Ok;
+}
+
+AsfScan VisitTagObject(const uint8_t* obj, size_t len, Level level, void* context) {
+    TagTally& tally = *static_cast<TagTally*>(context);
+    if (level == Level::Top)
+        ++tally.topObjects;
+    if (IsGuid(obj, kContentDescription)) {
+        // Five 16-bit lengths, then the five texts.
+        if (len < kObjectPrefix + 10)
+            return AsfScan::Damaged;
+        uint64_t texts = 0;
+        for (int i = 0; i < 5; ++i)
+            texts += ReadLe16(obj + kObjectPrefix + 2 * i);
+        return texts <= len - kObjectPrefix - 10 ? AsfScan::Ok : AsfScan::Damaged;
+    }
+    if (IsGuid(obj, kExtendedContentDescription))
+        return CheckTagEntries(obj, len, false, tally);
+    if (IsGuid(obj, kMetadata) || IsGuid(obj, kMetadataLibrary))
+        return CheckTagEntries(obj, len, true, tally);
+    return AsfScan::Ok;
+}
+
+}  // namespace
+
+AsfTags ScanAsfTagObjects(const uint8_t* data, size_t size) {
+    const uint64_t headerSize = AsfHeaderObjectSize(data, size);
+    if (headerSize < kAsfHeaderObjectFixedSize || headerSize > size)
+        return AsfTags::Damaged;
+    TagTally tally;
+    const AsfScan walk = WalkObjects(data + kAsfHeaderObjectFixedSize,
+                                     static_cast<size_t>(headerSize) - kAsfHeaderObjectFixedSize, Level::Top,
+                                     VisitTagObject, &tally);
+    if (tally.excessive)
+        return AsfTags::Excessive;
+    // A header that claims more objects than it holds sends a reader on
+    // into the audio data.
+    if (walk == AsfScan::Damaged || ReadLe32(data + 24) > tally.topObjects)
+        return AsfTags::Damaged;
+    return AsfTags::Ok;
 }

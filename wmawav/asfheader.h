@@ -41,5 +41,30 @@ AsfScan ScanAsfHeader(const uint8_t* data, size_t size);
 // reaches past the end of the file means the file was cut short.
 AsfScan ScanAsfDataObject(const uint8_t* data, size_t size, uint64_t bytesToEnd);
 
+// The length of an ID3v2 tag at the start of data (its 10-byte header, the
+// size its header gives and the 10-byte footer its flags announce), or 0 when
+// data does not start with one. Some tools put such a tag in front of the
+// ASF header.
+uint64_t Id3v2PrefixLength(const uint8_t* data, size_t size);
+
+// How far the tag objects of a header can be trusted (AsfTagScan).
+enum class AsfTags {
+    Ok,         // every tag object is well-formed and of a plausible size
+    Damaged,    // a tag object, or the header around it, does not add up
+    Excessive,  // more tag entries than any tagger writes
+};
+
+// At most this many tag entries (descriptors of the Extended Content
+// Description Object, records of the Metadata and Metadata Library Objects)
+// in one header. Real files carry a few dozen.
+constexpr uint32_t kMaxAsfTagEntries = 4096;
+
+// Checks the tag objects of the Header Object at data[0] (as ScanAsfHeader
+// takes it): the Content Description, Extended Content Description, Metadata
+// and Metadata Library Objects, the latter two also inside the Header
+// Extension. Every entry must fit its object, and the header must hold as
+// many objects as it says it does. Cost: one pass over the header.
+AsfTags ScanAsfTagObjects(const uint8_t* data, size_t size);
+
 // Human-readable reason for a scan result, for the decoder's error line.
 const char* AsfScanText(AsfScan scan);

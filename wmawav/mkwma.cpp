@@ -407,6 +407,7 @@ int Usage() {
         "       mkwma drm IN OUT content|extended|advanced\n"
         "       mkwma cut IN OUT inside-header|after-header|mid-data\n"
         "       mkwma flip IN OUT header-guid|object-size\n"
+        "       mkwma tags IN OUT blocks:N:ENTRIES | mkwma tagcut OUT\n"
         "       mkwma text OUT | mkwma empty OUT\n",
         stderr);
     return 2;
@@ -452,6 +453,10 @@ int Run(int argc, char** argv) {
         WriteFile(out, {});
         return 0;
     }
+    if (cmd == "tagcut") {
+        WriteFile(out, CutShortTagHeader());
+        return 0;
+    }
     if (argc != 5)
         return Usage();
     std::vector<uint8_t> bytes = ReadFile(argv[2]);
@@ -467,6 +472,10 @@ int Run(int argc, char** argv) {
         ok = CutFile(bytes, Pick<CutPoint>(variant, {{"inside-header", CutPoint::InsideHeader},
                                                      {"after-header", CutPoint::AfterHeader},
                                                      {"mid-data", CutPoint::MidData}}));
+    } else if (cmd == "tags" && variant.rfind("blocks:", 0) == 0) {
+        const size_t colon = variant.find(':', 7);
+        ok = colon != std::string::npos &&
+             AddEmptyTagBlocks(bytes, std::stoi(variant.substr(7, colon - 7)), std::stoi(variant.substr(colon + 1)));
     } else if (cmd == "flip") {
         ok = FlipHeaderBytes(bytes, Pick<FlipTarget>(variant, {{"header-guid", FlipTarget::HeaderGuid},
                                                                {"object-size", FlipTarget::ObjectSize}}));

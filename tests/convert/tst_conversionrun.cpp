@@ -11,11 +11,14 @@
 #include "mp3check.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
+#include "wmawav/asfedit.h"
 #include "wmawav/wavcheck.h"
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QLockFile>
@@ -30,6 +33,7 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -49,6 +53,10 @@ const QString kQuestion =
 
 QString CannotConvert(const QString& source) {
     return "Can not convert " + source + ". File may be DRM protected.";
+}
+
+QString Gone(const QString& source) {
+    return "Can not convert " + source + ". The file is no longer there or can not be read.";
 }
 
 QString CannotSave(const QString& target) {
@@ -820,6 +828,97 @@ private slots:
         for (const QString& path : paths)
             QCOMPARE(Contents(path), original);
         QCOMPARE(s.workFiles(), QStringList({mp3 ? "working.mp3" : "working.wav"}));
+    }
+
+    // Crafted and huge sources: each is told as what it is, and the window's
+    // loop keeps turning all through the run.
+    void hostileSources_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("10 tag blocks of 65,535 entries") << "entries";
+        QTest::newRow("a tag block cut short of its 65,534 entries") << "cut";
+        QTest::newRow("256 MiB without an ASF header") << "not asf";
+        QTest::newRow("a WMA of 40 MiB") << "long";
+        QTest::newRow("deleted after it was listed") << "gone";
+    }
+
+    void hostileSources() {
+        QFETCH(QString, kind);
+        Session s;
+        const QString path = s.root() + "/src/song.wma";
+        const QByteArray valid = Contents(kMedia + "/" + kValid);
+        std::vector<uint8_t> file(valid.begin(), valid.end());
+        if (kind == "entries")
+            QVERIFY(AddEmptyTagBlocks(file, 10, 65535));
+        if (kind == "long")
+            QVERIFY(AddPadding(file, 40 << 20));
+        if (kind == "cut")
+            file = CutShortTagHeader();
+        if (kind == "not asf")
+            file.clear();
+        MakeFile(path, QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size())));
+        if (kind == "not asf")
+            QVERIFY(QFile::resize(path, 256 << 20));
+        s.list({path});
+        s.mp3();
+        s.besideSources();
+        if (kind == "gone")
+            QVERIFY(QFile::remove(path));
+        // The longest time the loop went without turning, and what it saw of
+        // the working copy meanwhile.
+        QElapsedTimer clock;
+        qint64 last = 0, longest = 0;
+        bool copied = false, halfCopied = false;
+        QTimer tick;
+        tick.setInterval(5);
+        connect(&tick, &QTimer::timeout, [&] {
+            longest = qMax(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+            const QFileInfo copy(s.env.work() + "/working.wma");
+            copied = copied || copy.exists();
+            halfCopied = halfCopied || (copy.exists() && copy.size() < QFileInfo(path).size());
+        });
+        tick.start();
+        clock.start();
+
+        s.form->PushButton2_Click();
+        longest = qMax(longest, clock.elapsed() - last);
+
+        if (kind == "entries" || kind == "long") {
+            QCOMPARE(s.dialogs.messages(), QStringList({kDone}));
+            QVERIFY(VerifyMp3(s.root() + "/src/song.mp3"));
+        } else if (kind == "gone") {
+            QCOMPARE(s.dialogs.messages(), QStringList({Gone(path), kDone}));
+        } else {
+            QCOMPARE(s.dialogs.messages(), QStringList({CannotConvert(path), kQuestion, kDone}));
+        }
+        QVERIFY2(longest < 2000, qPrintable(QString("the window did not answer for %1 ms").arg(longest)));
+        if (kind == "long")
+            QVERIFY(halfCopied);
+        if (kind == "not asf")
+            QVERIFY(!copied);
+    }
+
+    // A program killed during a run takes its tools with it: the encoder,
+    // which the script started, ends too.
+    void toolsEndWithTheProgram() {
+        Session s;
+        const QString source = s.source(kValid, "src/a.wma");
+        const QString pidFile = s.root() + "/encoder.pid";
+        MakeProgram(s.env.work() + "/lame",
+                    "#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 60\n");
+        QProcess run;
+        run.start(QCoreApplication::applicationFilePath(), {"--convert-as-probe", s.root(), source});
+        QDeadlineTimer started(60000);
+        while (Contents(pidFile).trimmed().isEmpty() && !started.hasExpired())
+            QTest::qWait(20);
+        const pid_t encoder = Contents(pidFile).trimmed().toInt();
+        QVERIFY2(encoder > 0, "the encoder never started");
+        run.kill();
+        QVERIFY(run.waitForFinished(10000));
+        QDeadlineTimer ended(10000);
+        while (::kill(encoder, 0) == 0 && !ended.hasExpired())
+            QTest::qWait(20);
+        QVERIFY2(::kill(encoder, 0) != 0, "the encoder outlived the program");
     }
 
     void lockHeldByAnotherProgramRefusesTheRun() {

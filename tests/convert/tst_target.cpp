@@ -127,6 +127,8 @@ private slots:
             << "@/a/./song.mp3" << QStringList{"@//a/song.mp3"} << "@/a/./song (2).mp3";
         QTest::newRow("the same file through a link")
             << "@/link/song.mp3" << QStringList{"@/a/song.mp3"} << "@/link/song (2).mp3";
+        QTest::newRow("a link at the target is no taken file")
+            << "@/a/planted.mp3" << QStringList{"@/a/song.mp3"} << "@/a/planted.mp3";
         QTest::newRow("dot-file") << "@/out/.intro.mp3" << QStringList{"@/out/.intro.mp3"}
                                   << "@/out/.intro (2).mp3";
     }
@@ -140,6 +142,7 @@ private slots:
         MakeFile(d + "/a/song.mp3", "an older result");
         MakeFile(d + "/a/listed.wav", "a listed file");
         QVERIFY(QFile::link(d + "/a", d + "/link"));
+        QVERIFY(QFile::link(d + "/a/song.mp3", d + "/a/planted.mp3"));
         for (QString& path : taken)
             path.replace("@", d);
         QCOMPARE(UntakenTarget(target.replace("@", d), taken), expected.replace("@", d));

@@ -450,7 +450,10 @@ void TestStaging::removeStagedTools() {
 void TestStaging::prepareWorkingFiles() {
     // "?" and "*" are ordinary characters of a name.
     const QString source = env_->root() + "/music/so?ng*.wma";
-    MakeFile(source, "the source's bytes");
+    // What is copied starts as an ASF file does, here after an ID3v2 tag.
+    const QByteArray bytes = QByteArray("ID3\3\0\0\0\0\0\4TAG!", 14) +
+                             QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C") + "the source's bytes";
+    MakeFile(source, bytes);
     for (const char* stale : {"working.wma", "working.mp3", "working.nfo"})
         MakeFile(work() + "/" + stale, "stale");
     // What killed tools left under their temporary names, and a link that
@@ -465,10 +468,10 @@ void TestStaging::prepareWorkingFiles() {
 
     QCOMPARE(Entries(work()), (QStringList{"working.nfo", "working.wma"}));
     for (const char* name : {"working.wma", "working.nfo"}) {
-        QCOMPARE(ReadAll(work() + "/" + name), QByteArray("the source's bytes"));
+        QCOMPARE(ReadAll(work() + "/" + name), bytes);
         QCOMPARE(Mode(work() + "/" + name), 0600);
     }
-    QCOMPARE(ReadAll(source), QByteArray("the source's bytes"));
+    QCOMPARE(ReadAll(source), bytes);
     QCOMPARE(ReadAll(elsewhere), QByteArray("elsewhere"));
 }
 
@@ -477,9 +480,10 @@ void TestStaging::prepareWorkingFilesWithoutASource_data() {
     QTest::addColumn<Preparation>("expected");
     QTest::addColumn<QStringList>("left");  // what stays in the work folder
     const auto unusable = Preparation::SourceUnusable;
-    QTest::newRow("missing") << "@/music/gone.wma" << unusable << QStringList();
+    QTest::newRow("missing") << "@/music/gone.wma" << Preparation::SourceGone << QStringList();
     QTest::newRow("a folder") << "@/music" << unusable << QStringList();
-    QTest::newRow("empty path") << "" << unusable << QStringList();
+    QTest::newRow("empty path") << "" << Preparation::SourceGone << QStringList();
+    QTest::newRow("no ASF header") << "@/music/text.wma" << unusable << QStringList();
     // Never opened: a FIFO would wait for a writer, and the kernel's files
     // and devices give no end of bytes or wait for ever.
     QTest::newRow("a FIFO") << "@/music/fifo.wma" << unusable << QStringList();
@@ -498,6 +502,8 @@ void TestStaging::prepareWorkingFilesWithoutASource() {
     source.replace("@", env_->root());
     if (source.endsWith("fifo.wma"))
         QCOMPARE(::mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+    if (source.endsWith("text.wma"))
+        MakeFile(source, "plain text, not ASF");
     if (source.endsWith("song.wma")) {
         MakeFile(source);
         // A folder that holds something is no file to delete.
