@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -44,7 +45,8 @@ bool CheckedFileStream::close() {
 long CheckedFileStream::readAt(char* buffer, long count, long offset) {
     long done = 0;
     while (done < count) {
-        const ssize_t n = ::pread(fd_, buffer + done, static_cast<size_t>(count - done), offset + done);
+        const ssize_t n =
+            ::pread(fd_, buffer + done, static_cast<size_t>(count - done), start_ + offset + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -167,7 +169,25 @@ long CheckedFileStream::length() {
     struct stat st;
     if (fd_ < 0 || ::fstat(fd_, &st) != 0)
         return 0;
-    return static_cast<long>(st.st_size);
+    return std::max(0L, static_cast<long>(st.st_size) - start_);
+}
+
+bool CheckedFileStream::startAfterId3Tag() {
+    if (fd_ < 0 || writable_)
+        return false;
+    // "ID3", version, revision, flags, then the tag's size as four 7-bit
+    // bytes (not counting these 10 bytes, nor the 10 of a footer).
+    unsigned char h[10];
+    if (readAt(reinterpret_cast<char*>(h), 10, 0) != 10 || std::memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF ||
+        h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0)
+        return true;
+    const long size =
+        (long(h[6]) << 21 | long(h[7]) << 14 | long(h[8]) << 7 | long(h[9])) + 10 + ((h[5] & 0x10) ? 10 : 0);
+    if (size > length())
+        return false;
+    start_ = size;
+    position_ = 0;
+    return true;
 }
 
 void CheckedFileStream::truncate(long length) {
