@@ -303,9 +303,19 @@ public:
     void Finish() {
         Flush();
         if (streaming()) {
-            if (streamStart_ >= 0 && dataBytes_ <= kWavMaxDataBytes) {
+            if (streamStart_ >= 0) {
+                // Audio beyond the 4 GiB of the sizes gets the header of a
+                // file whose length is not known: RIFF size 8 and data size
+                // 0, which readers (libsndfile, and so LAME, and FFmpeg) read
+                // to the end of the file, where "unknown" (0xFFFFFFFF)
+                // would stop them at 4 GiB.
+                const bool fits = dataBytes_ <= kWavMaxDataBytes;
                 uint8_t header[kWavHeaderSize];
-                BuildWavHeader(header, sampleRate_, channels_, static_cast<uint32_t>(dataBytes_));
+                BuildWavHeader(header, sampleRate_, channels_, fits ? static_cast<uint32_t>(dataBytes_) : 0);
+                if (!fits) {
+                    const uint8_t eight[4] = {8, 0, 0, 0};
+                    std::memcpy(header + 4, eight, 4);
+                }
                 WriteAt(header, sizeof header, static_cast<uint64_t>(streamStart_));
             }
             return;

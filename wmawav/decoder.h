@@ -37,18 +37,22 @@ struct DecodeResult {
 };
 
 // Decodes the first audio stream of `input` (an ASF file, or one behind an
-// ID3v2 tag) into a canonical RIFF/WAVE file at `output`: 16-bit PCM at the source's sample rate, mono or
-// stereo (more channels are mixed down to stereo). The input is opened once and only when it is a regular
-// file: a FIFO or device is refused at once, never waited on. The file is written under a temporary name
-// (kTempPrefix and six random characters) in the output's folder and renamed when complete; on any failure
-// nothing is left behind. An output that exists and is not a regular file (a link, a FIFO, a device) is
-// refused and left as it is. Audio beyond the 4 GiB of a WAV file fails with kStatusTooLong.
+// ID3v2 tag) into a canonical RIFF/WAVE file at `output`: 16-bit PCM at the
+// source's sample rate, mono or stereo (more channels are mixed down to
+// stereo). The input is opened once and only when it is a regular file: a
+// FIFO or device is refused at once, never waited on. The file is written
+// under a temporary name (kTempPrefix and six random characters) in the
+// output's folder and renamed when complete; on any failure nothing is left
+// behind. An output that exists and is not a regular file (a link, a FIFO, a
+// device) is refused and left as it is. Audio beyond the 4 GiB of a WAV file
+// fails with kStatusTooLong.
 //
-// The output "-" is the standard output, written in order as a stream: its
-// header's sizes say "unknown" (0xFFFFFFFF, which LAME and FFmpeg read to
-// the end) unless the standard output is a regular file and the audio fits,
-// when the header is written again with the sizes once the end is reached.
-// There the audio may run beyond 4 GiB.
+// The output "-" is the standard output, written in order as a stream, where
+// the audio may run beyond 4 GiB. Until the end its header's sizes say
+// "unknown" (0xFFFFFFFF), and so they stay on a pipe. On a regular file the
+// header is written again at the end: with the sizes when the audio fits,
+// otherwise as the header of a file of unknown length (RIFF size 8, data
+// size 0), which LAME (through libsndfile) and FFmpeg read to the end.
 DecodeResult DecodeToWav(const std::string& input, const std::string& output,
                          const DecodeOptions& options = DecodeOptions());
 
