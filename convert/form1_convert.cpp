@@ -106,10 +106,11 @@ void Form1::PushButton4_Click() {
 //   168     does target hold the new copy?  170 "Can not save ... Please check ..."
 //   172     remember target as written by this run
 //   174   the work folder failed: "Can not convert ... Please check that the work folder ..."
+//   175   too long for a WAV file: "Can not convert ... too long for a WAV file ..."
 //   176   otherwise: "Can not convert ... File may be DRM protected."
 //   178   "Would you like to learn more ...?"  180 Yes: open the DRM information page
 //   182 next i
-//   184 remove the staged tools
+//   184 remove the staged tools and what the last file left
 //   186 give up the lock
 //   188 default pointer
 //   190 bar value 0
@@ -256,6 +257,15 @@ void Form1::PushButton2_Click() {
                                                    "to run."),
                                 vbOKOnly);
             });
+        } else if (outcome == FileOutcome::TooLongForWav) {
+            trap.run(175, [&] {
+                dialogs_.MsgBox(
+                    QStringLiteral("Can not convert ") + source +
+                        QStringLiteral(". It is too long for a WAV file, which holds at most 4 GB "
+                                       "(6 hours 45 minutes of CD-quality stereo). Please convert "
+                                       "it to MP3."),
+                    vbOKOnly);
+            });
         } else {
             // The message names the file that failed, even when the list has
             // been reordered meanwhile.
@@ -283,7 +293,10 @@ void Form1::PushButton2_Click() {
         }
     }  // 182
 
-    trap.run(184, [&] { RemoveStagedTools(); });
+    trap.run(184, [&] {
+        RemoveStagedTools();
+        RemoveWorkingFiles();
+    });
     trap.run(186, [&] { lock.release(); });
     trap.run(188, [&] { SetMousePointer(kPointerDefault); });
     trap.run(190, [&] { SetProgressValue(0.0); });
