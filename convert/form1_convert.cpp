@@ -105,12 +105,13 @@ void Form1::PushButton4_Click() {
 //   166     copy the result to target
 //   168     does target hold the new copy?  170 "Can not save ... Please check ..."
 //   172     remember target as written by this run
+//   173   too long for a WAV file: "Can not convert ... too long for a WAV file ..."
 //   174   the work folder failed: "Can not convert ... Please check that the work folder ..."
 //   175   the source is gone or unreadable: "Can not convert ... The file is no longer there ..."
 //   176   otherwise: "Can not convert ... File may be DRM protected."
 //   178   "Would you like to learn more ...?"  180 Yes: open the DRM information page
 //   182 next i
-//   184 remove the staged tools
+//   184 remove the staged tools and what the last file left
 //   186 give up the lock
 //   188 default pointer
 //   190 bar value 0
@@ -245,6 +246,15 @@ void Form1::PushButton2_Click() {
             } else {
                 trap.run(172, [&] { written << target; });
             }
+        } else if (outcome == FileOutcome::TooLongForWav) {
+            trap.run(173, [&] {
+                dialogs_.MsgBox(
+                    QStringLiteral("Can not convert ") + source +
+                        QStringLiteral(". It is too long for a WAV file, which holds at most 4 GB "
+                                       "(6 hours 45 minutes of CD-quality stereo). Please convert "
+                                       "it to MP3."),
+                    vbOKOnly);
+            });
         } else if (outcome == FileOutcome::WorkFolderFailed) {
             // Nothing wrong with the file itself: the work folder is full,
             // cannot be written or cannot run the tools. No question about
@@ -292,7 +302,10 @@ void Form1::PushButton2_Click() {
         }
     }  // 182
 
-    trap.run(184, [&] { RemoveStagedTools(); });
+    trap.run(184, [&] {
+        RemoveStagedTools();
+        RemoveWorkingFiles();
+    });
     trap.run(186, [&] { lock.release(); });
     trap.run(188, [&] { SetMousePointer(kPointerDefault); });
     trap.run(190, [&] { SetProgressValue(0.0); });

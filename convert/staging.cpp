@@ -319,6 +319,15 @@ void RemoveStagedTools() {
     }
 }
 
+void RemoveWorkingFiles() {
+    const QString folder = WorkFolder();
+    if (folder.isEmpty())
+        return;
+    for (const char* name : {kWorkingWma, kWorkingWav, kWorkingMp3, kMarker, kEncoderTemp})
+        DeleteFileQuiet(folder + QLatin1Char('/') + QLatin1String(name));
+    RemoveTemporaryOutputs(folder);
+}
+
 Preparation PrepareWorkingFiles(const QString& source) {
     const QString folder = WorkFolder();
     if (folder.isEmpty())
@@ -410,6 +419,9 @@ FileOutcome OutcomeOfScript(int status, ConversionFormat format) {
             return FileOutcome::WorkFolderFailed;
         case -1:  // the script ended, its status is lost
             return FileOutcome::DecodingFailed;
+        case kStatusTooLong:  // only the decoder of the WAV script says so
+            return format == ConversionFormat::WAV ? FileOutcome::TooLongForWav
+                                                   : FileOutcome::WorkFolderFailed;
         default:
             if (status < 0)  // not run, or could not be started
                 return FileOutcome::WorkFolderFailed;

@@ -58,6 +58,12 @@ void StageTools();
 // Deletes the four staged files, whoever put them there. Never raises.
 void RemoveStagedTools();
 
+// Deletes what the last file left in the work folder: the working files
+// (its result among them, once copied out) and the tools' temporary
+// outputs. Run at the end of a run, so that no copy of a 4-hour WAV stays
+// in the user's cache. Never raises.
+void RemoveWorkingFiles();
+
 // What preparing one file's working files came to.
 enum class Preparation {
     Ready,             // working.wma and the marker working.nfo hold the source's bytes
@@ -102,12 +108,15 @@ enum class FileOutcome {
     ResultReady,       // the result is whole in the work folder
     DecodingFailed,    // DRM-protected, damaged, not WMA, or a cause that cannot be told
     WorkFolderFailed,  // decoded, but the result could not be made or kept there
+    TooLongForWav,     // the audio is more than a WAV file can hold
 };
 
 // Tells from a script's status what became of the file:
 // - 0: the result when it is there; without one, a cause that cannot be told;
 // - the decoder's 3 (not WMA), 4 (DRM-protected), 5 (damaged) and 2 (wrong
 //   arguments, which the scripts never give): decoding failed;
+// - the decoder's 7 from the WAV script: the audio does not fit in a WAV
+//   file;
 // - the decoder's 6 (its output cannot be written), the shell's 126 and 127
 //   (a tool cannot be started), a script that could not be started or was
 //   not run: the work folder failed;

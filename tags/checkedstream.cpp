@@ -1,10 +1,13 @@
 #include "tags/checkedstream.h"
 
+#include "wmawav/asfheader.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -51,7 +54,8 @@ bool CheckedFileStream::close() {
 long CheckedFileStream::readAt(char* buffer, long count, long offset) {
     long done = 0;
     while (done < count) {
-        const ssize_t n = ::pread(fd_, buffer + done, static_cast<size_t>(count - done), offset + done);
+        const ssize_t n =
+            ::pread(fd_, buffer + done, static_cast<size_t>(count - done), start_ + offset + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -172,7 +176,21 @@ void CheckedFileStream::seek(long offset, Position p) {
 }
 
 long CheckedFileStream::length() {
-    return fd_ < 0 ? 0 : length_;
+    return fd_ < 0 ? 0 : std::max(0L, length_ - start_);
+}
+
+bool CheckedFileStream::startAfterId3Tag() {
+    if (fd_ < 0 || writable_)
+        return false;
+    uint8_t header[10];
+    if (readAt(reinterpret_cast<char*>(header), sizeof header, 0) != sizeof header)
+        return true;
+    const uint64_t size = Id3v2PrefixLength(header, sizeof header);
+    if (size > static_cast<uint64_t>(length()))
+        return false;
+    start_ = static_cast<long>(size);
+    position_ = 0;
+    return true;
 }
 
 void CheckedFileStream::truncate(long length) {

@@ -21,6 +21,12 @@ public:
     CheckedFileStream(const CheckedFileStream&) = delete;
     CheckedFileStream& operator=(const CheckedFileStream&) = delete;
 
+    // Some tools put an ID3v2 tag in front of an ASF file. When the file
+    // starts with one, the stream from now on starts right after it: offset
+    // 0 is the first byte behind the tag. False when the tag claims more
+    // than the file holds. For a file opened for reading.
+    bool startAfterId3Tag();
+
     // True once a read, write, seek or truncation has failed.
     bool failed() const { return failed_; }
 
@@ -57,4 +63,5 @@ private:
     // kept by the stream's own writes after that: TagLib asks for it on
     // every read, and nobody else writes the file meanwhile.
     long length_ = 0;
+    long start_ = 0;  // where offset 0 of the stream lies in the file
 };

@@ -1,36 +1,39 @@
 #pragma once
 // The tags that a conversion carries from a WMA file into its result: read
 // from the ASF header (the Content Description and the Extended Content
-// Description and Metadata Library objects), written into an MP3 as an
+// Description and Metadata Library objects; behind an ID3v2 tag when the
+// file starts with one), written into an MP3 as an
 // ID3v2.3 tag and into a WAV as a RIFF LIST/INFO chunk plus an ID3v2.3
 // chunk. TagLib reads and renders every tag; this room decides which fields
 // are carried and keeps the audio file safe while they are written.
 #include <QByteArray>
+#include <QList>
+#include <QMap>
 #include <QString>
+#include <QStringList>
 
-// The picture shown with the music: front cover by preference.
+// One picture of the music: a cover, the booklet, the artist and so on.
 struct CoverPicture {
-    QByteArray data;  // empty: no picture
+    QByteArray data;
     QString mimeType;
     QString description;
     int type = 3;  // picture type, the same numbers in ASF and ID3v2; 3 is the front cover
 };
 
 struct TrackTags {
-    QString title;
-    QString artist;
-    QString albumArtist;
-    QString album;
+    // The text fields by their ASF name ("Title", "Author", "Description",
+    // "Copyright" of the Content Description object, "WM/Genre",
+    // "MusicBrainz/Album Id" and so on), each with its values in the order
+    // a tagger wrote them, the first first. Only fields that a result
+    // carries are read (see kCarriedFields in tags.cpp).
+    QMap<QString, QStringList> text;
     int track = 0;  // 0: not known
     int trackTotal = 0;
     int disc = 0;
     int discTotal = 0;
     QString date;  // "YYYY", "YYYY-MM" or "YYYY-MM-DD"
-    QString genre;
-    QString composer;
-    QString comment;
-    QString copyright;
-    CoverPicture picture;
+    // Every whole picture, the front covers first, the others in their order.
+    QList<CoverPicture> pictures;
 
     bool isEmpty() const;
 };
@@ -40,8 +43,10 @@ struct TrackTags {
 inline constexpr char kTagsTempPrefix[] = ".brenvale-tags-";
 
 // A picture larger than this is left out: no player shows it, and it would
-// swell every result by as much.
+// swell every result by as much. Pictures beyond the second bound in all
+// are left out as well.
 inline constexpr qsizetype kMaxPictureBytes = 16 * 1024 * 1024;
+inline constexpr qsizetype kMaxPicturesBytes = 32 * 1024 * 1024;
 // A text longer than this is left out as damaged.
 inline constexpr qsizetype kMaxTextLength = 65535;
 

@@ -76,6 +76,7 @@ public:
         if (!S_ISREG(st.st_mode))
             Fail(kStatusUnsupported, path + " is not a regular file");
         size_ = static_cast<uint64_t>(st.st_size);
+        SkipId3Tag();
     }
     ~InputFile() {
         if (fd_ >= 0)
@@ -85,14 +86,16 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     int fd() const { return fd_; }
-    uint64_t size() const { return size_; }
+    // The ASF file's size and offsets leave out an ID3 tag in front of it.
+    uint64_t size() const { return size_ - start_; }
+    uint64_t start() const { return start_; }
 
-    // Reads up to `count` bytes from the start of the file.
+    // Reads up to `count` bytes from the start of the ASF file.
     std::vector<uint8_t> ReadStart(size_t count) const {
         std::vector<uint8_t> buf(count);
         size_t got = 0;
         while (got < count) {
-            const ssize_t n = ::pread(fd_, buf.data() + got, count - got, static_cast<off_t>(got));
+            const ssize_t n = ::pread(fd_, buf.data() + got, count - got, static_cast<off_t>(start_ + got));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
@@ -106,8 +109,23 @@ public:
     }
 
 private:
+    // Some tools put an ID3v2 tag in front of the ASF header. The ASF file
+    // starts behind it.
+    void SkipId3Tag() {
+        const std::vector<uint8_t> h = ReadStart(10);
+        const uint64_t size = Id3v2PrefixLength(h.data(), h.size());
+        if (size == 0)
+            return;
+        if (size >= size_)
+            Fail(kStatusDamaged, "the file is damaged: its ID3 tag runs past its end");
+        start_ = size;
+        if (::lseek(fd_, static_cast<off_t>(start_), SEEK_SET) < 0)
+            Fail(kStatusDamaged, std::string("read error: ") + std::strerror(errno));
+    }
+
     int fd_;
     uint64_t size_ = 0;
+    uint64_t start_ = 0;
 };
 
 // libavformat reads the very file that was opened and checked, through its
@@ -131,8 +149,15 @@ int64_t SeekTo(void* opaque, int64_t offset, int whence) {
     const InputFile* file = static_cast<const InputFile*>(opaque);
     if (whence & AVSEEK_SIZE)
         return static_cast<int64_t>(file->size());
-    const off_t at = ::lseek(file->fd(), static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
-    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+    whence &= ~AVSEEK_FORCE;
+    if (whence == SEEK_SET)
+        offset += static_cast<int64_t>(file->start());
+    const off_t at = ::lseek(file->fd(), static_cast<off_t>(offset), whence);
+    if (at >= 0 && static_cast<uint64_t>(at) < file->start()) {
+        ::lseek(file->fd(), static_cast<off_t>(file->start()), SEEK_SET);
+        return AVERROR(EINVAL);
+    }
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(static_cast<uint64_t>(at) - file->start());
 }
 
 struct AvioFreer {
@@ -199,9 +224,33 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// The WAV file being written: a temporary file renamed to the output once
+// whole, or for the output "-" the standard output, written as a stream.
 class WavOutput {
 public:
-    explicit WavOutput(const std::string& output) : output_(output) {
+    WavOutput(const std::string& output, uint32_t sampleRate, uint16_t channels)
+        : output_(output), sampleRate_(sampleRate), channels_(channels) {
+        buffer_.reserve(kWriteBufferBytes);
+        // Room for the header, written again once the data size is known.
+        buffer_.resize(kWavHeaderSize);
+        if (output == kStandardOutput) {
+            // A reader of a stream cannot wait for the sizes: until they are
+            // known they say "unknown", as streaming writers do, and so they
+            // stay where they cannot be written later (a pipe) or do not fit.
+            fd_ = STDOUT_FILENO;
+            struct stat st {};
+            const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+            // Appended to, the header could not be written in its place.
+            const int flags = ::fcntl(fd_, F_GETFL);
+            streamStart_ =
+                ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && at >= 0 && flags >= 0 && !(flags & O_APPEND)
+                    ? at
+                    : -1;
+            BuildWavHeader(buffer_.data(), sampleRate_, channels_, 0);
+            std::memset(buffer_.data() + 4, 0xFF, 4);
+            std::memset(buffer_.data() + 40, 0xFF, 4);
+            return;
+        }
         std::string pattern = FolderOf(output) + "/" + kTempPrefix + "XXXXXX";
         if (pattern.size() >= PATH_MAX)
             Fail(kStatusOutput, "output path too long: " + output);
@@ -213,13 +262,10 @@ public:
         temp_.assign(name.data());
         std::memcpy(g_tempPath, temp_.c_str(), temp_.size() + 1);
         g_tempActive = 1;
-        buffer_.reserve(kWriteBufferBytes);
-        // Room for the header, written once the data size is known.
-        buffer_.resize(kWavHeaderSize);
     }
 
     ~WavOutput() {
-        if (fd_ >= 0)
+        if (fd_ >= 0 && !streaming())
             ::close(fd_);
         if (!temp_.empty()) {
             ::unlink(temp_.c_str());
@@ -245,16 +291,34 @@ public:
     void Commit(size_t reserved, size_t bytes) {
         buffer_.resize(buffer_.size() - (reserved - bytes));
         dataBytes_ += bytes;
-        if (dataBytes_ > kWavMaxDataBytes)
-            Fail(kStatusOutput, "the decoded audio exceeds the 4 GiB limit of a WAV file");
+        if (dataBytes_ > kWavMaxDataBytes && !streaming())
+            Fail(kStatusTooLong, "the decoded audio exceeds the 4 GiB that a WAV file can hold");
     }
 
     uint64_t dataBytes() const { return dataBytes_; }
 
-    void Finish(uint32_t sampleRate, uint16_t channels) {
+    void Finish() {
         Flush();
+        if (streaming()) {
+            if (streamStart_ >= 0) {
+                // Audio beyond the 4 GiB of the sizes gets the header of a
+                // file whose length is not known: RIFF size 8 and data size
+                // 0, which readers (libsndfile, and so LAME, and FFmpeg) read
+                // to the end of the file, where "unknown" (0xFFFFFFFF)
+                // would stop them at 4 GiB.
+                const bool fits = dataBytes_ <= kWavMaxDataBytes;
+                uint8_t header[kWavHeaderSize];
+                BuildWavHeader(header, sampleRate_, channels_, fits ? static_cast<uint32_t>(dataBytes_) : 0);
+                if (!fits) {
+                    const uint8_t eight[4] = {8, 0, 0, 0};
+                    std::memcpy(header + 4, eight, 4);
+                }
+                WriteAt(header, sizeof header, static_cast<uint64_t>(streamStart_));
+            }
+            return;
+        }
         uint8_t header[kWavHeaderSize];
-        BuildWavHeader(header, sampleRate, channels, static_cast<uint32_t>(dataBytes_));
+        BuildWavHeader(header, sampleRate_, channels_, static_cast<uint32_t>(dataBytes_));
         WriteAt(header, sizeof header, 0);
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -271,8 +335,13 @@ public:
     }
 
 private:
+    bool streaming() const { return temp_.empty() && output_ == kStandardOutput; }
+
     void Flush() {
-        WriteAt(buffer_.data(), buffer_.size(), written_);
+        if (streaming())
+            WriteNext(buffer_.data(), buffer_.size());
+        else
+            WriteAt(buffer_.data(), buffer_.size(), written_);
         written_ += buffer_.size();
         buffer_.clear();
     }
@@ -290,13 +359,40 @@ private:
         }
     }
 
+    // A stream is written in order, wherever it is.
+    void WriteNext(const uint8_t* data, size_t size) {
+        while (size > 0) {
+            const ssize_t n = ::write(fd_, data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                Fail(kStatusOutput, std::string("cannot write the standard output: ") +
+                                        std::strerror(n < 0 ? errno : ENOSPC));
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+    }
+
     std::string output_;
     std::string temp_;
     int fd_ = -1;
+    uint32_t sampleRate_;
+    uint16_t channels_;
+    off_t streamStart_ = -1;  // where a seekable standard output's header lies
     std::vector<uint8_t> buffer_;
     uint64_t written_ = 0;
     uint64_t dataBytes_ = 0;
 };
+
+// An output that exists must be a regular file: a link, a FIFO or a device
+// standing there is left as it is rather than replaced or written through.
+void CheckOutputPath(const std::string& output) {
+    if (output == kStandardOutput)
+        return;
+    struct stat st {};
+    if (::lstat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        Fail(kStatusOutput, output + " exists and is not a regular file");
+}
 
 // ---------------------------------------------------------------------------
 // Decoding.
@@ -418,6 +514,7 @@ private:
 };
 
 DecodeResult Decode(const std::string& input, const std::string& output, const DecodeOptions& options) {
+    CheckOutputPath(output);
     InputFile file(input);
     CheckAsfStructure(file);
 
@@ -477,7 +574,8 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
 
     const int outChannels = dec->ch_layout.nb_channels > 2 ? 2 : dec->ch_layout.nb_channels;
     Converter converter(dec->sample_rate, outChannels);
-    WavOutput out(output);
+    WavOutput out(output, static_cast<uint32_t>(dec->sample_rate),
+                  static_cast<uint16_t>(converter.channels()));
 
     std::unique_ptr<AVPacket, PacketFreer> pkt(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
@@ -532,7 +630,7 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
     if (badPackets * 2 > packets)
         Fail(kStatusDamaged, "the file is damaged: most of its audio cannot be decoded");
 
-    out.Finish(static_cast<uint32_t>(dec->sample_rate), static_cast<uint16_t>(converter.channels()));
+    out.Finish();
     return {};
 }
 

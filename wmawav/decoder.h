@@ -10,8 +10,12 @@ enum WmaWavStatus {
     kStatusUnsupported = 3,  // not ASF, no Windows Media Audio stream, or no regular file to read
     kStatusDrm = 4,          // DRM-protected
     kStatusDamaged = 5,      // damaged, truncated, unreadable or without decodable audio
-    kStatusOutput = 6,       // the output cannot be written (no room, no permission)
+    kStatusOutput = 6,       // the output cannot be written (no room, no permission, not a regular file)
+    kStatusTooLong = 7,      // the audio does not fit in a WAV file (4 GiB)
 };
+
+// The output name that stands for the standard output.
+inline constexpr char kStandardOutput[] = "-";
 
 // The temporary output's name: this prefix and six random characters. Short
 // and fixed, so that it fits beside any output name the system accepts, and
@@ -32,13 +36,23 @@ struct DecodeResult {
     std::string message;  // one line, no newline; empty on success
 };
 
-// Decodes the first audio stream of `input` into a canonical RIFF/WAVE file
-// at `output`: 16-bit PCM at the source's sample rate, mono or stereo (more
-// channels are mixed down to stereo). The input is opened once and only when
-// it is a regular file: a FIFO or device is refused at once, never waited
-// on. The file is written under a temporary name (kTempPrefix and six random
-// characters) in the output's folder and renamed when complete; on any
-// failure nothing is left behind.
+// Decodes the first audio stream of `input` (an ASF file, or one behind an
+// ID3v2 tag) into a canonical RIFF/WAVE file at `output`: 16-bit PCM at the
+// source's sample rate, mono or stereo (more channels are mixed down to
+// stereo). The input is opened once and only when it is a regular file: a
+// FIFO or device is refused at once, never waited on. The file is written
+// under a temporary name (kTempPrefix and six random characters) in the
+// output's folder and renamed when complete; on any failure nothing is left
+// behind. An output that exists and is not a regular file (a link, a FIFO, a
+// device) is refused and left as it is. Audio beyond the 4 GiB of a WAV file
+// fails with kStatusTooLong.
+//
+// The output "-" is the standard output, written in order as a stream, where
+// the audio may run beyond 4 GiB. Until the end its header's sizes say
+// "unknown" (0xFFFFFFFF), and so they stay on a pipe. On a regular file the
+// header is written again at the end: with the sizes when the audio fits,
+// otherwise as the header of a file of unknown length (RIFF size 8, data
+// size 0), which LAME (through libsndfile) and FFmpeg read to the end.
 DecodeResult DecodeToWav(const std::string& input, const std::string& output,
                          const DecodeOptions& options = DecodeOptions());
 

@@ -22,6 +22,11 @@
 //                           from its extension); "damaged" a value whose
 //                           picture length runs past its end; "size:N" N
 //                           bytes, a PNG signature and then zeros
+//         --attr NAME=VALUE  adds a text value to attribute NAME; repeated,
+//                           each adds one value, in order
+//         --add-picture TYPE:DESCRIPTION:FILE|size:N
+//                           adds a WM/Picture of that picture type; repeated,
+//                           in order
 //   mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]
 //       Writes the same tones as a 16-bit PCM WAV file.
 //   mkwma drm IN OUT content|extended|advanced
@@ -29,6 +34,9 @@
 //   mkwma cut IN OUT inside-header|after-header|mid-data
 //   mkwma flip IN OUT header-guid|object-size
 //       Copies an ASF file, cut short or with header bytes inverted.
+//   mkwma id3 IN OUT v3|v4-footer
+//       Copies a file behind an ID3v2 tag (a title frame and padding) as some
+//       tools write one: version 2.3, or 2.4 with a footer.
 //   mkwma text OUT      a short text file
 //   mkwma empty OUT     an empty file
 
@@ -60,6 +68,9 @@ extern "C" {
 #include <vector>
 
 namespace {
+
+// Command-line options by name; a repeated option keeps each value, in order.
+using Options = std::multimap<std::string, std::string>;
 
 struct Error : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -309,7 +320,8 @@ bool EndsWith(const std::string& s, const std::string& end) {
 }
 
 // The WM/Picture value that --picture asks for: a file, "damaged" or "size:N".
-TagLib::ASF::Attribute PictureAttribute(const std::string& choice) {
+TagLib::ASF::Attribute PictureAttribute(const std::string& choice, int type = 3,
+                                        const std::string& description = std::string()) {
     if (choice == "damaged") {
         // Picture type, a picture length far beyond the value, the MIME type
         // and an empty description (UTF-16LE, each ended by two zero bytes),
@@ -322,7 +334,8 @@ TagLib::ASF::Attribute PictureAttribute(const std::string& choice) {
         return TagLib::ASF::Attribute(value);
     }
     TagLib::ASF::Picture picture;
-    picture.setType(TagLib::ASF::Picture::FrontCover);
+    picture.setType(static_cast<TagLib::ASF::Picture::Type>(type));
+    picture.setDescription(Utf8(description));
     if (choice.rfind("size:", 0) == 0) {
         TagLib::ByteVector bytes("\x89PNG\r\n\x1a\n", 8);
         bytes.resize(static_cast<unsigned int>(std::stoul(choice.substr(5))), '\0');
@@ -338,7 +351,7 @@ TagLib::ASF::Attribute PictureAttribute(const std::string& choice) {
 }
 
 // Writes the tag options into the ASF file at path.
-void WriteTags(const std::string& path, const std::map<std::string, std::string>& o) {
+void WriteTags(const std::string& path, const Options& o) {
     static const std::pair<const char*, const char*> kTextAttributes[] = {
         {"album-artist", "WM/AlbumArtist"},
         {"album", "WM/AlbumTitle"},
@@ -347,10 +360,11 @@ void WriteTags(const std::string& path, const std::map<std::string, std::string>
         {"genre", "WM/Genre"},
         {"composer", "WM/Composer"},
     };
-    static const char* const kTagOptions[] = {"artist",   "comment", "copyright", "album-artist",
-                                              "album",    "disc",    "year",      "genre",
-                                              "composer", "track",   "picture"};
+    static const char* const kTagOptions[] = {"artist",  "comment", "copyright",  "album-artist", "album",
+                                              "disc",    "year",    "genre",      "composer",     "track",
+                                              "picture", "attr",    "add-picture"};
     const auto has = [&](const char* key) { return o.count(key) > 0; };
+    const auto at = [&](const char* key) { return o.find(key)->second; };
     if (std::none_of(std::begin(kTagOptions), std::end(kTagOptions), has))
         return;
     TagLib::ASF::File file(path.c_str(), false);
@@ -358,16 +372,16 @@ void WriteTags(const std::string& path, const std::map<std::string, std::string>
         throw Error("TagLib cannot open " + path);
     TagLib::ASF::Tag* tag = file.tag();
     if (has("artist"))
-        tag->setArtist(Utf8(o.at("artist")));
+        tag->setArtist(Utf8(at("artist")));
     if (has("comment"))
-        tag->setComment(Utf8(o.at("comment")));
+        tag->setComment(Utf8(at("comment")));
     if (has("copyright"))
-        tag->setCopyright(Utf8(o.at("copyright")));
+        tag->setCopyright(Utf8(at("copyright")));
     for (const auto& [key, name] : kTextAttributes)
         if (has(key))
-            tag->setAttribute(name, TagLib::ASF::Attribute(Utf8(o.at(key))));
+            tag->setAttribute(name, TagLib::ASF::Attribute(Utf8(at(key))));
     if (has("track")) {
-        const std::string& track = o.at("track");
+        const std::string& track = at("track");
         if (!track.empty() && track.find_first_not_of("0123456789") == std::string::npos)
             tag->setAttribute("WM/TrackNumber",
                               TagLib::ASF::Attribute(static_cast<unsigned int>(std::stoul(track))));
@@ -375,24 +389,74 @@ void WriteTags(const std::string& path, const std::map<std::string, std::string>
             tag->setAttribute("WM/TrackNumber", TagLib::ASF::Attribute(Utf8(track)));
     }
     if (has("picture"))
-        tag->setAttribute("WM/Picture", PictureAttribute(o.at("picture")));
+        tag->setAttribute("WM/Picture", PictureAttribute(at("picture")));
+    // Each value of a repeated attribute is added in turn: TagLib writes the
+    // first into the Extended Content Description, the others into the
+    // Metadata Library.
+    for (auto [it, end] = o.equal_range("attr"); it != end; ++it) {
+        const size_t eq = it->second.find('=');
+        if (eq == std::string::npos)
+            throw Error("--attr wants NAME=VALUE: " + it->second);
+        tag->addAttribute(Utf8(it->second.substr(0, eq)),
+                          TagLib::ASF::Attribute(Utf8(it->second.substr(eq + 1))));
+    }
+    for (auto [it, end] = o.equal_range("add-picture"); it != end; ++it) {
+        const std::string& v = it->second;
+        const size_t colon1 = v.find(':');
+        const size_t colon2 = colon1 == std::string::npos ? colon1 : v.find(':', colon1 + 1);
+        if (colon2 == std::string::npos)
+            throw Error("--add-picture wants TYPE:DESCRIPTION:FILE|size:N: " + v);
+        tag->addAttribute("WM/Picture", PictureAttribute(v.substr(colon2 + 1), std::stoi(v.substr(0, colon1)),
+                                                         v.substr(colon1 + 1, colon2 - colon1 - 1)));
+    }
     if (!file.save())
         throw Error("cannot write the tags of " + path);
 }
 
+// An ID3v2 tag with one title frame and 64 bytes of padding (or, with a
+// footer, none: a tag with a footer has no padding).
+std::vector<uint8_t> Id3Tag(bool v4WithFooter) {
+    const std::string title = std::string(1, '\0') + "Behind an ID3 tag";
+    std::vector<uint8_t> frames = {'T', 'I', 'T', '2'};
+    for (int shift = 24; shift >= 0; shift -= 8)  // a 2.4 frame size is syncsafe; this one is small
+        frames.push_back(uint8_t(title.size() >> shift));
+    frames.insert(frames.end(), {0, 0});
+    frames.insert(frames.end(), title.begin(), title.end());
+    if (!v4WithFooter)
+        frames.resize(frames.size() + 64, 0);
+    const uint32_t size = uint32_t(frames.size());
+    std::vector<uint8_t> header = {'I',
+                                   'D',
+                                   '3',
+                                   uint8_t(v4WithFooter ? 4 : 3),
+                                   0,
+                                   uint8_t(v4WithFooter ? 0x10 : 0),
+                                   uint8_t(size >> 21 & 0x7F),
+                                   uint8_t(size >> 14 & 0x7F),
+                                   uint8_t(size >> 7 & 0x7F),
+                                   uint8_t(size & 0x7F)};
+    std::vector<uint8_t> tag = header;
+    tag.insert(tag.end(), frames.begin(), frames.end());
+    if (v4WithFooter) {
+        header[0] = '3', header[1] = 'D', header[2] = 'I';
+        tag.insert(tag.end(), header.begin(), header.end());
+    }
+    return tag;
+}
+
 // --name value options after the positional arguments.
-std::map<std::string, std::string> ParseOptions(int argc, char** argv, int first) {
-    std::map<std::string, std::string> opts;
+Options ParseOptions(int argc, char** argv, int first) {
+    Options opts;
     for (int i = first; i < argc; ++i) {
         const std::string key = argv[i];
         if (key.rfind("--", 0) != 0 || i + 1 >= argc)
             throw Error("bad option " + key);
-        opts[key.substr(2)] = argv[++i];
+        opts.emplace(key.substr(2), argv[++i]);
     }
     return opts;
 }
 
-std::string Opt(const std::map<std::string, std::string>& o, const char* key, const char* def) {
+std::string Opt(const Options& o, const char* key, const char* def) {
     const auto it = o.find(key);
     return it == o.end() ? def : it->second;
 }
@@ -403,11 +467,13 @@ int Usage() {
         "                        [--freqs LIST] [--bitrate BPS] [--title TEXT] [--wav IN.wav]\n"
         "                        [--artist|--album-artist|--album|--track|--disc|--year|--genre|\n"
         "                         --composer|--comment|--copyright TEXT] [--picture FILE|damaged|size:N]\n"
+        "                        [--attr NAME=VALUE]... [--add-picture TYPE:DESCRIPTION:FILE|size:N]...\n"
         "       mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]\n"
         "       mkwma drm IN OUT content|extended|advanced\n"
         "       mkwma cut IN OUT inside-header|after-header|mid-data\n"
         "       mkwma flip IN OUT header-guid|object-size\n"
         "       mkwma tags IN OUT blocks:N:ENTRIES | mkwma tagcut OUT\n"
+        "       mkwma id3 IN OUT v3|v4-footer\n"
         "       mkwma text OUT | mkwma empty OUT\n",
         stderr);
     return 2;
@@ -430,7 +496,7 @@ int Run(int argc, char** argv) {
         const auto o = ParseOptions(argc, argv, 3);
         Audio audio;
         if (o.count("wav")) {
-            audio = ReadWav(o.at("wav"));
+            audio = ReadWav(o.find("wav")->second);
         } else {
             audio = MakeTones(std::stoi(Opt(o, "channels", "2")), std::stoi(Opt(o, "rate", "44100")),
                               std::stod(Opt(o, "seconds", "3")), Opt(o, "freqs", ""));
@@ -468,6 +534,10 @@ int Run(int argc, char** argv) {
             bytes, Pick<EncryptionKind>(variant, {{"content", EncryptionKind::Content},
                                                   {"extended", EncryptionKind::ExtendedContent},
                                                   {"advanced", EncryptionKind::AdvancedContent}}));
+    } else if (cmd == "id3") {
+        const std::vector<uint8_t> tag = Id3Tag(Pick<bool>(variant, {{"v3", false}, {"v4-footer", true}}));
+        bytes.insert(bytes.begin(), tag.begin(), tag.end());
+        ok = true;
     } else if (cmd == "cut") {
         ok = CutFile(bytes, Pick<CutPoint>(variant, {{"inside-header", CutPoint::InsideHeader},
                                                      {"after-header", CutPoint::AfterHeader},

@@ -3,8 +3,14 @@
 # runs in. working.mp3 appears only when both tools succeeded: the encoder
 # writes under a temporary name that is renamed at the end. The exit status
 # is that of the first tool that failed, 0 when both succeeded.
+#
+# The decoder writes the WAV through its standard output: a WAV file holds
+# at most 4 GiB of audio (6 h 45 min of 44.1 kHz stereo), and beyond that
+# the header says the length is not known, so that LAME reads to the end.
+# Up to that the file is the same, sizes and all, as one the decoder names
+# itself.
 umask 077
-./wmawav working.wma working.wav
+./wmawav working.wma - >working.wav
 status=$?
 if [ "$status" -eq 0 ]; then
     ./lame working.wav .working.mp3.part

@@ -311,7 +311,7 @@ void TestStaging::stageToolsWritesAllFour() {
         QCOMPARE(LStat(path).st_uid, ::geteuid());
     }
     // The staged scripts run the staged tools from the work folder.
-    QVERIFY(ReadAll(work() + "/wma2mp3.sh").contains("./wmawav working.wma working.wav\n"));
+    QVERIFY(ReadAll(work() + "/wma2mp3.sh").contains("./wmawav working.wma - >working.wav\n"));
     QVERIFY(ReadAll(work() + "/wma2mp3.sh").contains("./lame working.wav .working.mp3.part\n"));
 }
 
@@ -445,6 +445,8 @@ void TestStaging::removeStagedTools() {
     MakeFile(work() + "/notes.txt");
     RemoveStagedTools();
     QCOMPARE(Entries(work()), (QStringList{"notes.txt", "working.mp3"}));
+    RemoveWorkingFiles();
+    QCOMPARE(Entries(work()), QStringList{"notes.txt"});
 }
 
 void TestStaging::prepareWorkingFiles() {
@@ -578,6 +580,7 @@ void TestStaging::outcomeOfScript_data() {
     QTest::newRow("decoder: damaged") << 5 << false << decoding << decoding;
     QTest::newRow("decoder: wrong arguments") << 2 << false << decoding << decoding;
     QTest::newRow("decoder: output cannot be written") << 6 << false << folder << folder;
+    QTest::newRow("decoder: too long for a WAV file") << 7 << false << folder << FileOutcome::TooLongForWav;
     QTest::newRow("encoder fails") << 1 << false << folder << decoding;
     QTest::newRow("encoder cannot read its input") << 255 << false << folder << decoding;
     QTest::newRow("a tool killed") << 128 + 9 << false << folder << decoding;

@@ -71,6 +71,9 @@ private slots:
     void survivesCorruption_data();
     void survivesCorruption();
     void failureKeepsAnExistingOutput();
+    void refusesOutputThatIsNoFile_data();
+    void refusesOutputThatIsNoFile();
+    void writesStandardOutput();
     void successReplacesAnExistingOutput();
     void missingOutputFolder();
     void badCommandLine_data();
@@ -109,6 +112,7 @@ void TestWmawav::decodesValidFiles_data() {
     QTest::newRow("wmav2 stereo 48000") << "wmav2_stereo_48000.wma" << 48000 << 2 << 3.0 << stereo << halfs;
     QTest::newRow("wmav2 with title")
         << "wmav2_stereo_44100_title.wma" << 44100 << 2 << 2.0 << stereo << halfs;
+    QTest::newRow("wmav2 behind an ID3 tag") << "id3_prefixed.wma" << 44100 << 2 << 3.0 << stereo << halfs;
     QTest::newRow("wmav2 from wav") << "wmav2_stereo_44100_from_wav.wma" << 44100 << 2 << 2.0
                                     << QList<double>{329.63, 440} << QList<double>{0.5 / 3, 0.5};
 }
@@ -297,6 +301,57 @@ void TestWmawav::failureKeepsAnExistingOutput() {
     QCOMPARE(Entries(dir.path()), QStringList{"out.wav"});
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("earlier result"));
+}
+
+void TestWmawav::refusesOutputThatIsNoFile_data() {
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("a link") << false;
+    QTest::newRow("a FIFO") << true;
+}
+
+// A link or a FIFO at the output's path stays as it was, and nothing is
+// written through it.
+void TestWmawav::refusesOutputThatIsNoFile() {
+    QFETCH(bool, fifo);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString target = dir.filePath("target"), out = dir.filePath("out.wav");
+    QFile f(target);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("other file") == 10);
+    f.close();
+    QVERIFY(fifo ? ::mkfifo(QFile::encodeName(out).constData(), 0600) == 0 : QFile::link(target, out));
+    const Run r = RunWmawav({kMedia + "/wmav2_mono_48000.wma", out});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 6);
+    QVERIFY2(IsOneLine(r.err), r.err.constData());
+    QCOMPARE(QFileInfo(out).isSymLink(), !fifo);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("other file"));
+    QCOMPARE(Entries(dir.path()), (QStringList{"out.wav", "target"}));
+}
+
+// "-" is the standard output. A pipe gets the same audio as a file, with
+// sizes that say "unknown".
+void TestWmawav::writesStandardOutput() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const Run r = RunWmawav({kMedia + "/wmav2_mono_48000.wma", "-"}, dir.path());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(RunWmawav({kMedia + "/wmav2_mono_48000.wma", dir.filePath("file.wav")}).exitCode, 0);
+    QFile f(dir.filePath("file.wav"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray file = f.readAll();
+    QCOMPARE(r.out.mid(8, 32) + r.out.mid(44), file.mid(8, 32) + file.mid(44));
+    QCOMPARE(r.out.mid(4, 4) + r.out.mid(40, 4), QByteArray(8, '\xFF'));
+    // A regular file as the standard output gets its sizes: the very bytes
+    // of the file that wmawav names itself.
+    QProcess p;
+    p.setStandardOutputFile(dir.filePath("stdout.wav"));
+    p.start(kWmawav, {kMedia + "/wmav2_mono_48000.wma", "-"});
+    QVERIFY(p.waitForFinished(60000) && p.exitCode() == 0);
+    QFile g(dir.filePath("stdout.wav"));
+    QVERIFY(g.open(QIODevice::ReadOnly));
+    QCOMPARE(g.readAll(), file);
 }
 
 void TestWmawav::successReplacesAnExistingOutput() {
