@@ -172,6 +172,8 @@ private:
         e.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("brenvale.launch.info=true"));
         e.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.isEmpty() ? runtime_->path() : runtime);
         e.insert(QStringLiteral("TMPDIR"), temp_->path());
+        e.remove(QStringLiteral("DISPLAY"));
+        e.remove(QStringLiteral("WAYLAND_DISPLAY"));
         return e;
     }
 
@@ -261,16 +263,22 @@ private slots:
 
     void secondStartHandsOver_data() {
         QTest::addColumn<QString>("before");
-        QTest::newRow("to the running window") << "";
+        QTest::addColumn<QStringList>("displays");  // of the first and the second start
+        QTest::addColumn<bool>("ownWindow");        // the second start opens a window
+        QTest::newRow("to the running window") << "" << QStringList{} << false;
+        QTest::newRow("on the same display") << "" << QStringList{":7", "unix:7.0"} << false;
+        QTest::newRow("not to another display's window") << "" << QStringList{":7", ":8"} << true;
         // The socket of a window that was killed stays behind; the next
         // start takes it over instead of sending files to nobody.
-        QTest::newRow("after a crashed window") << "crash";
+        QTest::newRow("after a crashed window") << "crash" << QStringList{} << false;
         // A runtime folder that others may write is not used: what stands
         // there could have been planted by another user.
-        QTest::newRow("past a shared runtime folder") << "shared";
+        QTest::newRow("past a shared runtime folder") << "shared" << QStringList{} << false;
     }
     void secondStartHandsOver() {
         QFETCH(QString, before);
+        QFETCH(QStringList, displays);
+        QFETCH(bool, ownWindow);
 
         QString runtime = runtime_->path();
         QLocalServer planted;
@@ -292,14 +300,26 @@ private slots:
             QVERIFY(::flock(plantedLock.handle(), LOCK_EX | LOCK_NB) == 0);
         }
 
-        Program first(BuiltProgram(), {QStringLiteral("single.wma")}, root(), programEnvironment(runtime));
+        QProcessEnvironment firstEnvironment = programEnvironment(runtime);
+        QProcessEnvironment secondEnvironment = firstEnvironment;
+        if (!displays.isEmpty()) {
+            firstEnvironment.insert(QStringLiteral("DISPLAY"), displays[0]);
+            secondEnvironment.insert(QStringLiteral("DISPLAY"), displays[1]);
+        }
+        Program first(BuiltProgram(), {QStringLiteral("single.wma")}, root(), firstEnvironment);
         std::optional<QStringList> list = first.nextList();
         QVERIFY2(list.has_value(), qPrintable(first.err()));
         QCOMPARE(*list, QStringList{root() + QStringLiteral("/single.wma")});
 
         // A relative path is taken from the second start's own folder.
         Program second(BuiltProgram(), {QStringLiteral("one.wma"), QStringLiteral("sub")},
-                       root() + QStringLiteral("/music"), programEnvironment(runtime));
+                       root() + QStringLiteral("/music"), secondEnvironment);
+        if (ownWindow) {
+            list = second.nextList();
+            QVERIFY2(list.has_value(), qPrintable(second.err()));
+            QCOMPARE(*list, Expand({"@/music/one.wma", "@/music/sub/two.wma"}, root()));
+            return;
+        }
         QVERIFY2(second.finished(), "the second start opened a window of its own");
         QCOMPARE(second.exitCode(), 0);
         QVERIFY2(!second.err().contains(QLatin1String("brenvale.launch: list:")), qPrintable(second.err()));
