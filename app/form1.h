@@ -31,6 +31,11 @@ constexpr int Twips(int twips) {
     return (twips + 7) / 15;
 }
 
+// Where a window whose frame has the given size is placed in a screen's
+// available area: centred, moved so that no part lies outside, and with its
+// top left corner (the title bar) kept inside where it is the larger.
+QPoint PlaceWithin(const QRect& available, const QSize& frame);
+
 class Form1 : public QWidget {
     Q_OBJECT
 
@@ -87,6 +92,9 @@ public:
     QString ProgressText() const { return progressText_; }
     void SetProgressValue(double percent);
     void SetProgressText(const QString& text);
+    // A run has ended: the desktop is told when the window is not the active
+    // one (the window itself says "Done.").
+    void TellRunEnded(int converted, int failed);
 
     bool IsBusy() const { return busy_; }
     Dialogs& dialogs() { return dialogs_; }
@@ -122,10 +130,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildControls();
     void ConnectHandlers();
+    // Names and descriptions for screen readers.
+    void DescribeControls();
+    // The window keeps its designed size whatever the window system asks.
+    void KeepDesignedSize();
+    void KeepDesignedSizeLater(bool stateGranted, bool resized);
     // Code that selects an option button or sets the folder box runs the
     // control's handler itself, inside its own step: a failure then reaches
     // the caller's trap and is reported at the caller's line, and never

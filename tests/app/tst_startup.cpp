@@ -8,6 +8,7 @@
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -18,6 +19,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -35,6 +38,17 @@ struct Window {
     std::unique_ptr<Form1> form;
     bool ended = false;
 };
+
+// The contrast ratio of two colours, 1 to 21, as readability guidelines
+// measure it.
+double Contrast(QColor a, QColor b) {
+    auto luminance = [](QColor c) {
+        auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
 
 QString Stored(const QString& key) {
     return GetBrenvaleSetting(key, QStringLiteral("<absent>"));
@@ -414,6 +428,85 @@ private slots:
         QCOMPARE(w.form->Option2->palette().color(QPalette::Window), face);
         QCOMPARE(w.form->Frame5->palette().color(QPalette::Window), face);
         QVERIFY(w.form->styleSheet().contains(QStringLiteral("rgb(1, 2, 3)")));
+    }
+
+    // Each caption as drawn: its pixels are those that differ from the same
+    // control drawn without it, and its strongest one must stand out from
+    // the control's background.
+    void captionsReadableUnderEveryPalette_data() {
+        QTest::addColumn<QPalette>("palette");
+        QTest::addColumn<bool>("skin");
+        QTest::newRow("dark") << QPalette(QColor(0x35, 0x35, 0x35)) << false;
+        QTest::newRow("light") << QPalette(QColor(0xef, 0xef, 0xef)) << false;
+        QTest::newRow("high contrast") << QPalette(Qt::yellow, Qt::black, Qt::white, Qt::white, Qt::gray, Qt::yellow,
+                                                   Qt::white, Qt::black, Qt::black)
+                                       << false;
+        QTest::newRow("dark, skinned") << QPalette(QColor(0x35, 0x35, 0x35)) << true;
+    }
+    void captionsReadableUnderEveryPalette() {
+        QFETCH(QPalette, palette);
+        QFETCH(bool, skin);
+        TestEnvironment env;
+        QTemporaryDir folder;
+        if (skin)
+            MakeFile(folder.path() + QStringLiteral("/x/o.cjs"), "QPushButton { font-size: 10pt; }");
+        const QPalette before = QApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+        QApplication::setPalette(palette);
+        Window w(folder.path());
+        w.form->Form_Load();
+        for (QWidget* control : std::initializer_list<QWidget*>{w.form->Frame1, w.form->Frame5, w.form->Option1,
+                                                                w.form->Option2, w.form->Option3, w.form->Option4}) {
+            const char* property = qobject_cast<QGroupBox*>(control) ? "title" : "text";
+            const QVariant caption = control->property(property);
+            const QImage drawn = control->grab().toImage();
+            control->setProperty(property, QString());
+            const QImage bare = control->grab().toImage();
+            control->setProperty(property, caption);
+            QHash<QRgb, int> counts;
+            for (int y = 0; y < bare.height(); ++y)
+                for (int x = 0; x < bare.width(); ++x)
+                    ++counts[bare.pixel(x, y)];
+            const QRgb background = std::max_element(counts.keyValueBegin(), counts.keyValueEnd(), [](auto a, auto b) {
+                                        return a.second < b.second;
+                                    })->first;
+            double best = 1.0;
+            for (int y = 0; y < drawn.height(); ++y)
+                for (int x = 0; x < drawn.width(); ++x)
+                    if (drawn.pixel(x, y) != bare.pixel(x, y))
+                        best = qMax(best, Contrast(drawn.pixel(x, y), background));
+            QVERIFY2(best >= 4.5, qPrintable(control->objectName() + QStringLiteral(": %1").arg(best)));
+        }
+    }
+
+    void controlsNamedForScreenReaders() {
+        Window w(programFolder_.path());
+        const QStringList described = {"ListView1", "Text1", "PushButton4", "ProgressBar1"};
+        const QRegularExpression control(QStringLiteral("^(ListView|PushButton|Frame|Option|Text|ProgressBar)\\d+$"));
+        int controls = 0;
+        for (QWidget* c : w.form->findChildren<QWidget*>(control)) {
+            ++controls;
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+            QVERIFY(a);
+            QVERIFY2(a->text(QAccessible::Name).contains(QRegularExpression(QStringLiteral("\\w\\w"))),
+                     qPrintable(c->objectName()));
+            QVERIFY2(!described.contains(c->objectName()) || !a->text(QAccessible::Description).isEmpty(),
+                     qPrintable(c->objectName()));
+        }
+        QCOMPARE(controls, 16);
+    }
+
+    void placedWithinTheAvailableArea_data() {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QPoint>("topLeft");  // of a frame of 536 x 554
+        QTest::newRow("centred") << QRect(0, 0, 1366, 740) << QPoint(415, 93);
+        QTest::newRow("1366x768 at 1.5, below a panel") << QRect(0, 21, 911, 491) << QPoint(188, 21);
+        QTest::newRow("narrow second screen") << QRect(1920, 0, 500, 900) << QPoint(1920, 173);
+    }
+    void placedWithinTheAvailableArea() {
+        QFETCH(QRect, available);
+        QFETCH(QPoint, topLeft);
+        QCOMPARE(PlaceWithin(available, QSize(536, 554)), topLeft);
     }
 
     void unreadableSkinIsReportedAtLine100() {
