@@ -23,7 +23,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <unistd.h>
@@ -299,47 +298,27 @@ void Form1::DescribeControls() {
 
 void Form1::KeepDesignedSize() {
     // Qt's own title bar on Wayland offers maximize even for a fixed size,
-    // and a compositor that maximizes or fills the screen demands a surface
-    // of exactly its size: a window held to its fixed size there ends with a
-    // protocol error. On Wayland the window may therefore grow for as long as
-    // the compositor holds such a state, and returns at once to its designed
-    // size (changeEvent); elsewhere the window system is told the fixed size.
+    // and a compositor that maximizes a window or fills the screen with it
+    // demands a surface of exactly the size it gives: a window held to its
+    // fixed size there ends with a protocol error. On Wayland the window
+    // therefore takes any size from its designed one upwards, and the
+    // controls keep their designed sizes, centred (resizeEvent); elsewhere
+    // the window system is told the fixed size.
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
-void Form1::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
-        KeepDesignedSizeLater(event->spontaneous(), false);
-}
-
 void Form1::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    KeepDesignedSizeLater(false, true);
-}
-
-void Form1::KeepDesignedSizeLater(bool stateGranted, bool resized) {
-    // From the event loop, once the window system's change is through.
-    QTimer::singleShot(0, this, [this, stateGranted, resized] {
-        RunUntrapped(dialogs_, QStringLiteral("Form_Resize"), [&] {
-            const Qt::WindowStates large = Qt::WindowMaximized | Qt::WindowFullScreen;
-            const bool designed = size() == minimumSize();
-            if (windowState() & large) {
-                // Undone once the window system has granted the state (it
-                // says so, or the compositor's size has arrived): undoing a
-                // request that is still unanswered would meet the answer
-                // with the wrong size.
-                if (stateGranted || !designed)
-                    setWindowState(windowState() & ~large);
-            } else if (resized && !designed) {
-                // A size that the compositor gave a normal window, as a drag
-                // on the border does. A state change alone does not count:
-                // the compositor may not have answered it yet.
-                resize(minimumSize());
-            }
-        });
-    });
+    const QPoint offset((width() - minimumWidth()) / 2, (height() - minimumHeight()) / 2);
+    if (offset == layoutOffset_)
+        return;
+    for (QWidget* control : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (control->isWindow())
+            continue;
+        control->move(control->pos() + offset - layoutOffset_);
+    }
+    layoutOffset_ = offset;
 }
 
 void Form1::ConnectHandlers() {

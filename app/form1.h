@@ -130,7 +130,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -138,9 +137,9 @@ private:
     void ConnectHandlers();
     // Names and descriptions for screen readers.
     void DescribeControls();
-    // The window keeps its designed size whatever the window system asks.
+    // The controls keep their designed sizes whatever size the window system
+    // gives the window.
     void KeepDesignedSize();
-    void KeepDesignedSizeLater(bool stateGranted, bool resized);
     // Code that selects an option button or sets the folder box runs the
     // control's handler itself, inside its own step: a failure then reaches
     // the caller's trap and is reported at the caller's line, and never
@@ -184,4 +183,7 @@ private:
     int pauseMs_ = 3000;
     std::function<void()> endProcess_;
     bool centred_ = false;
+    // How far the controls stand from their designed places in a window
+    // larger than designed.
+    QPoint layoutOffset_;
 };
