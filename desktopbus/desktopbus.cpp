@@ -36,14 +36,13 @@ void ShowLauncherProgress(double fraction, bool visible) {
         return;
     // The object path only needs to be this program's own; the docks match
     // the entry by its application URI.
-    QDBusMessage update =
-        QDBusMessage::createSignal(QStringLiteral("/com/canonical/unity/launcherentry/org_brenvale_Brenvale"),
-                                   QStringLiteral("com.canonical.Unity.LauncherEntry"), QStringLiteral("Update"));
+    QDBusMessage update = QDBusMessage::createSignal(
+        QStringLiteral("/com/canonical/unity/launcherentry/org_brenvale_Brenvale"),
+        QStringLiteral("com.canonical.Unity.LauncherEntry"), QStringLiteral("Update"));
     QVariantMap properties;
     properties.insert(QStringLiteral("progress"), fraction);
     properties.insert(QStringLiteral("progress-visible"), visible);
-    update << QStringLiteral("application://%1.desktop").arg(QLatin1String(kDesktopId))
-           << properties;
+    update << QStringLiteral("application://%1.desktop").arg(QLatin1String(kDesktopId)) << properties;
     bus.send(update);
 }
 

@@ -91,7 +91,8 @@ QString DisplayKey() {
     const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
     if (!wayland.isEmpty()) {
         // A relative name is a socket in the runtime folder.
-        const QByteArray socket = wayland.startsWith('/') ? wayland : qgetenv("XDG_RUNTIME_DIR") + '/' + wayland;
+        const QByteArray socket =
+            wayland.startsWith('/') ? wayland : qgetenv("XDG_RUNTIME_DIR") + '/' + wayland;
         return QStringLiteral("wayland-") + FileNamePart(socket);
     }
     const QByteArray display = qgetenv("DISPLAY");
