@@ -5,6 +5,7 @@
 #include "app/handlerguard.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "desktopbus/desktopbus.h"
 #include "util/files.h"
 
 #include <QApplication>
@@ -37,10 +38,17 @@ void Place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
 }
 
+// The designed white background, with the text drawn on it in the dark
+// colours that go with it: under a dark colour scheme the scheme's own light
+// text would vanish on white. Only the window roles are set, so that the
+// boxes and buttons inside keep the scheme's own matching pairs.
 void WhiteBackground(QWidget* w) {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, Qt::white);
     palette.setColor(w->backgroundRole(), Qt::white);
+    palette.setColor(QPalette::Active, QPalette::WindowText, Qt::black);
+    palette.setColor(QPalette::Inactive, QPalette::WindowText, Qt::black);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x6d, 0x6d, 0x6d));
     w->setPalette(palette);
     w->setAutoFillBackground(true);
 }
@@ -129,6 +137,15 @@ public:
     using QTreeWidget::QTreeWidget;
 
 protected:
+    // Reached by the keyboard with items but none selected, the list selects
+    // its current item, so that Delete acts on what the focus frame shows.
+    void focusInEvent(QFocusEvent* event) override {
+        QTreeWidget::focusInEvent(event);
+        if (event->reason() == Qt::MouseFocusReason || topLevelItemCount() == 0 || !selectedItems().isEmpty())
+            return;
+        QTreeWidgetItem* current = currentItem();
+        setCurrentItem(current ? current : topLevelItem(0));
+    }
     void keyPressEvent(QKeyEvent* event) override {
         QTreeWidget::keyPressEvent(event);
         switch (event->key()) {
@@ -152,7 +169,9 @@ protected:
 Form1::Form1(Dialogs& dialogs, const QString& programFolder, QWidget* parent)
     : QWidget(parent), dialogs_(dialogs), programFolder_(programFolder) {
     BuildControls();
+    DescribeControls();
     ConnectHandlers();
+    KeepDesignedSize();
 }
 
 Form1::~Form1() = default;
@@ -257,6 +276,49 @@ void Form1::BuildControls() {
           static_cast<QWidget*>(Option1), static_cast<QWidget*>(Option2), static_cast<QWidget*>(Option3),
           static_cast<QWidget*>(Option4)})
         WhiteBackground(w);
+}
+
+void Form1::DescribeControls() {
+    // Buttons, options and titled frames are named by their own captions.
+    ListView1->setAccessibleName(QStringLiteral("WMA files to convert"));
+    ListView1->setAccessibleDescription(QStringLiteral(
+        "The files are converted from top to bottom. Delete or a double-click removes the selected file; "
+        "dragging an item moves it."));
+    Frame2->setAccessibleName(QStringLiteral("Output folder"));
+    Text1->setAccessibleName(QStringLiteral("Output folder"));
+    Text1->setAccessibleDescription(
+        QStringLiteral("The folder where the results are saved when \"Save results to this folder\" is "
+                       "selected."));
+    PushButton4->setAccessibleName(QStringLiteral("Choose output folder"));
+    PushButton4->setAccessibleDescription(QStringLiteral("Opens a dialog to choose the output folder."));
+    ProgressBar1->setAccessibleName(QStringLiteral("Conversion progress"));
+    ProgressBar1->setAccessibleDescription(
+        QStringLiteral("How far the conversion run has come, and the file being processed."));
+}
+
+void Form1::KeepDesignedSize() {
+    // Qt's own title bar on Wayland offers maximize even for a fixed size,
+    // and a compositor that maximizes a window or fills the screen with it
+    // demands a surface of exactly the size it gives: a window held to its
+    // fixed size there ends with a protocol error. On Wayland the window
+    // therefore takes any size from its designed one upwards, and the
+    // controls keep their designed sizes, centred (resizeEvent); elsewhere
+    // the window system is told the fixed size.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const QPoint offset((width() - minimumWidth()) / 2, (height() - minimumHeight()) / 2);
+    if (offset == layoutOffset_)
+        return;
+    for (QWidget* control : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (control->isWindow())
+            continue;
+        control->move(control->pos() + offset - layoutOffset_);
+    }
+    layoutOffset_ = offset;
 }
 
 void Form1::ConnectHandlers() {
@@ -547,12 +609,22 @@ void Form1::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
         if (QScreen* s = screen()) {
-            const QRect available = s->availableGeometry();
-            QRect frame = frameGeometry();
-            frame.moveCenter(available.center());
-            move(frame.topLeft());
+            // move() places the frame's top left corner.
+            move(PlaceWithin(s->availableGeometry(), frameGeometry().size()));
         }
     }
+}
+
+QPoint PlaceWithin(const QRect& available, const QSize& frame) {
+    QRect placed(QPoint(), frame);
+    placed.moveCenter(available.center());
+    // Right and bottom first, so that the top left corner wins on a screen
+    // too small for the whole window.
+    placed.moveRight(qMin(placed.right(), available.right()));
+    placed.moveBottom(qMin(placed.bottom(), available.bottom()));
+    placed.moveLeft(qMax(placed.left(), available.left()));
+    placed.moveTop(qMax(placed.top(), available.top()));
+    return placed.topLeft();
 }
 
 void Form1::SetMousePointer(int setting) {
@@ -590,6 +662,14 @@ void Form1::SetListMousePointer(int setting) {
 void Form1::SetProgressValue(double percent) {
     progressValue_ = percent;
     ProgressBar1->setValue(qBound(0, qRound(percent), 100));
+    // Docks show the run's progress on the program's icon; a bar back at 0
+    // means no run is under way.
+    ShowLauncherProgress(qBound(0.0, percent / 100.0, 1.0), percent > 0.0);
+}
+
+void Form1::TellRunEnded(int converted, int failed) {
+    if (!isActiveWindow())
+        NotifyRunEnded(converted, failed);
 }
 
 void Form1::SetProgressText(const QString& text) {

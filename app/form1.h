@@ -31,6 +31,11 @@ constexpr int Twips(int twips) {
     return (twips + 7) / 15;
 }
 
+// Where a window whose frame has the given size is placed in a screen's
+// available area: centred, moved so that no part lies outside, and with its
+// top left corner (the title bar) kept inside where it is the larger.
+QPoint PlaceWithin(const QRect& available, const QSize& frame);
+
 class Form1 : public QWidget {
     Q_OBJECT
 
@@ -87,6 +92,9 @@ public:
     QString ProgressText() const { return progressText_; }
     void SetProgressValue(double percent);
     void SetProgressText(const QString& text);
+    // A run has ended: the desktop is told when the window is not the active
+    // one (the window itself says "Done.").
+    void TellRunEnded(int converted, int failed);
 
     bool IsBusy() const { return busy_; }
     Dialogs& dialogs() { return dialogs_; }
@@ -122,10 +130,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildControls();
     void ConnectHandlers();
+    // Names and descriptions for screen readers.
+    void DescribeControls();
+    // The controls keep their designed sizes whatever size the window system
+    // gives the window.
+    void KeepDesignedSize();
     // Code that selects an option button or sets the folder box runs the
     // control's handler itself, inside its own step: a failure then reaches
     // the caller's trap and is reported at the caller's line, and never
@@ -169,4 +183,7 @@ private:
     int pauseMs_ = 3000;
     std::function<void()> endProcess_;
     bool centred_ = false;
+    // How far the controls stand from their designed places in a window
+    // larger than designed.
+    QPoint layoutOffset_;
 };

@@ -80,11 +80,15 @@ void LoadSkin(QWidget* form, const QString& programFolder) {
     if (!QFileInfo(skinPath).isFile() || (attributes & (kAttrDirectory | kAttrHidden | kAttrSystem)) != 0)
         return;
 
-    const QColor buttonFace = form->palette().color(QPalette::Button);
-    auto paint = [&buttonFace](QWidget* w) {
+    // The button face with the text colour that goes with it.
+    const QPalette face = form->palette();
+    const QColor buttonFace = face.color(QPalette::Button);
+    auto paint = [&](QWidget* w) {
         QPalette palette = w->palette();
         palette.setColor(QPalette::Window, buttonFace);
         palette.setColor(w->backgroundRole(), buttonFace);
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            palette.setColor(group, QPalette::WindowText, face.color(group, QPalette::ButtonText));
         w->setPalette(palette);
         w->setAutoFillBackground(true);
     };

@@ -166,6 +166,7 @@ void Form1::PushButton2_Click() {
     // The results this run has saved: a later file's result never replaces
     // one of them.
     QStringList written;
+    int attempted = 0;  // the files taken up; those not in written failed
     int n = 0;
     trap.run(126, [&] { n = FileListCount(ListView1); });
     for (int i = 1; i <= n; ++i) {  // 128
@@ -188,6 +189,7 @@ void Form1::PushButton2_Click() {
         // be decoded, the cause unknown.
         Preparation prepared = Preparation::SourceUnusable;
         TrackTags tags;
+        ++attempted;
         trap.run(146, [&] {
             prepared = PrepareWorkingFiles(source);
             // The tags are read from the work folder's own copy, before the
@@ -310,6 +312,7 @@ void Form1::PushButton2_Click() {
     trap.run(188, [&] { SetMousePointer(kPointerDefault); });
     trap.run(190, [&] { SetProgressValue(0.0); });
     trap.run(192, [&] { SetProgressText(QStringLiteral("Progress Bar")); });
+    TellRunEnded(static_cast<int>(written.size()), attempted - static_cast<int>(written.size()));
     trap.run(194, [&] { dialogs_.MsgBox(QStringLiteral("Done."), vbOKOnly); });
     finish();
 }

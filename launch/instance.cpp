@@ -2,6 +2,7 @@
 
 #include "util/files.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalServer>
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -72,7 +74,39 @@ bool PeerIsThisUser(qintptr descriptor) {
            credentials.uid == ::geteuid();
 }
 
+// Letters, digits, ".", "_" and "-" stay; a long name is shortened to a
+// hash, so that the socket's path stays within its limit.
+QString FileNamePart(const QByteArray& text) {
+    QByteArray part;
+    for (char c : text)
+        part += (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-') ? c : '_';
+    if (part.size() > 40)
+        part = QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex().left(32);
+    return QString::fromLatin1(part);
+}
+
 }  // namespace
+
+QString DisplayKey() {
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    if (!wayland.isEmpty()) {
+        // A relative name is a socket in the runtime folder.
+        const QByteArray socket =
+            wayland.startsWith('/') ? wayland : qgetenv("XDG_RUNTIME_DIR") + '/' + wayland;
+        return QStringLiteral("wayland-") + FileNamePart(socket);
+    }
+    const QByteArray display = qgetenv("DISPLAY");
+    const qsizetype colon = display.lastIndexOf(':');
+    if (colon < 0)
+        return QString();
+    QByteArray host = display.left(colon);
+    if (host == "unix")
+        host.clear();
+    QByteArray number = display.mid(colon + 1);
+    if (const qsizetype dot = number.indexOf('.'); dot >= 0)
+        number.truncate(dot);
+    return QStringLiteral("x11-") + FileNamePart(host + ':' + number);
+}
 
 QString InstanceFolder(QString* problem) {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
@@ -96,14 +130,17 @@ QString InstanceFolder(QString* problem) {
 InstanceClaim::InstanceClaim(bool namedFiles, const QStringList& paths, int handOverMs) {
     QString problem;
     folder_ = InstanceFolder(&problem);
-    if (!folder_.isEmpty() && !FitsSocketAddress(QFile::encodeName(folder_ + QStringLiteral("/socket"))))
+    const QString display = DisplayKey();
+    suffix_ = display.isEmpty() ? QString() : QLatin1Char('-') + display;
+    if (!folder_.isEmpty() &&
+        !FitsSocketAddress(QFile::encodeName(folder_ + QStringLiteral("/socket") + suffix_)))
         problem = folder_ + QStringLiteral(" is too long a path for a local socket");
     if (!problem.isEmpty()) {
         if (namedFiles)
             PrintLine(QStringLiteral("brenvale: ") + problem + QStringLiteral("; opening a new window"));
         return;
     }
-    socketPath_ = folder_ + QStringLiteral("/socket");
+    socketPath_ = folder_ + QStringLiteral("/socket") + suffix_;
     if (tryLock()) {
         state_ = Running;
         return;
@@ -149,7 +186,7 @@ bool InstanceClaim::tryLock() {
     if (lockFd_ < 0) {
         // Close-on-exec: the tools a conversion starts must not keep the lock
         // alive after the window has ended.
-        const std::string path = SystemPath(folder_ + QStringLiteral("/lock"));
+        const std::string path = SystemPath(folder_ + QStringLiteral("/lock") + suffix_);
         lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
         struct stat st;
         if (lockFd_ >= 0 &&

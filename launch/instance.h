@@ -7,6 +7,10 @@
 // kernel drops the lock when its holder ends, however it ends, so a socket
 // left behind by a crashed program is simply taken over by the next start.
 //
+// Each display has a lock and a socket of its own in the folder, so that a
+// start on another display, which could not see the running window, opens
+// a window of its own.
+//
 // The folder is $XDG_RUNTIME_DIR/brenvale when XDG_RUNTIME_DIR is a folder of
 // the user's own that nobody else may enter, otherwise a folder
 // brenvale-runtime-UID in $TMPDIR (or /tmp), made with mode 0700 and used only
@@ -22,6 +26,13 @@
 
 class QLocalServer;
 class QLocalSocket;
+
+// The display or Wayland session that a window of this start shows on, as a
+// name for the lock and the socket: "wayland-..." from WAYLAND_DISPLAY,
+// else "x11-..." from DISPLAY with its screen number and the local host
+// left out (":0", ":0.1" and "unix:0" are one display); empty without
+// either. Files go only to a window on the same display.
+QString DisplayKey();
 
 // The folder for the lock and the socket, made when missing; empty when no
 // private folder can be had (then *problem says why).
@@ -52,6 +63,7 @@ private:
 
     State state_ = Alone;
     QString folder_;
+    QString suffix_;  // the display's part of the lock's and the socket's names
     QString socketPath_;
     int lockFd_ = -1;
 };

@@ -8,6 +8,7 @@
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -35,6 +37,15 @@ struct Window {
     std::unique_ptr<Form1> form;
     bool ended = false;
 };
+
+// The contrast ratio of two colours, 1 to 21, as readability guidelines measure it.
+double Contrast(QColor a, QColor b) {
+    auto luminance = [](QColor c) {
+        auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF()) + 0.05;
+    };
+    return qMax(luminance(a), luminance(b)) / qMin(luminance(a), luminance(b));
+}
 
 QString Stored(const QString& key) {
     return GetBrenvaleSetting(key, QStringLiteral("<absent>"));
@@ -414,6 +425,69 @@ private slots:
         QCOMPARE(w.form->Option2->palette().color(QPalette::Window), face);
         QCOMPARE(w.form->Frame5->palette().color(QPalette::Window), face);
         QVERIFY(w.form->styleSheet().contains(QStringLiteral("rgb(1, 2, 3)")));
+    }
+
+    // Each caption as drawn: its pixels are those that differ from the
+    // control drawn without it; the strongest must stand out from the
+    // control's background (its corner).
+    void captionsReadableUnderEveryPalette_data() {
+        QTest::addColumn<QPalette>("palette");
+        QTest::addColumn<bool>("skin");
+        QTest::newRow("dark") << QPalette(QColor(0x35, 0x35, 0x35)) << false;
+        QTest::newRow("light") << QPalette(QColor(0xef, 0xef, 0xef)) << false;
+        QTest::newRow("high contrast") << QPalette(Qt::yellow, Qt::black, Qt::white, Qt::white, Qt::gray,
+                                                   Qt::yellow, Qt::white, Qt::black, Qt::black)
+                                       << false;
+        QTest::newRow("dark, skinned") << QPalette(QColor(0x35, 0x35, 0x35)) << true;
+    }
+    void captionsReadableUnderEveryPalette() {
+        QFETCH(QPalette, palette);
+        QFETCH(bool, skin);
+        TestEnvironment env;
+        QTemporaryDir folder;
+        if (skin)
+            MakeFile(folder.path() + QStringLiteral("/x/o.cjs"), "QPushButton { font-size: 10pt; }");
+        const auto restore =
+            qScopeGuard([before = QApplication::palette()] { QApplication::setPalette(before); });
+        QApplication::setPalette(palette);
+        Window w(folder.path());
+        w.form->Form_Load();
+        Form1& f = *w.form;
+        for (QWidget* control : {(QWidget*)f.Frame1, (QWidget*)f.Frame5, (QWidget*)f.Option1,
+                                 (QWidget*)f.Option2, (QWidget*)f.Option3, (QWidget*)f.Option4}) {
+            const char* caption = qobject_cast<QGroupBox*>(control) ? "title" : "text";
+            const QImage drawn = control->grab().toImage();
+            control->setProperty(caption, QString());
+            const QImage bare = control->grab().toImage();
+            double best = 1.0;
+            for (int y = 0; y < drawn.height(); ++y)
+                for (int x = 0; x < drawn.width(); ++x)
+                    if (drawn.pixel(x, y) != bare.pixel(x, y))
+                        best = qMax(best, Contrast(drawn.pixel(x, y), bare.pixel(0, 0)));
+            QVERIFY2(best >= 4.5, qPrintable(control->objectName() + QStringLiteral(": %1").arg(best)));
+        }
+    }
+
+    void controlsNamedForScreenReaders() {
+        Window w(programFolder_.path());
+        const QStringList described = {"ListView1", "Text1", "PushButton4", "ProgressBar1"};
+        const auto controls = w.form->findChildren<QWidget*>(
+            QRegularExpression(QStringLiteral("^(ListView|PushButton|Frame|Option|Text|ProgressBar)\\d+$")));
+        QCOMPARE(controls.size(), 16);
+        for (QWidget* c : controls) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+            QVERIFY2(a->text(QAccessible::Name).contains(QRegularExpression(QStringLiteral("\\w\\w"))),
+                     qPrintable(c->objectName()));
+            QVERIFY2(!described.contains(c->objectName()) || !a->text(QAccessible::Description).isEmpty(),
+                     qPrintable(c->objectName()));
+        }
+    }
+
+    // Within the available area, the top left corner first.
+    void placedWithinTheAvailableArea() {
+        QCOMPARE(PlaceWithin(QRect(0, 0, 1366, 740), QSize(536, 554)), QPoint(415, 93));
+        QCOMPARE(PlaceWithin(QRect(0, 21, 911, 491), QSize(536, 554)), QPoint(188, 21));  // 1366x768 at 1.5
+        QCOMPARE(PlaceWithin(QRect(1920, 0, 500, 900), QSize(536, 554)), QPoint(1920, 173));
     }
 
     void unreadableSkinIsReportedAtLine100() {

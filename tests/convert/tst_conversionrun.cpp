@@ -355,6 +355,31 @@ private slots:
         QCOMPARE(s.form->ListView1->topLevelItemCount(), 3);
     }
 
+    // On a private session bus, as a dock and a notification service see it.
+    void desktopSeesProgressAndTheEnd() {
+        QProcess bus, monitor;
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        if (!bus.waitForReadyRead(10000))
+            QSKIP("no dbus-daemon (scripts/setup installs it)");
+        const QByteArray address = bus.readLine().trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        const auto restore = qScopeGuard([] { qunsetenv("DBUS_SESSION_BUS_ADDRESS"); });
+        monitor.start("dbus-monitor", {"--address", address});
+        QVERIFY(monitor.waitForReadyRead(10000));  // it has joined the bus
+        Session s;
+        s.list({s.source(kValid, "a.wma"), s.source(kProtected, "b.wma"), s.source(kValid, "c.wma")});
+        s.wav();
+        s.intoFolder(s.root() + "/");
+        s.form->PushButton2_Click();
+        QString seen;
+        QTRY_VERIFY((seen += monitor.readAll()).contains("member=Notify"));
+        QVERIFY(seen.contains("string \"Conversion finished\"\n   string \"2 files converted, 1 failed\""));
+        QStringList progress;
+        for (const auto& m : QRegularExpression("variant +(?:double|boolean) (\\S+)").globalMatch(seen))
+            progress << m.captured(1);
+        QCOMPARE(progress, QStringList({"0.333333", "true", "0.666667", "true", "1", "true", "0", "false"}));
+    }
+
     void drmQuestionYesOpensTheInformationPage() {
         Session s;
         const QString drm = s.source("drm_extended.wma", "src/locked.wma");

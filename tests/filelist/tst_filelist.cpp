@@ -224,6 +224,7 @@ private slots:
         QTest::newRow("Down at the bottom") << 4 << int(Qt::Key_Down) << 3;
         QTest::newRow("Down onto the next item") << 2 << int(Qt::Key_Down) << 3;
         QTest::newRow("Home onto another item") << 3 << int(Qt::Key_Home) << 1;
+        QTest::newRow("Shift+Tab back into the list") << 2 << int(Qt::Key_Backtab) << 2;
     }
     void navigationKeysSelectTheItemTheyLandOn() {
         QFETCH(int, removed);
@@ -235,7 +236,12 @@ private slots:
         w.click(w.itemPoint(removed));
         w.key(Qt::Key_Delete);
         QCOMPARE(w.selectedPosition(), 0);  // a removal leaves nothing selected
-        w.key(Qt::Key(key));
+        if (key == Qt::Key_Backtab) {
+            w.form->PushButton1->setFocus();
+            QTest::keyClick(w.window(), Qt::Key_Backtab);
+        } else {
+            w.key(Qt::Key(key));
+        }
         QCOMPARE(w.selectedPosition(), selected);
         QCOMPARE(w.list()->selectedItems().size(), 1);
     }

@@ -172,6 +172,8 @@ private:
         e.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("brenvale.launch.info=true"));
         e.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.isEmpty() ? runtime_->path() : runtime);
         e.insert(QStringLiteral("TMPDIR"), temp_->path());
+        e.insert(QStringLiteral("DISPLAY"), QStringLiteral(":7"));
+        e.remove(QStringLiteral("WAYLAND_DISPLAY"));
         return e;
     }
 
@@ -268,6 +270,8 @@ private slots:
         // A runtime folder that others may write is not used: what stands
         // there could have been planted by another user.
         QTest::newRow("past a shared runtime folder") << "shared";
+        QTest::newRow("on the same display") << "unix:7.0";  // as ":7"
+        QTest::newRow("not to another display's window") << ":8";
     }
     void secondStartHandsOver() {
         QFETCH(QString, before);
@@ -279,15 +283,15 @@ private slots:
             Program crashed(BuiltProgram(), {}, root(), programEnvironment());
             QVERIFY(crashed.nextList().has_value());
             crashed.crash();
-            QVERIFY(QFileInfo::exists(runtime + QStringLiteral("/brenvale/socket")));
+            QVERIFY(QFileInfo::exists(runtime + QStringLiteral("/brenvale/socket-x11-_7")));
         } else if (before == QLatin1String("shared")) {
             runtime = root() + QStringLiteral("/shared");
             QVERIFY(QDir().mkpath(runtime + QStringLiteral("/brenvale")));
             for (const QString& f : {runtime, runtime + QStringLiteral("/brenvale")})
                 QVERIFY(::chmod(QFile::encodeName(f).constData(), 0777) == 0);
             // Another user's stand-in window: it holds the lock and listens.
-            QVERIFY(planted.listen(runtime + QStringLiteral("/brenvale/socket")));
-            plantedLock.setFileName(runtime + QStringLiteral("/brenvale/lock"));
+            QVERIFY(planted.listen(runtime + QStringLiteral("/brenvale/socket-x11-_7")));
+            plantedLock.setFileName(runtime + QStringLiteral("/brenvale/lock-x11-_7"));
             QVERIFY(plantedLock.open(QIODevice::ReadWrite));
             QVERIFY(::flock(plantedLock.handle(), LOCK_EX | LOCK_NB) == 0);
         }
@@ -298,8 +302,15 @@ private slots:
         QCOMPARE(*list, QStringList{root() + QStringLiteral("/single.wma")});
 
         // A relative path is taken from the second start's own folder.
+        QProcessEnvironment e = programEnvironment(runtime);
+        if (before.contains(QLatin1Char(':')))
+            e.insert(QStringLiteral("DISPLAY"), before);
         Program second(BuiltProgram(), {QStringLiteral("one.wma"), QStringLiteral("sub")},
-                       root() + QStringLiteral("/music"), programEnvironment(runtime));
+                       root() + QStringLiteral("/music"), e);
+        if (before == QLatin1String(":8")) {
+            QCOMPARE(second.nextList(), Expand({"@/music/one.wma", "@/music/sub/two.wma"}, root()));
+            return;
+        }
         QVERIFY2(second.finished(), "the second start opened a window of its own");
         QCOMPARE(second.exitCode(), 0);
         QVERIFY2(!second.err().contains(QLatin1String("brenvale.launch: list:")), qPrintable(second.err()));
