@@ -19,8 +19,11 @@
 #include <QSet>
 
 #include <dirent.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,6 +179,7 @@ private:
     QString Reserve(const QString& target, const QString& source);
     bool Taken(const QString& candidate, const QString& source) const;
     void Report(Finished finished);
+    void WakeMain();
     void PrintProgress(bool final);
 
     const BatchOptions& options_;
@@ -185,6 +189,7 @@ private:
     QString stagedSet_;
     std::atomic<size_t> next_{0};
     std::atomic<int> jobsRunning_{0};
+    int wake_ = -1;  // written by a job when the main thread has news
 
     std::mutex mutex_;  // guards everything below
     QSet<QString> sourceTexts_;
@@ -311,12 +316,24 @@ void BatchRun::Job(int slot) {
         // later run, and nothing of it is saved.
         if (processes_.Stopping() && done.result == Result::Failed)
             break;
-        std::lock_guard<std::mutex> hold(mutex_);
-        finished_.push_back(std::move(done));
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            finished_.push_back(std::move(done));
+        }
+        WakeMain();
     }
     if (!work.folder.isEmpty())
         RemoveJobFolder(work.folder);
     --jobsRunning_;
+    WakeMain();
+}
+
+void BatchRun::WakeMain() {
+    const quint64 one = 1;
+    if (wake_ >= 0) {
+        const ssize_t written = ::write(wake_, &one, sizeof one);
+        (void)written;  // a counter that is already set wakes the main thread as well
+    }
 }
 
 void BatchRun::Report(Finished finished) {
@@ -392,6 +409,10 @@ int BatchRun::Run(const sigset_t& stopSignals) {
     const int jobs = static_cast<int>(std::min<size_t>(static_cast<size_t>(options_.jobs),
                                                        std::max<size_t>(sources_.size(), 1)));
     jobsRunning_ = jobs;
+    // The main thread waits for a stop signal or a job's news, and redraws
+    // the progress line now and then.
+    const int signalFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     std::vector<std::thread> threads;
     for (int slot = 0; slot < jobs; ++slot)
         threads.emplace_back([this, slot] { Job(slot); });
@@ -409,15 +430,27 @@ int BatchRun::Run(const sigset_t& stopSignals) {
         if (!running)
             break;
         PrintProgress(false);
-        const struct timespec wait {0, 200 * 1000 * 1000};
-        const int got = ::sigtimedwait(&stopSignals, nullptr, &wait);
-        if (got > 0 && stopSignal == 0) {
-            stopSignal = got;
+        struct pollfd waits[2] = {{signalFd, POLLIN, 0}, {wake_, POLLIN, 0}};
+        if (::poll(waits, 2, terminal_ ? 250 : 1000) <= 0)
+            continue;
+        if (waits[1].revents & POLLIN) {
+            quint64 count;
+            const ssize_t got = ::read(wake_, &count, sizeof count);
+            (void)got;
+        }
+        struct signalfd_siginfo info {};
+        if ((waits[0].revents & POLLIN) && ::read(signalFd, &info, sizeof info) == sizeof info &&
+            stopSignal == 0) {
+            stopSignal = static_cast<int>(info.ssi_signo);
             processes_.StopAll();
         }
     }
     for (std::thread& t : threads)
         t.join();
+    ::close(wake_);
+    wake_ = -1;
+    if (signalFd >= 0)
+        ::close(signalFd);
 
     if (stopSignal != 0) {
         if (statusShown_)
