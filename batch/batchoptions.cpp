@@ -175,8 +175,8 @@ QString BatchHelpText() {
         "finished file. The tags of each source are kept. A summary follows at the end.\n"
         "\n"
         "Exit status: 0 every file converted or skipped, 1 at least one file failed,\n"
-        "2 wrong usage, 130 interrupted (Ctrl-C), 143 terminated (SIGTERM). An\n"
-        "interrupted run leaves no partial result; what was converted stays.\n");
+        "2 wrong usage, 130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung up\n"
+        "(SIGHUP). An interrupted run leaves no partial result; what was converted stays.\n");
 }
 
 int UsableCores() {

@@ -514,12 +514,15 @@ std::vector<Source> CollectSources(const BatchOptions& options) {
 int RunBatch(const BatchOptions& options) {
     const std::vector<Source> sources = CollectSources(options);
 
-    // From here on SIGINT and SIGTERM are taken by the run itself: it stops
-    // every job, removes their folders and ends with 128 + the signal.
+    // From here on SIGINT, SIGTERM and SIGHUP (a closed terminal or ssh
+    // session) are taken by the run itself: it stops every job, removes
+    // their folders and ends with 128 + the signal. The jobs' tools run in
+    // process groups of their own, which no terminal signal reaches.
     sigset_t stopSignals;
     ::sigemptyset(&stopSignals);
     ::sigaddset(&stopSignals, SIGINT);
     ::sigaddset(&stopSignals, SIGTERM);
+    ::sigaddset(&stopSignals, SIGHUP);
     sigset_t before;
     ::pthread_sigmask(SIG_BLOCK, &stopSignals, &before);
     int status;

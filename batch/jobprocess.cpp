@@ -30,6 +30,7 @@ constexpr int kNotStarted = -2;
     ::sigaction(SIGPIPE, &defaultAction, nullptr);
     ::sigaction(SIGINT, &defaultAction, nullptr);
     ::sigaction(SIGTERM, &defaultAction, nullptr);
+    ::sigaction(SIGHUP, &defaultAction, nullptr);
     if (::chdir(directory) != 0)
         ::_exit(127);
     const int null = ::open("/dev/null", O_RDWR);
