@@ -41,7 +41,8 @@ bool IsBatchCommand(const QByteArrayList& arguments) {
     return false;
 }
 
-BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& currentFolder, int defaultJobs) {
+BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& currentFolder,
+                               int defaultJobs) {
     BatchOptions options;
     options.jobs = std::clamp(defaultJobs, 1, kMostJobs);
     const auto bad = [&options](const QString& problem) {
@@ -115,8 +116,9 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& c
         } else if (name == QLatin1String("--bitrate")) {
             if (!takeValue() || !ReadNumber(value, 1, 320, bitrate) ||
                 std::find(std::begin(kBitrates), std::end(kBitrates), bitrate) == std::end(kBitrates))
-                return bad(QStringLiteral("--bitrate takes one of 8 16 24 32 40 48 56 64 80 96 112 128 160 "
-                                          "192 224 256 320"));
+                return bad(
+                    QStringLiteral("--bitrate takes one of 8 16 24 32 40 48 56 64 80 96 112 128 160 "
+                                   "192 224 256 320"));
         } else if (name == QLatin1String("--vbr")) {
             if (!takeValue() || !ReadNumber(value, 0, 9, vbr))
                 return bad(QStringLiteral("--vbr takes a quality from 0 (best) to 9"));

@@ -8,9 +8,9 @@
 
 struct BatchOptions {
     enum Action {
-        Convert,    // convert the paths
-        ShowHelp,   // print the help text, exit 0
-        BadUsage,   // print the problem and the usage on stderr, exit 2
+        Convert,   // convert the paths
+        ShowHelp,  // print the help text, exit 0
+        BadUsage,  // print the problem and the usage on stderr, exit 2
     };
     Action action = Convert;
     QString problem;  // what was wrong (BadUsage only)
@@ -32,7 +32,8 @@ bool IsBatchCommand(const QByteArrayList& arguments);
 // Reads the arguments after the program's name ("--convert" among them).
 // Relative paths are taken from currentFolder; defaultJobs is the number of
 // files at once when --jobs is not given.
-BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& currentFolder, int defaultJobs);
+BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& currentFolder,
+                               int defaultJobs);
 
 QString BatchHelpText();
 QString BatchUsageText();

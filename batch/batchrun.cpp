@@ -64,8 +64,11 @@ void PrintLine(const QString& text) {
 // of text; nobody is there to answer a question.
 class TextDialogs : public Dialogs {
 public:
-    int MsgBox(const QString& prompt, int style, const QString&) override {
-        QString text = prompt;
+    int MsgBox(const QString& prompt, int style, const QString& title) override {
+        // Of an error report only its description says anything here.
+        QString text = title == QLatin1String("Application Error")
+                           ? prompt.section(QLatin1String("\r\n"), 0, 0)
+                           : prompt;
         text.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
         PrintLine(QStringLiteral("brenvale: ") + text.simplified());
         return (style & vbYesNo) == vbYesNo ? vbNo : vbOK;
@@ -139,7 +142,9 @@ bool MakePrivateFolder(const QString& folder) {
 struct InodeKey {
     quint64 device;
     quint64 inode;
-    bool operator<(const InodeKey& o) const { return device != o.device ? device < o.device : inode < o.inode; }
+    bool operator<(const InodeKey& o) const {
+        return device != o.device ? device < o.device : inode < o.inode;
+    }
 };
 
 bool KeyOf(const QString& path, InodeKey& key) {
@@ -232,8 +237,8 @@ Finished BatchRun::Convert(const WorkContext& work, const ScriptCommands& comman
         return done;
     };
     const ConversionFormat format = options_.format;
-    const QString target = ResolveTargetPath(source.path, format, !source.targetFolder.isEmpty(), true,
-                                             source.targetFolder);
+    const QString target =
+        ResolveTargetPath(source.path, format, !source.targetFolder.isEmpty(), true, source.targetFolder);
     struct stat st;
     if (options_.skipExisting && ::lstat(SystemPath(target).c_str(), &st) == 0) {
         done.result = Result::Skipped;
@@ -284,7 +289,8 @@ void BatchRun::Job(int slot) {
     // no two jobs, and no window, share working files, a lock or tools.
     WorkContext work;
     work.encoderOptions = options_.encoderOptions;
-    work.runScript = [this, slot](const QString& script, const QStringList& arguments, const QString& folder) {
+    work.runScript = [this, slot](const QString& script, const QStringList& arguments,
+                                  const QString& folder) {
         return processes_.Run(slot, script, arguments, folder);
     };
     if (!workFolder_.isEmpty() && !stagedSet_.isEmpty()) {
@@ -309,9 +315,9 @@ void BatchRun::Job(int slot) {
             std::lock_guard<std::mutex> hold(mutex_);
             inWork_ = sources_[i].path;
         }
-        Finished done = work.folder.isEmpty() ? Finished{sources_[i].path, Result::Failed,
-                                                         WorkFolderReason(workFolder_)}
-                                              : Convert(work, commands, sources_[i]);
+        Finished done = work.folder.isEmpty()
+                            ? Finished{sources_[i].path, Result::Failed, WorkFolderReason(workFolder_)}
+                            : Convert(work, commands, sources_[i]);
         // A file whose tools were stopped has not failed: it is left for a
         // later run, and nothing of it is saved.
         if (processes_.Stopping() && done.result == Result::Failed)
@@ -374,8 +380,8 @@ void BatchRun::PrintProgress(bool final) {
         const double perMinute = done / minutes;
         line += QStringLiteral(", %1 files/min").arg(perMinute, 0, 'f', 1);
         if (!final)
-            line += QStringLiteral(", %1 left").arg(
-                Duration(static_cast<qint64>((total - done) / perMinute * 60.0)));
+            line += QStringLiteral(", %1 left")
+                        .arg(Duration(static_cast<qint64>((total - done) / perMinute * 60.0)));
     }
     if (!final) {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -383,7 +389,8 @@ void BatchRun::PrintProgress(bool final) {
             line += QStringLiteral(": ") + FileNameOfPath(inWork_);
     }
     struct winsize size {};
-    const int width = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
+    const int width =
+        ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
     if (line.size() > width)
         line.truncate(width);
     std::fputs("\r\033[K", stderr);
@@ -406,8 +413,8 @@ int BatchRun::Run(const sigset_t& stopSignals) {
     if (!options_.outputFolder.isEmpty())
         QDir().mkpath(options_.outputFolder);
 
-    const int jobs = static_cast<int>(std::min<size_t>(static_cast<size_t>(options_.jobs),
-                                                       std::max<size_t>(sources_.size(), 1)));
+    const int jobs = static_cast<int>(
+        std::min<size_t>(static_cast<size_t>(options_.jobs), std::max<size_t>(sources_.size(), 1)));
     jobsRunning_ = jobs;
     // The main thread waits for a stop signal or a job's news, and redraws
     // the progress line now and then.
@@ -541,7 +548,8 @@ int RunBatchCommand(int argc, char* argv[]) {
         return 0;
     }
     if (options.action == BatchOptions::BadUsage) {
-        std::fputs(("brenvale: " + options.problem + "\n" + BatchUsageText()).toLocal8Bit().constData(), stderr);
+        std::fputs(("brenvale: " + options.problem + "\n" + BatchUsageText()).toLocal8Bit().constData(),
+                   stderr);
         return 2;
     }
     // The core application only: no display is ever connected to.

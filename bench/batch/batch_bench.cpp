@@ -98,17 +98,18 @@ int main() {
     // One untimed run of each side, so that both start with their programs
     // and the input in the page cache and the tools staged.
     Run({BRENVALE_EXECUTABLE, "--convert", "--output", root + "/c", first});
-    Run({"ffmpeg", "-nostdin", "-y", "-i", first, "-c:a", "libmp3lame", "-b:a", "128k", root + "/c/warm.mp3"});
+    Run({"ffmpeg", "-nostdin", "-y", "-i", first, "-c:a", "libmp3lame", "-b:a", "128k",
+         root + "/c/warm.mp3"});
 
     std::printf("load average before: %.2f (%d cores)\n", LoadAverage(), cores);
     const Outcome batchN =
         Run({BRENVALE_EXECUTABLE, "--convert", "--jobs", jobs, "--output", root + "/a", root + "/in"});
-    const Outcome reference = Run(
-        {"sh", "-c",
-         "ls \"$0\"/*.wma | xargs -P \"$1\" -I{} sh -c "
-         "'ffmpeg -nostdin -loglevel error -y -i \"$1\" -c:a libmp3lame -b:a 128k \"$2/$(basename \"$1\" .wma).mp3\"' "
-         "sh {} \"$2\"",
-         root + "/in", jobs, root + "/b"});
+    const Outcome reference = Run({"sh", "-c",
+                                   "ls \"$0\"/*.wma | xargs -P \"$1\" -I{} sh -c "
+                                   "'ffmpeg -nostdin -loglevel error -y -i \"$1\" -c:a libmp3lame -b:a 128k "
+                                   "\"$2/$(basename \"$1\" .wma).mp3\"' "
+                                   "sh {} \"$2\"",
+                                   root + "/in", jobs, root + "/b"});
     const Outcome batch1 =
         Run({BRENVALE_EXECUTABLE, "--convert", "--jobs", "1", "--output", root + "/c", root + "/in"});
     std::printf("load average after: %.2f\n", LoadAverage());
@@ -116,12 +117,14 @@ int main() {
         std::fprintf(stderr, "a run failed (%d %d %d)\n", batchN.status, reference.status, batch1.status);
         return 1;
     }
-    std::printf("brenvale --convert --jobs %d: %.2f s (CPU %.2f s)\n", cores, batchN.seconds, batchN.cpuSeconds);
+    std::printf("brenvale --convert --jobs %d: %.2f s (CPU %.2f s)\n", cores, batchN.seconds,
+                batchN.cpuSeconds);
     std::printf("xargs -P%d ffmpeg 128k:      %.2f s (CPU %.2f s)\n", cores, reference.seconds,
                 reference.cpuSeconds);
     std::printf("brenvale --convert --jobs 1: %.2f s (CPU %.2f s)\n", batch1.seconds, batch1.cpuSeconds);
     std::printf("CPU time batch / xargs ffmpeg: %.3f\n", batchN.cpuSeconds / reference.cpuSeconds);
-    std::printf("ratio batch / xargs ffmpeg: %.3f (target at most 1.05)\n", batchN.seconds / reference.seconds);
+    std::printf("ratio batch / xargs ffmpeg: %.3f (target at most 1.05)\n",
+                batchN.seconds / reference.seconds);
     std::printf("speed-up --jobs 1 / --jobs %d: %.2f (target at least %.2f)\n", cores,
                 batch1.seconds / batchN.seconds, 0.85 * cores);
 
@@ -130,8 +133,9 @@ int main() {
     for (int i = 0; i < 5; ++i) {
         own = std::min(own, Run({BRENVALE_EXECUTABLE, "--convert", "--output", root + "/c", small}).seconds);
         const double decode = Run({root + "/work/batch-tools/wmawav", small, root + "/c/s.wav"}).seconds;
-        tools = std::min(tools, decode + Run({root + "/work/batch-tools/lame", root + "/c/s.wav",
-                                              root + "/c/s.mp3"}).seconds);
+        tools = std::min(
+            tools,
+            decode + Run({root + "/work/batch-tools/lame", root + "/c/s.wav", root + "/c/s.mp3"}).seconds);
     }
     std::printf("one 1-second file: %.1f ms, its tools alone %.1f ms: %.1f ms of its own (target under 50)\n",
                 own * 1000, tools * 1000, (own - tools) * 1000);
@@ -145,7 +149,7 @@ int main() {
         many.push_back(name);
     }
     const Outcome memory = Run(many, root + "/many");
-    std::printf("10,000 files named: status %d, %.2f s, peak RSS %.1f MB (target at most 60)\n", memory.status,
-                memory.seconds, memory.maxRssKb / 1024.0);
+    std::printf("10,000 files named: status %d, %.2f s, peak RSS %.1f MB (target at most 60)\n",
+                memory.status, memory.seconds, memory.maxRssKb / 1024.0);
     return 0;
 }

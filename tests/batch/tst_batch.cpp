@@ -52,7 +52,7 @@ private slots:
         out_ = env_->root() + "/out";
         const QStringList tree = {"wmav2_stereo_44100_title.wma:A/one.wma", "tags_all.wma:A/B/Song.WMA",
                                   "wmav2_stereo_44100_title.wma:C/one.wma", "drm_protected.wma:drm.wma",
-                                  "truncated_mid_data.wma:A/bad.wma", "mp3_renamed.wma:ren.wma"};
+                                  "truncated_mid_data.wma:A/bad.wma",       "mp3_renamed.wma:ren.wma"};
         for (const QString& entry : tree) {
             const QStringList parts = entry.split(':');
             QDir().mkpath(QFileInfo(lib_ + "/" + parts[1]).path());
@@ -69,8 +69,9 @@ private slots:
 
         const QStringList kept = {"out/A/B/Song.mp3", "out/A/one.mp3", "out/C/one.mp3"};
         const QString failedThree = ", failed: 3.";
-        QTest::newRow("keep folders") << QStringList{"--jobs", "2", "--keep-folders", "-o", "out", "lib"}
-                                      << QStringList() << 1 << kept << "Converted: 3, skipped: 0" + failedThree;
+        QTest::newRow("keep folders")
+            << QStringList{"--jobs", "2", "--keep-folders", "-o", "out", "lib"} << QStringList() << 1 << kept
+            << "Converted: 3, skipped: 0" + failedThree;
         QTest::newRow("one folder numbers a second name")
             << QStringList{"--jobs=2", "--output", "out", "lib"} << QStringList() << 1
             << QStringList{"out/Song.mp3", "out/one (2).mp3", "out/one.mp3"}
@@ -79,15 +80,16 @@ private slots:
             << QStringList{"--to", "wav", "lib/A/B", "lib/C/one.wma"} << QStringList() << 0
             << QStringList{"lib/A/B/Song.wav", "lib/C/one.wav"} << "Converted: 2, skipped: 0, failed: 0.";
         QTest::newRow("skip existing on a re-run")
-            << QStringList{"--keep-folders", "-o", "out", "lib"} << QStringList{"--skip-existing"} << 1 << kept
-            << "Converted: 0, skipped: 3" + failedThree;
+            << QStringList{"--keep-folders", "-o", "out", "lib"} << QStringList{"--skip-existing"} << 1
+            << kept << "Converted: 0, skipped: 3" + failedThree;
         QTest::newRow("a re-run replaces its earlier results")
             << QStringList{"--keep-folders", "-o", "out", "--vbr", "4", "lib"} << QStringList() << 1 << kept
             << "Converted: 3, skipped: 0" + failedThree;
         QTest::newRow("bad value") << QStringList{"--jobs", "0", "lib"} << QStringList() << 2 << QStringList()
                                    << "Usage: brenvale --convert";
-        QTest::newRow("bitrate and vbr") << QStringList{"--bitrate", "128", "--vbr", "2", "lib"}
-                                         << QStringList() << 2 << QStringList() << "Usage: brenvale --convert";
+        QTest::newRow("bitrate and vbr")
+            << QStringList{"--bitrate", "128", "--vbr", "2", "lib"} << QStringList() << 2 << QStringList()
+            << "Usage: brenvale --convert";
     }
     void convert() {
         QFETCH(QStringList, args);
@@ -140,9 +142,10 @@ private slots:
                      0);
         QProcess p;
         start(p, {"--jobs", "2", "-o", "out", "lib/long"});
-        QTRY_VERIFY_WITH_TIMEOUT(jobFolders().size() == 2 &&
-                                     QFile::exists(env_->work() + "/" + jobFolders().first() + "/working.wav"),
-                                 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            jobFolders().size() == 2 &&
+                QFile::exists(env_->work() + "/" + jobFolders().first() + "/working.wav"),
+            60000);
         const QString jobs = env_->work() + "/batch-job-";
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);
         QVERIFY(p.waitForFinished(30000));
