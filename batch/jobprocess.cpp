@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,7 +49,9 @@ constexpr int kNotStarted = -2;
 
 }  // namespace
 
-JobProcesses::JobProcesses(int jobs) : groups_(static_cast<size_t>(jobs), 0) {}
+JobProcesses::JobProcesses(int jobs) : groups_(static_cast<size_t>(jobs), 0) {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
 
 bool JobProcesses::Stopping() const {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -107,6 +110,11 @@ int JobProcesses::Run(int slot, const QString& script, const QStringList& argume
     do {
         reaped = ::waitpid(pid, &status, 0);
     } while (reaped < 0 && errno == EINTR);
+    // The batch is the subreaper of its tools: a tool whose script was
+    // killed under it is the batch's child now, and is waited for here, so
+    // that no tool of a stopped job outlives the batch.
+    while (::waitpid(-pid, nullptr, 0) > 0 || errno == EINTR) {
+    }
     if (reaped != pid)
         return -1;
     if (WIFEXITED(status))

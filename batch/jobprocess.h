@@ -11,13 +11,15 @@
 
 class JobProcesses {
 public:
+    // Makes this process the subreaper of the tools that the scripts start.
     explicit JobProcesses(int jobs);
 
     // Starts script with arguments in folder (stdin, stdout and stderr on
     // /dev/null, no signal blocked) as job slot's process and waits on the
     // calling thread until it has ended. Returns its exit status, 128 + N
     // when signal N ended it, or a negative value when it could not be
-    // started. Once StopAll has run nothing more is started.
+    // started. Returns only when every process of the group has ended. Once
+    // StopAll has run nothing more is started.
     int Run(int slot, const QString& script, const QStringList& arguments, const QString& folder);
 
     // Kills the process group of every running script and keeps new ones
