@@ -79,7 +79,7 @@ public:
     bool OpenUrl(const QUrl&) override { return false; }
 };
 
-// Why a source could not even be copied into the work folder.
+// Why a source was not taken into the work folder.
 QString UnusableReason(const QString& path) {
     struct stat st;
     if (::stat(SystemPath(path).c_str(), &st) != 0)
@@ -91,7 +91,11 @@ QString UnusableReason(const QString& path) {
         return QStringLiteral("not a regular file (a FIFO, device or socket)");
     if (st.st_size == 0)
         return QStringLiteral("empty");
-    return QStringLiteral("can not be read");
+    if (::access(SystemPath(path).c_str(), R_OK) != 0)
+        return QStringLiteral("can not be read");
+    // A readable file with data that was refused: it does not start as a
+    // WMA file does.
+    return QStringLiteral("not a WMA file");
 }
 
 // The cause the window tells for a file that did not decode; the decoder's
@@ -246,14 +250,11 @@ Finished BatchRun::Convert(const WorkContext& work, const ScriptCommands& comman
         return done;
     }
 
-    switch (PrepareWorkingFiles(work, source.path)) {
-        case Preparation::Ready:
-            break;
-        case Preparation::SourceUnusable:
-            return failed(UnusableReason(source.path));
-        case Preparation::WorkFolderFailed:
-            return failed(WorkFolderReason(workFolder_));
-    }
+    const Preparation prepared = PrepareWorkingFiles(work, source.path);
+    if (prepared == Preparation::WorkFolderFailed)
+        return failed(WorkFolderReason(workFolder_));
+    if (prepared != Preparation::Ready)
+        return failed(UnusableReason(source.path));
     // The tags come from the work folder's own copy, as in the window.
     const TrackTags tags = ReadWorkingSourceTags(work);
     const int status = RunConversionScript(work, format, commands);
