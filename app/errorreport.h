@@ -1,41 +1,18 @@
 #pragma once
-// Failures and the uniform error report.
+// The uniform error report.
 //
-// A failure is a VbError carrying the runtime's error number and a
-// description. A procedure that traps its failures runs its numbered steps
-// through an ErrorTrap: a failing step is abandoned, the report is shown, and
-// the procedure carries on with the next step. A failing test counts as
+// A failure is a VbError (util/errors.h). A procedure that traps its
+// failures runs its numbered steps through an ErrorTrap: a failing step is
+// abandoned, the report is shown, and the procedure carries on with the next step. A failing test counts as
 // passed, so the steps it guards still run.
+#include "util/errors.h"
+
 #include <QString>
 
-#include <exception>
 #include <functional>
 #include <utility>
 
 class Dialogs;
-
-struct VbError : std::exception {
-    VbError(int number, QString description, QString source = QString());
-    const char* what() const noexcept override;
-
-    int number;
-    QString description;
-    QString source;
-
-private:
-    std::string whatText_;
-};
-
-// The runtime's wording for the error numbers the program raises.
-QString ErrorDescription(int number);
-
-[[noreturn]] void RaiseError(int number, const QString& description = QString(),
-                             const QString& source = QString());
-
-// Maps a system errno to the runtime's numbers: ENOENT is 53 for a file and
-// 76 for a folder, EACCES and EPERM 70, ENOSPC 61, others 75.
-[[noreturn]] void RaiseErrno(int errnoValue, bool aboutFolder = false);
-int ErrorNumberForErrno(int errnoValue, bool aboutFolder = false);
 
 // The address at the end of every report.
 inline constexpr const char kSupportAddress[] = "support@brenvale.org";
@@ -46,9 +23,6 @@ QString ErrorReportText(const QString& description, const QString& location, int
 
 // Shows the report box: title "Application Error", OK only, warning icon.
 void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString& location, int line);
-
-// Turns whatever a step threw into a VbError.
-VbError CurrentFailure(std::exception_ptr failure);
 
 class ErrorTrap {
 public:

@@ -1,6 +1,8 @@
 // Brenvale: converts Windows Media Audio files to MP3 or WAV.
 #include "app/dialogs.h"
 #include "app/form1.h"
+#include "batch/batchoptions.h"
+#include "batch/batchrun.h"
 #include "launch/commandline.h"
 #include "launch/instance.h"
 #include "launch/openfiles.h"
@@ -8,6 +10,10 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    // The batch mode is told apart before any application object exists: it
+    // never connects to a display.
+    if (IsBatchCommand(ArgumentsOf(argc, argv)))
+        return RunBatchCommand(argc, argv);
     const CommandLine command = ParseCommandLine(ArgumentsOf(argc, argv), CurrentFolder());
     if (command.action != CommandLine::OpenWindow)
         return AnswerWithoutWindow(command);

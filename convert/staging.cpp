@@ -1,7 +1,7 @@
 #include "convert/staging.h"
 
-#include "app/errorreport.h"
 #include "tags/tags.h"
+#include "util/errors.h"
 #include "util/files.h"
 #include "util/shell.h"
 #include "wmawav/asfheader.h"
@@ -299,8 +299,16 @@ QByteArray ConversionResource(int resourceId) {
     return resource.readAll();
 }
 
+WorkContext UserWorkContext() {
+    return WorkContext{WorkFolder(), {}, {}};
+}
+
 void StageTools() {
-    const QString folder = WorkFolder();
+    StageTools(UserWorkContext());
+}
+
+void StageTools(const WorkContext& work) {
+    const QString& folder = work.folder;
     if (folder.isEmpty())
         return;  // each file of the run fails for want of a work folder
     for (const StagedTool& tool : kStagedTools) {
@@ -311,12 +319,41 @@ void StageTools() {
     }
 }
 
-void RemoveStagedTools() {
+namespace {
+
+// True when the file at path holds exactly bytes.
+bool HoldsBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() != bytes.size())
+        return false;
+    return file.readAll() == bytes;
+}
+
+}  // namespace
+
+void StageToolsLinked(const QString& stagedSet, const WorkContext& work) {
     for (const StagedTool& tool : kStagedTools) {
-        const QString path = WorkPath(QLatin1String(tool.fileName));
-        if (!path.isEmpty())
-            DeleteFileQuiet(path);
+        const QString name = QLatin1Char('/') + QLatin1String(tool.fileName);
+        const QString staged = stagedSet + name;
+        const QByteArray bytes = ConversionResource(tool.resourceId);
+        if (!UsableAsStaged(staged) || !HoldsBytes(staged, bytes))
+            WriteStagedFile(bytes, staged);
+        const QString linked = work.folder + name;
+        ::unlink(SystemPath(linked).c_str());
+        if (::link(SystemPath(staged).c_str(), SystemPath(linked).c_str()) != 0 || !UsableAsStaged(linked))
+            WriteStagedFile(bytes, linked);
     }
+}
+
+void RemoveStagedTools() {
+    RemoveStagedTools(UserWorkContext());
+}
+
+void RemoveStagedTools(const WorkContext& work) {
+    if (work.folder.isEmpty())
+        return;
+    for (const StagedTool& tool : kStagedTools)
+        DeleteFileQuiet(work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
 }
 
 void RemoveWorkingFiles() {
@@ -329,7 +366,11 @@ void RemoveWorkingFiles() {
 }
 
 Preparation PrepareWorkingFiles(const QString& source) {
-    const QString folder = WorkFolder();
+    return PrepareWorkingFiles(UserWorkContext(), source);
+}
+
+Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) {
+    const QString& folder = work.folder;
     if (folder.isEmpty())
         return Preparation::WorkFolderFailed;
     const auto path = [&folder](const char* name) { return folder + QLatin1Char('/') + QLatin1String(name); };
@@ -371,11 +412,22 @@ Preparation PrepareWorkingFiles(const QString& source) {
 }
 
 ScriptCommands BuildScriptCommands() {
-    return {Quoted(WorkPath(QLatin1String(kMp3Script))), Quoted(WorkPath(QLatin1String(kWavScript)))};
+    return BuildScriptCommands(UserWorkContext());
+}
+
+ScriptCommands BuildScriptCommands(const WorkContext& work) {
+    if (work.folder.isEmpty())
+        return {Quoted(QString()), Quoted(QString())};
+    const QString folder = work.folder + QLatin1Char('/');
+    return {Quoted(folder + QLatin1String(kMp3Script)), Quoted(folder + QLatin1String(kWavScript))};
 }
 
 int RunConversionScript(ConversionFormat format, const ScriptCommands& commands) {
-    const QString folder = WorkFolder();
+    return RunConversionScript(UserWorkContext(), format, commands);
+}
+
+int RunConversionScript(const WorkContext& work, ConversionFormat format, const ScriptCommands& commands) {
+    const QString& folder = work.folder;
     if (folder.isEmpty())
         return kScriptNotRun;
     const bool mp3 = format == ConversionFormat::MP3;
@@ -393,7 +445,11 @@ int RunConversionScript(ConversionFormat format, const ScriptCommands& commands)
     // process has ended or could not be started, so by now the marker is
     // either gone or will stay for good: waiting on for it could only hang.
     // The wait for the marker therefore ends here.
-    const int status = runnable ? RunAndWait(command, SW_HIDE, folder) : kScriptNotRun;
+    int status = kScriptNotRun;
+    if (runnable && work.runScript)
+        status = work.runScript(script, mp3 ? work.encoderOptions : QStringList(), folder);
+    else if (runnable)
+        status = RunAndWait(command, SW_HIDE, folder);
 
     // A script that never ran removed nothing: the copies of the source go
     // here, so that nothing of this file stays in the work folder.
@@ -405,9 +461,13 @@ int RunConversionScript(ConversionFormat format, const ScriptCommands& commands)
 }
 
 FileOutcome OutcomeOfScript(int status, ConversionFormat format) {
+    return OutcomeOfScript(UserWorkContext(), status, format);
+}
+
+FileOutcome OutcomeOfScript(const WorkContext& work, int status, ConversionFormat format) {
     switch (status) {
         case 0:
-            return ResultFilePresent(format) ? FileOutcome::ResultReady : FileOutcome::DecodingFailed;
+            return ResultFilePresent(work, format) ? FileOutcome::ResultReady : FileOutcome::DecodingFailed;
         case 2:  // the decoder's statuses of an input it cannot decode
         case 3:
         case 4:
@@ -431,15 +491,30 @@ FileOutcome OutcomeOfScript(int status, ConversionFormat format) {
 }
 
 QString WorkingSourcePath() {
-    return WorkPath(QLatin1String(kWorkingWma));
+    return WorkingSourcePath(UserWorkContext());
+}
+
+QString WorkingSourcePath(const WorkContext& work) {
+    return work.folder.isEmpty() ? QString() : work.folder + QLatin1Char('/') + QLatin1String(kWorkingWma);
 }
 
 QString ResultFilePath(ConversionFormat format) {
-    return WorkPath(QLatin1String(format == ConversionFormat::MP3 ? kWorkingMp3 : kWorkingWav));
+    return ResultFilePath(UserWorkContext(), format);
+}
+
+QString ResultFilePath(const WorkContext& work, ConversionFormat format) {
+    if (work.folder.isEmpty())
+        return QString();
+    return work.folder + QLatin1Char('/') +
+           QLatin1String(format == ConversionFormat::MP3 ? kWorkingMp3 : kWorkingWav);
 }
 
 bool ResultFilePresent(ConversionFormat format) {
-    const QString path = ResultFilePath(format);
+    return ResultFilePresent(UserWorkContext(), format);
+}
+
+bool ResultFilePresent(const WorkContext& work, ConversionFormat format) {
+    const QString path = ResultFilePath(work, format);
     struct stat st;
     return !path.isEmpty() && ::lstat(SystemPath(path).c_str(), &st) == 0 && IsUsersRegularFile(st);
 }

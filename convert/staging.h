@@ -3,8 +3,10 @@
 // working files through which one file is converted.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <climits>
+#include <functional>
 
 enum class ConversionFormat { MP3, WAV };
 
@@ -33,6 +35,24 @@ QString WorkFolderForMessages();
 // work folder.
 QString WorkPath(const QString& name);
 
+// Starts a script (a path in folder, with arguments) in folder and waits
+// until it has ended; returns as RunAndWait does.
+using ScriptRunner =
+    std::function<int(const QString& script, const QStringList& arguments, const QString& folder)>;
+
+// Where one conversion works. The window's run works in the user's work
+// folder, chosen afresh at each call of the functions below that take no
+// context; a batch job works in a private folder of its own, starts the
+// scripts its own way and may choose the encoder's quality.
+struct WorkContext {
+    QString folder;              // the work folder; "" when there is none
+    QStringList encoderOptions;  // handed by the MP3 script to the encoder; empty: its own defaults
+    ScriptRunner runScript;      // empty: RunAndWait, which yields to the event loop meanwhile
+};
+
+// The user's work folder as the context of one call.
+WorkContext UserWorkContext();
+
 // The staged files: resource id and file name in the work folder.
 struct StagedTool {
     int resourceId;
@@ -54,9 +74,19 @@ QByteArray ConversionResource(int resourceId);
 // replaced. Raises when a file cannot be written; does nothing when there is
 // no work folder.
 void StageTools();
+void StageTools(const WorkContext& work);
+
+// Stages the tools of a batch job in work's folder (a private folder of its
+// own) from stagedSet, a private folder of the user's that keeps one staged
+// copy of each: a copy there is rewritten only where it is not usable as
+// staged or its bytes are not the program's; the job's folder gets each as a
+// hard link to it (written anew where no link can be made), so that a job
+// starts without writing the tools again. Raises as StageTools does.
+void StageToolsLinked(const QString& stagedSet, const WorkContext& work);
 
 // Deletes the four staged files, whoever put them there. Never raises.
 void RemoveStagedTools();
+void RemoveStagedTools(const WorkContext& work);
 
 // Deletes what the last file left in the work folder: the working files
 // (its result among them, once copied out) and the tools' temporary
@@ -81,6 +111,7 @@ enum class Preparation {
 // MiB. Never raises; when the source cannot be copied no marker is made
 // either, and a failed copy leaves nothing behind.
 Preparation PrepareWorkingFiles(const QString& source);
+Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source);
 
 // The quoted script command of each format, built once per run.
 struct ScriptCommands {
@@ -88,6 +119,7 @@ struct ScriptCommands {
     QString wav;  // "\"<work folder>/wma2wav.sh\""
 };
 ScriptCommands BuildScriptCommands();
+ScriptCommands BuildScriptCommands(const WorkContext& work);
 
 // RunConversionScript's result when it ran nothing.
 inline constexpr int kScriptNotRun = INT_MIN;
@@ -102,6 +134,9 @@ inline constexpr int kScriptNotRun = INT_MIN;
 // it could not be started. A script that did not run leaves no working file
 // behind either.
 int RunConversionScript(ConversionFormat format, const ScriptCommands& commands);
+// The same in work's folder, started through work.runScript when it is set;
+// the MP3 script gets work.encoderOptions as its arguments.
+int RunConversionScript(const WorkContext& work, ConversionFormat format, const ScriptCommands& commands);
 
 // What became of one file's conversion in the work folder.
 enum class FileOutcome {
@@ -125,13 +160,17 @@ enum class FileOutcome {
 //   of the WAV script, whose only tool is the decoder, a cause that cannot
 //   be told, as is a status that was lost (-1).
 FileOutcome OutcomeOfScript(int status, ConversionFormat format);
+FileOutcome OutcomeOfScript(const WorkContext& work, int status, ConversionFormat format);
 
 // working.mp3 or working.wav in the work folder.
 QString ResultFilePath(ConversionFormat format);
+QString ResultFilePath(const WorkContext& work, ConversionFormat format);
 
 // working.wma in the work folder: the copy of the source in work.
 QString WorkingSourcePath();
+QString WorkingSourcePath(const WorkContext& work);
 
 // True when the format's result file is in the work folder: a regular file
 // of the current user's, not a link.
 bool ResultFilePresent(ConversionFormat format);
+bool ResultFilePresent(const WorkContext& work, ConversionFormat format);

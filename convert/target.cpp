@@ -56,7 +56,11 @@ bool IsTaken(const QString& candidate, const QStringList& taken) {
 }  // namespace
 
 QString UntakenTarget(const QString& target, const QStringList& taken) {
-    if (!IsTaken(target, taken))
+    return UntakenTarget(target, [&taken](const QString& path) { return IsTaken(path, taken); });
+}
+
+QString UntakenTarget(const QString& target, const std::function<bool(const QString& path)>& isTaken) {
+    if (!isTaken(target))
         return target;
     const QString folder = FolderOfPath(target);
     const QString name = FileNameOfPath(target);
@@ -65,7 +69,7 @@ QString UntakenTarget(const QString& target, const QStringList& taken) {
     const QString extension = dot > 0 ? name.mid(dot) : QString();
     for (int k = 2;; ++k) {
         const QString candidate = folder + stem + QStringLiteral(" (%1)").arg(k) + extension;
-        if (!IsTaken(candidate, taken))
+        if (!isTaken(candidate))
             return candidate;
     }
 }

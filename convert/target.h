@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The full path under which the result of source is stored:
 // - option3 ("Save results to this folder:"): folderText, "/", the source's
 //   file name with ".mp3" or ".wav" for its extension;
@@ -27,6 +29,9 @@ QString ResolveTargetPath(const QString& source, ConversionFormat format, bool o
 // however its folders are written; a link counts as itself, never as the
 // file it leads to. Any other file (or link) at the path is replaced.
 QString UntakenTarget(const QString& target, const QStringList& taken);
+// The same numbering, with isTaken telling whether a path is taken (for a
+// caller whose taken paths are too many to list).
+QString UntakenTarget(const QString& target, const std::function<bool(const QString& path)>& isTaken);
 
 // What a path held at one moment, so that a later look can tell whether a
 // copy has replaced it.

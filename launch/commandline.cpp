@@ -215,6 +215,8 @@ QString HelpText() {
         "Options:\n"
         "  -h, --help     show this help and exit\n"
         "  -v, --version  show the version and exit\n"
+        "  --convert      convert without a window, several files at once\n"
+        "                 (brenvale --convert --help tells more)\n"
         "  --             end of options: every later argument is a FILE\n"
         "\n"
         "Qt's own options, such as -platform or -style, are passed on to Qt.\n");

@@ -1,14 +1,22 @@
 #include "tags/worktags.h"
 
 TrackTags ReadWorkingSourceTags() {
-    return ReadWmaTags(WorkingSourcePath());
+    return ReadWorkingSourceTags(UserWorkContext());
+}
+
+TrackTags ReadWorkingSourceTags(const WorkContext& work) {
+    return ReadWmaTags(WorkingSourcePath(work));
 }
 
 void TagWorkingResult(ConversionFormat format, const TrackTags& tags) {
-    if (!ResultFilePresent(format))
+    TagWorkingResult(UserWorkContext(), format, tags);
+}
+
+void TagWorkingResult(const WorkContext& work, ConversionFormat format, const TrackTags& tags) {
+    if (!ResultFilePresent(work, format))
         return;
     if (format == ConversionFormat::MP3)
-        WriteMp3Tags(ResultFilePath(format), tags);
+        WriteMp3Tags(ResultFilePath(work, format), tags);
     else
-        WriteWavTags(ResultFilePath(format), tags);
+        WriteWavTags(ResultFilePath(work, format), tags);
 }

@@ -9,8 +9,10 @@
 
 // The tags of working.wma. Never raises.
 TrackTags ReadWorkingSourceTags();
+TrackTags ReadWorkingSourceTags(const WorkContext& work);
 
 // Writes tags into the format's result file when the script made one. A
 // result whose tags cannot be written stays as the script left it. Never
 // raises.
 void TagWorkingResult(ConversionFormat format, const TrackTags& tags);
+void TagWorkingResult(const WorkContext& work, ConversionFormat format, const TrackTags& tags);

@@ -1,6 +1,6 @@
 #include "util/files.h"
 
-#include "app/errorreport.h"
+#include "util/errors.h"
 #include "util/paths.h"
 
 #include <QCoreApplication>

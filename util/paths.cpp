@@ -1,6 +1,6 @@
 #include "util/paths.h"
 
-#include "app/errorreport.h"
+#include "util/errors.h"
 
 namespace {
 

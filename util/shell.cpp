@@ -1,7 +1,7 @@
 #include "util/shell.h"
 
 #include "app/dialogs.h"
-#include "app/errorreport.h"
+#include "util/errors.h"
 #include "util/files.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,9 @@
 # Decodes working.wma and encodes the audio as working.mp3, in the folder it
 # runs in. working.mp3 appears only when both tools succeeded: the encoder
 # writes under a temporary name that is renamed at the end. The exit status
-# is that of the first tool that failed, 0 when both succeeded.
+# is that of the first tool that failed, 0 when both succeeded. Arguments
+# are options for the encoder (its quality); without any it uses its own
+# defaults.
 #
 # The decoder writes the WAV through its standard output: a WAV file holds
 # at most 4 GiB of audio (6 h 45 min of 44.1 kHz stereo), and beyond that
@@ -13,7 +15,11 @@ umask 077
 ./wmawav working.wma - >working.wav
 status=$?
 if [ "$status" -eq 0 ]; then
-    ./lame working.wav .working.mp3.part
+    if [ "$#" -eq 0 ]; then
+        ./lame working.wav .working.mp3.part
+    else
+        ./lame "$@" working.wav .working.mp3.part
+    fi
     status=$?
     if [ "$status" -eq 0 ]; then
         mv -f .working.mp3.part working.mp3 || status=$?

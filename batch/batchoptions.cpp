@@ -1,0 +1,190 @@
+#include "batch/batchoptions.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <sched.h>
+
+#include <algorithm>
+
+namespace {
+
+// The most files at once: beyond this, jobs only wait for each other.
+constexpr int kMostJobs = 256;
+
+// The bit rates LAME takes for constant bit rate MP3 (-b).
+constexpr int kBitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+
+bool ReadNumber(const QString& text, int lowest, int highest, int& value) {
+    bool ok = false;
+    const int n = text.toInt(&ok, 10);
+    if (!ok || n < lowest || n > highest || text.startsWith(QLatin1Char('+')))
+        return false;
+    value = n;
+    return true;
+}
+
+QString Absolute(const QString& path, const QString& currentFolder) {
+    const QString joined = path.startsWith(QLatin1Char('/')) ? path : currentFolder + QLatin1Char('/') + path;
+    return QDir::cleanPath(joined);
+}
+
+}  // namespace
+
+bool IsBatchCommand(const QByteArrayList& arguments) {
+    for (const QByteArray& a : arguments) {
+        if (a == "--")
+            return false;
+        if (a == "--convert")
+            return true;
+    }
+    return false;
+}
+
+BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& currentFolder,
+                               int defaultJobs) {
+    BatchOptions options;
+    options.jobs = std::clamp(defaultJobs, 1, kMostJobs);
+    const auto bad = [&options](const QString& problem) {
+        options.action = BatchOptions::BadUsage;
+        options.problem = problem;
+        return options;
+    };
+    int bitrate = 0;
+    int vbr = -1;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString arg = QFile::decodeName(arguments.at(i));
+        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+            options.paths << Absolute(arg, currentFolder);
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        // "--name=value" and "--name value" are the same.
+        QString name = arg;
+        QString value;
+        bool inlineValue = false;
+        const qsizetype equals = arg.indexOf(QLatin1Char('='));
+        if (arg.startsWith(QLatin1String("--")) && equals > 0) {
+            name = arg.left(equals);
+            value = arg.mid(equals + 1);
+            inlineValue = true;
+        }
+        const auto takeValue = [&]() -> bool {
+            if (inlineValue)
+                return true;
+            if (i + 1 >= arguments.size())
+                return false;
+            value = QFile::decodeName(arguments.at(++i));
+            return true;
+        };
+        const bool flag = name == QLatin1String("--convert") || name == QLatin1String("--keep-folders") ||
+                          name == QLatin1String("--skip-existing") || name == QLatin1String("--quiet") ||
+                          name == QLatin1String("-q") || name == QLatin1String("--help") ||
+                          name == QLatin1String("-h");
+        if (flag && inlineValue)
+            return bad(QStringLiteral("option %1 takes no value").arg(name));
+        if (name == QLatin1String("--convert")) {
+        } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+            options.action = BatchOptions::ShowHelp;
+            return options;
+        } else if (name == QLatin1String("--keep-folders")) {
+            options.keepFolders = true;
+        } else if (name == QLatin1String("--skip-existing")) {
+            options.skipExisting = true;
+        } else if (name == QLatin1String("--quiet") || name == QLatin1String("-q")) {
+            options.quiet = true;
+        } else if (name == QLatin1String("--to")) {
+            if (!takeValue())
+                return bad(QStringLiteral("option --to needs mp3 or wav"));
+            if (value.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0)
+                options.format = ConversionFormat::MP3;
+            else if (value.compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0)
+                options.format = ConversionFormat::WAV;
+            else
+                return bad(QStringLiteral("--to takes mp3 or wav, not \"%1\"").arg(value));
+        } else if (name == QLatin1String("--output") || name == QLatin1String("-o")) {
+            if (!takeValue() || value.isEmpty())
+                return bad(QStringLiteral("option --output needs a folder"));
+            options.outputFolder = Absolute(value, currentFolder);
+        } else if (name == QLatin1String("--jobs") || name == QLatin1String("-j")) {
+            if (!takeValue() || !ReadNumber(value, 1, kMostJobs, options.jobs))
+                return bad(QStringLiteral("--jobs takes a number from 1 to %1").arg(kMostJobs));
+        } else if (name == QLatin1String("--bitrate")) {
+            if (!takeValue() || !ReadNumber(value, 1, 320, bitrate) ||
+                std::find(std::begin(kBitrates), std::end(kBitrates), bitrate) == std::end(kBitrates))
+                return bad(
+                    QStringLiteral("--bitrate takes one of 8 16 24 32 40 48 56 64 80 96 112 128 160 "
+                                   "192 224 256 320"));
+        } else if (name == QLatin1String("--vbr")) {
+            if (!takeValue() || !ReadNumber(value, 0, 9, vbr))
+                return bad(QStringLiteral("--vbr takes a quality from 0 (best) to 9"));
+        } else {
+            return bad(QStringLiteral("unknown option %1").arg(name));
+        }
+    }
+    if (bitrate > 0 && vbr >= 0)
+        return bad(QStringLiteral("--bitrate and --vbr exclude each other"));
+    if ((bitrate > 0 || vbr >= 0) && options.format != ConversionFormat::MP3)
+        return bad(QStringLiteral("--bitrate and --vbr are for MP3 only"));
+    if (options.keepFolders && options.outputFolder.isEmpty())
+        return bad(QStringLiteral("--keep-folders needs --output"));
+    if (options.paths.isEmpty())
+        return bad(QStringLiteral("no file or folder to convert"));
+    if (bitrate > 0)
+        options.encoderOptions = {QStringLiteral("--cbr"), QStringLiteral("-b"), QString::number(bitrate)};
+    else if (vbr >= 0)
+        options.encoderOptions = {QStringLiteral("-V"), QString::number(vbr)};
+    return options;
+}
+
+QString BatchUsageText() {
+    return QStringLiteral(
+        "Usage: brenvale --convert [--to mp3|wav] [--output DIR [--keep-folders]] [--skip-existing]\n"
+        "                [--jobs N] [--bitrate KBPS | --vbr 0..9] [--quiet] FILE|FOLDER...\n"
+        "Try 'brenvale --convert --help' for more information.\n");
+}
+
+QString BatchHelpText() {
+    return QStringLiteral(
+        "Usage: brenvale --convert [OPTION]... FILE|FOLDER...\n"
+        "Converts WMA files to MP3 or WAV without a window (no display needed).\n"
+        "Each FILE is converted; each FOLDER is searched, its whole tree, for files\n"
+        "whose extension is .wma in any letter case.\n"
+        "\n"
+        "  --to mp3|wav        the format of the results (default: mp3)\n"
+        "  -o, --output DIR    put the results in DIR (made when missing); without it\n"
+        "                      each result goes beside its source\n"
+        "  --keep-folders      with --output: a file found in a FOLDER goes to the same\n"
+        "                      place under DIR as it has under that FOLDER\n"
+        "  --skip-existing     leave a result that exists already alone (counted as\n"
+        "                      skipped); without it such a file is replaced, unless it\n"
+        "                      is a source or a result of this run: then the new result\n"
+        "                      is saved as \"NAME (2).mp3\"\n"
+        "  -j, --jobs N        convert N files at once (default: the usable cores)\n"
+        "  --bitrate KBPS      MP3 at a constant bit rate: 8 16 24 32 40 48 56 64 80 96\n"
+        "                      112 128 160 192 224 256 320\n"
+        "  --vbr Q             MP3 at a variable bit rate of quality Q, 0 (best) to 9\n"
+        "                      (without either: the encoder's own defaults, the same\n"
+        "                      bytes as the window makes)\n"
+        "  -q, --quiet         print only failures\n"
+        "  -h, --help          print this help\n"
+        "\n"
+        "Progress goes to stderr: one updating line on a terminal, otherwise one line per\n"
+        "finished file. The tags of each source are kept. A summary follows at the end.\n"
+        "\n"
+        "Exit status: 0 every file converted or skipped, 1 at least one file failed,\n"
+        "2 wrong usage, 130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung up\n"
+        "(SIGHUP). An interrupted run leaves no partial result; what was converted stays.\n");
+}
+
+int UsableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::max(1, CPU_COUNT(&set));
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The command line of the batch mode: `brenvale --convert [OPTION]... PATH...`.
+#include "convert/staging.h"
+
+#include <QByteArrayList>
+#include <QString>
+#include <QStringList>
+
+struct BatchOptions {
+    enum Action {
+        Convert,   // convert the paths
+        ShowHelp,  // print the help text, exit 0
+        BadUsage,  // print the problem and the usage on stderr, exit 2
+    };
+    Action action = Convert;
+    QString problem;  // what was wrong (BadUsage only)
+
+    ConversionFormat format = ConversionFormat::MP3;
+    QString outputFolder;  // absolute; "" puts each result beside its source
+    bool keepFolders = false;
+    bool skipExisting = false;
+    bool quiet = false;
+    int jobs = 0;                // files at once
+    QStringList encoderOptions;  // for the MP3 encoder; empty: its own defaults
+    QStringList paths;           // the FILE and FOLDER arguments, absolute and tidied
+};
+
+// True when the arguments after the program's name ask for the batch mode:
+// "--convert" stands among the options (before any "--").
+bool IsBatchCommand(const QByteArrayList& arguments);
+
+// Reads the arguments after the program's name ("--convert" among them).
+// Relative paths are taken from currentFolder; defaultJobs is the number of
+// files at once when --jobs is not given.
+BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& currentFolder,
+                               int defaultJobs);
+
+QString BatchHelpText();
+QString BatchUsageText();
+
+// The cores this process may run on (its affinity mask), at least 1.
+int UsableCores();

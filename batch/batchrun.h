@@ -1,0 +1,17 @@
+#pragma once
+// The batch mode: converts many files without a window, several at once,
+// through the same engine as the window's run (staging, scripts, result
+// naming, tags, the checked copy).
+#include <QByteArrayList>
+
+struct BatchOptions;
+
+// The whole mode for main(): reads the command line, converts, prints the
+// progress and the summary on stderr, and returns the exit status (0 every
+// file converted or skipped, 1 a file failed, 2 wrong usage, 128 + N after
+// signal N: SIGINT, SIGTERM and SIGHUP stop the run). Makes no display connection:
+// only a QCoreApplication is created.
+int RunBatchCommand(int argc, char* argv[]);
+
+// Converts what options name; returns the exit status as above.
+int RunBatch(const BatchOptions& options);
