@@ -261,6 +261,8 @@ Finished BatchRun::Convert(const WorkContext& work, const ScriptCommands& comman
     const FileOutcome outcome = OutcomeOfScript(work, status, format);
     if (outcome == FileOutcome::WorkFolderFailed)
         return failed(WorkFolderReason(workFolder_));
+    if (outcome == FileOutcome::TooLongForWav)
+        return failed(QStringLiteral("too long for a WAV file, which holds at most 4 GB: convert it to MP3"));
     if (outcome != FileOutcome::ResultReady)
         return failed(DecodingReason(status));
     TagWorkingResult(work, format, tags);
