@@ -48,10 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ::close(fd);
 
     const TrackTags tags = ReadWmaTags(QString::fromStdString(InputPath()));
-    for (const QString* text : {&tags.title, &tags.artist, &tags.albumArtist, &tags.album, &tags.genre,
-                                &tags.composer, &tags.comment, &tags.copyright})
-        Require(text->size() <= kMaxTextLength);
-    Require(tags.picture.data.size() <= kMaxPictureBytes);
+    for (const QStringList& values : tags.text)
+        for (const QString& value : values)
+            Require(value.size() <= kMaxTextLength);
+    for (const CoverPicture& picture : tags.pictures)
+        Require(picture.data.size() <= kMaxPictureBytes);
     Require(tags.track >= 0 && tags.track <= 65535 && tags.disc >= 0 && tags.disc <= 65535);
     return 0;
 }
