@@ -1,6 +1,7 @@
 #include "batch/jobprocess.h"
 
 #include "util/files.h"
+#include "util/shell.h"
 
 #include <QFile>
 
@@ -34,14 +35,7 @@ constexpr int kNotStarted = -2;
     ::sigaction(SIGHUP, &defaultAction, nullptr);
     if (::chdir(directory) != 0)
         ::_exit(127);
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0) {
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        if (null > 2)
-            ::close(null);
-    }
+    HideStandardStreams();
     ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     ::execv(program, argv);
     ::_exit(127);

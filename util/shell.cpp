@@ -174,16 +174,8 @@ const Lifeline& ProgramLifeline() {
 
     if (plan.directory && ::chdir(plan.directory) != 0)
         ChildFail(plan.errorFd, 0, errno);
-    if (plan.hidden) {
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            if (null > 2)
-                ::close(null);
-        }
-    }
+    if (plan.hidden)
+        HideStandardStreams();
     // Descriptors the program left inheritable are not the started
     // program's business.
     ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
@@ -595,4 +587,15 @@ int RunAndWait(const QString& command, int windowStyle, const QString& directory
     if (WIFSIGNALED(status))
         return 128 + WTERMSIG(status);
     return -1;
+}
+
+void HideStandardStreams() {
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        if (null > 2)
+            ::close(null);
+    }
 }

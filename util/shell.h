@@ -69,3 +69,7 @@ QStringList SplitShellParameters(const QString& parameters);
 // failure table's rows without a number of their own, is returned as it is).
 // A document, folder or address handed to the desktop gives 0.
 int RunAndWait(const QString& command, int windowStyle, const QString& directory);
+
+// In a child between fork and exec: standard input, output and error read
+// and write /dev/null. Calls only what is safe there.
+void HideStandardStreams();
