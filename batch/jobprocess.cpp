@@ -62,14 +62,7 @@ void JobProcesses::StopAll() {
 }
 
 int JobProcesses::Run(int slot, const QString& script, const QStringList& arguments, const QString& folder) {
-    std::vector<std::string> strings;
-    strings.push_back(SystemPath(script));
-    for (const QString& a : arguments)
-        strings.push_back(QFile::encodeName(a).toStdString());
-    std::vector<char*> argv;
-    for (std::string& s : strings)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
+    const ExecArguments argv(script, arguments);
     const std::string directory = SystemPath(folder);
 
     pid_t pid;
@@ -81,7 +74,7 @@ int JobProcesses::Run(int slot, const QString& script, const QStringList& argume
             return kNotStarted;
         pid = ::fork();
         if (pid == 0)
-            StartChild(argv.front(), argv.data(), directory.c_str());
+            StartChild(argv.program(), argv.argv(), directory.c_str());
         if (pid < 0)
             return kNotStarted;
         // Both sides make the group, so that it stands before either goes on.

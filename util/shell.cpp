@@ -271,14 +271,7 @@ int ResultForChildFailure(const ChildFailure& failure) {
 // program and its own children end when this program ends.
 int StartProcess(const QString& program, const QStringList& args, const QString& directory, bool hidden,
                  pid_t* startedProcess) {
-    std::vector<std::string> strings;
-    strings.push_back(SystemPath(program));
-    for (const QString& a : args)
-        strings.push_back(QFile::encodeName(a).toStdString());
-    std::vector<char*> argv;
-    for (std::string& s : strings)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
+    const ExecArguments argv(program, args);
     const std::string dir = SystemPath(directory);
 
     int fds[2];
@@ -296,8 +289,8 @@ int StartProcess(const QString& program, const QStringList& args, const QString&
     }
 
     ChildPlan plan;
-    plan.program = strings.front().c_str();
-    plan.argv = argv.data();
+    plan.program = argv.program();
+    plan.argv = argv.argv();
     plan.directory = directory.isEmpty() ? nullptr : dir.c_str();
     plan.hidden = hidden;
     plan.errorFd = fds[1];
@@ -598,4 +591,13 @@ void HideStandardStreams() {
         if (null > 2)
             ::close(null);
     }
+}
+
+ExecArguments::ExecArguments(const QString& program, const QStringList& arguments) {
+    strings_.push_back(SystemPath(program));
+    for (const QString& a : arguments)
+        strings_.push_back(QFile::encodeName(a).toStdString());
+    for (std::string& s : strings_)
+        pointers_.push_back(s.data());
+    pointers_.push_back(nullptr);
 }
