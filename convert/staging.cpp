@@ -34,6 +34,8 @@ constexpr char kWmawav[] = "wmawav";
 // The name under which the MP3 script has the encoder write (renamed to
 // working.mp3 when the encoder succeeds).
 constexpr char kEncoderTemp[] = ".working.mp3.part";
+// Every fixed-name file that one file's conversion leaves in the work folder.
+constexpr const char* kWorkingFiles[] = {kWorkingWma, kWorkingWav, kWorkingMp3, kMarker, kEncoderTemp};
 // A staged file being written: this prefix and six random characters.
 constexpr char kStagingPrefix[] = ".brenvale-stage-";
 // Temporary names made with mkstemp: the decoder's output, a staged file
@@ -357,12 +359,15 @@ void RemoveStagedTools(const WorkContext& work) {
 }
 
 void RemoveWorkingFiles() {
-    const QString folder = WorkFolder();
-    if (folder.isEmpty())
+    RemoveWorkingFiles(UserWorkContext());
+}
+
+void RemoveWorkingFiles(const WorkContext& work) {
+    if (work.folder.isEmpty())
         return;
-    for (const char* name : {kWorkingWma, kWorkingWav, kWorkingMp3, kMarker, kEncoderTemp})
-        DeleteFileQuiet(folder + QLatin1Char('/') + QLatin1String(name));
-    RemoveTemporaryOutputs(folder);
+    for (const char* name : kWorkingFiles)
+        DeleteFileQuiet(work.folder + QLatin1Char('/') + QLatin1String(name));
+    RemoveTemporaryOutputs(work.folder);
 }
 
 Preparation PrepareWorkingFiles(const QString& source) {
@@ -378,7 +383,7 @@ Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) 
     // A stale working file that cannot be removed would stand in for this
     // file's own: the file fails instead.
     bool cleared = true;
-    for (const char* stale : {kWorkingWma, kWorkingWav, kWorkingMp3, kMarker, kEncoderTemp}) {
+    for (const char* stale : kWorkingFiles) {
         DeleteFileQuiet(path(stale));
         cleared = NothingAt(path(stale)) && cleared;
     }

@@ -93,6 +93,7 @@ void RemoveStagedTools(const WorkContext& work);
 // outputs. Run at the end of a run, so that no copy of a 4-hour WAV stays
 // in the user's cache. Never raises.
 void RemoveWorkingFiles();
+void RemoveWorkingFiles(const WorkContext& work);
 
 // What preparing one file's working files came to.
 enum class Preparation {
