@@ -7,6 +7,8 @@
 //       (LIST is comma-separated per channel; "440+550+660" is a chord, "0"
 //       silence; default 440,660,550,880,330,770,...), or the samples of a
 //       16-bit PCM WAV file given with --wav (its rate and channels win).
+//       --noise DBFS adds a pink noise floor of that RMS level to the tones,
+//       as every recording has one (the same noise on every run).
 //       The title goes into the header through the muxer. The TAG OPTIONS
 //       are written afterwards through TagLib, all text as UTF-8:
 //         --artist --comment --copyright       Content Description
@@ -28,6 +30,7 @@
 //                           adds a WM/Picture of that picture type; repeated,
 //                           in order
 //   mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]
+//                 [--noise DBFS]
 //       Writes the same tones as a 16-bit PCM WAV file.
 //   mkwma drm IN OUT content|extended|advanced
 //       Copies an ASF file, adding an encryption object of that kind.
@@ -149,6 +152,27 @@ Audio MakeTones(int channels, int rate, double seconds, const std::string& freqs
         a.channels.push_back(std::move(s));
     }
     return a;
+}
+
+// Adds pink noise (white noise through Paul Kellet's economy filter, whose
+// output, scaled by 0.0335, has the RMS of its input) of RMS level dbfs to every
+// channel. A fixed generator makes the same noise on every run.
+void AddNoiseFloor(Audio& a, double dbfs) {
+    if (!(dbfs < 0) || dbfs < -120)
+        throw Error("the noise level is a negative dBFS figure");
+    const double white = std::pow(10.0, dbfs / 20) * 10 * std::sqrt(3.0);  // uniform noise of that RMS
+    uint32_t seed = 22222;
+    for (auto& s : a.channels) {
+        double b0 = 0, b1 = 0, b2 = 0;
+        for (float& v : s) {
+            seed = seed * 1664525u + 1013904223u;
+            const double w = (seed / 4294967296.0 * 2 - 1) * white;
+            b0 = 0.99765 * b0 + w * 0.0990460;
+            b1 = 0.96300 * b1 + w * 0.2965164;
+            b2 = 0.57000 * b2 + w * 1.0526913;
+            v = static_cast<float>(std::clamp(v + (b0 + b1 + b2 + w * 0.1848) * 0.0335, -1.0, 1.0));
+        }
+    }
 }
 
 uint32_t Le32(const uint8_t* p) {
@@ -465,10 +489,11 @@ int Usage() {
     std::fputs(
         "usage: mkwma encode OUT [--codec wmav1|wmav2|pcm] [--channels N] [--rate HZ] [--seconds S]\n"
         "                        [--freqs LIST] [--bitrate BPS] [--title TEXT] [--wav IN.wav]\n"
+        "                        [--noise DBFS]\n"
         "                        [--artist|--album-artist|--album|--track|--disc|--year|--genre|\n"
         "                         --composer|--comment|--copyright TEXT] [--picture FILE|damaged|size:N]\n"
         "                        [--attr NAME=VALUE]... [--add-picture TYPE:DESCRIPTION:FILE|size:N]...\n"
-        "       mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST]\n"
+        "       mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST] [--noise DBFS]\n"
         "       mkwma drm IN OUT content|extended|advanced\n"
         "       mkwma cut IN OUT inside-header|after-header|mid-data\n"
         "       mkwma flip IN OUT header-guid|object-size\n"
@@ -500,6 +525,8 @@ int Run(int argc, char** argv) {
         } else {
             audio = MakeTones(std::stoi(Opt(o, "channels", "2")), std::stoi(Opt(o, "rate", "44100")),
                               std::stod(Opt(o, "seconds", "3")), Opt(o, "freqs", ""));
+            if (o.count("noise"))
+                AddNoiseFloor(audio, std::stod(o.find("noise")->second));
         }
         if (cmd == "wav")
             WriteWav(out, audio);
