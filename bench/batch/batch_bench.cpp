@@ -69,7 +69,7 @@ int main() {
     if (!dir.isValid())
         return 1;
     const std::string root = QFile::encodeName(dir.path()).toStdString();
-    for (const char* sub : {"/in", "/work", "/home", "/a", "/b", "/c", "/many"})
+    for (const char* sub : {"/work", "/home", "/a", "/b", "/c", "/many"})
         QDir().mkpath(dir.path() + sub);
     // The batch runs in a work folder of its own, as a fresh user's would.
     ::setenv("TEMP", (root + "/work").c_str(), 1);
@@ -77,20 +77,38 @@ int main() {
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
 
-    std::printf("making 4 x %d copies of a 3-minute stereo 44100 Hz wmav2 file...\n", cores);
-    const std::string first = root + "/in/tone_00.wma";
-    if (Run({MKWMA_EXECUTABLE, "encode", first, "--codec", "wmav2", "--channels", "2", "--rate", "44100",
-             "--seconds", "180", "--freqs", "261.63+329.63+392,440+554.37"})
-            .status != 0) {
-        std::fprintf(stderr, "mkwma failed\n");
-        return 1;
-    }
-    std::vector<std::string> files{first};
-    for (int i = 1; i < 4 * cores; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/in/tone_%02d.wma", i);
-        files.push_back(root + name);
-        QFile::copy(QString::fromStdString(first), QString::fromStdString(files.back()));
+    // Two kinds of audio, each in 4 x cores copies of a 3-minute stereo
+    // 44100 Hz wmav2 file. Music-like: a chord over a pink noise floor at
+    // -30 dBFS, as every recording has one. Pure tones: the same chord with
+    // no floor at all, which no recording is; there ffmpeg feeds LAME the
+    // decoder's float samples, free of the noise that rounding to 16 bits
+    // adds, and LAME finishes its frames sooner than on any 16-bit input,
+    // the WAV file between the batch's two tools included.
+    const char* const chord = "261.63+329.63+392,440+554.37";
+    struct Kind {
+        const char* name;
+        const char* folder;
+        std::vector<std::string> extra;
+    };
+    const std::vector<Kind> kinds{{"music-like", "/in", {"--noise", "-30"}}, {"pure tones", "/tones", {}}};
+    std::string first;
+    for (const Kind& kind : kinds) {
+        QDir().mkpath(dir.path() + kind.folder);
+        const std::string one = root + kind.folder + "/tone_00.wma";
+        std::vector<std::string> make{MKWMA_EXECUTABLE, "encode", one, "--codec", "wmav2", "--channels", "2",
+                                      "--rate", "44100", "--seconds", "180", "--freqs", chord};
+        make.insert(make.end(), kind.extra.begin(), kind.extra.end());
+        if (Run(make).status != 0) {
+            std::fprintf(stderr, "mkwma failed\n");
+            return 1;
+        }
+        for (int i = 1; i < 4 * cores; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/tone_%02d.wma", i);
+            QFile::copy(QString::fromStdString(one), QString::fromStdString(root + kind.folder + name));
+        }
+        if (first.empty())
+            first = one;
     }
     const std::string small = root + "/small.wma";
     Run({MKWMA_EXECUTABLE, "encode", small, "--codec", "wmav2", "--seconds", "1"});
@@ -101,32 +119,57 @@ int main() {
     Run({"ffmpeg", "-nostdin", "-y", "-i", first, "-c:a", "libmp3lame", "-b:a", "128k",
          root + "/c/warm.mp3"});
 
+    // The two sides take turns, three times each, and the fastest run of
+    // each counts: on a shared machine other work only ever slows a run.
+    const auto batchRun = [&](const std::string& in, const std::string& n) {
+        QDir(QString::fromStdString(root + "/a")).removeRecursively();
+        return Run({BRENVALE_EXECUTABLE, "--convert", "--jobs", n, "--output", root + "/a", in});
+    };
+    const auto referenceRun = [&](const std::string& in) {
+        return Run({"sh", "-c",
+                    "ls \"$0\"/*.wma | xargs -P \"$1\" -I{} sh -c "
+                    "'ffmpeg -nostdin -loglevel error -y -i \"$1\" -c:a libmp3lame -b:a 128k "
+                    "\"$2/$(basename \"$1\" .wma).mp3\"' "
+                    "sh {} \"$2\"",
+                    in, jobs, root + "/b"});
+    };
+    const auto faster = [](const Outcome& a, const Outcome& b) {
+        return a.status != 0 ? a : b.status != 0 ? b : a.seconds <= b.seconds ? a : b;
+    };
     std::printf("load average before: %.2f (%d cores)\n", LoadAverage(), cores);
-    const Outcome batchN =
-        Run({BRENVALE_EXECUTABLE, "--convert", "--jobs", jobs, "--output", root + "/a", root + "/in"});
-    const Outcome reference = Run({"sh", "-c",
-                                   "ls \"$0\"/*.wma | xargs -P \"$1\" -I{} sh -c "
-                                   "'ffmpeg -nostdin -loglevel error -y -i \"$1\" -c:a libmp3lame -b:a 128k "
-                                   "\"$2/$(basename \"$1\" .wma).mp3\"' "
-                                   "sh {} \"$2\"",
-                                   root + "/in", jobs, root + "/b"});
-    const Outcome batch1 =
-        Run({BRENVALE_EXECUTABLE, "--convert", "--jobs", "1", "--output", root + "/c", root + "/in"});
-    std::printf("load average after: %.2f\n", LoadAverage());
-    if (batchN.status != 0 || reference.status != 0 || batch1.status != 0) {
-        std::fprintf(stderr, "a run failed (%d %d %d)\n", batchN.status, reference.status, batch1.status);
-        return 1;
+    Outcome musicBatch1;
+    for (const Kind& kind : kinds) {
+        const std::string in = root + kind.folder;
+        Outcome batchN = batchRun(in, jobs), reference = referenceRun(in);
+        for (int round = 1; round < 3; ++round) {
+            batchN = faster(batchN, batchRun(in, jobs));
+            reference = faster(reference, referenceRun(in));
+        }
+        if (batchN.status != 0 || reference.status != 0) {
+            std::fprintf(stderr, "a run failed (%d %d)\n", batchN.status, reference.status);
+            return 1;
+        }
+        std::printf("%s:\n", kind.name);
+        std::printf("  brenvale --convert --jobs %d: %.2f s (CPU %.2f s)\n", cores, batchN.seconds,
+                    batchN.cpuSeconds);
+        std::printf("  xargs -P%d ffmpeg 128k:      %.2f s (CPU %.2f s)\n", cores, reference.seconds,
+                    reference.cpuSeconds);
+        std::printf("  CPU time batch / xargs ffmpeg: %.3f\n", batchN.cpuSeconds / reference.cpuSeconds);
+        std::printf("  ratio batch / xargs ffmpeg: %.3f (target at most 1.05)\n",
+                    batchN.seconds / reference.seconds);
+        if (musicBatch1.status == -1) {
+            musicBatch1 = batchRun(in, "1");
+            if (musicBatch1.status != 0) {
+                std::fprintf(stderr, "the --jobs 1 run failed (%d)\n", musicBatch1.status);
+                return 1;
+            }
+            std::printf("  brenvale --convert --jobs 1: %.2f s (CPU %.2f s)\n", musicBatch1.seconds,
+                        musicBatch1.cpuSeconds);
+            std::printf("  speed-up --jobs 1 / --jobs %d: %.2f (target at least %.2f)\n", cores,
+                        musicBatch1.seconds / batchN.seconds, 0.85 * cores);
+        }
     }
-    std::printf("brenvale --convert --jobs %d: %.2f s (CPU %.2f s)\n", cores, batchN.seconds,
-                batchN.cpuSeconds);
-    std::printf("xargs -P%d ffmpeg 128k:      %.2f s (CPU %.2f s)\n", cores, reference.seconds,
-                reference.cpuSeconds);
-    std::printf("brenvale --convert --jobs 1: %.2f s (CPU %.2f s)\n", batch1.seconds, batch1.cpuSeconds);
-    std::printf("CPU time batch / xargs ffmpeg: %.3f\n", batchN.cpuSeconds / reference.cpuSeconds);
-    std::printf("ratio batch / xargs ffmpeg: %.3f (target at most 1.05)\n",
-                batchN.seconds / reference.seconds);
-    std::printf("speed-up --jobs 1 / --jobs %d: %.2f (target at least %.2f)\n", cores,
-                batch1.seconds / batchN.seconds, 0.85 * cores);
+    std::printf("load average after: %.2f\n", LoadAverage());
 
     // One short file: the program's own start and end beyond its tools.
     double own = 1e9, tools = 1e9;
