@@ -19,9 +19,11 @@
 #include <QSet>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -31,6 +33,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <set>
@@ -117,9 +120,8 @@ QString WorkFolderReason(const QString& folder) {
 }
 
 // Removes a job's private folder: only files are ever made in it.
-void RemoveJobFolder(const QString& folder) {
-    const std::string f = SystemPath(folder);
-    if (DIR* dir = ::opendir(f.c_str())) {
+void RemoveJobFolder(const std::string& folder) {
+    if (DIR* dir = ::opendir(folder.c_str())) {
         std::vector<std::string> names;
         while (const struct dirent* entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
@@ -128,9 +130,47 @@ void RemoveJobFolder(const QString& folder) {
         }
         ::closedir(dir);
         for (const std::string& name : names)
-            ::unlink((f + "/" + name).c_str());
+            ::unlink((folder + "/" + name).c_str());
     }
-    ::rmdir(f.c_str());
+    ::rmdir(folder.c_str());
+}
+
+// A job holds a lock on its folder (flock on the folder itself) for as long
+// as it works there. Returns the locked folder's descriptor, or -1 when the
+// lock is held elsewhere or the name no longer leads to that folder, our
+// own: a folder that another batch removed while this one waited for it.
+int LockJobFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat held, named;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && held.st_nlink > 0 &&
+        held.st_uid == ::geteuid() && ::lstat(folder.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+// A batch that was killed outright (SIGKILL, a crash, a power cut) could not
+// remove its job folders. A new batch removes every job folder whose lock it
+// can take, and never one that a running batch works in.
+void RemoveStaleJobFolders(const QString& workFolder) {
+    const std::string work = SystemPath(workFolder);
+    std::vector<std::string> folders;
+    if (DIR* dir = ::opendir(work.c_str())) {
+        while (const struct dirent* entry = ::readdir(dir))
+            if (std::strncmp(entry->d_name, "batch-job-", 10) == 0)
+                folders.push_back(work + "/" + entry->d_name);
+        ::closedir(dir);
+    }
+    for (const std::string& folder : folders) {
+        const int lock = LockJobFolder(folder);
+        if (lock >= 0) {
+            RemoveJobFolder(folder);
+            ::close(lock);
+        }
+    }
 }
 
 // A folder of the user's own, closed to everyone else: made (mode 0700)
@@ -296,10 +336,19 @@ void BatchRun::Job(int slot) {
                                   const QString& folder) {
         return processes_.Run(slot, script, arguments, folder);
     };
-    if (!workFolder_.isEmpty() && !stagedSet_.isEmpty()) {
+    int lock = -1;
+    for (int attempt = 0; attempt < 3 && lock < 0 && !workFolder_.isEmpty() && !stagedSet_.isEmpty();
+         ++attempt) {
         std::string folder = SystemPath(workFolder_ + QStringLiteral("/batch-job-XXXXXX"));
-        if (::mkdtemp(folder.data()))
+        if (!::mkdtemp(folder.data()))
+            break;
+        // A batch starting at this moment may have taken the new folder for
+        // a stale one; it removes it, and the job makes another.
+        lock = LockJobFolder(folder);
+        if (lock >= 0)
             work.folder = QFile::decodeName(QByteArray::fromStdString(folder));
+        else
+            ::rmdir(folder.c_str());
     }
     if (!work.folder.isEmpty()) {
         try {
@@ -332,7 +381,9 @@ void BatchRun::Job(int slot) {
         WakeMain();
     }
     if (!work.folder.isEmpty())
-        RemoveJobFolder(work.folder);
+        RemoveJobFolder(SystemPath(work.folder));
+    if (lock >= 0)
+        ::close(lock);
     --jobsRunning_;
     WakeMain();
 }
@@ -413,6 +464,8 @@ int BatchRun::Run(const sigset_t& stopSignals) {
         workFolder_ = WorkFolderForMessages();
     else if (MakePrivateFolder(workFolder_ + QStringLiteral("/batch-tools")))
         stagedSet_ = workFolder_ + QStringLiteral("/batch-tools");
+    if (!stagedSet_.isEmpty())
+        RemoveStaleJobFolders(workFolder_);
     if (!options_.outputFolder.isEmpty())
         QDir().mkpath(options_.outputFolder);
 

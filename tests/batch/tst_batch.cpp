@@ -157,6 +157,24 @@ private slots:
         // No tool still works in a job folder.
         for (const QString& pid : QDir("/proc").entryList(QDir::Dirs))
             QVERIFY(!QFileInfo("/proc/" + pid + "/cwd").symLinkTarget().startsWith(jobs));
+
+        // A batch killed outright leaves its job folders behind; the next
+        // batch removes them, and never the folder of a batch still running.
+        QProcess running, next;
+        start(running, QStringList{"--jobs", "1", "-o", "out"} + QStringList(8, "lib/long"));
+        QTRY_COMPARE_WITH_TIMEOUT(jobFolders().size(), 1, 60000);
+        const QStringList live = jobFolders();
+        start(p, {"--jobs", "2", "-o", "out", "lib/long"});
+        QTRY_COMPARE_WITH_TIMEOUT(jobFolders().size(), 3, 60000);
+        p.kill();
+        QVERIFY(p.waitForFinished(30000));
+        start(next, {"-o", "out", "lib/C"});
+        QVERIFY(next.waitForFinished(60000));
+        QCOMPARE(next.exitCode(), 0);
+        QCOMPARE(jobFolders(), live);
+        ::kill(static_cast<pid_t>(running.processId()), SIGINT);
+        QVERIFY(running.waitForFinished(30000));
+        QCOMPARE(running.exitCode(), 130);
     }
 };
 
