@@ -119,6 +119,10 @@ QString WorkFolderReason(const QString& folder) {
            QStringLiteral(" has free space, can be written to and allows programs to run");
 }
 
+// Each job's private folder under the work folder: this prefix and a unique
+// ending.
+constexpr char kJobFolderPrefix[] = "batch-job-";
+
 // Removes a job's private folder: only files are ever made in it.
 void RemoveJobFolder(const std::string& folder) {
     if (DIR* dir = ::opendir(folder.c_str())) {
@@ -160,7 +164,7 @@ void RemoveStaleJobFolders(const QString& workFolder) {
     std::vector<std::string> folders;
     if (DIR* dir = ::opendir(work.c_str())) {
         while (const struct dirent* entry = ::readdir(dir))
-            if (std::strncmp(entry->d_name, "batch-job-", 10) == 0)
+            if (std::strncmp(entry->d_name, kJobFolderPrefix, std::strlen(kJobFolderPrefix)) == 0)
                 folders.push_back(work + "/" + entry->d_name);
         ::closedir(dir);
     }
@@ -336,20 +340,22 @@ void BatchRun::Job(int slot) {
                                   const QString& folder) {
         return processes_.Run(slot, script, arguments, folder);
     };
+    std::string folder;
     int lock = -1;
-    for (int attempt = 0; attempt < 3 && lock < 0 && !workFolder_.isEmpty() && !stagedSet_.isEmpty();
-         ++attempt) {
-        std::string folder = SystemPath(workFolder_ + QStringLiteral("/batch-job-XXXXXX"));
-        if (!::mkdtemp(folder.data()))
-            break;
-        // A batch starting at this moment may have taken the new folder for
-        // a stale one; it removes it, and the job makes another.
-        lock = LockJobFolder(folder);
-        if (lock >= 0)
-            work.folder = QFile::decodeName(QByteArray::fromStdString(folder));
-        else
-            ::rmdir(folder.c_str());
+    if (!workFolder_.isEmpty() && !stagedSet_.isEmpty()) {
+        for (int attempt = 0; attempt < 3 && lock < 0; ++attempt) {
+            folder = SystemPath(workFolder_) + "/" + kJobFolderPrefix + "XXXXXX";
+            if (!::mkdtemp(folder.data()))
+                break;
+            // A batch starting at this moment may have taken the new folder
+            // for a stale one; it removes it, and the job makes another.
+            lock = LockJobFolder(folder);
+            if (lock < 0)
+                ::rmdir(folder.c_str());
+        }
     }
+    if (lock >= 0)
+        work.folder = QFile::decodeName(QByteArray::fromStdString(folder));
     if (!work.folder.isEmpty()) {
         try {
             StageToolsLinked(stagedSet_, work);
@@ -380,10 +386,10 @@ void BatchRun::Job(int slot) {
         }
         WakeMain();
     }
-    if (!work.folder.isEmpty())
-        RemoveJobFolder(SystemPath(work.folder));
-    if (lock >= 0)
+    if (lock >= 0) {
+        RemoveJobFolder(folder);
         ::close(lock);
+    }
     --jobsRunning_;
     WakeMain();
 }
