@@ -155,17 +155,6 @@ bool IsUsersRegularFile(const struct stat& st) {
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
-// A staged file may be used as it is only when nobody but the current user
-// can have put it there or changed it since, and it can serve its purpose: a
-// regular file of the current user's, which neither group nor others may
-// write, and which its owner may execute.
-bool UsableAsStaged(const QString& path) {
-    struct stat st;
-    if (path.isEmpty() || ::lstat(SystemPath(path).c_str(), &st) != 0)
-        return false;
-    return IsUsersRegularFile(st) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (st.st_mode & S_IXUSR) != 0;
-}
-
 // True when nothing at all stands at path (not even a dangling link).
 bool NothingAt(const QString& path) {
     struct stat st;
@@ -275,6 +264,13 @@ QString Quoted(const QString& path) {
 }
 
 }  // namespace
+
+bool UsableAsStaged(const QString& path) {
+    struct stat st;
+    if (path.isEmpty() || ::lstat(SystemPath(path).c_str(), &st) != 0)
+        return false;
+    return IsUsersRegularFile(st) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (st.st_mode & S_IXUSR) != 0;
+}
 
 QString WorkFolder() {
     QString lastTried;

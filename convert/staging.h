@@ -65,6 +65,12 @@ inline constexpr StagedTool kStagedTools[] = {
     {104, "wma2wav.sh"},
 };
 
+// True when a staged file may be used as it is: nobody but the current user
+// can have put it there or changed it since, and it can serve its purpose (a
+// regular file of the current user's, which neither group nor others may
+// write, and which its owner may execute).
+bool UsableAsStaged(const QString& path);
+
 // The bytes of resource 101 to 104 as compiled into the program.
 QByteArray ConversionResource(int resourceId);
 

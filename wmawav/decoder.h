@@ -12,6 +12,7 @@ enum WmaWavStatus {
     kStatusDamaged = 5,      // damaged, truncated, unreadable or without decodable audio
     kStatusOutput = 6,       // the output cannot be written (no room, no permission, not a regular file)
     kStatusTooLong = 7,      // the audio does not fit in a WAV file (4 GiB)
+    kStatusCutShort = 8,     // (--partial) the file was cut short: the audio up to the cut was written
 };
 
 // The output name that stands for the standard output.
