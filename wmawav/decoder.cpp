@@ -16,6 +16,7 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -65,37 +66,94 @@ bool IsWmaCodec(AVCodecID id) {
 class InputFile {
 public:
     // Opened without waiting (a FIFO would wait for a writer), and refused
-    // unless it is a regular file.
-    explicit InputFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {
-        if (fd_ < 0)
-            Fail(kStatusUnsupported, "cannot open " + path + ": " + std::strerror(errno));
+    // unless it is a regular file. The standard input is taken as it is,
+    // under the same rule, and left open.
+    explicit InputFile(const std::string& path) {
         struct stat st {};
-        if (::fstat(fd_, &st) != 0)
-            Fail(kStatusDamaged, "cannot read " + path + ": " + std::strerror(errno));
-        if (!S_ISREG(st.st_mode))
-            Fail(kStatusUnsupported, path + " is not a regular file");
+        if (path == kStandardInput) {
+            if (::fstat(STDIN_FILENO, &st) != 0)
+                Fail(kStatusUnsupported, "cannot read the standard input: " + std::string(std::strerror(errno)));
+            if (!S_ISREG(st.st_mode))
+                Fail(kStatusUnsupported, "the standard input is not a regular file");
+            fd_.fd = STDIN_FILENO;
+            fd_.owned = false;
+        } else {
+            fd_.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+            if (fd_.fd < 0)
+                Fail(kStatusUnsupported, "cannot open " + path + ": " + std::strerror(errno));
+            if (::fstat(fd_.fd, &st) != 0)
+                Fail(kStatusDamaged, "cannot read " + path + ": " + std::strerror(errno));
+            if (!S_ISREG(st.st_mode))
+                Fail(kStatusUnsupported, path + " is not a regular file");
+        }
         size_ = static_cast<uint64_t>(st.st_size);
         SkipId3Tag();
-    }
-    ~InputFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
     }
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    int fd() const { return fd_; }
     // The ASF file's size and offsets leave out an ID3 tag in front of it.
     uint64_t size() const { return size_ - start_; }
-    uint64_t start() const { return start_; }
 
     // Reads up to `count` bytes from the start of the ASF file.
     std::vector<uint8_t> ReadStart(size_t count) const {
         std::vector<uint8_t> buf(count);
+        buf.resize(ReadAt(buf.data(), count, 0));
+        return buf;
+    }
+
+    // Reads and seeks for libavformat. They keep a position of their own
+    // rather than the descriptor's, which the standard input shares with
+    // whoever handed it over: reading starts at the start of the file,
+    // wherever its offset stands.
+    static int ReadPacket(void* opaque, uint8_t* buf, int size) {
+        InputFile* file = static_cast<InputFile*>(opaque);
+        int n = 0;
+        try {
+            n = static_cast<int>(file->ReadAt(buf, static_cast<size_t>(size), file->pos_));
+        } catch (...) {  // nothing is thrown through libavformat
+            return AVERROR(EIO);
+        }
+        if (n == 0)
+            return AVERROR_EOF;
+        file->pos_ += static_cast<uint64_t>(n);
+        return n;
+    }
+
+    static int64_t SeekTo(void* opaque, int64_t offset, int whence) {
+        InputFile* file = static_cast<InputFile*>(opaque);
+        if (whence & AVSEEK_SIZE)
+            return static_cast<int64_t>(file->size());
+        int64_t base = 0;
+        switch (whence & ~AVSEEK_FORCE) {
+            case SEEK_SET:
+                break;
+            case SEEK_CUR:
+                base = static_cast<int64_t>(file->pos_);
+                break;
+            case SEEK_END:
+                base = static_cast<int64_t>(file->size());
+                break;
+            default:
+                return AVERROR(EINVAL);
+        }
+        if (offset < -base || offset > INT64_MAX - base)
+            return AVERROR(EINVAL);
+        file->pos_ = static_cast<uint64_t>(base + offset);
+        return base + offset;
+    }
+
+private:
+    // Reads up to `count` bytes at `offset` in the ASF file, less only at its
+    // end.
+    size_t ReadAt(uint8_t* buf, size_t count, uint64_t offset) const {
+        if (offset >= size())
+            return 0;
+        count = static_cast<size_t>(std::min<uint64_t>(count, size() - offset));
         size_t got = 0;
         while (got < count) {
-            const ssize_t n = ::pread(fd_, buf.data() + got, count - got, static_cast<off_t>(start_ + got));
+            const ssize_t n =
+                ::pread(fd_.fd, buf + got, count - got, static_cast<off_t>(start_ + offset + got));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
@@ -104,11 +162,9 @@ public:
                 break;
             got += static_cast<size_t>(n);
         }
-        buf.resize(got);
-        return buf;
+        return got;
     }
 
-private:
     // Some tools put an ID3v2 tag in front of the ASF header. The ASF file
     // starts behind it.
     void SkipId3Tag() {
@@ -119,46 +175,26 @@ private:
         if (size >= size_)
             Fail(kStatusDamaged, "the file is damaged: its ID3 tag runs past its end");
         start_ = size;
-        if (::lseek(fd_, static_cast<off_t>(start_), SEEK_SET) < 0)
-            Fail(kStatusDamaged, std::string("read error: ") + std::strerror(errno));
     }
 
-    int fd_;
-    uint64_t size_ = 0;
-    uint64_t start_ = 0;
+    // Closed with the file, also when its constructor fails, unless it is
+    // the standard input.
+    struct Descriptor {
+        int fd = -1;
+        bool owned = true;
+        ~Descriptor() {
+            if (owned && fd >= 0)
+                ::close(fd);
+        }
+    } fd_;
+    uint64_t size_ = 0;   // of the whole file
+    uint64_t start_ = 0;  // where the ASF file starts in it
+    uint64_t pos_ = 0;    // libavformat's position in the ASF file
 };
 
 // libavformat reads the very file that was opened and checked, through its
 // descriptor, rather than opening the path a second time.
 constexpr int kAvioBufferBytes = 64 * 1024;
-
-int ReadPacket(void* opaque, uint8_t* buf, int size) {
-    const int fd = static_cast<const InputFile*>(opaque)->fd();
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, static_cast<size_t>(size));
-        if (n > 0)
-            return static_cast<int>(n);
-        if (n == 0)
-            return AVERROR_EOF;
-        if (errno != EINTR)
-            return AVERROR(errno);
-    }
-}
-
-int64_t SeekTo(void* opaque, int64_t offset, int whence) {
-    const InputFile* file = static_cast<const InputFile*>(opaque);
-    if (whence & AVSEEK_SIZE)
-        return static_cast<int64_t>(file->size());
-    whence &= ~AVSEEK_FORCE;
-    if (whence == SEEK_SET)
-        offset += static_cast<int64_t>(file->start());
-    const off_t at = ::lseek(file->fd(), static_cast<off_t>(offset), whence);
-    if (at >= 0 && static_cast<uint64_t>(at) < file->start()) {
-        ::lseek(file->fd(), static_cast<off_t>(file->start()), SEEK_SET);
-        return AVERROR(EINVAL);
-    }
-    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(static_cast<uint64_t>(at) - file->start());
-}
 
 struct AvioFreer {
     void operator()(AVIOContext* c) const {
@@ -527,7 +563,8 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
     if (!avioBuffer)
         Fail(kStatusDamaged, "out of memory");
     std::unique_ptr<AVIOContext, AvioFreer> avio(
-        avio_alloc_context(avioBuffer, kAvioBufferBytes, 0, &file, ReadPacket, nullptr, SeekTo));
+        avio_alloc_context(avioBuffer, kAvioBufferBytes, 0, &file, InputFile::ReadPacket, nullptr,
+                           InputFile::SeekTo));
     if (!avio) {
         av_free(avioBuffer);
         Fail(kStatusDamaged, "out of memory");

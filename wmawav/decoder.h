@@ -16,6 +16,9 @@ enum WmaWavStatus {
 
 // The output name that stands for the standard output.
 inline constexpr char kStandardOutput[] = "-";
+// The input name that stands for the standard input, which must be a regular
+// file: it is read from its start, whatever its offset.
+inline constexpr char kStandardInput[] = "-";
 
 // The temporary output's name: this prefix and six random characters. Short
 // and fixed, so that it fits beside any output name the system accepts, and
@@ -37,7 +40,7 @@ struct DecodeResult {
 };
 
 // Decodes the first audio stream of `input` (an ASF file, or one behind an
-// ID3v2 tag) into a canonical RIFF/WAVE file at `output`: 16-bit PCM at the
+// ID3v2 tag; "-" reads the standard input, which must be a regular file) into a canonical RIFF/WAVE file at `output`: 16-bit PCM at the
 // source's sample rate, mono or stereo (more channels are mixed down to
 // stereo). The input is opened once and only when it is a regular file: a
 // FIFO or device is refused at once, never waited on. The file is written

@@ -1,6 +1,6 @@
-// wmawav INPUT OUTPUT: decodes a Windows Media Audio file to a WAV file, or
-// with OUTPUT "-" to the standard output. Success is exit status 0 and
-// nothing printed; any failure prints one line to stderr, leaves no output
+// wmawav INPUT OUTPUT: decodes a Windows Media Audio file to a WAV file.
+// INPUT "-" reads the standard input, which must be a regular file; OUTPUT "-"
+// writes the standard output. Success is exit status 0 and nothing printed; any failure prints one line to stderr, leaves no output
 // file (what went to the standard output stays there) and exits with a
 // status from decoder.h.
 
@@ -15,7 +15,7 @@ extern "C" {
 
 int main(int argc, char** argv) {
     if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
-        std::fputs("usage: wmawav INPUT.wma OUTPUT.wav|-\n", stderr);
+        std::fputs("usage: wmawav INPUT.wma|- OUTPUT.wav|-\n", stderr);
         return kStatusUsage;
     }
     // The libraries' own messages would add lines of their own; the one line
