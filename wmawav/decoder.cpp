@@ -19,6 +19,7 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -72,7 +73,8 @@ public:
         struct stat st {};
         if (path == kStandardInput) {
             if (::fstat(STDIN_FILENO, &st) != 0)
-                Fail(kStatusUnsupported, "cannot read the standard input: " + std::string(std::strerror(errno)));
+                Fail(kStatusUnsupported,
+                     "cannot read the standard input: " + std::string(std::strerror(errno)));
             if (!S_ISREG(st.st_mode))
                 Fail(kStatusUnsupported, "the standard input is not a regular file");
             fd_.fd = STDIN_FILENO;
@@ -214,7 +216,13 @@ WmaWavStatus StatusOf(AsfScan scan) {
     }
 }
 
-void CheckAsfStructure(const InputFile& file) {
+// What the structure check learnt of a file that it lets through.
+struct AsfFacts {
+    bool cutShort = false;       // it ends inside its audio packets
+    double expectedSeconds = 0;  // its length by its header, 0 when unknown
+};
+
+AsfFacts CheckAsfStructure(const InputFile& file, bool acceptCutShort) {
     std::vector<uint8_t> start = file.ReadStart(kAsfHeaderObjectFixedSize);
     const uint64_t headerSize = AsfHeaderObjectSize(start.data(), start.size());
     if (headerSize < kAsfHeaderObjectFixedSize) {
@@ -232,10 +240,32 @@ void CheckAsfStructure(const InputFile& file) {
     if (header != AsfScan::Ok)
         Fail(StatusOf(header), AsfScanText(header));
 
+    AsfFacts facts;
+    AsfFileProperties props;
+    const bool haveProps = ReadAsfFileProperties(head.data(), head.size(), props);
+    if (haveProps && !props.broadcast && props.playDuration / 10000 > props.preroll)
+        facts.expectedSeconds = double(props.playDuration) / 1e7 - double(props.preroll) / 1e3;
+
     const size_t hs = static_cast<size_t>(headerSize);
     const AsfScan data = ScanAsfDataObject(head.data() + hs, head.size() - hs, file.size() - headerSize);
-    if (data != AsfScan::Ok)
+    if (data == AsfScan::Ok)
+        return facts;
+    if (data != AsfScan::CutShort || !acceptCutShort)
         Fail(StatusOf(data), AsfScanText(data));
+
+    // The file ends inside its packets. It is taken for a file cut short only
+    // when File Properties agrees that it should be longer: a Data Object
+    // size that alone runs past the end is damage, not a cut.
+    if (!haveProps || (!props.broadcast && props.fileSize != 0 && props.fileSize <= file.size()))
+        Fail(kStatusDamaged, AsfScanText(AsfScan::Damaged));
+    facts.cutShort = true;
+    return facts;
+}
+
+// Seconds with one decimal, "53.9", whatever the locale.
+std::string Tenths(double seconds) {
+    const long long tenths = std::llround(seconds * 10);
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
 // ---------------------------------------------------------------------------
@@ -552,7 +582,7 @@ private:
 DecodeResult Decode(const std::string& input, const std::string& output, const DecodeOptions& options) {
     CheckOutputPath(output);
     InputFile file(input);
-    CheckAsfStructure(file);
+    const AsfFacts facts = CheckAsfStructure(file, options.acceptCutShort);
 
     // The container is fixed: no probing, so a file that merely carries the
     // extension is never read as some other format.
@@ -562,9 +592,8 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
     auto* avioBuffer = static_cast<unsigned char*>(av_malloc(kAvioBufferBytes));
     if (!avioBuffer)
         Fail(kStatusDamaged, "out of memory");
-    std::unique_ptr<AVIOContext, AvioFreer> avio(
-        avio_alloc_context(avioBuffer, kAvioBufferBytes, 0, &file, InputFile::ReadPacket, nullptr,
-                           InputFile::SeekTo));
+    std::unique_ptr<AVIOContext, AvioFreer> avio(avio_alloc_context(
+        avioBuffer, kAvioBufferBytes, 0, &file, InputFile::ReadPacket, nullptr, InputFile::SeekTo));
     if (!avio) {
         av_free(avioBuffer);
         Fail(kStatusDamaged, "out of memory");
@@ -638,6 +667,7 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
     // Every packet the demuxer returns uses up at least one byte of the file,
     // so a well-behaved demuxer ends within this many reads; the bound only
     // guards against one that does not.
+    const int64_t cut = static_cast<int64_t>(file.size());
     const uint64_t maxReads = static_cast<uint64_t>(avio_size(fmt->pb) > 0 ? avio_size(fmt->pb) : 0) + 4096;
     for (uint64_t reads = 0;; ++reads) {
         if (reads > maxReads)
@@ -645,6 +675,13 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
         err = av_read_frame(fmt.get(), pkt.get());
         if (err == AVERROR_EOF)
             break;
+        // In a file cut short, a read that fails at the cut is its end, and
+        // so is the payload whose reading reached the cut: the demuxer hands
+        // it over shortened to what was there, and it is dropped.
+        if (facts.cutShort && (err < 0 ? avio_feof(fmt->pb) != 0 : avio_tell(fmt->pb) >= cut)) {
+            av_packet_unref(pkt.get());
+            break;
+        }
         if (err < 0)
             Fail(kStatusDamaged, "the file is damaged: " + AvError(err));
         if (pkt->stream_index == stream->index) {
@@ -668,7 +705,16 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
         Fail(kStatusDamaged, "the file is damaged: most of its audio cannot be decoded");
 
     out.Finish();
-    return {};
+    DecodeResult result;
+    result.decodedSeconds = double(out.dataBytes()) / (2.0 * converter.channels() * dec->sample_rate);
+    result.expectedSeconds = facts.expectedSeconds;
+    if (facts.cutShort) {
+        result.status = kStatusCutShort;
+        result.message =
+            "cut short: " + Tenths(result.decodedSeconds) + " s of " +
+            (facts.expectedSeconds > 0 ? Tenths(facts.expectedSeconds) + " s" : "an unknown length");
+    }
+    return result;
 }
 
 }  // namespace
@@ -677,9 +723,15 @@ DecodeResult DecodeToWav(const std::string& input, const std::string& output, co
     try {
         return Decode(input, output, options);
     } catch (const Failure& f) {
-        return {f.status, f.message};
+        DecodeResult result;
+        result.status = f.status;
+        result.message = f.message;
+        return result;
     } catch (const std::bad_alloc&) {
-        return {kStatusDamaged, "out of memory"};
+        DecodeResult result;
+        result.status = kStatusDamaged;
+        result.message = "out of memory";
+        return result;
     }
 }
 
