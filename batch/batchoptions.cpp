@@ -67,15 +67,16 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
         value = arg.mid(equals + 1);
         inlineValue = true;
     }
+    QString text;
     const auto takeValue = [&]() -> bool {
-        if (inlineValue)
-            return true;
-        if (i + 1 >= arguments.size())
-            return false;
-        value = arguments.at(++i);
+        if (!inlineValue) {
+            if (i + 1 >= arguments.size())
+                return false;
+            value = arguments.at(++i);
+        }
+        text = QString::fromUtf8(value);
         return true;
     };
-    const QString text = QString::fromUtf8(value);
     const bool flag = name == "--convert" || name == "--keep-folders" || name == "--skip-existing" ||
                       name == "--quiet" || name == "-q" || name == "--help" || name == "-h";
     if (flag && inlineValue)

@@ -606,6 +606,13 @@ int BatchRun::Run(const sigset_t& stopSignals) {
         workFolder_ = WorkFolderForMessages();
     else if (MakePrivateFolder(workFolder_ + QStringLiteral("/batch-tools")))
         stagedSet_ = workFolder_ + QStringLiteral("/batch-tools");
+    try {
+        if (!stagedSet_.isEmpty())
+            StageToolSet(stagedSet_);
+    } catch (...) {
+        // Each job links what there is; a tool that is missing keeps each
+        // file from running, and it fails with the work folder named.
+    }
     if (!stagedSet_.isEmpty())
         RemoveStaleJobFolders(workFolder_);
     PrintPlan();
