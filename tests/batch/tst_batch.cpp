@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
+
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -218,9 +220,14 @@ private slots:
             << QByteArrayList{"out/one.mp3=1"};
         QTest::newRow("cut short") << QStringList{"-o", "out", "music"} << 1
                                    << QStringList{"Converted with a warning: 1.", " s of 3.0 s"} << QByteArrayList{"out/cut.mp3=cut"};
-        QTest::newRow("a link of another user in a shared output")
+        QTest::newRow("another user's link and file in a shared output")
             << QStringList{"--keep-folders", "-o", "shared", "victim/music"} << 1
-            << QStringList{"link of another user: ", "shared/Album"} << QByteArrayList();
+            << QStringList{"link of another user: ", "shared/Album", "another user's file stands at ",
+                           "shared/y.mp3"}
+            << QByteArrayList{"shared/y.mp3=0"};
+        QTest::newRow("a full output disk") << QStringList{"-o", "out", "music"} << 1
+                                            << QStringList{"no space left on the output disk: ", "out/one.mp3"}
+                                            << QByteArrayList();
         QTest::newRow("the encoder killed") << QStringList{"-o", "out", "music"} << 1
                                             << QStringList{"lame (the encoder) was killed by signal 9"}
                                             << QByteArrayList();
@@ -241,8 +248,8 @@ private slots:
         QFETCH(QByteArrayList, results);
         const QString tag = QTest::currentDataTag();
         const QString root = env_->root();
-        const bool asUser = tag.startsWith("unreadable") || tag.startsWith("a link");
-        if (tag.startsWith("a link") && ::geteuid() != 0)
+        const bool asUser = tag.startsWith("unreadable") || tag.startsWith("another");
+        if (tag.startsWith("another") && ::geteuid() != 0)
             QSKIP("planting another user's link and running as a second user take root");
         if (asUser && ::geteuid() == 0 && QStandardPaths::findExecutable("setpriv").isEmpty())
             QSKIP("setpriv is not installed");
@@ -262,13 +269,20 @@ private slots:
         } else if (tag == "cut short") {
             QDir().mkpath(root + "/music");
             QVERIFY(QFile::copy(kMedia + "truncated_mid_data.wma", root + "/music/cut.wma"));
-        } else if (tag.startsWith("a link")) {
-            // shared: writable by all and sticky, like /tmp; home: the user's.
+        } else if (tag.startsWith("another")) {
+            // shared: writable by all and sticky, like /tmp, where a third
+            // user put a link into the user's music and a file of its own.
             QVERIFY(MakeTone(Raw(root, "victim/music/Album/x.wma"), 1));
+            QVERIFY(MakeTone(Raw(root, "victim/music/y.wma"), 1));
             QVERIFY(QDir().mkpath(root + "/victim/Music") && QDir().mkpath(root + "/shared"));
             QCOMPARE(::chmod(QFile::encodeName(root + "/shared").constData(), 01777), 0);
             QVERIFY(QFile::link(root + "/victim/Music", root + "/shared/Album"));
             QCOMPARE(::lchown(QFile::encodeName(root + "/shared/Album").constData(), 65533, 65533), 0);
+            MakeFile(root + "/shared/y.mp3", "the other user's");
+            QCOMPARE(::chown(QFile::encodeName(root + "/shared/y.mp3").constData(), 65533, 65533), 0);
+        } else if (tag.startsWith("a full")) {
+            QVERIFY(MakeTone(Raw(root, "music/one.wma"), 3));
+            QVERIFY(QDir().mkpath(root + "/out"));
         } else if (tag.startsWith("the encoder")) {
             QVERIFY(MakeTone(Raw(root, "music/long.wma"), 40));
         } else if (tag.startsWith("escape")) {
@@ -280,6 +294,12 @@ private slots:
             QVERIFY(MakeTone(Raw(root, "--output=evil.wma"), 1));
         }
 
+        std::optional<TmpfsMount> small;
+        if (tag.startsWith("a full")) {
+            small.emplace(root + "/out", "size=16k");
+            if (!small->mounted())
+                QSKIP("mounting a small tmpfs takes root");
+        }
         QProcess p;
         if (asUser) {
             // Everything is the ordinary user's but what it must not read or
@@ -351,13 +371,18 @@ private slots:
             QFile file;
             const int fd = ::open(Raw(root, r.left(r.lastIndexOf('='))).constData(), O_RDONLY);
             QVERIFY(fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
-            const Mp3File mp3 = ParseMp3(file.readAll());
-            QCOMPARE(mp3.error, QString());
+            const QByteArray bytes = file.readAll();
             // The source's length; for a file cut short, the length the
-            // decoder recovered.
+            // decoder recovered; 0 for a file that is no result.
             QByteArray seconds = r.mid(r.lastIndexOf('=') + 1);
             if (seconds == "cut")
                 seconds = err.mid(err.indexOf("cut short: ") + 11).split(' ').first();
+            if (seconds == "0") {
+                QCOMPARE(bytes, QByteArray("the other user's"));
+                continue;
+            }
+            const Mp3File mp3 = ParseMp3(bytes);
+            QCOMPARE(mp3.error, QString());
             QVERIFY2(qAbs(mp3.seconds - seconds.toDouble()) < 0.1, qPrintable(QString::number(mp3.seconds)));
         }
     }
@@ -391,10 +416,22 @@ private slots:
         start(running, QStringList{"--jobs", "1", "-o", "out"} + QStringList(8, "lib/long"));
         QTRY_COMPARE_WITH_TIMEOUT(jobFolders().size(), 1, 60000);
         const QStringList live = jobFolders();
-        start(p, {"--jobs", "2", "-o", "out", "lib/long"});
+        // Files whose tools take seconds: a killed batch's tools must not
+        // run on to their end.
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(MakeTone(Raw(lib_, "longer/" + QByteArray::number(i) + ".wma"), 240));
+        start(p, {"--jobs", "2", "-o", "out", "lib/longer"});
         QTRY_COMPARE_WITH_TIMEOUT(jobFolders().size(), 3, 60000);
+        QStringList killed = jobFolders();
+        killed.removeOne(live.first());
+        QTRY_VERIFY_WITH_TIMEOUT(ToolInJob("wmawav", env_->work() + "/" + killed.last()) > 0, 60000);
         p.kill();
         QVERIFY(p.waitForFinished(30000));
+        // Its tools end with it.
+        for (const QString& folder : killed)
+            QTRY_COMPARE_WITH_TIMEOUT(ToolInJob("wmawav", env_->work() + "/" + folder) +
+                                          ToolInJob("lame", env_->work() + "/" + folder),
+                                      0, 1000);
         start(next, {"-o", "out", "lib/C"});
         QVERIFY(next.waitForFinished(60000));
         QCOMPARE(next.exitCode(), 0);
