@@ -78,7 +78,8 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
         return true;
     };
     const bool flag = name == "--convert" || name == "--keep-folders" || name == "--skip-existing" ||
-                      name == "--quiet" || name == "-q" || name == "--help" || name == "-h";
+                      name == "--quiet" || name == "-q" || name == "--help" || name == "-h" ||
+                      name == "--dry-run" || name == "-n";
     if (flag && inlineValue)
         return QStringLiteral("option %1 takes no value").arg(QString::fromUtf8(name));
     if (name == "--convert") {
@@ -90,6 +91,8 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
         options.skipExisting = true;
     } else if (name == "--quiet" || name == "-q") {
         options.quiet = true;
+    } else if (name == "--dry-run" || name == "-n") {
+        options.dryRun = true;
     } else if (name == "--to") {
         if (!takeValue())
             return QStringLiteral("option --to needs mp3 or wav");
@@ -183,7 +186,8 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray
 QString BatchUsageText() {
     return QStringLiteral(
         "Usage: brenvale --convert [--to mp3|wav] [--output DIR [--keep-folders]] [--skip-existing]\n"
-        "                [--jobs N] [--bitrate KBPS | --vbr 0..9] [--quiet] [--] FILE|FOLDER...\n"
+        "                [--jobs N] [--bitrate KBPS | --vbr 0..9] [--quiet] [--dry-run]\n"
+        "                [--] FILE|FOLDER...\n"
         "Try 'brenvale --convert --help' for more information.\n");
 }
 
@@ -209,6 +213,7 @@ QString BatchHelpText() {
         "                      (without either: the encoder's own defaults, the same\n"
         "                      bytes as the window makes)\n"
         "  -q, --quiet         print only failures\n"
+        "  -n, --dry-run       say what would be converted and where; convert nothing\n"
         "  -h, --help          print this help\n"
         "  --                  what follows is a FILE or FOLDER even if it begins with \"-\"\n"
         "                      (or name files as ./*.wma, never as *.wma)\n"

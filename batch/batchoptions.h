@@ -20,6 +20,7 @@ struct BatchOptions {
     bool keepFolders = false;
     bool skipExisting = false;
     bool quiet = false;
+    bool dryRun = false;  // say what would be converted and where, convert nothing
     int jobs = 0;                // files at once
     QStringList encoderOptions;  // for the MP3 encoder; empty: its own defaults
     // The FILE and FOLDER arguments, absolute and tidied, as the system's

@@ -209,6 +209,9 @@ public:
     }
 
     int Run(const sigset_t& stopSignals);
+    // Says what Run would do; returns 1 when the walk met what it could not
+    // read, else 0.
+    int DryRun() const;
 
 private:
     void Job(int slot);
@@ -220,6 +223,8 @@ private:
     void WakeMain();
     void PrintProgress(bool final);
     void PrintSummary() const;
+    void PrintUnreadable() const;
+    void PrintLeftOut() const;
 
     const BatchOptions& options_;
     const BatchPlan plan_;
@@ -570,14 +575,25 @@ void BatchRun::PrintSummary() const {
                   .toUtf8());
     for (const Finished& f : failures_)
         PrintLine("  " + Shown(plan_.files[f.index].source) + ": " + f.reason.toUtf8());
-    for (const TreeWalk::Unreadable& u : walk.unreadable)
-        PrintLine("  " + Shown(u.path) + (u.folder ? "/: " : ": ") +
-                  OpenFailureReason(u.error).toUtf8() + (u.folder ? " (folder not walked)" : ""));
+    PrintUnreadable();
     if (!warnings_.empty()) {
         PrintLine("Converted with a warning: " + QByteArray::number(static_cast<qulonglong>(warnings_.size())) + ".");
         for (const Finished& f : warnings_)
             PrintLine("  " + Shown(plan_.files[f.index].source) + ": " + f.warning.toUtf8());
     }
+    PrintLeftOut();
+}
+
+// What the walk could not read: failures too.
+void BatchRun::PrintUnreadable() const {
+    for (const TreeWalk::Unreadable& u : plan_.walk.unreadable)
+        PrintLine("  " + Shown(u.path) + (u.folder ? "/: " : ": ") +
+                  OpenFailureReason(u.error).toUtf8() + (u.folder ? " (folder not walked)" : ""));
+}
+
+// What the walk's rules left out, rule by rule.
+void BatchRun::PrintLeftOut() const {
+    const TreeWalk& walk = plan_.walk;
     int leftOut = 0;
     for (const TreeWalk::LeftOut& rule : walk.leftOut)
         leftOut += rule.count;
@@ -596,6 +612,20 @@ void BatchRun::PrintSummary() const {
             PrintLine("    ... and " + QByteArray::number(rule.count - static_cast<int>(rule.paths.size())) +
                       " more");
     }
+}
+
+int BatchRun::DryRun() const {
+    PrintPlan();
+    if (!options_.quiet) {
+        for (const PlannedFile& file : plan_.files)
+            PrintLine(Shown(file.source) + " -> " + Shown(file.Target()));
+    }
+    PrintLine("Planned: " + QByteArray::number(static_cast<qulonglong>(plan_.files.size())) +
+              ", failed: " + QByteArray::number(static_cast<qulonglong>(plan_.walk.unreadable.size())) + ".");
+    PrintUnreadable();
+    if (!options_.quiet)
+        PrintLeftOut();
+    return plan_.walk.unreadable.empty() ? 0 : 1;
 }
 
 int BatchRun::Run(const sigset_t& stopSignals) {
@@ -686,6 +716,11 @@ int BatchRun::Run(const sigset_t& stopSignals) {
 
 int RunBatch(const BatchOptions& options) {
     BatchPlan plan = PlanBatch(options);
+    if (options.dryRun) {
+        const int status = BatchRun(options, std::move(plan)).DryRun();
+        std::fflush(stderr);
+        return status;
+    }
 
     // From here on SIGINT, SIGTERM and SIGHUP (a closed terminal or ssh
     // session) are taken by the run itself: it stops every job, removes
