@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <map>
 #include <set>
 #include <utility>
 
@@ -17,14 +18,19 @@ QByteArray FolderPart(const QByteArray& path) {
     return slash <= 0 ? QByteArray("/") : path.left(slash);
 }
 
-QByteArray NamePart(const QByteArray& path) {
-    return path.mid(path.lastIndexOf('/') + 1);
+QByteArrayView NamePart(const QByteArray& path) {
+    return QByteArrayView(path).sliced(path.lastIndexOf('/') + 1);
 }
 
 QByteArray Joined(const QByteArray& folder, const QByteArray& name) {
     if (name.isEmpty())
         return folder;
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+    QByteArray path;
+    path.reserve(folder.size() + 1 + name.size());
+    path += folder;
+    if (!folder.endsWith('/'))
+        path += '/';
+    return path += name;
 }
 
 QByteArray Numbered(const QByteArray& name, int k) {
@@ -37,94 +43,110 @@ using InodeKey = std::pair<dev_t, ino_t>;
 
 }  // namespace
 
+QByteArray PlannedFile::Folder() const {
+    return Joined(base, relative);
+}
+
 QByteArray PlannedFile::Target() const {
-    return Joined(Joined(base, relative), name);
+    return Joined(Folder(), name);
 }
 
 BatchPlan PlanBatch(const BatchOptions& options) {
     BatchPlan plan;
     const QByteArray& output = options.outputFolder;
+    // A result never takes a source's name: the same text, or the same
+    // file. Only a FILE argument can be named like a result: the files a
+    // walk finds end in .wma.
+    QSet<QByteArray> fileArguments;
+    std::set<InodeKey> fileArgumentInodes;
     for (const QByteArray& path : options.paths) {
         struct stat st;
         if (::stat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            // A FILE argument, converted as the user named it (what it is
-            // turns out when it is opened).
+            // Converted as the user named it: what it is turns out when it
+            // is opened.
             PlannedFile file;
             file.source = path;
             file.base = output.isEmpty() ? FolderPart(path) : output;
             plan.files.push_back(std::move(file));
+            fileArguments.insert(path);
+            if (::stat(path.constData(), &st) == 0)
+                fileArgumentInodes.insert({st.st_dev, st.st_ino});
             continue;
         }
         const size_t first = plan.walk.files.size();
         WalkTree(path, "wma", plan.walk);
         const QByteArray root = path.endsWith('/') ? path : path + '/';
+        QByteArray lastFolder, lastBase, lastRelative;
         for (size_t i = first; i < plan.walk.files.size(); ++i) {
             PlannedFile file;
-            file.source = plan.walk.files[i];
-            if (output.isEmpty()) {
-                file.base = FolderPart(file.source);
-            } else {
-                file.base = output;
-                // The folders below the FOLDER argument, again below DIR.
-                if (options.keepFolders)
-                    file.relative = FolderPart(file.source).mid(root.size());
+            file.source = std::move(plan.walk.files[i]);
+            // The files of one folder share their folder's texts.
+            const QByteArray folder = FolderPart(file.source);
+            if (folder != lastFolder) {
+                lastFolder = folder;
+                lastBase = output.isEmpty() ? folder : output;
+                // With --keep-folders, the folders below the FOLDER argument
+                // again below DIR.
+                lastRelative = !output.isEmpty() && options.keepFolders ? folder.mid(root.size()) : QByteArray();
             }
+            file.base = lastBase;
+            file.relative = lastRelative;
             plan.files.push_back(std::move(file));
         }
     }
     plan.walk.files.clear();
     plan.walk.files.shrink_to_fit();
 
-    // A result never takes a source's name: the same text, or (for the FILE
-    // arguments, the only sources that need not end in .wma) the same file.
-    QSet<QByteArray> sources;
-    std::set<InodeKey> fileArguments;
-    for (const PlannedFile& file : plan.files) {
-        sources.insert(file.source);
-        struct stat st;
-        if (!file.source.toLower().endsWith(".wma") && ::stat(file.source.constData(), &st) == 0)
-            fileArguments.insert({st.st_dev, st.st_ino});
-    }
     const auto isSource = [&](const QByteArray& target) {
-        if (sources.contains(target))
-            return true;
+        if (fileArguments.isEmpty())
+            return false;
         struct stat st;
-        return !fileArguments.empty() && ::stat(target.constData(), &st) == 0 &&
-               fileArguments.count({st.st_dev, st.st_ino}) > 0;
+        return fileArguments.contains(target) || (::stat(target.constData(), &st) == 0 &&
+                                                  fileArgumentInodes.count({st.st_dev, st.st_ino}) > 0);
     };
 
     // Each source claims its plain name in plan order; those whose name was
     // claimed before them are numbered once every plain name is out, so
     // that a source named "Song (2).wma" keeps its own name.
-    QSet<QByteArray> claimed;
-    QHash<QByteArray, std::vector<size_t>> byPlainTarget;
-    std::vector<size_t> numbered;
+    QHash<QByteArray, size_t> claimedBy;  // a plain target and the source that has it
+    claimedBy.reserve(static_cast<qsizetype>(plan.files.size()));
+    std::vector<std::pair<size_t, size_t>> numbered;  // a source, and the one that has its name
     for (size_t i = 0; i < plan.files.size(); ++i) {
         PlannedFile& file = plan.files[i];
         file.plainName = ResultFileName(NamePart(file.source), options.format);
         file.name = file.plainName;
         const QByteArray target = file.Target();
-        byPlainTarget[target].push_back(i);
-        if (!claimed.contains(target) && !isSource(target))
-            claimed.insert(target);
+        const auto it = claimedBy.constFind(target);
+        if (it != claimedBy.cend())
+            numbered.emplace_back(i, *it);
+        else if (isSource(target))
+            numbered.emplace_back(i, i);
         else
-            numbered.push_back(i);
+            claimedBy.insert(target, i);
     }
-    for (const size_t i : numbered) {
+    plan.targets.reserve(static_cast<qsizetype>(plan.files.size()));
+    for (auto it = claimedBy.cbegin(); it != claimedBy.cend(); ++it)
+        plan.targets.insert(it.key());
+    std::map<size_t, std::vector<size_t>> groups;  // by the source that keeps the name
+    for (const auto& [i, holder] : numbered) {
         PlannedFile& file = plan.files[i];
+        const QByteArray folder = file.Folder();
         for (int k = 2;; ++k) {
             file.name = Numbered(file.plainName, k);
-            const QByteArray target = file.Target();
-            if (!claimed.contains(target) && !isSource(target)) {
-                claimed.insert(target);
+            const QByteArray target = Joined(folder, file.name);
+            if (!plan.targets.contains(target) && !isSource(target)) {
+                plan.targets.insert(target);
                 break;
             }
         }
+        if (holder != i) {
+            std::vector<size_t>& group = groups[holder];
+            if (group.empty())
+                group.push_back(holder);
+            group.push_back(i);
+        }
     }
-    for (auto it = byPlainTarget.cbegin(); it != byPlainTarget.cend(); ++it) {
-        if (it->size() > 1)
-            plan.sharedNames.push_back(*it);
-    }
-    std::sort(plan.sharedNames.begin(), plan.sharedNames.end());
+    for (auto& [holder, group] : groups)
+        plan.sharedNames.push_back(std::move(group));
     return plan;
 }

@@ -8,6 +8,7 @@
 #include "folderscan/treewalk.h"
 
 #include <QByteArray>
+#include <QSet>
 
 #include <vector>
 
@@ -18,10 +19,11 @@ struct PlannedFile {
     // another user could have planted.
     QByteArray base;
     QByteArray relative;
-    QByteArray name;  // the result's file name
+    QByteArray name;       // the result's file name
     QByteArray plainName;  // the name it would have without a number
 
-    QByteArray Target() const;
+    QByteArray Folder() const;  // base and relative joined
+    QByteArray Target() const;  // the result's path
 };
 
 struct BatchPlan {
@@ -32,6 +34,8 @@ struct BatchPlan {
     // The sources that share a result name, each group in plan order (the
     // first keeps the plain name, the others are numbered).
     std::vector<std::vector<size_t>> sharedNames;
+    // Every planned result path.
+    QSet<QByteArray> targets;
 };
 
 BatchPlan PlanBatch(const BatchOptions& options);

@@ -172,12 +172,6 @@ QString Duration(qint64 seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-QByteArray FolderOf(const PlannedFile& file) {
-    if (file.relative.isEmpty())
-        return file.base;
-    return file.base.endsWith('/') ? file.base + file.relative : file.base + '/' + file.relative;
-}
-
 // An open descriptor that is closed with its holder.
 class Descriptor {
 public:
@@ -203,10 +197,7 @@ struct JobFolder {
 class BatchRun {
 public:
     BatchRun(const BatchOptions& options, BatchPlan plan)
-        : options_(options), plan_(std::move(plan)), processes_(options.jobs) {
-        for (const PlannedFile& file : plan_.files)
-            planned_.insert(file.Target());
-    }
+        : options_(options), plan_(std::move(plan)), processes_(options.jobs) {}
 
     int Run(const sigset_t& stopSignals);
     // Says what Run would do; returns 1 when the walk met what it could not
@@ -228,7 +219,6 @@ private:
 
     const BatchOptions& options_;
     const BatchPlan plan_;
-    QSet<QByteArray> planned_;  // every planned target
     JobProcesses processes_;
     QString workFolder_;
     QString stagedSet_;
@@ -311,7 +301,7 @@ Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
         // it records this source, or (a file system without records, an
         // older run) it is a file of the user's under this source's name.
         QByteArray problem;
-        const Descriptor folder(OpenFolderSafely(FolderOf(file), false, &problem));
+        const Descriptor folder(OpenFolderSafely(file.Folder(), false, &problem));
         struct stat st;
         if (folder.get() >= 0 && ::fstatat(folder.get(), file.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
@@ -371,7 +361,7 @@ Finished BatchRun::Save(const JobFolder& job, size_t index, Finished done) {
         done.reason = reason;
         return done;
     };
-    const QByteArray folderPath = FolderOf(file);
+    const QByteArray folderPath = file.Folder();
     QByteArray problem;
     int err = 0;
     const Descriptor base(OpenFolderSafely(file.base, !options_.outputFolder.isEmpty(), &problem, &err));
@@ -395,7 +385,7 @@ Finished BatchRun::Save(const JobFolder& job, size_t index, Finished done) {
     if (result.get() < 0)
         return failed(WorkFolderReason(workFolder_));
     const auto reserved = [&](const QByteArray& name) {
-        return planned_.contains(folderPath.endsWith('/') ? folderPath + name : folderPath + '/' + name);
+        return plan_.targets.contains(folderPath.endsWith('/') ? folderPath + name : folderPath + '/' + name);
     };
     const SaveOutcome saved = SaveResultFile(folder.get(), file.name, result.get(), file.source, reserved);
     ::unlink(SystemPath(resultPath).c_str());
@@ -489,7 +479,7 @@ void BatchRun::PrintPlan() const {
     for (const std::vector<size_t>& group : plan_.sharedNames) {
         const PlannedFile& first = plan_.files[group.front()];
         PrintLine("brenvale: " + QByteArray::number(static_cast<qulonglong>(group.size())) +
-                  " sources share the name " + Shown(first.plainName) + " in " + Shown(FolderOf(first)) + ":");
+                  " sources share the name " + Shown(first.plainName) + " in " + Shown(first.Folder()) + ":");
         for (const size_t i : group)
             PrintLine("  " + Shown(plan_.files[i].source) + " -> " + Shown(plan_.files[i].name));
     }

@@ -2,6 +2,7 @@
 // Where a converted file goes, and whether it got there.
 #include "convert/staging.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -23,7 +24,7 @@ QString ResolveTargetPath(const QString& source, ConversionFormat format, bool o
 
 // The name of a result: the source's file name (as the system's bytes) with
 // its extension, cut as above, replaced by the format's.
-QByteArray ResultFileName(const QByteArray& sourceName, ConversionFormat format);
+QByteArray ResultFileName(QByteArrayView sourceName, ConversionFormat format);
 
 // The path under which a result for target is saved so that it replaces
 // nothing of taken (the results this run has written, the listed files, the

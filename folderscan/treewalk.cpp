@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <string>
 #include <utility>
@@ -27,15 +28,14 @@ public:
             return;
         }
         Enter(folder, root, 0);
-        std::sort(found_.begin(), found_.end());
-        walk_.files.insert(walk_.files.end(), std::make_move_iterator(found_.begin()),
-                           std::make_move_iterator(found_.end()));
     }
 
 private:
-    struct Entry {
+    // An entry to go on with: a file to convert or a folder to enter.
+    struct Kept {
         std::string name;
-        unsigned char type;
+        bool folder;
+        bool throughLink;
     };
 
     bool Matches(const std::string& name) const {
@@ -52,33 +52,46 @@ private:
         return true;
     }
 
-    void Leave(LeftOutRule rule, const QByteArray& path) {
+    void Leave(LeftOutRule rule, const QByteArray& folder, const std::string& name) {
         TreeWalk::LeftOut& out = walk_.leftOut[static_cast<int>(rule)];
         ++out.count;
         if (rule != LeftOutRule::OtherFile || out.paths.size() < kOtherFilesKept)
-            out.paths.push_back(path);
+            out.paths.push_back(PathIn(folder, name));
     }
 
     static QByteArray PathIn(const QByteArray& folder, const std::string& name) {
-        QByteArray path = folder;
+        QByteArray path;
+        path.reserve(folder.size() + 1 + static_cast<qsizetype>(name.size()));
+        path += folder;
         if (!path.endsWith('/'))
             path += '/';
-        return path + QByteArray::fromStdString(name);
+        return path.append(name.data(), static_cast<qsizetype>(name.size()));
     }
 
-    // A file with the extension: to convert, unless a rule leaves it out or
-    // it cannot be read.
-    void File(int folder, const QByteArray& path, const std::string& name) {
+    // A regular file: kept when it has the extension, unless a rule leaves
+    // it out. Whether it can be read is found out when it is opened.
+    void File(const QByteArray& folder, std::string&& name, std::vector<Kept>& kept) {
         if (!Matches(name))
-            Leave(LeftOutRule::OtherFile, path);
+            Leave(LeftOutRule::OtherFile, folder, name);
         else if (name[0] == '.')
-            Leave(LeftOutRule::Hidden, path);
+            Leave(LeftOutRule::Hidden, folder, name);
         else if (name[0] == '~')
-            Leave(LeftOutRule::Tilde, path);
-        else if (::faccessat(folder, name.c_str(), R_OK, AT_EACCESS) != 0)
-            walk_.unreadable.push_back({path, errno, false});
+            Leave(LeftOutRule::Tilde, folder, name);
         else
-            found_.push_back(path);
+            kept.push_back({std::move(name), false, false});
+    }
+
+    // Before b in the order of the paths below the folder: a folder's name
+    // counts as if followed by "/", so that files come out sorted by path.
+    static bool Before(const Kept& a, const Kept& b) {
+        const size_t n = std::min(a.name.size(), b.name.size());
+        const int c = std::memcmp(a.name.data(), b.name.data(), n);
+        if (c != 0)
+            return c < 0;
+        const auto next = [n](const Kept& k) -> int {
+            return n < k.name.size() ? static_cast<unsigned char>(k.name[n]) : k.folder ? '/' : -1;
+        };
+        return next(a) < next(b);
     }
 
     void Enter(FolderReader& folder, const QByteArray& path, int depth) {
@@ -88,69 +101,71 @@ private:
             return;
         }
         if (!visited_.insert({self.st_dev, self.st_ino}).second) {
-            Leave(LeftOutRule::WalkedAlready, path);
+            TreeWalk::LeftOut& out = walk_.leftOut[static_cast<int>(LeftOutRule::WalkedAlready)];
+            ++out.count;
+            out.paths.push_back(path);
             return;
         }
         if (kinds_.IsOnPseudoFileSystem(folder.fd(), self.st_dev)) {
-            Leave(LeftOutRule::SystemFolder, path);
+            TreeWalk::LeftOut& out = walk_.leftOut[static_cast<int>(LeftOutRule::SystemFolder)];
+            ++out.count;
+            out.paths.push_back(path);
             return;
         }
-        std::vector<Entry> entries;
-        const int err = folder.ForEach([&](const char* name, size_t length, unsigned char type) {
-            entries.push_back({std::string(name, length), type});
+        std::vector<Kept> kept;
+        const int err = folder.ForEach([&](const char* bytes, size_t length, unsigned char type) {
+            std::string name(bytes, length);
+            struct stat st;
+            if (type == DT_UNKNOWN) {
+                if (::fstatat(folder.fd(), bytes, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    walk_.unreadable.push_back({PathIn(path, name), errno, false});
+                    return;
+                }
+                type = S_ISDIR(st.st_mode)   ? DT_DIR
+                       : S_ISLNK(st.st_mode) ? DT_LNK
+                       : S_ISREG(st.st_mode) ? DT_REG
+                                             : DT_FIFO;
+            }
+            if (type == DT_DIR) {
+                kept.push_back({std::move(name), true, false});
+            } else if (type == DT_REG) {
+                File(path, std::move(name), kept);
+            } else if (type != DT_LNK) {
+                Leave(Matches(name) ? LeftOutRule::NotRegular : LeftOutRule::OtherFile, path, name);
+            } else if (::fstatat(folder.fd(), bytes, &st, AT_SYMLINK_NOFOLLOW) != 0 || !MayFollowLink(st, self)) {
+                Leave(LeftOutRule::ForeignLink, path, name);
+            } else if (::fstatat(folder.fd(), bytes, &st, 0) != 0) {
+                Leave(Matches(name) ? LeftOutRule::BrokenLink : LeftOutRule::OtherFile, path, name);
+            } else if (S_ISDIR(st.st_mode)) {
+                kept.push_back({std::move(name), true, true});
+            } else if (S_ISREG(st.st_mode)) {
+                File(path, std::move(name), kept);
+            } else {
+                Leave(Matches(name) ? LeftOutRule::NotRegular : LeftOutRule::OtherFile, path, name);
+            }
         });
         if (err != 0)
             walk_.unreadable.push_back({path, err, true});
 
-        std::vector<std::pair<std::string, bool>> folders;  // name, through a link
-        for (const Entry& entry : entries) {
-            const QByteArray entryPath = PathIn(path, entry.name);
-            const char* name = entry.name.c_str();
-            unsigned char type = entry.type;
-            struct stat st;
-            if (type == DT_UNKNOWN) {
-                if (::fstatat(folder.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                    walk_.unreadable.push_back({entryPath, errno, false});
-                    continue;
-                }
-                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_FIFO;
+        std::sort(kept.begin(), kept.end(), Before);
+        for (const Kept& entry : kept) {
+            QByteArray entryPath = PathIn(path, entry.name);
+            if (!entry.folder) {
+                walk_.files.push_back(std::move(entryPath));
+                continue;
             }
-            if (type == DT_DIR) {
-                folders.emplace_back(entry.name, false);
-            } else if (type == DT_REG) {
-                File(folder.fd(), entryPath, entry.name);
-            } else if (type != DT_LNK) {
-                Leave(Matches(entry.name) ? LeftOutRule::NotRegular : LeftOutRule::OtherFile, entryPath);
-            } else if (::fstatat(folder.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !MayFollowLink(st, self)) {
-                Leave(LeftOutRule::ForeignLink, entryPath);
-            } else if (::fstatat(folder.fd(), name, &st, 0) != 0) {
-                Leave(Matches(entry.name) ? LeftOutRule::BrokenLink : LeftOutRule::OtherFile, entryPath);
-            } else if (S_ISDIR(st.st_mode)) {
-                folders.emplace_back(entry.name, true);
-            } else if (S_ISREG(st.st_mode)) {
-                File(folder.fd(), entryPath, entry.name);
-            } else {
-                Leave(Matches(entry.name) ? LeftOutRule::NotRegular : LeftOutRule::OtherFile, entryPath);
-            }
-        }
-        entries.clear();
-        entries.shrink_to_fit();
-
-        for (const auto& [name, throughLink] : folders) {
-            const QByteArray folderPath = PathIn(path, name);
-            FolderReader sub(folder.fd(), name.c_str(), throughLink);
+            FolderReader sub(folder.fd(), entry.name.c_str(), entry.throughLink);
             if (sub.fd() < 0)
-                walk_.unreadable.push_back({folderPath, sub.openError(), true});
+                walk_.unreadable.push_back({entryPath, sub.openError(), true});
             else if (depth >= kMostDepth)
-                walk_.unreadable.push_back({folderPath, ENAMETOOLONG, true});
+                walk_.unreadable.push_back({entryPath, ENAMETOOLONG, true});
             else
-                Enter(sub, folderPath, depth + 1);
+                Enter(sub, entryPath, depth + 1);
         }
     }
 
     const QByteArray extension_;
     TreeWalk& walk_;
-    std::vector<QByteArray> found_;
     std::set<std::pair<dev_t, ino_t>> visited_;
     FileSystemKinds kinds_;
 };

@@ -1,7 +1,7 @@
 #pragma once
 // The walk of a whole folder tree for the files of one extension, for the
-// batch mode: every entry it meets ends up as a file to convert, a file or
-// folder that cannot be read, or one left out by a rule that says why.
+// batch mode: every entry it meets ends up as a file to convert, a folder
+// that cannot be read, or an entry left out by a rule that says why.
 // Paths are the system's bytes, so names in any encoding (a Latin-1 name
 // from a Windows archive) are walked and kept as they are.
 #include <QByteArray>
