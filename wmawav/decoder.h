@@ -13,7 +13,8 @@ enum WmaWavStatus {
     kStatusOutput = 6,       // the output cannot be written (no room, no permission, not a regular file)
     kStatusTooLong = 7,      // the audio does not fit in a WAV file (4 GiB)
     kStatusCutShort = 8,     // with DecodeOptions::acceptCutShort: the file ends inside its
-                             // audio data, and the audio up to there was written
+                             // audio data, or its audio stops well before the length its
+                             // header gives; the audio up to there was written
 };
 
 // The output name that stands for the standard output.
@@ -38,8 +39,12 @@ struct DecodeOptions {
     // should, and is whole up to there, is decoded up to where it ends: the
     // output is written as for a whole file, and the result is
     // kStatusCutShort with the message "cut short: 53.9 s of 60.0 s". Off,
-    // such a file is kStatusDamaged with no output. A cut before the first
-    // audio packet, or any other damage, fails as it would without it.
+    // such a file is kStatusDamaged with no output. A file whose audio
+    // stops more than a second and a tenth short of its header's length (a
+    // download made at full size and never finished, zeros at its end) is
+    // kStatusCutShort as well; off, it is decoded as far as it goes. A cut
+    // before the first audio packet, or any other damage, fails as it would
+    // without it.
     bool acceptCutShort = false;
 };
 

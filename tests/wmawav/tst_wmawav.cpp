@@ -195,6 +195,9 @@ void TestWmawav::decodesCutShortFile_data() {
     QTest::newRow("90% of 60 s") << "truncated_90_percent.wma"
                                  << "wmav2_stereo_44100_60s.wma"
                                  << "60.0" << 53.9;
+    QTest::newRow("full size, zeros after half") << "zeroed_half.wma"
+                                                 << "wmav2_stereo_44100.wma"
+                                                 << "3.0" << 1.5;
 }
 
 // With --partial, a file cut short in its packets is decoded up to the cut:
