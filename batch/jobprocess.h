@@ -4,33 +4,14 @@
 // own, so that stopping the batch stops every tool. Each tool is killed by
 // the system when the batch ends however it ends (a crash, SIGKILL), so no
 // tool works on for a batch that is gone.
-#include <QByteArray>
+#include "util/toolrun.h"
+
 #include <QString>
-#include <QStringList>
 
 #include <sys/types.h>
 
 #include <mutex>
 #include <vector>
-
-// A program to start: its path and arguments.
-struct ToolCommand {
-    QString program;
-    QStringList arguments;
-};
-
-// How one tool ended.
-struct ToolEnd {
-    bool started = false;
-    int status = -1;  // the exit status, or 128 + N after signal N
-    int signal = 0;   // the signal that ended it; 0 when it exited
-};
-
-struct PipelineEnd {
-    ToolEnd decoder;
-    ToolEnd encoder;
-    QByteArray decoderMessage;  // what the decoder wrote on its standard error
-};
 
 class JobProcesses {
 public:

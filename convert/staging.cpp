@@ -1,9 +1,8 @@
 #include "convert/staging.h"
 
 #include "tags/tags.h"
-#include "util/errors.h"
 #include "util/files.h"
-#include "util/shell.h"
+#include "util/systemerror.h"
 #include "wmawav/asfheader.h"
 #include "wmawav/decoder.h"
 
@@ -27,9 +26,6 @@ constexpr char kWorkingWma[] = "working.wma";
 constexpr char kWorkingWav[] = "working.wav";
 constexpr char kWorkingMp3[] = "working.mp3";
 constexpr char kMarker[] = "working.nfo";
-constexpr char kMp3Script[] = "wma2mp3.sh";
-constexpr char kWavScript[] = "wma2wav.sh";
-constexpr char kLame[] = "lame";
 constexpr char kWmawav[] = "wmawav";
 // The name under which the MP3 script has the encoder write (renamed to
 // working.mp3 when the encoder succeeds).
@@ -193,12 +189,12 @@ void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        RaiseErrno(err, err == ENOENT || err == ENOTDIR);
+        throw SystemError(err, "staging " + SystemPath(path), err == ENOENT || err == ENOTDIR);
     }
     auto fail = [&](int err) {
         ::close(fd);
         ::unlink(temp.c_str());
-        RaiseErrno(err);
+        throw SystemError(err, "staging " + SystemPath(path));
     };
     if (::fchmod(fd, 0700) != 0)
         fail(errno);
@@ -207,12 +203,12 @@ void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
-        RaiseErrno(err);
+        throw SystemError(err, "staging " + SystemPath(path));
     }
     if (::rename(temp.c_str(), SystemPath(path).c_str()) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
-        RaiseErrno(err);
+        throw SystemError(err, "staging " + SystemPath(path));
     }
 }
 
@@ -303,9 +299,6 @@ WorkContext UserWorkContext() {
     return WorkContext{WorkFolder(), {}, {}};
 }
 
-void StageTools() {
-    StageTools(UserWorkContext());
-}
 
 void StageTools(const WorkContext& work) {
     const QString& folder = work.folder;
@@ -351,9 +344,6 @@ void StageToolsLinked(const QString& stagedSet, const WorkContext& work) {
     }
 }
 
-void RemoveStagedTools() {
-    RemoveStagedTools(UserWorkContext());
-}
 
 void RemoveStagedTools(const WorkContext& work) {
     if (work.folder.isEmpty())
@@ -362,9 +352,6 @@ void RemoveStagedTools(const WorkContext& work) {
         DeleteFileQuiet(work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
 }
 
-void RemoveWorkingFiles() {
-    RemoveWorkingFiles(UserWorkContext());
-}
 
 void RemoveWorkingFiles(const WorkContext& work) {
     if (work.folder.isEmpty())
@@ -372,10 +359,6 @@ void RemoveWorkingFiles(const WorkContext& work) {
     for (const char* name : kWorkingFiles)
         DeleteFileQuiet(work.folder + QLatin1Char('/') + QLatin1String(name));
     RemoveTemporaryOutputs(work.folder);
-}
-
-Preparation PrepareWorkingFiles(const QString& source) {
-    return PrepareWorkingFiles(UserWorkContext(), source);
 }
 
 Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) {
@@ -420,34 +403,27 @@ Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) 
     return Preparation::Ready;
 }
 
-ScriptCommands BuildScriptCommands() {
-    return BuildScriptCommands(UserWorkContext());
-}
 
 ScriptCommands BuildScriptCommands(const WorkContext& work) {
-    if (work.folder.isEmpty())
-        return {Quoted(QString()), Quoted(QString())};
-    const QString folder = work.folder + QLatin1Char('/');
-    return {Quoted(folder + QLatin1String(kMp3Script)), Quoted(folder + QLatin1String(kWavScript))};
-}
-
-int RunConversionScript(ConversionFormat format, const ScriptCommands& commands) {
-    return RunConversionScript(UserWorkContext(), format, commands);
+    ScriptCommands commands;
+    for (const FormatRow& row : kFormats)
+        commands.commands[static_cast<size_t>(row.id)] =
+            Quoted(work.folder.isEmpty() ? QString() : work.folder + QLatin1Char('/') + QLatin1String(row.script));
+    return commands;
 }
 
 int RunConversionScript(const WorkContext& work, ConversionFormat format, const ScriptCommands& commands) {
     const QString& folder = work.folder;
     if (folder.isEmpty())
         return kScriptNotRun;
-    const bool mp3 = format == ConversionFormat::MP3;
-    const QString script = folder + QLatin1Char('/') + QLatin1String(mp3 ? kMp3Script : kWavScript);
-    const QString& command = mp3 ? commands.mp3 : commands.wav;
+    const FormatRow& row = FormatOf(format);
+    const QString script = folder + QLatin1Char('/') + QLatin1String(row.script);
     // Only what lies in the folder checked now is run: the user's own files
     // in a folder that only the user can change, so nothing can be swapped
     // in between this look and the start.
-    const bool runnable = command == Quoted(script) && UsableAsStaged(script) &&
+    const bool runnable = commands.of(format) == Quoted(script) && UsableAsStaged(script) &&
                           UsableAsStaged(folder + QLatin1Char('/') + QLatin1String(kWmawav)) &&
-                          (!mp3 || UsableAsStaged(folder + QLatin1Char('/') + QLatin1String(kLame)));
+                          (!row.encoder || UsableAsStaged(folder + QLatin1Char('/') + QLatin1String(row.encoder)));
 
     // The script deletes the marker when its tools have ended, and only the
     // script ever deletes it. RunAndWait returns only once the script's
@@ -456,9 +432,7 @@ int RunConversionScript(const WorkContext& work, ConversionFormat format, const 
     // The wait for the marker therefore ends here.
     int status = kScriptNotRun;
     if (runnable && work.runScript)
-        status = work.runScript(script, mp3 ? work.encoderOptions : QStringList(), folder);
-    else if (runnable)
-        status = RunAndWait(command, SW_HIDE, folder);
+        status = work.runScript(script, row.encoder ? work.encoderOptions : QStringList(), folder);
 
     // A script that never ran removed nothing: the copies of the source go
     // here, so that nothing of this file stays in the work folder.
@@ -469,57 +443,14 @@ int RunConversionScript(const WorkContext& work, ConversionFormat format, const 
     return status;
 }
 
-FileOutcome OutcomeOfScript(int status, ConversionFormat format) {
-    return OutcomeOfScript(UserWorkContext(), status, format);
-}
-
-FileOutcome OutcomeOfScript(const WorkContext& work, int status, ConversionFormat format) {
-    switch (status) {
-        case 0:
-            return ResultFilePresent(work, format) ? FileOutcome::ResultReady : FileOutcome::DecodingFailed;
-        case 2:  // the decoder's statuses of an input it cannot decode
-        case 3:
-        case 4:
-        case 5:
-            return FileOutcome::DecodingFailed;
-        case 6:    // the decoder cannot write its output
-        case 126:  // the shell cannot start a tool
-        case 127:  // the shell cannot find a tool
-            return FileOutcome::WorkFolderFailed;
-        case -1:  // the script ended, its status is lost
-            return FileOutcome::DecodingFailed;
-        case kStatusTooLong:  // only the decoder of the WAV script says so
-            return format == ConversionFormat::WAV ? FileOutcome::TooLongForWav
-                                                   : FileOutcome::WorkFolderFailed;
-        default:
-            if (status < 0)  // not run, or could not be started
-                return FileOutcome::WorkFolderFailed;
-            return format == ConversionFormat::MP3 ? FileOutcome::WorkFolderFailed
-                                                   : FileOutcome::DecodingFailed;
-    }
-}
-
-QString WorkingSourcePath() {
-    return WorkingSourcePath(UserWorkContext());
-}
-
 QString WorkingSourcePath(const WorkContext& work) {
     return work.folder.isEmpty() ? QString() : work.folder + QLatin1Char('/') + QLatin1String(kWorkingWma);
-}
-
-QString ResultFilePath(ConversionFormat format) {
-    return ResultFilePath(UserWorkContext(), format);
 }
 
 QString ResultFilePath(const WorkContext& work, ConversionFormat format) {
     if (work.folder.isEmpty())
         return QString();
-    return work.folder + QLatin1Char('/') +
-           QLatin1String(format == ConversionFormat::MP3 ? kWorkingMp3 : kWorkingWav);
-}
-
-bool ResultFilePresent(ConversionFormat format) {
-    return ResultFilePresent(UserWorkContext(), format);
+    return work.folder + QLatin1Char('/') + QLatin1String(FormatOf(format).workingResult);
 }
 
 bool ResultFilePresent(const WorkContext& work, ConversionFormat format) {

@@ -17,7 +17,7 @@ QByteArray ResultFileName(QByteArrayView sourceName, ConversionFormat format) {
     const QByteArrayView stem = dot > 0 ? sourceName.first(dot) : sourceName;
     QByteArray name;
     name.reserve(stem.size() + 4);
-    return name.append(stem).append(format == ConversionFormat::MP3 ? ".mp3" : ".wav");
+    return name.append(stem).append(FormatOf(format).extension);
 }
 
 QString ResolveTargetPath(const QString& source, ConversionFormat format, bool option3, bool option4,

@@ -1,0 +1,33 @@
+#pragma once
+// What a conversion asks of the programs it starts: a decoder, and an
+// encoder that reads the decoder's output, and how each of them ended.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// A program to start: its path and arguments.
+struct ToolCommand {
+    QString program;
+    QStringList arguments;
+};
+
+// How one tool ended.
+struct ToolEnd {
+    bool started = false;
+    int status = -1;  // the exit status, or 128 + N after signal N
+    int signal = 0;   // the signal that ended it; 0 when it exited
+};
+
+struct PipelineEnd {
+    ToolEnd decoder;
+    ToolEnd encoder;
+    QByteArray decoderMessage;  // what the decoder wrote on its standard error
+};
+
+// Starts decoder reading input (a descriptor that stays the caller's) in
+// folder, its output piped into encoder when there is one, and waits until
+// both have ended.
+using PipelineRunner = std::function<PipelineEnd(const ToolCommand& decoder, const ToolCommand* encoder,
+                                                 int input, const QString& folder)>;
