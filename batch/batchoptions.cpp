@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -24,9 +25,17 @@ bool ReadNumber(const QString& text, int lowest, int highest, int& value) {
     return true;
 }
 
-QString Absolute(const QString& path, const QString& currentFolder) {
-    const QString joined = path.startsWith(QLatin1Char('/')) ? path : currentFolder + QLatin1Char('/') + path;
-    return QDir::cleanPath(joined);
+// The path made absolute and tidied ("." and ".." parts, doubled "/"). The
+// bytes go through Latin-1, which maps each byte to one character and back,
+// so a name that is not UTF-8 keeps its bytes.
+QByteArray Absolute(const QByteArray& path, const QByteArray& currentFolder) {
+    const QByteArray joined = path.startsWith('/') ? path : currentFolder + '/' + path;
+    return QDir::cleanPath(QString::fromLatin1(joined)).toLatin1();
+}
+
+bool NamesExistingEntry(const QByteArray& path) {
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0;
 }
 
 }  // namespace
@@ -41,7 +50,82 @@ bool IsBatchCommand(const QByteArrayList& arguments) {
     return false;
 }
 
-BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& currentFolder,
+namespace {
+
+// Reads one option at arguments[i] into options (i moves past a value it
+// takes). Returns what is wrong with it, or "" when it was taken.
+QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArray& currentFolder,
+                   BatchOptions& options, int& bitrate, int& vbr) {
+    const QByteArray& arg = arguments.at(i);
+    // "--name=value" and "--name value" are the same.
+    QByteArray name = arg;
+    QByteArray value;
+    bool inlineValue = false;
+    const qsizetype equals = arg.indexOf('=');
+    if (arg.startsWith("--") && equals > 0) {
+        name = arg.left(equals);
+        value = arg.mid(equals + 1);
+        inlineValue = true;
+    }
+    QString text;
+    const auto takeValue = [&]() -> bool {
+        if (!inlineValue) {
+            if (i + 1 >= arguments.size())
+                return false;
+            value = arguments.at(++i);
+        }
+        text = QString::fromUtf8(value);
+        return true;
+    };
+    const bool flag = name == "--convert" || name == "--keep-folders" || name == "--skip-existing" ||
+                      name == "--quiet" || name == "-q" || name == "--help" || name == "-h" ||
+                      name == "--dry-run" || name == "-n";
+    if (flag && inlineValue)
+        return QStringLiteral("option %1 takes no value").arg(QString::fromUtf8(name));
+    if (name == "--convert") {
+    } else if (name == "--help" || name == "-h") {
+        options.action = BatchOptions::ShowHelp;
+    } else if (name == "--keep-folders") {
+        options.keepFolders = true;
+    } else if (name == "--skip-existing") {
+        options.skipExisting = true;
+    } else if (name == "--quiet" || name == "-q") {
+        options.quiet = true;
+    } else if (name == "--dry-run" || name == "-n") {
+        options.dryRun = true;
+    } else if (name == "--to") {
+        if (!takeValue())
+            return QStringLiteral("option --to needs mp3 or wav");
+        if (text.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0)
+            options.format = ConversionFormat::MP3;
+        else if (text.compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0)
+            options.format = ConversionFormat::WAV;
+        else
+            return QStringLiteral("--to takes mp3 or wav, not \"%1\"").arg(text);
+    } else if (name == "--output" || name == "-o") {
+        if (!takeValue() || value.isEmpty())
+            return QStringLiteral("option --output needs a folder");
+        options.outputFolder = Absolute(value, currentFolder);
+    } else if (name == "--jobs" || name == "-j") {
+        if (!takeValue() || !ReadNumber(text, 1, kMostJobs, options.jobs))
+            return QStringLiteral("--jobs takes a number from 1 to %1").arg(kMostJobs);
+    } else if (name == "--bitrate") {
+        if (!takeValue() || !ReadNumber(text, 1, 320, bitrate) ||
+            std::find(std::begin(kBitrates), std::end(kBitrates), bitrate) == std::end(kBitrates))
+            return QStringLiteral(
+                "--bitrate takes one of 8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320");
+    } else if (name == "--vbr") {
+        if (!takeValue() || !ReadNumber(text, 0, 9, vbr))
+            return QStringLiteral("--vbr takes a quality from 0 (best) to 9");
+    } else {
+        return QStringLiteral("unknown option %1").arg(QString::fromUtf8(name));
+    }
+    return QString();
+}
+
+}  // namespace
+
+BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray& currentFolder,
                                int defaultJobs) {
     BatchOptions options;
     options.jobs = std::clamp(defaultJobs, 1, kMostJobs);
@@ -54,77 +138,35 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& c
     int vbr = -1;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString arg = QFile::decodeName(arguments.at(i));
-        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+        const QByteArray& arg = arguments.at(i);
+        if (optionsEnded || !arg.startsWith('-') || arg == "-") {
             options.paths << Absolute(arg, currentFolder);
             continue;
         }
-        if (arg == QLatin1String("--")) {
+        if (arg == "--") {
             optionsEnded = true;
             continue;
         }
-        // "--name=value" and "--name value" are the same.
-        QString name = arg;
-        QString value;
-        bool inlineValue = false;
-        const qsizetype equals = arg.indexOf(QLatin1Char('='));
-        if (arg.startsWith(QLatin1String("--")) && equals > 0) {
-            name = arg.left(equals);
-            value = arg.mid(equals + 1);
-            inlineValue = true;
+        // A file whose name begins with "-", as a shell's *.wma can give it:
+        // a file where it can be no option, refused where it can be one.
+        const bool namesFile = NamesExistingEntry(Absolute(arg, currentFolder));
+        BatchOptions taken = options;
+        const qsizetype at = i;
+        const QString problem = TakeOption(arguments, i, currentFolder, taken, bitrate, vbr);
+        if (namesFile && !problem.isEmpty()) {
+            i = at;
+            options.paths << Absolute(arg, currentFolder);
+            continue;
         }
-        const auto takeValue = [&]() -> bool {
-            if (inlineValue)
-                return true;
-            if (i + 1 >= arguments.size())
-                return false;
-            value = QFile::decodeName(arguments.at(++i));
-            return true;
-        };
-        const bool flag = name == QLatin1String("--convert") || name == QLatin1String("--keep-folders") ||
-                          name == QLatin1String("--skip-existing") || name == QLatin1String("--quiet") ||
-                          name == QLatin1String("-q") || name == QLatin1String("--help") ||
-                          name == QLatin1String("-h");
-        if (flag && inlineValue)
-            return bad(QStringLiteral("option %1 takes no value").arg(name));
-        if (name == QLatin1String("--convert")) {
-        } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
-            options.action = BatchOptions::ShowHelp;
+        if (namesFile)
+            return bad(QStringLiteral("\"%1\" is both an option and a file here: put -- before the "
+                                      "files, or name them as ./*.wma")
+                           .arg(QFile::decodeName(arg)));
+        if (!problem.isEmpty())
+            return bad(problem);
+        options = taken;
+        if (options.action == BatchOptions::ShowHelp)
             return options;
-        } else if (name == QLatin1String("--keep-folders")) {
-            options.keepFolders = true;
-        } else if (name == QLatin1String("--skip-existing")) {
-            options.skipExisting = true;
-        } else if (name == QLatin1String("--quiet") || name == QLatin1String("-q")) {
-            options.quiet = true;
-        } else if (name == QLatin1String("--to")) {
-            if (!takeValue())
-                return bad(QStringLiteral("option --to needs mp3 or wav"));
-            if (value.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0)
-                options.format = ConversionFormat::MP3;
-            else if (value.compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0)
-                options.format = ConversionFormat::WAV;
-            else
-                return bad(QStringLiteral("--to takes mp3 or wav, not \"%1\"").arg(value));
-        } else if (name == QLatin1String("--output") || name == QLatin1String("-o")) {
-            if (!takeValue() || value.isEmpty())
-                return bad(QStringLiteral("option --output needs a folder"));
-            options.outputFolder = Absolute(value, currentFolder);
-        } else if (name == QLatin1String("--jobs") || name == QLatin1String("-j")) {
-            if (!takeValue() || !ReadNumber(value, 1, kMostJobs, options.jobs))
-                return bad(QStringLiteral("--jobs takes a number from 1 to %1").arg(kMostJobs));
-        } else if (name == QLatin1String("--bitrate")) {
-            if (!takeValue() || !ReadNumber(value, 1, 320, bitrate) ||
-                std::find(std::begin(kBitrates), std::end(kBitrates), bitrate) == std::end(kBitrates))
-                return bad(
-                    QStringLiteral("--bitrate takes one of 8 16 24 32 40 48 56 64 80 96 112 128 160 "
-                                   "192 224 256 320"));
-        } else if (name == QLatin1String("--vbr")) {
-            if (!takeValue() || !ReadNumber(value, 0, 9, vbr))
-                return bad(QStringLiteral("--vbr takes a quality from 0 (best) to 9"));
-        } else {
-            return bad(QStringLiteral("unknown option %1").arg(name));
-        }
     }
     if (bitrate > 0 && vbr >= 0)
         return bad(QStringLiteral("--bitrate and --vbr exclude each other"));
@@ -144,7 +186,8 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& c
 QString BatchUsageText() {
     return QStringLiteral(
         "Usage: brenvale --convert [--to mp3|wav] [--output DIR [--keep-folders]] [--skip-existing]\n"
-        "                [--jobs N] [--bitrate KBPS | --vbr 0..9] [--quiet] FILE|FOLDER...\n"
+        "                [--jobs N] [--bitrate KBPS | --vbr 0..9] [--quiet] [--dry-run]\n"
+        "                [--] FILE|FOLDER...\n"
         "Try 'brenvale --convert --help' for more information.\n");
 }
 
@@ -160,10 +203,9 @@ QString BatchHelpText() {
         "                      each result goes beside its source\n"
         "  --keep-folders      with --output: a file found in a FOLDER goes to the same\n"
         "                      place under DIR as it has under that FOLDER\n"
-        "  --skip-existing     leave a result that exists already alone (counted as\n"
-        "                      skipped); without it such a file is replaced, unless it\n"
-        "                      is a source or a result of this run: then the new result\n"
-        "                      is saved as \"NAME (2).mp3\"\n"
+        "  --skip-existing     leave a source's result that exists already alone\n"
+        "                      (counted as skipped); another source's result of the\n"
+        "                      same name is never taken for it\n"
         "  -j, --jobs N        convert N files at once (default: the usable cores)\n"
         "  --bitrate KBPS      MP3 at a constant bit rate: 8 16 24 32 40 48 56 64 80 96\n"
         "                      112 128 160 192 224 256 320\n"
@@ -171,12 +213,23 @@ QString BatchHelpText() {
         "                      (without either: the encoder's own defaults, the same\n"
         "                      bytes as the window makes)\n"
         "  -q, --quiet         print only failures\n"
+        "  -n, --dry-run       say what would be converted and where; convert nothing\n"
         "  -h, --help          print this help\n"
+        "  --                  what follows is a FILE or FOLDER even if it begins with \"-\"\n"
+        "                      (or name files as ./*.wma, never as *.wma)\n"
+        "\n"
+        "Every result's name is decided before anything is converted: the arguments in\n"
+        "the order given, each folder's files sorted by path; sources that share a name\n"
+        "get \"NAME (2).mp3\", \"NAME (3).mp3\" ... in that order, and are listed first.\n"
+        "A result is linked in only when whole, and never replaces another source's\n"
+        "result or another user's file. Files left out of a FOLDER (hidden, \"~\",\n"
+        "not regular, links of other users) are named in the summary.\n"
         "\n"
         "Progress goes to stderr: one updating line on a terminal, otherwise one line per\n"
         "finished file. The tags of each source are kept. A summary follows at the end.\n"
         "\n"
-        "Exit status: 0 every file converted or skipped, 1 at least one file failed,\n"
+        "Exit status: 0 every file converted or skipped, 1 at least one file failed (or\n"
+        "could not be read, or was cut short and converted up to the cut),\n"
         "2 wrong usage, 130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung up\n"
         "(SIGHUP). An interrupted run leaves no partial result; what was converted stays.\n");
 }

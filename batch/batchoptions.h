@@ -16,13 +16,16 @@ struct BatchOptions {
     QString problem;  // what was wrong (BadUsage only)
 
     ConversionFormat format = ConversionFormat::MP3;
-    QString outputFolder;  // absolute; "" puts each result beside its source
+    QByteArray outputFolder;  // absolute; "" puts each result beside its source
     bool keepFolders = false;
     bool skipExisting = false;
     bool quiet = false;
+    bool dryRun = false;  // say what would be converted and where, convert nothing
     int jobs = 0;                // files at once
     QStringList encoderOptions;  // for the MP3 encoder; empty: its own defaults
-    QStringList paths;           // the FILE and FOLDER arguments, absolute and tidied
+    // The FILE and FOLDER arguments, absolute and tidied, as the system's
+    // bytes: a name need not be valid UTF-8.
+    QByteArrayList paths;
 };
 
 // True when the arguments after the program's name ask for the batch mode:
@@ -31,8 +34,11 @@ bool IsBatchCommand(const QByteArrayList& arguments);
 
 // Reads the arguments after the program's name ("--convert" among them).
 // Relative paths are taken from currentFolder; defaultJobs is the number of
-// files at once when --jobs is not given.
-BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QString& currentFolder,
+// files at once when --jobs is not given. "--" ends the options. An argument
+// that begins with "-" but names an existing file is a FILE where it is no
+// option; where it is one too (a file named "--output=x.wma" among *.wma),
+// the usage is refused rather than guessed.
+BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray& currentFolder,
                                int defaultJobs);
 
 QString BatchHelpText();

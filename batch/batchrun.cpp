@@ -1,19 +1,18 @@
 #include "batch/batchrun.h"
 
-#include "app/dialogs.h"
-#include "app/errorreport.h"
 #include "batch/batchoptions.h"
+#include "batch/batchplan.h"
 #include "batch/jobprocess.h"
+#include "batch/terminaltext.h"
+#include "convert/resultsave.h"
 #include "convert/staging.h"
-#include "convert/target.h"
-#include "folderscan/addall.h"
 #include "launch/commandline.h"
 #include "tags/worktags.h"
 #include "util/files.h"
-#include "util/paths.h"
+#include "util/safepath.h"
+#include "wmawav/decoder.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
@@ -29,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -44,73 +44,40 @@
 
 namespace {
 
-// One file to convert and the folder its result goes to ("" beside it).
-struct Source {
-    QString path;
-    QString targetFolder;
-};
-
 enum class Result { Converted, Skipped, Failed };
 
 struct Finished {
-    QString source;
+    size_t index = 0;  // in the plan
     Result result = Result::Failed;
-    QString detail;  // the target, or the reason of a failure
+    QByteArray target;  // where the result is (converted, skipped)
+    QString reason;     // why it failed
+    QString warning;    // what is wrong with a result that was saved (a file cut short)
 };
 
-void PrintLine(const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit() + '\n';
+void PrintLine(const QByteArray& line) {
+    const QByteArray bytes = line + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 
-// What the folder walk and its trap have to say reaches the batch as a line
-// of text; nobody is there to answer a question.
-class TextDialogs : public Dialogs {
-public:
-    int MsgBox(const QString& prompt, int style, const QString& title) override {
-        // Of an error report only its description says anything here.
-        QString text = title == QLatin1String("Application Error")
-                           ? prompt.section(QLatin1String("\r\n"), 0, 0)
-                           : prompt;
-        text.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
-        PrintLine(QStringLiteral("brenvale: ") + text.simplified());
-        return (style & vbYesNo) == vbYesNo ? vbNo : vbOK;
-    }
-    QString InputBox(const QString&, const QString&, const QString&) override { return QString(); }
-    QString ShowOpen(const OpenFileRequest&) override { return QString(); }
-    QString PickFolder(const QString&, const QString&) override { return QString(); }
-    bool OpenUrl(const QUrl&) override { return false; }
-};
-
-// Why a source was not taken into the work folder.
-QString UnusableReason(const QString& path) {
-    struct stat st;
-    if (::stat(SystemPath(path).c_str(), &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? QStringLiteral("not found")
-                                                   : QStringLiteral("can not be read");
-    if (S_ISDIR(st.st_mode))
-        return QStringLiteral("is a folder");
-    if (!S_ISREG(st.st_mode))
-        return QStringLiteral("not a regular file (a FIFO, device or socket)");
-    if (st.st_size == 0)
-        return QStringLiteral("empty");
-    if (::access(SystemPath(path).c_str(), R_OK) != 0)
-        return QStringLiteral("can not be read");
-    // A readable file with data that was refused: it does not start as a
-    // WMA file does.
-    return QStringLiteral("not a WMA file");
+QByteArray Shown(const QByteArray& path) {
+    return PrintableName(path);
 }
 
-// The cause the window tells for a file that did not decode; the decoder's
-// status tells it more exactly where it can.
-QString DecodingReason(int status) {
-    switch (status) {
-        case 3:
-            return QStringLiteral("not a WMA file");
-        case 5:
-            return QStringLiteral("damaged");
+// Why a source cannot be opened, from the errno of the attempt.
+QString OpenFailureReason(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENOTDIR:
+            return QStringLiteral("not found");
+        case EACCES:
+        case EPERM:
+            return QStringLiteral("permission denied");
+        case EISDIR:
+            return QStringLiteral("is a folder");
+        case EINVAL:
+            return QStringLiteral("not a regular file (a FIFO, device or socket)");
         default:
-            return QStringLiteral("may be DRM protected");
+            return QStringLiteral("can not be read: ") + QString::fromLocal8Bit(std::strerror(err));
     }
 }
 
@@ -119,9 +86,18 @@ QString WorkFolderReason(const QString& folder) {
            QStringLiteral(" has free space, can be written to and allows programs to run");
 }
 
+QString KilledReason(const char* tool, int signal) {
+    return QStringLiteral("%1 was killed by signal %2 (%3)")
+        .arg(QLatin1String(tool))
+        .arg(signal)
+        .arg(QString::fromLocal8Bit(::strsignal(signal)));
+}
+
 // Each job's private folder under the work folder: this prefix and a unique
 // ending.
 constexpr char kJobFolderPrefix[] = "batch-job-";
+constexpr char kDecoder[] = "wmawav";
+constexpr char kEncoder[] = "lame";
 
 // Removes a job's private folder: only files are ever made in it.
 void RemoveJobFolder(const std::string& folder) {
@@ -187,22 +163,6 @@ bool MakePrivateFolder(const QString& folder) {
            (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-struct InodeKey {
-    quint64 device;
-    quint64 inode;
-    bool operator<(const InodeKey& o) const {
-        return device != o.device ? device < o.device : inode < o.inode;
-    }
-};
-
-bool KeyOf(const QString& path, InodeKey& key) {
-    struct stat st;
-    if (::stat(SystemPath(path).c_str(), &st) != 0)
-        return false;
-    key = {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
-    return true;
-}
-
 QString Duration(qint64 seconds) {
     if (seconds >= 3600)
         return QStringLiteral("%1:%2:%3")
@@ -212,31 +172,53 @@ QString Duration(qint64 seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+// An open descriptor that is closed with its holder.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Where one job works: its private folder, with the tools linked in.
+struct JobFolder {
+    QString path;  // "" when the job has none
+    QStringList encoderOptions;
+};
+
 class BatchRun {
 public:
-    BatchRun(const BatchOptions& options, std::vector<Source> sources)
-        : options_(options), sources_(std::move(sources)), processes_(options.jobs) {
-        for (const Source& s : sources_) {
-            sourceTexts_.insert(NormalizePath(s.path));
-            InodeKey key;
-            if (KeyOf(s.path, key))
-                takenInodes_.insert(key);
-        }
-    }
+    BatchRun(const BatchOptions& options, BatchPlan plan)
+        : options_(options), plan_(std::move(plan)), processes_(options.jobs) {}
 
     int Run(const sigset_t& stopSignals);
+    // Says what Run would do; returns 1 when the walk met what it could not
+    // read, else 0.
+    int DryRun() const;
 
 private:
     void Job(int slot);
-    Finished Convert(const WorkContext& work, const ScriptCommands& commands, const Source& source);
-    QString Reserve(const QString& target, const QString& source);
-    bool Taken(const QString& candidate, const QString& source) const;
+    Finished Convert(int slot, const JobFolder& job, size_t index);
+    QString ToolsReason(const PipelineEnd& end, QString& warning) const;
+    Finished Save(const JobFolder& job, size_t index, Finished done);
+    void PrintPlan() const;
     void Report(Finished finished);
     void WakeMain();
     void PrintProgress(bool final);
+    void PrintSummary() const;
+    void PrintUnreadable() const;
+    void PrintLeftOut() const;
 
     const BatchOptions& options_;
-    const std::vector<Source> sources_;
+    const BatchPlan plan_;
     JobProcesses processes_;
     QString workFolder_;
     QString stagedSet_;
@@ -245,101 +227,194 @@ private:
     int wake_ = -1;  // written by a job when the main thread has news
 
     std::mutex mutex_;  // guards everything below
-    QSet<QString> sourceTexts_;
-    QSet<QString> reserved_;  // the targets of this run, saved or being saved
-    std::set<InodeKey> takenInodes_;
     std::deque<Finished> finished_;
-    QString inWork_;
+    QByteArray inWork_;
+    std::set<std::pair<dev_t, ino_t>> swept_;  // output folders cleared of leftovers
 
     // The main thread's own.
     int converted_ = 0;
     int skipped_ = 0;
     std::vector<Finished> failures_;
+    std::vector<Finished> warnings_;
     bool terminal_ = false;
     bool statusShown_ = false;
     QElapsedTimer clock_;
 };
 
-bool BatchRun::Taken(const QString& candidate, const QString& source) const {
-    const QString normal = NormalizePath(candidate);
-    if (normal == NormalizePath(source) || reserved_.contains(normal) || sourceTexts_.contains(normal))
-        return true;
-    InodeKey key;
-    return KeyOf(candidate, key) && takenInodes_.count(key) > 0;
+QString BatchRun::ToolsReason(const PipelineEnd& end, QString& warning) const {
+    const bool mp3 = options_.format == ConversionFormat::MP3;
+    if (!end.decoder.started)
+        return WorkFolderReason(workFolder_);
+    // The encoder's end comes first where the decoder only followed it (its
+    // output pipe closed under it).
+    const bool decoderFollowed =
+        mp3 && (end.decoder.signal == SIGPIPE || end.decoder.status == kStatusOutput);
+    if (mp3 && end.encoder.signal != 0)
+        return KilledReason("lame (the encoder)", end.encoder.signal);
+    if (end.decoder.signal != 0 && end.decoder.signal != SIGPIPE)
+        return KilledReason("wmawav (the decoder)", end.decoder.signal);
+    if (!decoderFollowed) {
+        switch (end.decoder.status) {
+            case kStatusOk:
+                break;
+            case kStatusCutShort: {
+                const qsizetype at = end.decoderMessage.indexOf("cut short");
+                warning = at < 0 ? QStringLiteral("cut short")
+                                 : QString::fromUtf8(end.decoderMessage.mid(at)).trimmed();
+                break;
+            }
+            case kStatusUnsupported:
+                return QStringLiteral("not a WMA file");
+            case kStatusDrm:
+                return QStringLiteral("may be DRM protected");
+            case kStatusDamaged:
+                return QStringLiteral("damaged");
+            case kStatusTooLong:
+                return QStringLiteral("too long for a WAV file, which holds at most 4 GB: convert it to MP3");
+            case kStatusOutput:
+            case 126:
+            case 127:
+                return WorkFolderReason(workFolder_);
+            default:
+                return QStringLiteral("wmawav (the decoder) failed with status %1").arg(end.decoder.status);
+        }
+    }
+    if (mp3 && end.encoder.status != 0)
+        return end.encoder.status == 126 || end.encoder.status == 127 || !end.encoder.started
+                   ? WorkFolderReason(workFolder_)
+                   : QStringLiteral("lame (the encoder) failed with status %1: ").arg(end.encoder.status) +
+                         WorkFolderReason(workFolder_);
+    return QString();
 }
 
-QString BatchRun::Reserve(const QString& target, const QString& source) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    const QString untaken =
-        UntakenTarget(target, [&](const QString& candidate) { return Taken(candidate, source); });
-    reserved_.insert(NormalizePath(untaken));
-    return untaken;
-}
-
-Finished BatchRun::Convert(const WorkContext& work, const ScriptCommands& commands, const Source& source) {
+Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
+    const PlannedFile& file = plan_.files[index];
     Finished done;
-    done.source = source.path;
+    done.index = index;
     const auto failed = [&done](const QString& reason) {
         done.result = Result::Failed;
-        done.detail = reason;
+        done.reason = reason;
         return done;
     };
-    const ConversionFormat format = options_.format;
-    const QString target =
-        ResolveTargetPath(source.path, format, !source.targetFolder.isEmpty(), true, source.targetFolder);
-    struct stat st;
-    if (options_.skipExisting && ::lstat(SystemPath(target).c_str(), &st) == 0) {
-        done.result = Result::Skipped;
-        done.detail = target;
-        return done;
+    if (options_.skipExisting) {
+        // Left alone only when what stands there is this source's result:
+        // it records this source, or (a file system without records, an
+        // older run) it is a file of the user's under this source's name.
+        QByteArray problem;
+        const Descriptor folder(OpenFolderSafely(file.Folder(), false, &problem));
+        struct stat st;
+        if (folder.get() >= 0 && ::fstatat(folder.get(), file.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+            const QByteArray owner = ResultSourceOf(folder.get(), file.name);
+            if (owner == file.source || owner.isEmpty()) {
+                done.result = Result::Skipped;
+                done.target = file.Target();
+                return done;
+            }
+        }
     }
-
-    const Preparation prepared = PrepareWorkingFiles(work, source.path);
-    if (prepared == Preparation::WorkFolderFailed)
+    if (job.path.isEmpty())
         return failed(WorkFolderReason(workFolder_));
-    if (prepared != Preparation::Ready)
-        return failed(UnusableReason(source.path));
-    // The tags come from the work folder's own copy, as in the window.
-    const TrackTags tags = ReadWorkingSourceTags(work);
-    const int status = RunConversionScript(work, format, commands);
-    const FileOutcome outcome = OutcomeOfScript(work, status, format);
-    if (outcome == FileOutcome::WorkFolderFailed)
-        return failed(WorkFolderReason(workFolder_));
-    if (outcome == FileOutcome::TooLongForWav)
-        return failed(QStringLiteral("too long for a WAV file, which holds at most 4 GB: convert it to MP3"));
-    if (outcome != FileOutcome::ResultReady)
-        return failed(DecodingReason(status));
-    TagWorkingResult(work, format, tags);
 
-    const QString saved = Reserve(target, source.path);
-    const QString result = ResultFilePath(work, format);
-    if (!source.targetFolder.isEmpty())
-        QDir().mkpath(FolderOfPath(saved));
-    const FileStamp before = StampOf(saved);
-    CopyFileChecked(result, saved);
-    if (!HoldsNewCopy(saved, before, result))
-        return failed(QStringLiteral("can not save ") + saved +
-                      QStringLiteral(": check that the folder exists and can be written to"));
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        InodeKey key;
-        if (KeyOf(saved, key))
-            takenInodes_.insert(key);
+    // The source is opened once, and that one file is decoded and its tags
+    // read: a name swapped meanwhile changes nothing. It is read where it
+    // lies, never copied.
+    const Descriptor source(OpenRegularSource(file.source.constData()));
+    if (source.get() < 0)
+        return failed(OpenFailureReason(errno));
+    struct stat st;
+    if (::fstat(source.get(), &st) != 0)
+        return failed(OpenFailureReason(errno));
+    if (st.st_size == 0)
+        return failed(QStringLiteral("empty"));
+
+    const bool mp3 = options_.format == ConversionFormat::MP3;
+    const QString folder = job.path + QLatin1Char('/');
+    if (!UsableAsStaged(folder + QLatin1String(kDecoder)) || (mp3 && !UsableAsStaged(folder + QLatin1String(kEncoder))))
+        return failed(WorkFolderReason(workFolder_));
+    const WorkContext work{job.path, {}, {}};
+    const QString result = ResultFilePath(work, options_.format);
+    ::unlink(SystemPath(result).c_str());
+    const ToolCommand decoder{folder + QLatin1String(kDecoder),
+                              {QStringLiteral("--partial"), QStringLiteral("-"),
+                               mp3 ? QStringLiteral("-") : result}};
+    const ToolCommand encoder{folder + QLatin1String(kEncoder),
+                              job.encoderOptions + QStringList{QStringLiteral("-"), result}};
+    const PipelineEnd end = processes_.Run(slot, decoder, mp3 ? &encoder : nullptr, source.get(), job.path);
+    const QString reason = ToolsReason(end, done.warning);
+    if (!reason.isEmpty()) {
+        ::unlink(SystemPath(result).c_str());
+        return failed(reason);
+    }
+    if (!ResultFilePresent(work, options_.format))
+        return failed(WorkFolderReason(workFolder_));
+    TagWorkingResult(work, options_.format, ReadWmaTags(source.get()));
+    return Save(job, index, std::move(done));
+}
+
+Finished BatchRun::Save(const JobFolder& job, size_t index, Finished done) {
+    const PlannedFile& file = plan_.files[index];
+    const QString resultPath = ResultFilePath(WorkContext{job.path, {}, {}}, options_.format);
+    const auto failed = [&done, &resultPath](const QString& reason) {
+        ::unlink(SystemPath(resultPath).c_str());
+        done.result = Result::Failed;
+        done.reason = reason;
+        return done;
+    };
+    const QByteArray folderPath = file.Folder();
+    QByteArray problem;
+    int err = 0;
+    const Descriptor base(OpenFolderSafely(file.base, !options_.outputFolder.isEmpty(), &problem, &err));
+    const Descriptor folder(base.get() < 0 ? -1
+                                           : OpenFolderSafelyAt(base.get(), file.relative, true, file.base,
+                                                                &problem, &err));
+    if (folder.get() < 0)
+        return failed(QStringLiteral("can not save %1: %2")
+                          .arg(QString::fromUtf8(Shown(file.Target())), QString::fromUtf8(Shown(problem))));
+    struct stat st;
+    if (::fstat(folder.get(), &st) == 0) {
+        bool sweep;
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            sweep = swept_.insert({st.st_dev, st.st_ino}).second;
+        }
+        if (sweep)
+            RemoveStaleParts(folder.get());
+    }
+    const Descriptor result(::open(SystemPath(resultPath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (result.get() < 0)
+        return failed(WorkFolderReason(workFolder_));
+    const auto reserved = [&](const QByteArray& name) {
+        return plan_.targets.contains(folderPath.endsWith('/') ? folderPath + name : folderPath + '/' + name);
+    };
+    const SaveOutcome saved = SaveResultFile(folder.get(), file.name, result.get(), file.source, reserved);
+    ::unlink(SystemPath(resultPath).c_str());
+    const QByteArray target = file.Target();
+    switch (saved.status) {
+        case SaveStatus::Saved:
+            break;
+        case SaveStatus::ForeignEntry:
+            return failed(QString::fromUtf8(saved.problem + ' ' + Shown(target)));
+        case SaveStatus::NoSpace:
+            return failed(QString::fromUtf8(saved.problem) + QStringLiteral(": ") +
+                          QString::fromUtf8(Shown(target)));
+        case SaveStatus::Failed:
+            return failed(QStringLiteral("can not save %1: %2")
+                              .arg(QString::fromUtf8(Shown(target)), QString::fromUtf8(saved.problem)));
     }
     done.result = Result::Converted;
-    done.detail = saved;
+    done.target = folderPath.endsWith('/') ? folderPath + saved.name : folderPath + '/' + saved.name;
+    if (saved.name != file.name)
+        done.warning = QStringLiteral("saved as %1: %2 holds another source's result")
+                           .arg(QString::fromUtf8(Shown(saved.name)), QString::fromUtf8(Shown(file.name)));
     return done;
 }
 
 void BatchRun::Job(int slot) {
     // Each job has a private folder of its own under the user's work folder:
     // no two jobs, and no window, share working files, a lock or tools.
-    WorkContext work;
-    work.encoderOptions = options_.encoderOptions;
-    work.runScript = [this, slot](const QString& script, const QStringList& arguments,
-                                  const QString& folder) {
-        return processes_.Run(slot, script, arguments, folder);
-    };
+    JobFolder job;
+    job.encoderOptions = options_.encoderOptions;
     std::string folder;
     int lock = -1;
     if (!workFolder_.isEmpty() && !stagedSet_.isEmpty()) {
@@ -354,28 +429,24 @@ void BatchRun::Job(int slot) {
                 ::rmdir(folder.c_str());
         }
     }
-    if (lock >= 0)
-        work.folder = QFile::decodeName(QByteArray::fromStdString(folder));
-    if (!work.folder.isEmpty()) {
+    if (lock >= 0) {
+        job.path = QFile::decodeName(QByteArray::fromStdString(folder));
         try {
-            StageToolsLinked(stagedSet_, work);
+            StageToolsLinked(stagedSet_, WorkContext{job.path, {}, {}});
         } catch (...) {
             // The tools that are missing keep each file from running: it
             // fails with the work folder named.
         }
     }
-    const ScriptCommands commands = BuildScriptCommands(work);
     while (!processes_.Stopping()) {
         const size_t i = next_++;
-        if (i >= sources_.size())
+        if (i >= plan_.files.size())
             break;
         {
             std::lock_guard<std::mutex> hold(mutex_);
-            inWork_ = sources_[i].path;
+            inWork_ = plan_.files[i].source;
         }
-        Finished done = work.folder.isEmpty()
-                            ? Finished{sources_[i].path, Result::Failed, WorkFolderReason(workFolder_)}
-                            : Convert(work, commands, sources_[i]);
+        Finished done = Convert(slot, job, i);
         // A file whose tools were stopped has not failed: it is left for a
         // later run, and nothing of it is saved.
         if (processes_.Stopping() && done.result == Result::Failed)
@@ -402,10 +473,27 @@ void BatchRun::WakeMain() {
     }
 }
 
+void BatchRun::PrintPlan() const {
+    if (options_.quiet)
+        return;
+    for (const std::vector<size_t>& group : plan_.sharedNames) {
+        const PlannedFile& first = plan_.files[group.front()];
+        PrintLine("brenvale: " + QByteArray::number(static_cast<qulonglong>(group.size())) +
+                  " sources share the name " + Shown(first.plainName) + " in " + Shown(first.Folder()) + ":");
+        for (const size_t i : group)
+            PrintLine("  " + Shown(plan_.files[i].source) + " -> " + Shown(plan_.files[i].name));
+    }
+    if (!plan_.sharedNames.empty() && !options_.outputFolder.isEmpty() && !options_.keepFolders)
+        PrintLine("  (--keep-folders keeps the files of each folder apart)");
+}
+
 void BatchRun::Report(Finished finished) {
+    const PlannedFile& file = plan_.files[finished.index];
     switch (finished.result) {
         case Result::Converted:
             ++converted_;
+            if (!finished.warning.isEmpty())
+                warnings_.push_back(finished);
             break;
         case Result::Skipped:
             ++skipped_;
@@ -414,15 +502,18 @@ void BatchRun::Report(Finished finished) {
             failures_.push_back(finished);
             break;
     }
-    QString line;
+    QByteArray line;
     if (finished.result == Result::Failed)
-        line = QStringLiteral("failed %1: %2").arg(finished.source, finished.detail);
+        line = "failed " + Shown(file.source) + ": " + finished.reason.toUtf8();
+    else if (!finished.warning.isEmpty())
+        line = "converted " + Shown(file.source) + " -> " + Shown(finished.target) + " (" +
+               finished.warning.toUtf8() + ")";
     else if (options_.quiet || terminal_)
         return;
     else if (finished.result == Result::Converted)
-        line = QStringLiteral("converted %1 -> %2").arg(finished.source, finished.detail);
+        line = "converted " + Shown(file.source) + " -> " + Shown(finished.target);
     else
-        line = QStringLiteral("skipped %1: %2 exists").arg(finished.source, finished.detail);
+        line = "skipped " + Shown(file.source) + ": " + Shown(finished.target) + " exists";
     if (statusShown_)
         std::fputs("\r\033[K", stderr);
     statusShown_ = false;
@@ -432,7 +523,7 @@ void BatchRun::Report(Finished finished) {
 void BatchRun::PrintProgress(bool final) {
     if (!terminal_ || options_.quiet)
         return;
-    const size_t total = sources_.size();
+    const size_t total = plan_.files.size();
     const size_t done = static_cast<size_t>(converted_ + skipped_) + failures_.size();
     const double minutes = clock_.elapsed() / 60000.0;
     QString line = QStringLiteral("[%1/%2] %3%").arg(done).arg(total).arg(total ? done * 100 / total : 100);
@@ -443,23 +534,88 @@ void BatchRun::PrintProgress(bool final) {
             line += QStringLiteral(", %1 left")
                         .arg(Duration(static_cast<qint64>((total - done) / perMinute * 60.0)));
     }
+    QByteArray bytes = line.toUtf8();
     if (!final) {
         std::lock_guard<std::mutex> hold(mutex_);
         if (!inWork_.isEmpty())
-            line += QStringLiteral(": ") + FileNameOfPath(inWork_);
+            bytes += ": " + Shown(inWork_.mid(inWork_.lastIndexOf('/') + 1));
     }
     struct winsize size {};
     const int width =
         ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
-    if (line.size() > width)
-        line.truncate(width);
+    // Cut to the width in characters, never inside one.
+    const QString shown = QString::fromUtf8(bytes);
+    if (shown.size() > width)
+        bytes = shown.left(width).toUtf8();
     std::fputs("\r\033[K", stderr);
-    const QByteArray bytes = line.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
     if (final)
         std::fputc('\n', stderr);
     std::fflush(stderr);
     statusShown_ = !final;
+}
+
+void BatchRun::PrintSummary() const {
+    const TreeWalk& walk = plan_.walk;
+    const size_t failed = failures_.size() + walk.unreadable.size();
+    PrintLine(QStringLiteral("Converted: %1, skipped: %2, failed: %3.")
+                  .arg(converted_)
+                  .arg(skipped_)
+                  .arg(failed)
+                  .toUtf8());
+    for (const Finished& f : failures_)
+        PrintLine("  " + Shown(plan_.files[f.index].source) + ": " + f.reason.toUtf8());
+    PrintUnreadable();
+    if (!warnings_.empty()) {
+        PrintLine("Converted with a warning: " + QByteArray::number(static_cast<qulonglong>(warnings_.size())) + ".");
+        for (const Finished& f : warnings_)
+            PrintLine("  " + Shown(plan_.files[f.index].source) + ": " + f.warning.toUtf8());
+    }
+    PrintLeftOut();
+}
+
+// What the walk could not read: failures too.
+void BatchRun::PrintUnreadable() const {
+    for (const TreeWalk::Unreadable& u : plan_.walk.unreadable)
+        PrintLine("  " + Shown(u.path) + (u.folder ? "/: " : ": ") +
+                  OpenFailureReason(u.error).toUtf8() + (u.folder ? " (folder not walked)" : ""));
+}
+
+// What the walk's rules left out, rule by rule.
+void BatchRun::PrintLeftOut() const {
+    const TreeWalk& walk = plan_.walk;
+    int leftOut = 0;
+    for (const TreeWalk::LeftOut& rule : walk.leftOut)
+        leftOut += rule.count;
+    if (leftOut == 0)
+        return;
+    PrintLine("Left out: " + QByteArray::number(leftOut) + ".");
+    for (int r = 0; r < kLeftOutRules; ++r) {
+        const TreeWalk::LeftOut& rule = walk.leftOut[r];
+        if (rule.count == 0)
+            continue;
+        PrintLine("  " + QByteArray(LeftOutRuleText(static_cast<LeftOutRule>(r))) + ": " +
+                  QByteArray::number(rule.count));
+        for (const QByteArray& path : rule.paths)
+            PrintLine("    " + Shown(path));
+        if (rule.count > static_cast<int>(rule.paths.size()))
+            PrintLine("    ... and " + QByteArray::number(rule.count - static_cast<int>(rule.paths.size())) +
+                      " more");
+    }
+}
+
+int BatchRun::DryRun() const {
+    PrintPlan();
+    if (!options_.quiet) {
+        for (const PlannedFile& file : plan_.files)
+            PrintLine(Shown(file.source) + " -> " + Shown(file.Target()));
+    }
+    PrintLine("Planned: " + QByteArray::number(static_cast<qulonglong>(plan_.files.size())) +
+              ", failed: " + QByteArray::number(static_cast<qulonglong>(plan_.walk.unreadable.size())) + ".");
+    PrintUnreadable();
+    if (!options_.quiet)
+        PrintLeftOut();
+    return plan_.walk.unreadable.empty() ? 0 : 1;
 }
 
 int BatchRun::Run(const sigset_t& stopSignals) {
@@ -470,13 +626,19 @@ int BatchRun::Run(const sigset_t& stopSignals) {
         workFolder_ = WorkFolderForMessages();
     else if (MakePrivateFolder(workFolder_ + QStringLiteral("/batch-tools")))
         stagedSet_ = workFolder_ + QStringLiteral("/batch-tools");
+    try {
+        if (!stagedSet_.isEmpty())
+            StageToolSet(stagedSet_);
+    } catch (...) {
+        // Each job links what there is; a tool that is missing keeps each
+        // file from running, and it fails with the work folder named.
+    }
     if (!stagedSet_.isEmpty())
         RemoveStaleJobFolders(workFolder_);
-    if (!options_.outputFolder.isEmpty())
-        QDir().mkpath(options_.outputFolder);
+    PrintPlan();
 
     const int jobs = static_cast<int>(
-        std::min<size_t>(static_cast<size_t>(options_.jobs), std::max<size_t>(sources_.size(), 1)));
+        std::min<size_t>(static_cast<size_t>(options_.jobs), std::max<size_t>(plan_.files.size(), 1)));
     jobsRunning_ = jobs;
     // The main thread waits for a stop signal or a job's news, and redraws
     // the progress line now and then.
@@ -529,59 +691,26 @@ int BatchRun::Run(const sigset_t& stopSignals) {
                       .arg(converted_)
                       .arg(skipped_)
                       .arg(failures_.size())
-                      .arg(sources_.size() - static_cast<size_t>(converted_ + skipped_) - failures_.size()));
+                      .arg(plan_.files.size() - static_cast<size_t>(converted_ + skipped_) - failures_.size())
+                      .toUtf8());
         return 128 + stopSignal;
     }
     PrintProgress(true);
-    if (!options_.quiet) {
-        PrintLine(QStringLiteral("Converted: %1, skipped: %2, failed: %3.")
-                      .arg(converted_)
-                      .arg(skipped_)
-                      .arg(failures_.size()));
-        for (const Finished& f : failures_)
-            PrintLine(QStringLiteral("  %1: %2").arg(f.source, f.detail));
-    }
-    return failures_.empty() ? 0 : 1;
-}
-
-// The files the paths name: each FILE as it is, each FOLDER's tree walked
-// for "*.wma" (any letter case) by the walk of "Add All WMA File(s) In
-// Folder", with its rules for links, pseudo file systems and names.
-std::vector<Source> CollectSources(const BatchOptions& options) {
-    std::vector<Source> sources;
-    TextDialogs dialogs;
-    ErrorTrap trap(dialogs, QStringLiteral("in brenvale --convert "));
-    const QString output = options.outputFolder;
-    for (const QString& path : options.paths) {
-        struct stat st;
-        if (::stat(SystemPath(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            sources.push_back({path, output});
-            continue;
-        }
-        const QString root = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
-        QString lastFolder;
-        QString lastTarget = output;
-        AddAllFilesInTree(trap, dialogs, path, QStringLiteral("wma"), [&](const QString& file) {
-            if (options.keepFolders) {
-                // One text per folder, shared by its files.
-                const QString folder = FolderOfPath(file);
-                if (folder != lastFolder) {
-                    lastFolder = folder;
-                    lastTarget = folder.startsWith(root)
-                                     ? NormalizePath(output + QLatin1Char('/') + folder.mid(root.size()))
-                                     : output;
-                }
-            }
-            sources.push_back({file, lastTarget});
-        });
-    }
-    return sources;
+    if (!options_.quiet)
+        PrintSummary();
+    const bool clean = failures_.empty() && warnings_.empty() && plan_.walk.unreadable.empty();
+    return clean ? 0 : 1;
 }
 
 }  // namespace
 
 int RunBatch(const BatchOptions& options) {
-    const std::vector<Source> sources = CollectSources(options);
+    BatchPlan plan = PlanBatch(options);
+    if (options.dryRun) {
+        const int status = BatchRun(options, std::move(plan)).DryRun();
+        std::fflush(stderr);
+        return status;
+    }
 
     // From here on SIGINT, SIGTERM and SIGHUP (a closed terminal or ssh
     // session) are taken by the run itself: it stops every job, removes
@@ -596,7 +725,7 @@ int RunBatch(const BatchOptions& options) {
     ::pthread_sigmask(SIG_BLOCK, &stopSignals, &before);
     int status;
     {
-        BatchRun run(options, sources);
+        BatchRun run(options, std::move(plan));
         status = run.Run(stopSignals);
     }
     std::fflush(stderr);
@@ -604,7 +733,7 @@ int RunBatch(const BatchOptions& options) {
 }
 
 int RunBatchCommand(int argc, char* argv[]) {
-    const BatchOptions options = ParseBatchOptions(ArgumentsOf(argc, argv), CurrentFolder(), UsableCores());
+    const BatchOptions options = ParseBatchOptions(ArgumentsOf(argc, argv), CurrentFolderBytes(), UsableCores());
     if (options.action == BatchOptions::ShowHelp) {
         std::fputs(BatchHelpText().toLocal8Bit().constData(), stdout);
         return 0;

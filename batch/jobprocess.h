@@ -1,6 +1,10 @@
 #pragma once
-// The scripts of a batch's jobs: each started in a process group of its own,
-// so that stopping the batch stops every tool a script has started too.
+// The tools of a batch's jobs: one file's decoder, and its encoder reading
+// the decoder's output through a pipe, started in a process group of their
+// own, so that stopping the batch stops every tool. Each tool is killed by
+// the system when the batch ends however it ends (a crash, SIGKILL), so no
+// tool works on for a batch that is gone.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -9,27 +13,47 @@
 #include <mutex>
 #include <vector>
 
+// A program to start: its path and arguments.
+struct ToolCommand {
+    QString program;
+    QStringList arguments;
+};
+
+// How one tool ended.
+struct ToolEnd {
+    bool started = false;
+    int status = -1;  // the exit status, or 128 + N after signal N
+    int signal = 0;   // the signal that ended it; 0 when it exited
+};
+
+struct PipelineEnd {
+    ToolEnd decoder;
+    ToolEnd encoder;
+    QByteArray decoderMessage;  // what the decoder wrote on its standard error
+};
+
 class JobProcesses {
 public:
-    // Makes this process the subreaper of the tools that the scripts start.
+    // Makes this process the subreaper of the tools.
     explicit JobProcesses(int jobs);
 
-    // Starts script with arguments in folder (stdin, stdout and stderr on
-    // /dev/null, no signal blocked) as job slot's process and waits on the
-    // calling thread until it has ended. Returns its exit status, 128 + N
-    // when signal N ended it, or a negative value when it could not be
-    // started. Returns only when every process of the group has ended. Once
-    // StopAll has run nothing more is started.
-    int Run(int slot, const QString& script, const QStringList& arguments, const QString& folder);
+    // Starts decoder with its standard input reading input (a descriptor
+    // that stays the caller's) in folder; with an encoder, the decoder's
+    // standard output is piped into the encoder's standard input. Other
+    // standard streams are /dev/null, no signal is blocked. Waits on the
+    // calling thread until both have ended; returns only when every process
+    // of the group has ended. Once StopAll has run nothing more is started.
+    PipelineEnd Run(int slot, const ToolCommand& decoder, const ToolCommand* encoder, int input,
+                    const QString& folder);
 
-    // Kills the process group of every running script and keeps new ones
-    // from starting. Safe to call from any thread.
+    // Kills the process group of every running job and keeps new ones from
+    // starting. Safe to call from any thread.
     void StopAll();
 
     bool Stopping() const;
 
 private:
     mutable std::mutex mutex_;
-    std::vector<pid_t> groups_;  // per slot: the running script's group, 0 when none
+    std::vector<pid_t> groups_;  // per slot: the running tools' group, 0 when none
     bool stopping_ = false;
 };

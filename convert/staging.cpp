@@ -155,17 +155,6 @@ bool IsUsersRegularFile(const struct stat& st) {
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
-// A staged file may be used as it is only when nobody but the current user
-// can have put it there or changed it since, and it can serve its purpose: a
-// regular file of the current user's, which neither group nor others may
-// write, and which its owner may execute.
-bool UsableAsStaged(const QString& path) {
-    struct stat st;
-    if (path.isEmpty() || ::lstat(SystemPath(path).c_str(), &st) != 0)
-        return false;
-    return IsUsersRegularFile(st) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (st.st_mode & S_IXUSR) != 0;
-}
-
 // True when nothing at all stands at path (not even a dangling link).
 bool NothingAt(const QString& path) {
     struct stat st;
@@ -199,7 +188,9 @@ void RemoveTemporaryOutputs(const QString& folder) {
 void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
     std::string temp = SystemPath(folder) + kStagingPrefix + "XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    // Closed on exec: a program started meanwhile must not hold the file
+    // open for writing, or the system refuses to run it (ETXTBSY).
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
         RaiseErrno(err, err == ENOENT || err == ENOTDIR);
@@ -276,6 +267,13 @@ QString Quoted(const QString& path) {
 
 }  // namespace
 
+bool UsableAsStaged(const QString& path) {
+    struct stat st;
+    if (path.isEmpty() || ::lstat(SystemPath(path).c_str(), &st) != 0)
+        return false;
+    return IsUsersRegularFile(st) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (st.st_mode & S_IXUSR) != 0;
+}
+
 QString WorkFolder() {
     QString lastTried;
     return ChooseWorkFolder(&lastTried);
@@ -333,17 +331,23 @@ bool HoldsBytes(const QString& path, const QByteArray& bytes) {
 
 }  // namespace
 
+void StageToolSet(const QString& stagedSet) {
+    for (const StagedTool& tool : kStagedTools) {
+        const QString staged = stagedSet + QLatin1Char('/') + QLatin1String(tool.fileName);
+        const QByteArray bytes = ConversionResource(tool.resourceId);
+        if (!UsableAsStaged(staged) || !HoldsBytes(staged, bytes))
+            WriteStagedFile(bytes, staged);
+    }
+}
+
 void StageToolsLinked(const QString& stagedSet, const WorkContext& work) {
     for (const StagedTool& tool : kStagedTools) {
         const QString name = QLatin1Char('/') + QLatin1String(tool.fileName);
         const QString staged = stagedSet + name;
-        const QByteArray bytes = ConversionResource(tool.resourceId);
-        if (!UsableAsStaged(staged) || !HoldsBytes(staged, bytes))
-            WriteStagedFile(bytes, staged);
         const QString linked = work.folder + name;
         ::unlink(SystemPath(linked).c_str());
         if (::link(SystemPath(staged).c_str(), SystemPath(linked).c_str()) != 0 || !UsableAsStaged(linked))
-            WriteStagedFile(bytes, linked);
+            WriteStagedFile(ConversionResource(tool.resourceId), linked);
     }
 }
 

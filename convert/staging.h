@@ -65,6 +65,12 @@ inline constexpr StagedTool kStagedTools[] = {
     {104, "wma2wav.sh"},
 };
 
+// True when a staged file may be used as it is: nobody but the current user
+// can have put it there or changed it since, and it can serve its purpose (a
+// regular file of the current user's, which neither group nor others may
+// write, and which its owner may execute).
+bool UsableAsStaged(const QString& path);
+
 // The bytes of resource 101 to 104 as compiled into the program.
 QByteArray ConversionResource(int resourceId);
 
@@ -76,12 +82,17 @@ QByteArray ConversionResource(int resourceId);
 void StageTools();
 void StageTools(const WorkContext& work);
 
-// Stages the tools of a batch job in work's folder (a private folder of its
-// own) from stagedSet, a private folder of the user's that keeps one staged
-// copy of each: a copy there is rewritten only where it is not usable as
-// staged or its bytes are not the program's; the job's folder gets each as a
-// hard link to it (written anew where no link can be made), so that a job
-// starts without writing the tools again. Raises as StageTools does.
+// Makes stagedSet, a private folder of the user's, hold one staged copy of
+// each tool and script for a batch's jobs: a copy there is rewritten only
+// where it is not usable as staged or its bytes are not the program's. Run
+// once, before any job starts a tool: a tool is never written while another
+// is started. Raises as StageTools does.
+void StageToolSet(const QString& stagedSet);
+
+// Gives a batch job's private folder (work's) each staged file of
+// stagedSet as a hard link to it (written anew where no link can be made),
+// so that a job starts without writing the tools again. Raises as
+// StageTools does.
 void StageToolsLinked(const QString& stagedSet, const WorkContext& work);
 
 // Deletes the four staged files, whoever put them there. Never raises.

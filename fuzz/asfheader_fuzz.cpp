@@ -38,6 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(scan == AsfScan::Ok || scan == AsfScan::Drm);
     if (headerSize > size)
         Require(scan == AsfScan::Damaged);
+    // File Properties are only read from a Header Object that is all there.
+    AsfFileProperties props;
+    if (ReadAsfFileProperties(data, size, props))
+        Require(headerSize >= kAsfHeaderObjectFixedSize && headerSize <= size);
 
     // The Data Object check on whatever follows the header, against a few
     // file lengths around the bytes present.
@@ -47,9 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const AsfScan whole = ScanAsfDataObject(restSize ? rest : nullptr, restSize, restSize);
         const AsfScan longer =
             ScanAsfDataObject(restSize ? rest : nullptr, restSize, uint64_t(restSize) * 2 + 1);
-        // A Data Object that fits the file still fits a longer one.
+        // A Data Object that fits the file still fits a longer one, and one
+        // cut short by the file is whole or cut short in a longer one.
         if (whole == AsfScan::Ok)
             Require(longer == AsfScan::Ok);
+        if (whole == AsfScan::CutShort)
+            Require(longer == AsfScan::Ok || longer == AsfScan::CutShort);
         ScanAsfDataObject(restSize ? rest : nullptr, restSize, ~uint64_t(0));
     }
     return 0;

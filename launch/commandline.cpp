@@ -8,7 +8,9 @@
 #include <QUrl>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -186,14 +188,23 @@ QByteArrayList ArgumentsOf(int argc, char* argv[]) {
     return arguments;
 }
 
-QString CurrentFolder() {
+QByteArray CurrentFolderBytes() {
     const QByteArray pwd = qgetenv("PWD");
     struct stat a, b;
-    if (pwd.startsWith('/') && QDir::cleanPath(QFile::decodeName(pwd)) == QFile::decodeName(pwd) &&
+    // Latin-1 maps each byte to one character, so the tidying keeps any
+    // bytes as they are.
+    if (pwd.startsWith('/') && QDir::cleanPath(QString::fromLatin1(pwd)).toLatin1() == pwd &&
         ::stat(pwd.constData(), &a) == 0 && ::stat(".", &b) == 0 && a.st_dev == b.st_dev &&
         a.st_ino == b.st_ino)
-        return QFile::decodeName(pwd);
-    return QDir::currentPath();
+        return pwd;
+    char* real = ::getcwd(nullptr, 0);
+    const QByteArray folder = real ? QByteArray(real) : QFile::encodeName(QDir::currentPath());
+    std::free(real);
+    return folder;
+}
+
+QString CurrentFolder() {
+    return QFile::decodeName(CurrentFolderBytes());
 }
 
 QString UsageText() {

@@ -44,6 +44,8 @@ QByteArrayList ArgumentsOf(int argc, char* argv[]);
 // folder (so a folder reached through a symbolic link keeps its name),
 // otherwise the folder as the system resolves it.
 QString CurrentFolder();
+// The same as the system's bytes.
+QByteArray CurrentFolderBytes();
 
 QString HelpText();
 QString VersionText();

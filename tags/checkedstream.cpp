@@ -29,10 +29,10 @@ CheckedFileStream::CheckedFileStream(const std::string& path) : path_(path) {
     length_ = static_cast<long>(st.st_size);
 }
 
-CheckedFileStream::CheckedFileStream(int fd, const std::string& path)
-    : path_(path), fd_(fd), writable_(true) {
+CheckedFileStream::CheckedFileStream(int fd, const std::string& path, bool writable)
+    : path_(path), fd_(fd), writable_(writable) {
     struct stat st;
-    if (::fstat(fd, &st) == 0)
+    if (fd >= 0 && ::fstat(fd, &st) == 0)
         length_ = static_cast<long>(st.st_size);
     else
         failed_ = true;

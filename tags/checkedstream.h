@@ -14,8 +14,9 @@ public:
     // on a FIFO); only a regular file is accepted. isOpen() tells whether it
     // worked.
     explicit CheckedFileStream(const std::string& path);
-    // Takes over fd, a file open for reading and writing, named path.
-    CheckedFileStream(int fd, const std::string& path);
+    // Takes over fd, a file open for reading and writing (or, without
+    // writable, for reading), named path.
+    CheckedFileStream(int fd, const std::string& path, bool writable = true);
     ~CheckedFileStream() override;
 
     CheckedFileStream(const CheckedFileStream&) = delete;

@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <fcntl.h>
+
 #include <taglib/asffile.h>
 #include <taglib/asfpicture.h>
 #include <taglib/asftag.h>
@@ -447,10 +449,11 @@ bool TrackTags::isEmpty() const {
     return text.isEmpty() && track == 0 && disc == 0 && date.isEmpty() && pictures.isEmpty();
 }
 
-TrackTags ReadWmaTags(const QString& path) {
+namespace {
+
+TrackTags ReadTagsFrom(CheckedFileStream& stream) {
     TrackTags t;
     try {
-        CheckedFileStream stream(SystemPath(path));
         // The stream starts behind an ID3 tag that stands in front of the ASF
         // header. A header that would keep TagLib busy gives no tags; the
         // decoder still judges the audio.
@@ -491,6 +494,18 @@ TrackTags ReadWmaTags(const QString& path) {
         // Out of memory on a damaged header: no tags rather than no result.
         return TrackTags();
     }
+}
+
+}  // namespace
+
+TrackTags ReadWmaTags(const QString& path) {
+    CheckedFileStream stream(SystemPath(path));
+    return ReadTagsFrom(stream);
+}
+
+TrackTags ReadWmaTags(int fd) {
+    CheckedFileStream stream(::fcntl(fd, F_DUPFD_CLOEXEC, 0), std::string("-"), false);
+    return ReadTagsFrom(stream);
 }
 
 bool WriteMp3Tags(const QString& path, const TrackTags& tags) {

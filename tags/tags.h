@@ -55,6 +55,8 @@ inline constexpr qsizetype kMaxTextLength = 65535;
 // header's tag objects are damaged or hold more entries than any tagger
 // writes, gives no tags at all. Never raises.
 TrackTags ReadWmaTags(const QString& path);
+// The same from a file open for reading (read with pread: its offset stays).
+TrackTags ReadWmaTags(int fd);
 
 // Writes the tags into the MP3 or WAV file at path. The file is tagged as a
 // copy beside it that replaces it only once the copy has been written whole;

@@ -289,28 +289,31 @@ void CopyFileChecked(const QString& source, const QString& destination) {
 }
 
 int OpenRegularSource(const QString& path) {
-    if (path.isEmpty()) {
+    return OpenRegularSource(SystemPath(path).c_str());
+}
+
+int OpenRegularSource(const char* p) {
+    if (*p == '\0') {
         errno = ENOENT;
         return -1;
     }
-    const std::string p = SystemPath(path);
     // Looked at before it is opened: opening a FIFO waits for a writer, and
     // opening a device can act on it.
     struct stat st;
-    if (::stat(p.c_str(), &st) != 0)
+    if (::stat(p, &st) != 0)
         return -1;
     if (!S_ISREG(st.st_mode)) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return -1;
     }
     struct statfs fs;
-    if (::statfs(p.c_str(), &fs) != 0)
+    if (::statfs(p, &fs) != 0)
         return -1;
     if (IsPseudoFileSystemType(static_cast<unsigned long>(fs.f_type))) {
         errno = EINVAL;
         return -1;
     }
-    const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::open(p, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return -1;
     // The file opened must be the one looked at, and it must hold data

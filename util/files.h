@@ -103,6 +103,8 @@ void CopyFileChecked(const QString& source, const QString& destination);
 // file system such as /proc, whose reads can wait for ever. Nothing else is
 // ever opened. Returns the descriptor (close-on-exec), or -1 with errno set.
 int OpenRegularSource(const QString& path);
+// The same for a path as the system's bytes.
+int OpenRegularSource(const char* path);
 
 // How CopyIntoNewFile ended.
 enum class NewCopy {

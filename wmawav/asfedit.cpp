@@ -250,6 +250,11 @@ bool FlipHeaderBytes(std::vector<uint8_t>& file, FlipTarget what) {
                 return false;
             from = layout->children.front() + 16;
             break;
+        case FlipTarget::DataSize:
+            if (layout->dataObjectSize == 0)
+                return false;
+            from = layout->headerSize + 16;
+            break;
     }
     for (uint64_t i = from; i < from + 8; ++i)
         file[i] = uint8_t(~file[i]);

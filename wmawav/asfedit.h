@@ -24,6 +24,8 @@ enum class CutPoint {
 enum class FlipTarget {
     HeaderGuid,  // the first 8 bytes of the Header Object's GUID
     ObjectSize,  // the size field of the Header Object's first child
+    DataSize,    // the Data Object's size field: the file is whole, but its
+                 // Data Object claims to run far past its end
 };
 
 // Layout facts of a file, read from its Header Object. Empty when `file`

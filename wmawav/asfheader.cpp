@@ -130,9 +130,46 @@ AsfScan ScanAsfDataObject(const uint8_t* data, size_t size, uint64_t bytesToEnd)
     const uint64_t declared = ReadLe64(data + 16);
     if (declared == 0)
         return AsfScan::Ok;
-    if (declared < kAsfDataObjectFixedSize || declared > bytesToEnd)
+    if (declared < kAsfDataObjectFixedSize)
         return AsfScan::Damaged;
+    if (declared > bytesToEnd)
+        return size >= kAsfDataObjectFixedSize && bytesToEnd >= kAsfDataObjectFixedSize ? AsfScan::CutShort
+                                                                                        : AsfScan::Damaged;
     return AsfScan::Ok;
+}
+
+bool ReadAsfFileProperties(const uint8_t* data, size_t size, AsfFileProperties& out) {
+    // 8CABDCA1-A947-11CF-8EE4-00C00C205365
+    static constexpr Guid kFileProperties = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                             0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+    // After the object's GUID and size: the file ID (16 bytes); the file
+    // size, creation date, packet count, play and send duration and preroll
+    // (8 bytes each); the flags, the smallest and largest packet size and the
+    // largest bit rate (4 bytes each).
+    constexpr size_t kFixed = 104;
+    const uint64_t headerSize = AsfHeaderObjectSize(data, size);
+    if (headerSize < kAsfHeaderObjectFixedSize || headerSize > size)
+        return false;
+    size_t pos = kAsfHeaderObjectFixedSize;
+    while (headerSize - pos >= kObjectPrefix) {
+        const uint8_t* obj = data + pos;
+        const uint64_t objSize = ReadLe64(obj + 16);
+        if (objSize < kObjectPrefix || objSize > headerSize - pos)
+            return false;
+        if (IsGuid(obj, kFileProperties)) {
+            if (objSize < kFixed)
+                return false;
+            out.fileSize = ReadLe64(obj + 40);
+            out.playDuration = ReadLe64(obj + 64);
+            out.preroll = ReadLe64(obj + 80);
+            out.broadcast = (ReadLe32(obj + 88) & 1) != 0;
+            out.minPacketSize = ReadLe32(obj + 92);
+            out.maxPacketSize = ReadLe32(obj + 96);
+            return true;
+        }
+        pos += static_cast<size_t>(objSize);
+    }
+    return false;
 }
 
 const char* AsfScanText(AsfScan scan) {
@@ -144,6 +181,7 @@ const char* AsfScanText(AsfScan scan) {
         case AsfScan::Drm:
             return "the file is DRM-protected";
         case AsfScan::Damaged:
+        case AsfScan::CutShort:
             return "the file is damaged or incomplete";
     }
     return "unknown";

@@ -12,10 +12,11 @@
 #include <cstdint>
 
 enum class AsfScan {
-    Ok,       // a well-formed ASF header without any encryption object
-    NotAsf,   // the bytes do not begin with an ASF Header Object
-    Drm,      // the header carries a content encryption object
-    Damaged,  // an ASF header, but truncated or with inconsistent object sizes
+    Ok,        // a well-formed ASF header without any encryption object
+    NotAsf,    // the bytes do not begin with an ASF Header Object
+    Drm,       // the header carries a content encryption object
+    Damaged,   // an ASF header, but truncated or with inconsistent object sizes
+    CutShort,  // a Data Object that begins whole but runs past the end of the file
 };
 
 // Size of the fixed part of the Header Object (GUID, size, object count,
@@ -37,9 +38,26 @@ AsfScan ScanAsfHeader(const uint8_t* data, size_t size);
 // Checks the Data Object that must follow the Header Object: `data` points at
 // it, `size` bytes are available there and `bytesToEnd` is how many bytes the
 // file holds from that point on. A declared size of 0 means "unknown" (a
-// stream written without seeking back) and is accepted; a declared size that
-// reaches past the end of the file means the file was cut short.
+// stream written without seeking back) and is accepted. A declared size that
+// reaches past the end of the file means the file was cut short: CutShort
+// when the Data Object's fixed part is there (the cut lies in the packets),
+// Damaged when even that is missing.
 AsfScan ScanAsfDataObject(const uint8_t* data, size_t size, uint64_t bytesToEnd);
+
+// What the File Properties Object says about the whole file.
+struct AsfFileProperties {
+    uint64_t fileSize = 0;      // bytes, the Header Object's included
+    uint64_t playDuration = 0;  // 100-nanosecond units, the preroll included
+    uint64_t preroll = 0;       // milliseconds
+    bool broadcast = false;     // the sizes and durations above are not valid
+    uint32_t minPacketSize = 0;
+    uint32_t maxPacketSize = 0;
+};
+
+// Finds the File Properties Object among the children of the Header Object at
+// data[0] (as ScanAsfHeader takes it). Returns false when the header does not
+// hold one, whole.
+bool ReadAsfFileProperties(const uint8_t* data, size_t size, AsfFileProperties& out);
 
 // The length of an ID3v2 tag at the start of data (its 10-byte header, the
 // size its header gives and the 10-byte footer its flags announce), or 0 when

@@ -16,8 +16,10 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -65,37 +67,95 @@ bool IsWmaCodec(AVCodecID id) {
 class InputFile {
 public:
     // Opened without waiting (a FIFO would wait for a writer), and refused
-    // unless it is a regular file.
-    explicit InputFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {
-        if (fd_ < 0)
-            Fail(kStatusUnsupported, "cannot open " + path + ": " + std::strerror(errno));
+    // unless it is a regular file. The standard input is taken as it is,
+    // under the same rule, and left open.
+    explicit InputFile(const std::string& path) {
         struct stat st {};
-        if (::fstat(fd_, &st) != 0)
-            Fail(kStatusDamaged, "cannot read " + path + ": " + std::strerror(errno));
-        if (!S_ISREG(st.st_mode))
-            Fail(kStatusUnsupported, path + " is not a regular file");
+        if (path == kStandardInput) {
+            if (::fstat(STDIN_FILENO, &st) != 0)
+                Fail(kStatusUnsupported,
+                     "cannot read the standard input: " + std::string(std::strerror(errno)));
+            if (!S_ISREG(st.st_mode))
+                Fail(kStatusUnsupported, "the standard input is not a regular file");
+            fd_.fd = STDIN_FILENO;
+            fd_.owned = false;
+        } else {
+            fd_.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+            if (fd_.fd < 0)
+                Fail(kStatusUnsupported, "cannot open " + path + ": " + std::strerror(errno));
+            if (::fstat(fd_.fd, &st) != 0)
+                Fail(kStatusDamaged, "cannot read " + path + ": " + std::strerror(errno));
+            if (!S_ISREG(st.st_mode))
+                Fail(kStatusUnsupported, path + " is not a regular file");
+        }
         size_ = static_cast<uint64_t>(st.st_size);
         SkipId3Tag();
-    }
-    ~InputFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
     }
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    int fd() const { return fd_; }
     // The ASF file's size and offsets leave out an ID3 tag in front of it.
     uint64_t size() const { return size_ - start_; }
-    uint64_t start() const { return start_; }
 
     // Reads up to `count` bytes from the start of the ASF file.
     std::vector<uint8_t> ReadStart(size_t count) const {
         std::vector<uint8_t> buf(count);
+        buf.resize(ReadAt(buf.data(), count, 0));
+        return buf;
+    }
+
+    // Reads and seeks for libavformat. They keep a position of their own
+    // rather than the descriptor's, which the standard input shares with
+    // whoever handed it over: reading starts at the start of the file,
+    // wherever its offset stands.
+    static int ReadPacket(void* opaque, uint8_t* buf, int size) {
+        InputFile* file = static_cast<InputFile*>(opaque);
+        int n = 0;
+        try {
+            n = static_cast<int>(file->ReadAt(buf, static_cast<size_t>(size), file->pos_));
+        } catch (...) {  // nothing is thrown through libavformat
+            return AVERROR(EIO);
+        }
+        if (n == 0)
+            return AVERROR_EOF;
+        file->pos_ += static_cast<uint64_t>(n);
+        return n;
+    }
+
+    static int64_t SeekTo(void* opaque, int64_t offset, int whence) {
+        InputFile* file = static_cast<InputFile*>(opaque);
+        if (whence & AVSEEK_SIZE)
+            return static_cast<int64_t>(file->size());
+        int64_t base = 0;
+        switch (whence & ~AVSEEK_FORCE) {
+            case SEEK_SET:
+                break;
+            case SEEK_CUR:
+                base = static_cast<int64_t>(file->pos_);
+                break;
+            case SEEK_END:
+                base = static_cast<int64_t>(file->size());
+                break;
+            default:
+                return AVERROR(EINVAL);
+        }
+        if (offset < -base || offset > INT64_MAX - base)
+            return AVERROR(EINVAL);
+        file->pos_ = static_cast<uint64_t>(base + offset);
+        return base + offset;
+    }
+
+private:
+    // Reads up to `count` bytes at `offset` in the ASF file, less only at its
+    // end.
+    size_t ReadAt(uint8_t* buf, size_t count, uint64_t offset) const {
+        if (offset >= size())
+            return 0;
+        count = static_cast<size_t>(std::min<uint64_t>(count, size() - offset));
         size_t got = 0;
         while (got < count) {
-            const ssize_t n = ::pread(fd_, buf.data() + got, count - got, static_cast<off_t>(start_ + got));
+            const ssize_t n =
+                ::pread(fd_.fd, buf + got, count - got, static_cast<off_t>(start_ + offset + got));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
@@ -104,11 +164,9 @@ public:
                 break;
             got += static_cast<size_t>(n);
         }
-        buf.resize(got);
-        return buf;
+        return got;
     }
 
-private:
     // Some tools put an ID3v2 tag in front of the ASF header. The ASF file
     // starts behind it.
     void SkipId3Tag() {
@@ -119,46 +177,26 @@ private:
         if (size >= size_)
             Fail(kStatusDamaged, "the file is damaged: its ID3 tag runs past its end");
         start_ = size;
-        if (::lseek(fd_, static_cast<off_t>(start_), SEEK_SET) < 0)
-            Fail(kStatusDamaged, std::string("read error: ") + std::strerror(errno));
     }
 
-    int fd_;
-    uint64_t size_ = 0;
-    uint64_t start_ = 0;
+    // Closed with the file, also when its constructor fails, unless it is
+    // the standard input.
+    struct Descriptor {
+        int fd = -1;
+        bool owned = true;
+        ~Descriptor() {
+            if (owned && fd >= 0)
+                ::close(fd);
+        }
+    } fd_;
+    uint64_t size_ = 0;   // of the whole file
+    uint64_t start_ = 0;  // where the ASF file starts in it
+    uint64_t pos_ = 0;    // libavformat's position in the ASF file
 };
 
 // libavformat reads the very file that was opened and checked, through its
 // descriptor, rather than opening the path a second time.
 constexpr int kAvioBufferBytes = 64 * 1024;
-
-int ReadPacket(void* opaque, uint8_t* buf, int size) {
-    const int fd = static_cast<const InputFile*>(opaque)->fd();
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, static_cast<size_t>(size));
-        if (n > 0)
-            return static_cast<int>(n);
-        if (n == 0)
-            return AVERROR_EOF;
-        if (errno != EINTR)
-            return AVERROR(errno);
-    }
-}
-
-int64_t SeekTo(void* opaque, int64_t offset, int whence) {
-    const InputFile* file = static_cast<const InputFile*>(opaque);
-    if (whence & AVSEEK_SIZE)
-        return static_cast<int64_t>(file->size());
-    whence &= ~AVSEEK_FORCE;
-    if (whence == SEEK_SET)
-        offset += static_cast<int64_t>(file->start());
-    const off_t at = ::lseek(file->fd(), static_cast<off_t>(offset), whence);
-    if (at >= 0 && static_cast<uint64_t>(at) < file->start()) {
-        ::lseek(file->fd(), static_cast<off_t>(file->start()), SEEK_SET);
-        return AVERROR(EINVAL);
-    }
-    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(static_cast<uint64_t>(at) - file->start());
-}
 
 struct AvioFreer {
     void operator()(AVIOContext* c) const {
@@ -178,7 +216,13 @@ WmaWavStatus StatusOf(AsfScan scan) {
     }
 }
 
-void CheckAsfStructure(const InputFile& file) {
+// What the structure check learnt of a file that it lets through.
+struct AsfFacts {
+    bool cutShort = false;       // it ends inside its audio packets
+    double expectedSeconds = 0;  // its length by its header, 0 when unknown
+};
+
+AsfFacts CheckAsfStructure(const InputFile& file, bool acceptCutShort) {
     std::vector<uint8_t> start = file.ReadStart(kAsfHeaderObjectFixedSize);
     const uint64_t headerSize = AsfHeaderObjectSize(start.data(), start.size());
     if (headerSize < kAsfHeaderObjectFixedSize) {
@@ -196,10 +240,32 @@ void CheckAsfStructure(const InputFile& file) {
     if (header != AsfScan::Ok)
         Fail(StatusOf(header), AsfScanText(header));
 
+    AsfFacts facts;
+    AsfFileProperties props;
+    const bool haveProps = ReadAsfFileProperties(head.data(), head.size(), props);
+    if (haveProps && !props.broadcast && props.playDuration / 10000 > props.preroll)
+        facts.expectedSeconds = double(props.playDuration) / 1e7 - double(props.preroll) / 1e3;
+
     const size_t hs = static_cast<size_t>(headerSize);
     const AsfScan data = ScanAsfDataObject(head.data() + hs, head.size() - hs, file.size() - headerSize);
-    if (data != AsfScan::Ok)
+    if (data == AsfScan::Ok)
+        return facts;
+    if (data != AsfScan::CutShort || !acceptCutShort)
         Fail(StatusOf(data), AsfScanText(data));
+
+    // The file ends inside its packets. It is taken for a file cut short only
+    // when File Properties agrees that it should be longer: a Data Object
+    // size that alone runs past the end is damage, not a cut.
+    if (!haveProps || (!props.broadcast && props.fileSize != 0 && props.fileSize <= file.size()))
+        Fail(kStatusDamaged, AsfScanText(AsfScan::Damaged));
+    facts.cutShort = true;
+    return facts;
+}
+
+// Seconds with one decimal, "53.9", whatever the locale.
+std::string Tenths(double seconds) {
+    const long long tenths = std::llround(seconds * 10);
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
 // ---------------------------------------------------------------------------
@@ -516,7 +582,7 @@ private:
 DecodeResult Decode(const std::string& input, const std::string& output, const DecodeOptions& options) {
     CheckOutputPath(output);
     InputFile file(input);
-    CheckAsfStructure(file);
+    const AsfFacts facts = CheckAsfStructure(file, options.acceptCutShort);
 
     // The container is fixed: no probing, so a file that merely carries the
     // extension is never read as some other format.
@@ -526,8 +592,8 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
     auto* avioBuffer = static_cast<unsigned char*>(av_malloc(kAvioBufferBytes));
     if (!avioBuffer)
         Fail(kStatusDamaged, "out of memory");
-    std::unique_ptr<AVIOContext, AvioFreer> avio(
-        avio_alloc_context(avioBuffer, kAvioBufferBytes, 0, &file, ReadPacket, nullptr, SeekTo));
+    std::unique_ptr<AVIOContext, AvioFreer> avio(avio_alloc_context(
+        avioBuffer, kAvioBufferBytes, 0, &file, InputFile::ReadPacket, nullptr, InputFile::SeekTo));
     if (!avio) {
         av_free(avioBuffer);
         Fail(kStatusDamaged, "out of memory");
@@ -601,6 +667,7 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
     // Every packet the demuxer returns uses up at least one byte of the file,
     // so a well-behaved demuxer ends within this many reads; the bound only
     // guards against one that does not.
+    const int64_t cut = static_cast<int64_t>(file.size());
     const uint64_t maxReads = static_cast<uint64_t>(avio_size(fmt->pb) > 0 ? avio_size(fmt->pb) : 0) + 4096;
     for (uint64_t reads = 0;; ++reads) {
         if (reads > maxReads)
@@ -608,6 +675,13 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
         err = av_read_frame(fmt.get(), pkt.get());
         if (err == AVERROR_EOF)
             break;
+        // In a file cut short, a read that fails at the cut is its end, and
+        // so is the payload whose reading reached the cut: the demuxer hands
+        // it over shortened to what was there, and it is dropped.
+        if (facts.cutShort && (err < 0 ? avio_feof(fmt->pb) != 0 : avio_tell(fmt->pb) >= cut)) {
+            av_packet_unref(pkt.get());
+            break;
+        }
         if (err < 0)
             Fail(kStatusDamaged, "the file is damaged: " + AvError(err));
         if (pkt->stream_index == stream->index) {
@@ -631,7 +705,23 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
         Fail(kStatusDamaged, "the file is damaged: most of its audio cannot be decoded");
 
     out.Finish();
-    return {};
+    DecodeResult result;
+    result.decodedSeconds = double(out.dataBytes()) / (2.0 * converter.channels() * dec->sample_rate);
+    result.expectedSeconds = facts.expectedSeconds;
+    // A file of its full size whose audio stops early (the rest zeros, as a
+    // download that a client made at full size and never finished) is told
+    // as one cut short too: its header says how long it should be. A small
+    // shortfall is an encoder's rounding, not a missing part.
+    const double missing = facts.expectedSeconds - result.decodedSeconds;
+    const bool endsEarly = options.acceptCutShort && facts.expectedSeconds > 0 && missing > 1.0 &&
+                           missing > 0.1 * facts.expectedSeconds;
+    if (facts.cutShort || endsEarly) {
+        result.status = kStatusCutShort;
+        result.message =
+            "cut short: " + Tenths(result.decodedSeconds) + " s of " +
+            (facts.expectedSeconds > 0 ? Tenths(facts.expectedSeconds) + " s" : "an unknown length");
+    }
+    return result;
 }
 
 }  // namespace
@@ -640,9 +730,15 @@ DecodeResult DecodeToWav(const std::string& input, const std::string& output, co
     try {
         return Decode(input, output, options);
     } catch (const Failure& f) {
-        return {f.status, f.message};
+        DecodeResult result;
+        result.status = f.status;
+        result.message = f.message;
+        return result;
     } catch (const std::bad_alloc&) {
-        return {kStatusDamaged, "out of memory"};
+        DecodeResult result;
+        result.status = kStatusDamaged;
+        result.message = "out of memory";
+        return result;
     }
 }
 

@@ -1,8 +1,14 @@
-// wmawav INPUT OUTPUT: decodes a Windows Media Audio file to a WAV file, or
-// with OUTPUT "-" to the standard output. Success is exit status 0 and
-// nothing printed; any failure prints one line to stderr, leaves no output
-// file (what went to the standard output stays there) and exits with a
-// status from decoder.h.
+// wmawav [--partial] INPUT OUTPUT: decodes a Windows Media Audio file to a
+// WAV file. INPUT "-" reads the standard input, which must be a regular file;
+// OUTPUT "-" writes the standard output. Success is exit status 0 and nothing
+// printed; any failure prints one line to stderr, leaves no output file (what
+// went to the standard output stays there) and exits with a status from
+// decoder.h.
+//
+// --partial decodes a file that was cut short in its audio data (a download
+// or copy that stopped) up to the cut: the output is written as for a whole
+// file, the status is 8 and the line on stderr says how much was there:
+// "wmawav: INPUT: cut short: 53.9 s of 60.0 s".
 
 #include "decoder.h"
 
@@ -11,21 +17,29 @@ extern "C" {
 }
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 int main(int argc, char** argv) {
-    if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
-        std::fputs("usage: wmawav INPUT.wma OUTPUT.wav|-\n", stderr);
+    DecodeOptions options;
+    int first = 1;
+    if (argc == 4 && std::strcmp(argv[1], "--partial") == 0) {
+        options.acceptCutShort = true;
+        first = 2;
+    }
+    if (argc - first != 2 || argv[first][0] == '\0' || argv[first + 1][0] == '\0') {
+        std::fputs("usage: wmawav [--partial] INPUT.wma|- OUTPUT.wav|-\n", stderr);
         return kStatusUsage;
     }
+    const char* input = argv[first];
     // The libraries' own messages would add lines of their own; the one line
     // this program prints says what went wrong.
     av_log_set_level(AV_LOG_QUIET);
     InstallTempCleanupOnSignals();
 
-    const DecodeResult result = DecodeToWav(argv[1], argv[2]);
+    const DecodeResult result = DecodeToWav(input, argv[first + 1], options);
     if (result.status != kStatusOk) {
-        std::string line = "wmawav: " + std::string(argv[1]) + ": " + result.message;
+        std::string line = "wmawav: " + std::string(input) + ": " + result.message;
         for (char& c : line)
             if (c == '\n' || c == '\r')
                 c = ' ';

@@ -34,9 +34,13 @@
 //       Writes the same tones as a 16-bit PCM WAV file.
 //   mkwma drm IN OUT content|extended|advanced
 //       Copies an ASF file, adding an encryption object of that kind.
-//   mkwma cut IN OUT inside-header|after-header|mid-data
-//   mkwma flip IN OUT header-guid|object-size
+//   mkwma cut IN OUT inside-header|after-header|mid-data|fraction:F|zeros:F
+//   mkwma flip IN OUT header-guid|object-size|data-size
 //       Copies an ASF file, cut short or with header bytes inverted.
+//       fraction:F keeps that fraction of the file's bytes (0 < F < 1), as a
+//       download or copy that stopped would; zeros:F keeps the size but
+//       zeroes everything after that fraction, as a download that a client
+//       made at full size and never finished.
 //   mkwma id3 IN OUT v3|v4-footer
 //       Copies a file behind an ID3v2 tag (a title frame and padding) as some
 //       tools write one: version 2.3, or 2.4 with a footer.
@@ -495,8 +499,8 @@ int Usage() {
         "                        [--attr NAME=VALUE]... [--add-picture TYPE:DESCRIPTION:FILE|size:N]...\n"
         "       mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST] [--noise DBFS]\n"
         "       mkwma drm IN OUT content|extended|advanced\n"
-        "       mkwma cut IN OUT inside-header|after-header|mid-data\n"
-        "       mkwma flip IN OUT header-guid|object-size\n"
+        "       mkwma cut IN OUT inside-header|after-header|mid-data|fraction:F|zeros:F\n"
+        "       mkwma flip IN OUT header-guid|object-size|data-size\n"
         "       mkwma tags IN OUT blocks:N:ENTRIES | mkwma tagcut OUT\n"
         "       mkwma id3 IN OUT v3|v4-footer\n"
         "       mkwma text OUT | mkwma empty OUT\n",
@@ -565,6 +569,15 @@ int Run(int argc, char** argv) {
         const std::vector<uint8_t> tag = Id3Tag(Pick<bool>(variant, {{"v3", false}, {"v4-footer", true}}));
         bytes.insert(bytes.begin(), tag.begin(), tag.end());
         ok = true;
+    } else if (cmd == "cut" && (variant.rfind("fraction:", 0) == 0 || variant.rfind("zeros:", 0) == 0)) {
+        const bool zeros = variant[0] == 'z';
+        const double fraction = std::stod(variant.substr(zeros ? 6 : 9));
+        ok = fraction > 0 && fraction < 1;
+        const auto kept = static_cast<size_t>(fraction * double(bytes.size()));
+        if (ok && zeros)
+            std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(kept), bytes.end(), 0);
+        else if (ok)
+            bytes.resize(kept);
     } else if (cmd == "cut") {
         ok = CutFile(bytes, Pick<CutPoint>(variant, {{"inside-header", CutPoint::InsideHeader},
                                                      {"after-header", CutPoint::AfterHeader},
@@ -575,7 +588,8 @@ int Run(int argc, char** argv) {
              AddEmptyTagBlocks(bytes, std::stoi(variant.substr(7, colon - 7)), std::stoi(variant.substr(colon + 1)));
     } else if (cmd == "flip") {
         ok = FlipHeaderBytes(bytes, Pick<FlipTarget>(variant, {{"header-guid", FlipTarget::HeaderGuid},
-                                                               {"object-size", FlipTarget::ObjectSize}}));
+                                                               {"object-size", FlipTarget::ObjectSize},
+                                                               {"data-size", FlipTarget::DataSize}}));
     } else {
         return Usage();
     }

@@ -1,5 +1,8 @@
 // Measures the batch mode against a reference run in the same process; see
 // CMakeLists.txt. Prints the figures and the ratios, asserts nothing.
+#include "batch/batchoptions.h"
+#include "batch/batchplan.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,9 +64,58 @@ double LoadAverage() {
     return ::getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
+// The plan of a library: 10,000 small WMA files in 50 folders, among them
+// 100 names that two folders hold each, planned into one output folder.
+void MeasurePlan(const std::string& root, const std::string& small) {
+    const std::string tree = root + "/library";
+    char name[64];
+    for (int folder = 0; folder < 50; ++folder) {
+        std::snprintf(name, sizeof name, "/d%03d", folder);
+        QDir().mkpath(QString::fromStdString(tree + name));
+    }
+    for (int folder = 0, n = 0; folder < 50; ++folder) {
+        std::snprintf(name, sizeof name, "/d%03d", folder);
+        const std::string dir = tree + name;
+        for (int i = 0; i < 196; ++i, ++n) {
+            std::snprintf(name, sizeof name, "/f%05d.wma", n);
+            if (::link(small.c_str(), (dir + name).c_str()) != 0)
+                return;
+        }
+        for (int k = folder; k < 100; k += 50)
+            for (const int in : {k % 50, (k + 1) % 50}) {
+                std::snprintf(name, sizeof name, "/d%03d/same_%03d.wma", in, k);
+                if (::link(small.c_str(), (tree + name).c_str()) != 0)
+                    return;
+            }
+    }
+    double find = 1e9, plan = 1e9, dryRun = 1e9;
+    long peakKb = 0;
+    size_t planned = 0, shared = 0;
+    const BatchOptions options = ParseBatchOptions({"--convert", "-o", QByteArray::fromStdString(root + "/c"),
+                                                    QByteArray::fromStdString(tree)},
+                                                   QByteArray::fromStdString(root), 1);
+    for (int round = 0; round < 5; ++round) {
+        find = std::min(find, Run({"find", tree, "-iname", "*.wma"}).seconds);
+        const auto start = std::chrono::steady_clock::now();
+        const BatchPlan p = PlanBatch(options);
+        plan = std::min(plan, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        planned = p.files.size();
+        shared = p.sharedNames.size();
+        const Outcome whole = Run({BRENVALE_EXECUTABLE, "--convert", "--dry-run", "--quiet", "-o", root + "/c", tree});
+        dryRun = std::min(dryRun, whole.seconds);
+        peakKb = std::max(peakKb, whole.maxRssKb);
+    }
+    std::printf("plan of %zu files (%zu shared names): %.1f ms, find %.1f ms: ratio %.2f (target at most 2)\n",
+                planned, shared, plan * 1000, find * 1000, plan / find);
+    std::printf("  the whole brenvale --convert --dry-run: %.1f ms (ratio %.2f), peak RSS %.1f MB (target under 60)\n",
+                dryRun * 1000, dryRun / find, peakKb / 1024.0);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // "batch_bench plan" measures the plan alone.
+    const bool planOnly = argc > 1 && std::string(argv[1]) == "plan";
     const int cores = static_cast<int>(std::thread::hardware_concurrency());
     const std::string jobs = std::to_string(cores);
     QTemporaryDir dir;
@@ -76,6 +129,13 @@ int main() {
     ::setenv("HOME", (root + "/home").c_str(), 1);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
+
+    const std::string small = root + "/small.wma";
+    Run({MKWMA_EXECUTABLE, "encode", small, "--codec", "wmav2", "--seconds", "1"});
+    if (planOnly) {
+        MeasurePlan(root, small);
+        return 0;
+    }
 
     // Two kinds of audio, each in 4 x cores copies of a 3-minute stereo
     // 44100 Hz wmav2 file. Music-like: a chord over a pink noise floor at
@@ -110,9 +170,6 @@ int main() {
         if (first.empty())
             first = one;
     }
-    const std::string small = root + "/small.wma";
-    Run({MKWMA_EXECUTABLE, "encode", small, "--codec", "wmav2", "--seconds", "1"});
-
     // One untimed run of each side, so that both start with their programs
     // and the input in the page cache and the tools staged.
     Run({BRENVALE_EXECUTABLE, "--convert", "--output", root + "/c", first});
@@ -194,5 +251,6 @@ int main() {
     const Outcome memory = Run(many, root + "/many");
     std::printf("10,000 files named: status %d, %.2f s, peak RSS %.1f MB (target at most 60)\n",
                 memory.status, memory.seconds, memory.maxRssKb / 1024.0);
+    MeasurePlan(root, small);
     return 0;
 }

@@ -10,7 +10,13 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tag.h>
 
+#include <fcntl.h>
+#include <ftw.h>
 #include <signal.h>
+
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +30,53 @@ QStringList Results(const QString& root) {
         found << QDir(root).relativeFilePath(it.next());
     found.sort();
     return found;
+}
+
+// The raw bytes of a file name, for names that are not UTF-8 or hold
+// control characters.
+QByteArray Raw(const QString& root, const QByteArray& name) {
+    return QFile::encodeName(root) + "/" + name;
+}
+
+bool MakeTone(const QByteArray& path, int seconds) {
+    QDir().mkpath(QFileInfo(QFile::decodeName(path)).path());
+    static QTemporaryDir tones;
+    const QString made = tones.path() + "/" + QString::number(seconds) + ".wma";
+    if (!QFile::exists(made) && QProcess::execute(MKWMA_EXECUTABLE, {"encode", made, "--codec", "wmav2", "--seconds",
+                                                                     QString::number(seconds)}) != 0)
+        return false;
+    QFile from(made);
+    QFile to;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    return fd >= 0 && from.open(QIODevice::ReadOnly) && to.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+           to.write(from.readAll()) == from.size();
+}
+
+// The regular files in a tree, by their raw paths.
+QByteArrayList FilesUnder(const QByteArray& folder) {
+    static QByteArrayList* found;
+    QByteArrayList files;
+    found = &files;
+    ::nftw(
+        folder.constData(),
+        [](const char* path, const struct stat*, int type, struct FTW*) {
+            if (type == FTW_F)
+                found->append(QByteArray(path));
+            return 0;
+        },
+        16, FTW_PHYS);
+    return files;
+}
+
+// The pid of a running tool whose working folder is a batch job's folder.
+pid_t ToolInJob(const QString& comm, const QString& jobsUnder) {
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile name("/proc/" + pid + "/comm");
+        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == comm.toUtf8() &&
+            QFileInfo("/proc/" + pid + "/cwd").symLinkTarget().startsWith(jobsUnder))
+            return static_cast<pid_t>(pid.toInt());
+    }
+    return 0;
 }
 
 }  // namespace
@@ -46,13 +99,17 @@ class TestBatch : public QObject {
     QStringList jobFolders() const { return QDir(env_->work()).entryList({"batch-job-*"}, QDir::AllEntries); }
 
 private slots:
+    void cleanup() {
+        // Names that are not UTF-8 are beyond QDir's removal.
+        QProcess::execute("rm", {"-rf", env_->root()});
+    }
     void init() {
         env_ = std::make_unique<TestEnvironment>();
         lib_ = env_->root() + "/lib";
         out_ = env_->root() + "/out";
         const QStringList tree = {"wmav2_stereo_44100_title.wma:A/one.wma", "tags_all.wma:A/B/Song.WMA",
                                   "wmav2_stereo_44100_title.wma:C/one.wma", "drm_protected.wma:drm.wma",
-                                  "truncated_mid_data.wma:A/bad.wma",       "mp3_renamed.wma:ren.wma"};
+                                  "truncated_after_header.wma:A/bad.wma",       "mp3_renamed.wma:ren.wma"};
         for (const QString& entry : tree) {
             const QStringList parts = entry.split(':');
             QDir().mkpath(QFileInfo(lib_ + "/" + parts[1]).path());
@@ -132,6 +189,204 @@ private slots:
         }
     }
 
+    // Libraries as users bring them: every file accounted for, every result
+    // its own source's (told by its length: the sources differ in length),
+    // nothing written where another user could redirect it.
+    void library_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("said");     // on stderr
+        QTest::addColumn<QByteArrayList>("results");  // "PATH=SECONDS": a result and its source's length
+
+        const QByteArrayList intros = {"out/01 Intro.mp3=1", "out/01 Intro (2).mp3=2", "out/01 Intro (3).mp3=3"};
+        QTest::newRow("same names, resumed")
+            << QStringList{"--skip-existing", "-o", "out", "albums"} << 0
+            << QStringList{"3 sources share the name 01 Intro.mp3", "albums/B/01 Intro.wma -> 01 Intro (2).mp3",
+                           "Converted: 1, skipped: 2, failed: 0."}
+            << intros;
+        QTest::newRow("two batches at once")
+            << QStringList{"--jobs", "2", "-o", "out", "albums"} << 0
+            << QStringList{"Converted: 3, skipped: 0, failed: 0."} << intros;
+        QTest::newRow("unreadable, and a name that is not UTF-8")
+            << QStringList{"-o", "out", "music"} << 1
+            << QStringList{"Converted: 1, skipped: 0, failed: 2.", "music/locked.wma: permission denied",
+                           "music/closed/: permission denied (folder not walked)", "music/Bj\\xF6rk.wma"}
+            << QByteArrayList{"out/Bj\xf6rk.mp3=1"};
+        QTest::newRow("hidden and ~ files, a FIFO")
+            << QStringList{"-o", "out", "music"} << 0
+            << QStringList{"Converted: 1, skipped: 0, failed: 0.", "Left out: 4.",
+                           "hidden (name begins with \".\"): 1", "name begins with \"~\" (a temporary file): 1",
+                           "not a regular file (a FIFO, device or socket): 1", "not a .wma file: 1"}
+            << QByteArrayList{"out/one.mp3=1"};
+        QTest::newRow("cut short") << QStringList{"-o", "out", "music"} << 1
+                                   << QStringList{"Converted with a warning: 1.", " s of 3.0 s"} << QByteArrayList{"out/cut.mp3=cut"};
+        QTest::newRow("another user's link and file in a shared output")
+            << QStringList{"--keep-folders", "-o", "shared", "victim/music"} << 1
+            << QStringList{"link of another user: ", "shared/Album", "another user's file stands at ",
+                           "shared/y.mp3"}
+            << QByteArrayList{"shared/y.mp3=0"};
+        QTest::newRow("a full output disk") << QStringList{"-o", "out", "music"} << 1
+                                            << QStringList{"no space left on the output disk: ", "out/one.mp3"}
+                                            << QByteArrayList();
+        QTest::newRow("the encoder killed") << QStringList{"-o", "out", "music"} << 1
+                                            << QStringList{"lame (the encoder) was killed by signal 9"}
+                                            << QByteArrayList();
+        QTest::newRow("escape sequences in names")
+            << QStringList{"-o", "out", "music"} << 0
+            << QStringList{"\\e]0;pwned\\x07\\e[2J.wma", "new\\nline.wma", "Converted: 2, skipped: 0, failed: 0."}
+            << QByteArrayList{"out/\x1b]0;pwned\x07\x1b[2J.mp3=1", "out/new\nline.mp3=2"};
+        QTest::newRow("names like options") << QStringList{"-o", "out", "-rf.wma"} << 0
+                                            << QStringList{"Converted: 1"} << QByteArrayList{"out/-rf.mp3=1"};
+        QTest::newRow("a name that is an option too")
+            << QStringList{"--output=evil.wma", "one.wma"} << 2 << QStringList{"is both an option and a file"}
+            << QByteArrayList();
+    }
+    void library() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QStringList, said);
+        QFETCH(QByteArrayList, results);
+        const QString tag = QTest::currentDataTag();
+        const QString root = env_->root();
+        const bool asUser = tag.startsWith("unreadable") || tag.startsWith("another");
+        if (tag.startsWith("another") && ::geteuid() != 0)
+            QSKIP("planting another user's link and running as a second user take root");
+        if (asUser && ::geteuid() == 0 && QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("setpriv is not installed");
+
+        for (int k = 1; k <= 3 && (tag.startsWith("same") || tag.startsWith("two")); ++k)
+            QVERIFY(MakeTone(Raw(root, "albums/" + QByteArray(1, char('A' + k - 1)) + "/01 Intro.wma"), k));
+        if (tag.startsWith("unreadable")) {
+            QVERIFY(MakeTone(Raw(root, "music/Bj\xf6rk.wma"), 1));
+            QVERIFY(MakeTone(Raw(root, "music/locked.wma"), 2));
+            QVERIFY(MakeTone(Raw(root, "music/closed/inside.wma"), 3));
+        } else if (tag.startsWith("hidden")) {
+            QVERIFY(MakeTone(Raw(root, "music/one.wma"), 1));
+            QVERIFY(MakeTone(Raw(root, "music/.hidden.wma"), 2));
+            QVERIFY(MakeTone(Raw(root, "music/~temp.wma"), 2));
+            QCOMPARE(::mkfifo(Raw(root, "music/pipe.wma").constData(), 0600), 0);
+            MakeFile(root + "/music/cover.jpg");
+        } else if (tag == "cut short") {
+            QDir().mkpath(root + "/music");
+            QVERIFY(QFile::copy(kMedia + "truncated_mid_data.wma", root + "/music/cut.wma"));
+        } else if (tag.startsWith("another")) {
+            // shared: writable by all and sticky, like /tmp, where a third
+            // user put a link into the user's music and a file of its own.
+            QVERIFY(MakeTone(Raw(root, "victim/music/Album/x.wma"), 1));
+            QVERIFY(MakeTone(Raw(root, "victim/music/y.wma"), 1));
+            QVERIFY(QDir().mkpath(root + "/victim/Music") && QDir().mkpath(root + "/shared"));
+            QCOMPARE(::chmod(QFile::encodeName(root + "/shared").constData(), 01777), 0);
+            QVERIFY(QFile::link(root + "/victim/Music", root + "/shared/Album"));
+            QCOMPARE(::lchown(QFile::encodeName(root + "/shared/Album").constData(), 65533, 65533), 0);
+            MakeFile(root + "/shared/y.mp3", "the other user's");
+            QCOMPARE(::chown(QFile::encodeName(root + "/shared/y.mp3").constData(), 65533, 65533), 0);
+        } else if (tag.startsWith("a full")) {
+            QVERIFY(MakeTone(Raw(root, "music/one.wma"), 3));
+            QVERIFY(QDir().mkpath(root + "/out"));
+        } else if (tag.startsWith("the encoder")) {
+            QVERIFY(MakeTone(Raw(root, "music/long.wma"), 40));
+        } else if (tag.startsWith("escape")) {
+            QVERIFY(MakeTone(Raw(root, "music/\x1b]0;pwned\x07\x1b[2J.wma"), 1));
+            QVERIFY(MakeTone(Raw(root, "music/new\nline.wma"), 2));
+        } else if (tag.startsWith("names like") || tag.startsWith("a name that")) {
+            QVERIFY(MakeTone(Raw(root, "-rf.wma"), 1));
+            QVERIFY(MakeTone(Raw(root, "one.wma"), 1));
+            QVERIFY(MakeTone(Raw(root, "--output=evil.wma"), 1));
+        }
+
+        std::optional<TmpfsMount> small;
+        if (tag.startsWith("a full")) {
+            small.emplace(root + "/out", "size=16k");
+            if (!small->mounted())
+                QSKIP("mounting a small tmpfs takes root");
+        }
+        QProcess p;
+        if (asUser) {
+            // Everything is the ordinary user's but what it must not read or
+            // follow; it works in a work folder of its own.
+            QCOMPARE(::chmod(QFile::encodeName(root).constData(), 0755), 0);
+            if (::geteuid() == 0) {
+                for (const char* folder : {"music", "victim", "work"})
+                    if (QFileInfo::exists(root + "/" + QLatin1String(folder)))
+                        QCOMPARE(QProcess::execute("chown", {"-R", "65534:65534", root + "/" + QLatin1String(folder)}), 0);
+                if (!QFileInfo::exists(root + "/shared"))
+                    QCOMPARE(::chown(QFile::encodeName(root).constData(), 65534, 65534), 0);
+            }
+            if (tag.startsWith("unreadable")) {
+                QCOMPARE(::chmod(Raw(root, "music/locked.wma").constData(), 0), 0);
+                QCOMPARE(::chmod(Raw(root, "music/closed").constData(), 0), 0);
+            }
+            QProcessEnvironment e;
+            e.insert("PATH", qEnvironmentVariable("PATH"));
+            e.insert("HOME", root + "/victim");
+            e.insert("TEMP", root + "/work");
+            e.insert("ASAN_OPTIONS", "detect_leaks=0");
+            p.setProcessEnvironment(e);
+            p.setWorkingDirectory(root);
+            StartAsOrdinaryUser(p, BRENVALE_EXECUTABLE, QStringList{"--convert"} + args);
+            QVERIFY(p.waitForStarted());
+        } else if (tag.startsWith("same names")) {
+            // A run stopped after its first results, one of them lost since:
+            // the run again makes exactly what is missing, under the name the
+            // plan gives it.
+            start(p, args.mid(1));
+            QVERIFY(p.waitForFinished(120000));
+            QVERIFY(QFile::remove(out_ + "/01 Intro (2).mp3"));
+            start(p, args);
+        } else if (tag.startsWith("two batches")) {
+            QProcess other;
+            start(other, args);
+            start(p, args);
+            QVERIFY(other.waitForFinished(120000));
+            QCOMPARE(other.exitCode(), 0);
+        } else {
+            start(p, args);
+        }
+        if (tag.startsWith("the encoder")) {
+            pid_t lame = 0;
+            QTRY_VERIFY_WITH_TIMEOUT((lame = ToolInJob("lame", env_->work() + "/batch-job-")) > 0, 60000);
+            ::kill(lame, SIGKILL);
+        }
+        QVERIFY(p.waitForFinished(120000));
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), status);
+        for (const QString& s : said)
+            QVERIFY2(err.contains(s.toUtf8()), err.constData());
+        // No name ever drives the terminal.
+        QVERIFY(!err.contains('\x1b'));
+        QCOMPARE(jobFolders(), QStringList());
+
+        if (tag.startsWith("unreadable"))
+            ::chmod(Raw(root, "music/closed").constData(), 0755);
+
+        QByteArrayList found = FilesUnder(Raw(root, "out")) + FilesUnder(Raw(root, "shared")) +
+                               FilesUnder(Raw(root, "victim/Music"));
+        QByteArrayList expected;
+        for (const QByteArray& r : results)
+            expected << Raw(root, r.left(r.lastIndexOf('=')));
+        std::sort(found.begin(), found.end());
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(found, expected);
+        for (const QByteArray& r : results) {
+            QFile file;
+            const int fd = ::open(Raw(root, r.left(r.lastIndexOf('='))).constData(), O_RDONLY);
+            QVERIFY(fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+            const QByteArray bytes = file.readAll();
+            // The source's length; for a file cut short, the length the
+            // decoder recovered; 0 for a file that is no result.
+            QByteArray seconds = r.mid(r.lastIndexOf('=') + 1);
+            if (seconds == "cut")
+                seconds = err.mid(err.indexOf("cut short: ") + 11).split(' ').first();
+            if (seconds == "0") {
+                QCOMPARE(bytes, QByteArray("the other user's"));
+                continue;
+            }
+            const Mp3File mp3 = ParseMp3(bytes);
+            QCOMPARE(mp3.error, QString());
+            QVERIFY2(qAbs(mp3.seconds - seconds.toDouble()) < 0.1, qPrintable(QString::number(mp3.seconds)));
+        }
+    }
+
     // Ctrl-C in the middle: every job and its tools stop, nothing partial
     // is left, the job folders go, and the status is 130.
     void interrupt() {
@@ -142,11 +397,8 @@ private slots:
                      0);
         QProcess p;
         start(p, {"--jobs", "2", "-o", "out", "lib/long"});
-        QTRY_VERIFY_WITH_TIMEOUT(
-            jobFolders().size() == 2 &&
-                QFile::exists(env_->work() + "/" + jobFolders().first() + "/working.wav"),
-            60000);
         const QString jobs = env_->work() + "/batch-job-";
+        QTRY_VERIFY_WITH_TIMEOUT(jobFolders().size() == 2 && ToolInJob("lame", jobs) > 0, 60000);
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
@@ -164,10 +416,22 @@ private slots:
         start(running, QStringList{"--jobs", "1", "-o", "out"} + QStringList(8, "lib/long"));
         QTRY_COMPARE_WITH_TIMEOUT(jobFolders().size(), 1, 60000);
         const QStringList live = jobFolders();
-        start(p, {"--jobs", "2", "-o", "out", "lib/long"});
+        // Files whose tools take seconds: a killed batch's tools must not
+        // run on to their end.
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(MakeTone(Raw(lib_, "longer/" + QByteArray::number(i) + ".wma"), 240));
+        start(p, {"--jobs", "2", "-o", "out", "lib/longer"});
         QTRY_COMPARE_WITH_TIMEOUT(jobFolders().size(), 3, 60000);
+        QStringList killed = jobFolders();
+        killed.removeOne(live.first());
+        QTRY_VERIFY_WITH_TIMEOUT(ToolInJob("wmawav", env_->work() + "/" + killed.last()) > 0, 60000);
         p.kill();
         QVERIFY(p.waitForFinished(30000));
+        // Its tools end with it.
+        for (const QString& folder : killed)
+            QTRY_COMPARE_WITH_TIMEOUT(ToolInJob("wmawav", env_->work() + "/" + folder) +
+                                          ToolInJob("lame", env_->work() + "/" + folder),
+                                      0, 1000);
         start(next, {"-o", "out", "lib/C"});
         QVERIFY(next.waitForFinished(60000));
         QCOMPARE(next.exitCode(), 0);

@@ -15,14 +15,8 @@ struct Mp3File {
     double seconds = 0;
 };
 
-inline Mp3File ReadMp3(const QString& path) {
+inline Mp3File ParseMp3(const QByteArray& d) {
     Mp3File m;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        m.error = "cannot open " + path;
-        return m;
-    }
-    const QByteArray d = f.readAll();
     const auto byte = [&](qsizetype at) { return static_cast<unsigned char>(d[at]); };
     qsizetype pos = 0;
     qsizetype end = d.size();
@@ -81,4 +75,14 @@ inline Mp3File ReadMp3(const QString& path) {
     }
     m.seconds = double(samples) / m.sampleRate;
     return m;
+}
+
+inline Mp3File ReadMp3(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        Mp3File m;
+        m.error = "cannot open " + path;
+        return m;
+    }
+    return ParseMp3(f.readAll());
 }

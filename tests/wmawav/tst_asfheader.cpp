@@ -290,8 +290,10 @@ void TestAsfHeader::scanDataObject_data() {
     QTest::newRow("more file after it")
         << Bytes(data.begin(), data.begin() + 50) << full + 4096 << AsfScan::Ok;
     QTest::newRow("cut short by one byte")
-        << Bytes(data.begin(), data.begin() + 50) << full - 1 << AsfScan::Damaged;
-    QTest::newRow("cut to half") << Bytes(data.begin(), data.begin() + 50) << full / 2 << AsfScan::Damaged;
+        << Bytes(data.begin(), data.begin() + 50) << full - 1 << AsfScan::CutShort;
+    QTest::newRow("cut to half") << Bytes(data.begin(), data.begin() + 50) << full / 2 << AsfScan::CutShort;
+    QTest::newRow("cut inside the fixed part")
+        << Bytes(data.begin(), data.begin() + 40) << quint64(40) << AsfScan::Damaged;
     Bytes unknown = data;
     Put64(unknown, 16, 0);
     QTest::newRow("size unknown") << Bytes(unknown.begin(), unknown.begin() + 50) << full << AsfScan::Ok;
@@ -302,7 +304,7 @@ void TestAsfHeader::scanDataObject_data() {
     Bytes huge = data;
     Put64(huge, 16, ~uint64_t(0));
     QTest::newRow("size all ones") << Bytes(huge.begin(), huge.begin() + 50) << ~quint64(0) - 1
-                                   << AsfScan::Damaged;
+                                   << AsfScan::CutShort;
     QTest::newRow("nothing after the header") << Bytes{} << quint64(0) << AsfScan::Damaged;
     QTest::newRow("cut inside the size field")
         << Bytes(data.begin(), data.begin() + 20) << quint64(20) << AsfScan::Damaged;
@@ -366,7 +368,7 @@ void TestAsfHeader::cutAndFlipRealFile_data() {
     // edit: 0..2 cut points, 3..4 flips.
     QTest::newRow("cut inside the header") << 0 << AsfScan::Damaged << AsfScan::Damaged;
     QTest::newRow("cut after the header") << 1 << AsfScan::Ok << AsfScan::Damaged;
-    QTest::newRow("cut mid-data") << 2 << AsfScan::Ok << AsfScan::Damaged;
+    QTest::newRow("cut mid-data") << 2 << AsfScan::Ok << AsfScan::CutShort;
     QTest::newRow("header GUID flipped") << 3 << AsfScan::NotAsf << AsfScan::Ok;
     QTest::newRow("object size flipped") << 4 << AsfScan::Damaged << AsfScan::Ok;
 }

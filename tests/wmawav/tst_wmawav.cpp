@@ -7,10 +7,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -65,6 +68,8 @@ private slots:
     void initTestCase();
     void decodesValidFiles_data();
     void decodesValidFiles();
+    void decodesCutShortFile_data();
+    void decodesCutShortFile();
     void refusesFile_data();
     void refusesFile();
     void refusesGarbageAudioData();
@@ -165,6 +170,63 @@ void TestWmawav::decodesValidFiles() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     QCOMPARE(st.st_mode & 0777, 0666 & ~mask);
+
+    // The same file as the standard input ("-") gives the same bytes, read
+    // from its start although whoever handed it over has read into it.
+    QProcess p;
+    p.setStandardInputFile(kMedia + "/" + file);
+    p.start("/bin/sh", {"-c", "dd bs=1 count=100 of=/dev/null 2>/dev/null && exec \"$0\" - \"$1\"", kWmawav,
+                        dir.filePath("stdin.wav")});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QFile a(out), b(dir.filePath("stdin.wav"));
+    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    QVERIFY(a.readAll() == b.readAll());
+}
+
+void TestWmawav::decodesCutShortFile_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("whole");   // the file it was cut from
+    QTest::addColumn<QString>("length");  // the whole file's, as the line gives it
+    QTest::addColumn<double>("seconds");  // what is left, give or take a packet (0.19 s)
+    QTest::newRow("3 s cut half-way") << "truncated_mid_data.wma"
+                                      << "wmav2_stereo_44100.wma"
+                                      << "3.0" << 1.5;
+    QTest::newRow("90% of 60 s") << "truncated_90_percent.wma"
+                                 << "wmav2_stereo_44100_60s.wma"
+                                 << "60.0" << 53.9;
+    QTest::newRow("full size, zeros after half") << "zeroed_half.wma"
+                                                 << "wmav2_stereo_44100.wma"
+                                                 << "3.0" << 1.5;
+}
+
+// With --partial, a file cut short in its packets is decoded up to the cut:
+// status 8, the WAV file written whole, and a line that says how much.
+void TestWmawav::decodesCutShortFile() {
+    QFETCH(QString, file);
+    QFETCH(QString, whole);
+    QFETCH(QString, length);
+    QFETCH(double, seconds);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const Run r = RunWmawav({"--partial", kMedia + "/" + file, dir.filePath("cut.wav")});
+    QCOMPARE(r.exitCode, 8);
+    const QRegularExpressionMatch m =
+        QRegularExpression("^wmawav: .*/" + file + ": cut short: (\\d+\\.\\d) s of " + length + " s\n$")
+            .match(QString::fromUtf8(r.err));
+    QVERIFY2(m.hasMatch(), r.err.constData());
+    QCOMPARE(Entries(dir.path()), QStringList{"cut.wav"});
+    const WavFile cut = ReadCanonicalWav(dir.filePath("cut.wav"));
+    QVERIFY2(cut.error.isEmpty(), qPrintable(cut.error));
+    QVERIFY(qAbs(cut.seconds() - m.captured(1).toDouble()) <= 0.05 && qAbs(cut.seconds() - seconds) < 0.2);
+
+    // Every sample is the whole file's, but for the codec's last block,
+    // which lacks the overlap of the block that was cut off.
+    QCOMPARE(RunWmawav({kMedia + "/" + whole, dir.filePath("whole.wav")}).exitCode, 0);
+    const WavFile w = ReadCanonicalWav(dir.filePath("whole.wav"));
+    const int same = cut.samples.size() - 2048 * cut.channels;
+    QVERIFY(same > 0 && w.samples.size() > cut.samples.size());
+    QVERIFY(std::equal(cut.samples.begin(), cut.samples.begin() + same, w.samples.begin()));
 }
 
 void TestWmawav::refusesFile_data() {
@@ -177,6 +239,9 @@ void TestWmawav::refusesFile_data() {
     QTest::newRow("truncated in header") << "truncated_header.wma" << damaged;
     QTest::newRow("truncated after header") << "truncated_after_header.wma" << damaged;
     QTest::newRow("truncated mid-data") << "truncated_mid_data.wma" << damaged;
+    // Rows whose tag ends in "(--partial)" run with that option.
+    QTest::newRow("truncated after header (--partial)") << "truncated_after_header.wma" << damaged;
+    QTest::newRow("data size past a whole file (--partial)") << "flipped_data_size.wma" << damaged;
     QTest::newRow("flipped header guid") << "flipped_header_guid.wma" << unsupported;
     QTest::newRow("flipped object size") << "flipped_object_size.wma" << damaged;
     QTest::newRow("mp3") << "mp3_renamed.wma" << unsupported;
@@ -192,7 +257,10 @@ void TestWmawav::refusesFile() {
     QVERIFY2(QFileInfo::exists(kMedia + "/" + file), qPrintable(file + " missing"));
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const Run r = RunWmawav({kMedia + "/" + file, dir.filePath("out.wav")});
+    QStringList args{kMedia + "/" + file, dir.filePath("out.wav")};
+    if (QByteArray(QTest::currentDataTag()).endsWith("(--partial)"))
+        args.prepend("--partial");
+    const Run r = RunWmawav(args);
     QVERIFY2(r.finished, "wmawav did not finish");
     QCOMPARE(r.exitCode, status);
     QVERIFY2(IsOneLine(r.err), r.err.constData());
@@ -386,6 +454,7 @@ void TestWmawav::badCommandLine_data() {
     QTest::newRow("input only") << QStringList{kMedia + "/wmav2_stereo_44100.wma"};
     QTest::newRow("three arguments") << QStringList{kMedia + "/wmav2_stereo_44100.wma", "a.wav", "b.wav"};
     QTest::newRow("empty output") << QStringList{kMedia + "/wmav2_stereo_44100.wma", ""};
+    QTest::newRow("unknown option") << QStringList{"--whole", kMedia + "/wmav2_stereo_44100.wma", "a.wav"};
 }
 
 void TestWmawav::badCommandLine() {
@@ -404,6 +473,7 @@ void TestWmawav::unreadableInput_data() {
     QTest::newRow("missing file") << "/nonexistent/brenvale/working.wma";
     QTest::newRow("a folder") << kMedia;
     QTest::newRow("a FIFO without a writer") << "fifo";
+    QTest::newRow("the standard input, a pipe") << "-";
 }
 
 void TestWmawav::unreadableInput() {

@@ -1,5 +1,5 @@
 // The decoding library in-process: the mixdown of more than two channels,
-// the codec check, and the WAV header it writes.
+// the codec check, the lengths it reports, and the WAV header it writes.
 
 #include "decoder.h"
 #include "wavcheck.h"
@@ -80,22 +80,34 @@ void TestWmawavDecoder::refusesNonWmaByDefault() {
 void TestWmawavDecoder::keepsMonoAndStereo_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("channels");
-    QTest::newRow("mono") << "wmav2_mono_44100.wma" << 1;
-    QTest::newRow("stereo") << "wmav1_stereo_48000.wma" << 2;
+    QTest::addColumn<bool>("partial");  // DecodeOptions::acceptCutShort
+    QTest::addColumn<int>("status");
+    QTest::newRow("mono") << "wmav2_mono_44100.wma" << 1 << false << int(kStatusOk);
+    QTest::newRow("stereo") << "wmav1_stereo_48000.wma" << 2 << false << int(kStatusOk);
+    QTest::newRow("stereo cut short") << "truncated_mid_data.wma" << 2 << true << int(kStatusCutShort);
 }
 
 void TestWmawavDecoder::keepsMonoAndStereo() {
     QFETCH(QString, file);
     QFETCH(int, channels);
+    QFETCH(bool, partial);
+    QFETCH(int, status);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString out = dir.filePath("o.wav");
-    const DecodeResult r = DecodeToWav((kMedia + "/" + file).toStdString(), out.toStdString());
-    QVERIFY2(r.status == kStatusOk, r.message.c_str());
+    DecodeOptions options;
+    options.acceptCutShort = partial;
+    const DecodeResult r = DecodeToWav((kMedia + "/" + file).toStdString(), out.toStdString(), options);
+    QVERIFY2(r.status == status, r.message.c_str());
     const WavFile w = ReadCanonicalWav(out);
     QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
     QCOMPARE(w.channels, channels);
     QCOMPARE(Entries(dir.path()), QStringList{"o.wav"});
+    // The seconds written, and the length the header gives: 3 s, and a few
+    // milliseconds more where the last codec block is padded.
+    QVERIFY2(qAbs(r.decodedSeconds - w.seconds()) < 1e-9, qPrintable(QString::number(r.decodedSeconds)));
+    QVERIFY2(qAbs(r.expectedSeconds - 3.0) < 0.05, qPrintable(QString::number(r.expectedSeconds)));
+    QCOMPARE(r.decodedSeconds < 2.9, partial);
 }
 
 void TestWmawavDecoder::wavHeader_data() {

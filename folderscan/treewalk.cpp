@@ -1,0 +1,199 @@
+#include "folderscan/treewalk.h"
+
+#include "folderscan/folderreader.h"
+#include "util/files.h"
+#include "util/safepath.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+
+namespace {
+
+// Deeper than this, a path no longer fits the system's limit anyway.
+constexpr int kMostDepth = 512;
+
+class Walker {
+public:
+    Walker(const QByteArray& extension, TreeWalk& walk) : extension_(extension.toLower()), walk_(walk) {}
+
+    void Root(const QByteArray& root) {
+        FolderReader folder(root);
+        if (folder.fd() < 0) {
+            walk_.unreadable.push_back({root, folder.openError(), true});
+            return;
+        }
+        Enter(folder, root, 0);
+    }
+
+private:
+    // An entry to go on with: a file to convert or a folder to enter.
+    struct Kept {
+        std::string name;
+        bool folder;
+        bool throughLink;
+    };
+
+    bool Matches(const std::string& name) const {
+        const size_t n = static_cast<size_t>(extension_.size());
+        if (name.size() <= n + 1 || name[name.size() - n - 1] != '.')
+            return false;
+        for (size_t i = 0; i < n; ++i) {
+            char c = name[name.size() - n + i];
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+            if (c != extension_[static_cast<qsizetype>(i)])
+                return false;
+        }
+        return true;
+    }
+
+    void Leave(LeftOutRule rule, const QByteArray& folder, const std::string& name) {
+        TreeWalk::LeftOut& out = walk_.leftOut[static_cast<int>(rule)];
+        ++out.count;
+        if (rule != LeftOutRule::OtherFile || out.paths.size() < kOtherFilesKept)
+            out.paths.push_back(PathIn(folder, name));
+    }
+
+    static QByteArray PathIn(const QByteArray& folder, const std::string& name) {
+        QByteArray path;
+        path.reserve(folder.size() + 1 + static_cast<qsizetype>(name.size()));
+        path += folder;
+        if (!path.endsWith('/'))
+            path += '/';
+        return path.append(name.data(), static_cast<qsizetype>(name.size()));
+    }
+
+    // A regular file: kept when it has the extension, unless a rule leaves
+    // it out. Whether it can be read is found out when it is opened.
+    void File(const QByteArray& folder, std::string&& name, std::vector<Kept>& kept) {
+        if (!Matches(name))
+            Leave(LeftOutRule::OtherFile, folder, name);
+        else if (name[0] == '.')
+            Leave(LeftOutRule::Hidden, folder, name);
+        else if (name[0] == '~')
+            Leave(LeftOutRule::Tilde, folder, name);
+        else
+            kept.push_back({std::move(name), false, false});
+    }
+
+    // Before b in the order of the paths below the folder: a folder's name
+    // counts as if followed by "/", so that files come out sorted by path.
+    static bool Before(const Kept& a, const Kept& b) {
+        const size_t n = std::min(a.name.size(), b.name.size());
+        const int c = std::memcmp(a.name.data(), b.name.data(), n);
+        if (c != 0)
+            return c < 0;
+        const auto next = [n](const Kept& k) -> int {
+            return n < k.name.size() ? static_cast<unsigned char>(k.name[n]) : k.folder ? '/' : -1;
+        };
+        return next(a) < next(b);
+    }
+
+    void Enter(FolderReader& folder, const QByteArray& path, int depth) {
+        struct stat self;
+        if (::fstat(folder.fd(), &self) != 0) {
+            walk_.unreadable.push_back({path, errno, true});
+            return;
+        }
+        if (!visited_.insert({self.st_dev, self.st_ino}).second) {
+            TreeWalk::LeftOut& out = walk_.leftOut[static_cast<int>(LeftOutRule::WalkedAlready)];
+            ++out.count;
+            out.paths.push_back(path);
+            return;
+        }
+        if (kinds_.IsOnPseudoFileSystem(folder.fd(), self.st_dev)) {
+            TreeWalk::LeftOut& out = walk_.leftOut[static_cast<int>(LeftOutRule::SystemFolder)];
+            ++out.count;
+            out.paths.push_back(path);
+            return;
+        }
+        std::vector<Kept> kept;
+        const int err = folder.ForEach([&](const char* bytes, size_t length, unsigned char type) {
+            std::string name(bytes, length);
+            struct stat st;
+            if (type == DT_UNKNOWN) {
+                if (::fstatat(folder.fd(), bytes, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    walk_.unreadable.push_back({PathIn(path, name), errno, false});
+                    return;
+                }
+                type = S_ISDIR(st.st_mode)   ? DT_DIR
+                       : S_ISLNK(st.st_mode) ? DT_LNK
+                       : S_ISREG(st.st_mode) ? DT_REG
+                                             : DT_FIFO;
+            }
+            if (type == DT_DIR) {
+                kept.push_back({std::move(name), true, false});
+            } else if (type == DT_REG) {
+                File(path, std::move(name), kept);
+            } else if (type != DT_LNK) {
+                Leave(Matches(name) ? LeftOutRule::NotRegular : LeftOutRule::OtherFile, path, name);
+            } else if (::fstatat(folder.fd(), bytes, &st, AT_SYMLINK_NOFOLLOW) != 0 || !MayFollowLink(st, self)) {
+                Leave(LeftOutRule::ForeignLink, path, name);
+            } else if (::fstatat(folder.fd(), bytes, &st, 0) != 0) {
+                Leave(Matches(name) ? LeftOutRule::BrokenLink : LeftOutRule::OtherFile, path, name);
+            } else if (S_ISDIR(st.st_mode)) {
+                kept.push_back({std::move(name), true, true});
+            } else if (S_ISREG(st.st_mode)) {
+                File(path, std::move(name), kept);
+            } else {
+                Leave(Matches(name) ? LeftOutRule::NotRegular : LeftOutRule::OtherFile, path, name);
+            }
+        });
+        if (err != 0)
+            walk_.unreadable.push_back({path, err, true});
+
+        std::sort(kept.begin(), kept.end(), Before);
+        for (const Kept& entry : kept) {
+            QByteArray entryPath = PathIn(path, entry.name);
+            if (!entry.folder) {
+                walk_.files.push_back(std::move(entryPath));
+                continue;
+            }
+            FolderReader sub(folder.fd(), entry.name.c_str(), entry.throughLink);
+            if (sub.fd() < 0)
+                walk_.unreadable.push_back({entryPath, sub.openError(), true});
+            else if (depth >= kMostDepth)
+                walk_.unreadable.push_back({entryPath, ENAMETOOLONG, true});
+            else
+                Enter(sub, entryPath, depth + 1);
+        }
+    }
+
+    const QByteArray extension_;
+    TreeWalk& walk_;
+    std::set<std::pair<dev_t, ino_t>> visited_;
+    FileSystemKinds kinds_;
+};
+
+}  // namespace
+
+const char* LeftOutRuleText(LeftOutRule rule) {
+    switch (rule) {
+        case LeftOutRule::Hidden:
+            return "hidden (name begins with \".\")";
+        case LeftOutRule::Tilde:
+            return "name begins with \"~\" (a temporary file)";
+        case LeftOutRule::NotRegular:
+            return "not a regular file (a FIFO, device or socket)";
+        case LeftOutRule::BrokenLink:
+            return "a link that leads nowhere";
+        case LeftOutRule::ForeignLink:
+            return "a link of another user, not followed";
+        case LeftOutRule::WalkedAlready:
+            return "a link to a folder walked already (a loop)";
+        case LeftOutRule::SystemFolder:
+            return "a system folder (/proc, /sys)";
+        case LeftOutRule::OtherFile:
+            return "not a .wma file";
+    }
+    return "";
+}
+
+void WalkTree(const QByteArray& root, const QByteArray& extension, TreeWalk& walk) {
+    Walker(extension, walk).Root(root);
+}
