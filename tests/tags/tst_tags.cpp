@@ -198,7 +198,9 @@ void TestTags::carriedIntoResult_data() {
           {"ICMT", "Made by mkwma for the tag tests"},
           {"ICOP", "2004 Brenvale"},
           {"ILNG", "eng"},
-          {"ITCH", "mkwma"}}},
+          {"ITCH", "mkwma"},
+          {"IMUS", "J. Composer"},
+          {"IWRI", "L. Writer"}}},
         // The first value first: it stands in the Extended Content
         // Description, after the Metadata Library's others.
         {"several values",
@@ -238,7 +240,8 @@ void TestTags::carriedIntoResult_data() {
           {"ICRD", "1999-12-31"},
           {"IGNR", "Música Clásica"},
           {"ICMT", "Grüße aus Zürich ✓"},
-          {"ICOP", "© 2021 Æsir Ørkester"}}},
+          {"ICOP", "© 2021 Æsir Ørkester"},
+          {"IMUS", "Antonín Dvořák"}}},
         {"no tags", "wmav2_stereo_44100.wma", 3.0, false, {}, {}},
         {"damaged picture",
          "tags_damaged_picture.wma",
@@ -352,7 +355,7 @@ void TestTags::failedTagWriteKeepsResult() {
     QCOMPARE(Contents(result), audio);
 
     TrackTags tags;
-    tags.text["Title"] = QStringList("Too Big");
+    tags.fields["title"] = QStringList("Too Big");
     tags.pictures = {{QByteArray(1024 * 1024, 'p'), "image/png", "", 3}};
     const auto write = mp3 ? WriteMp3Tags : WriteWavTags;
     QVERIFY(!write(result, tags));
