@@ -7,6 +7,7 @@
 #include "util/files.h"
 #include "util/paths.h"
 
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <taglib/attachedpictureframe.h>
@@ -67,10 +68,11 @@ QString JoinedText(const TagFieldSpec& field, const TrackTags& t, const char* jo
 
 // A web address as URL frames hold it: Latin-1 only, so the address in its
 // encoded form (a host in punycode, the rest percent-encoded). Empty for a
-// text that is no address.
+// text with spaces, which is no address.
 QString UrlText(const QString& text) {
-    const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty())
+    const QUrl url(text, QUrl::TolerantMode);
+    static const QRegularExpression space(QStringLiteral("\\s"));
+    if (text.contains(space) || !url.isValid())
         return QString();
     return QString::fromLatin1(url.toEncoded());
 }
