@@ -284,7 +284,7 @@ QList<CoverPicture> PicturesOf(const TagLib::ASF::AttributeList& values) {
 
 // Reads one field from the values of one of its names into t. False when
 // none of the values is usable, so that the field's next name is tried.
-bool ReadField(const TagFieldSpec& field, const QString& name, const TagLib::ASF::AttributeList& values,
+bool ReadField(const TagField& field, const QString& name, const TagLib::ASF::AttributeList& values,
                TrackTags& t) {
     const QString key = QLatin1String(field.key);
     switch (field.kind) {
@@ -305,7 +305,7 @@ bool ReadField(const TagFieldSpec& field, const QString& name, const TagLib::ASF
             t.fields[key] = QStringList(QString::number(number));
             // The total that comes with the number stands for the total
             // field until that field is read.
-            for (const TagFieldSpec& other : kTagFields)
+            for (const TagField& other : kTagFields)
                 if (other.kind == FieldKind::Total && qstrcmp(other.id3, field.id3) == 0 && total > 0)
                     t.fields[QLatin1String(other.key)] = QStringList(QString::number(total));
             return true;
@@ -352,10 +352,10 @@ bool ReadField(const TagFieldSpec& field, const QString& name, const TagLib::ASF
 
 // A total below its number is dropped.
 void DropSmallTotals(TrackTags& t) {
-    for (const TagFieldSpec& total : kTagFields) {
+    for (const TagField& total : kTagFields) {
         if (total.kind != FieldKind::Total)
             continue;
-        for (const TagFieldSpec& number : kTagFields) {
+        for (const TagField& number : kTagFields) {
             if (number.kind == FieldKind::Number && qstrcmp(number.id3, total.id3) == 0 &&
                 t.value(total.key).toInt() < t.value(number.key).toInt())
                 t.fields.remove(QLatin1String(total.key));
@@ -414,7 +414,7 @@ TrackTags ReadWmaTags(const QString& path) {
         for (const Attribute& a : attributes)
             byName.insert(a.name.toLower(), byName.value(a.name.toLower(), &a));
 
-        for (const TagFieldSpec& field : kTagFields) {
+        for (const TagField& field : kTagFields) {
             for (const QString& name : QString::fromLatin1(field.asf).split(QLatin1Char('|'))) {
                 const Attribute* a = byName.value(name.toLower());
                 if (a && ReadField(field, name, a->values, t))

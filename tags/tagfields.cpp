@@ -6,9 +6,9 @@
 namespace {
 
 // Every ASF name of the table, in lower case, with its row.
-QHash<QString, const TagFieldSpec*> FieldsByAsfName() {
-    QHash<QString, const TagFieldSpec*> fields;
-    for (const TagFieldSpec& field : kTagFields)
+QHash<QString, const TagField*> FieldsByAsfName() {
+    QHash<QString, const TagField*> fields;
+    for (const TagField& field : kTagFields)
         for (const QString& name : QString::fromLatin1(field.asf).split(QLatin1Char('|')))
             fields.insert(name.toLower(), &field);
     return fields;
@@ -74,8 +74,8 @@ constexpr char kDrmPrefix[] = "DRM_";
 
 }  // namespace
 
-const TagFieldSpec* FieldOfAsfName(const QString& name) {
-    static const QHash<QString, const TagFieldSpec*> fields = FieldsByAsfName();
+const TagField* FieldOfAsfName(const QString& name) {
+    static const QHash<QString, const TagField*> fields = FieldsByAsfName();
     return fields.value(name.toLower(), nullptr);
 }
 

@@ -23,7 +23,7 @@ enum class FieldKind {
     Picture,  // WM/Picture values, kept as TrackTags::pictures
 };
 
-struct TagFieldSpec {
+struct TagField {
     const char* key;  // the field's name in TrackTags::fields
     FieldKind kind;
     // The ASF attribute names, "|" between them: the first name that has a
@@ -37,7 +37,7 @@ struct TagFieldSpec {
     const char* info;  // RIFF INFO ids, "|" between them; nullptr: INFO has none
 };
 
-inline constexpr TagFieldSpec kTagFields[] = {
+inline constexpr TagField kTagFields[] = {
     {"title", FieldKind::Text, "Title", "TIT2", "INAM"},
     {"artist", FieldKind::Text, "Author", "TPE1", "IART"},
     {"albumartist", FieldKind::Text, "WM/AlbumArtist|ALBUM ARTIST|ALBUMARTIST", "TPE2", nullptr},
@@ -166,7 +166,7 @@ inline constexpr TagFieldSpec kTagFields[] = {
 
 // The row that reads the ASF attribute name (in any letter case); nullptr
 // when no row does.
-const TagFieldSpec* FieldOfAsfName(const QString& name);
+const TagField* FieldOfAsfName(const QString& name);
 
 // True for an attribute that an encoder or player writes about the WMA file
 // itself (its encoder, its settings, the ids Windows Media Player files it

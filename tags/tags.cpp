@@ -44,15 +44,15 @@ constexpr char kInfoJoin[] = "; ";
 constexpr char kRatingEmail[] = "Windows Media Player 9 Series";
 constexpr int kRatingOfStars[] = {0, 1, 64, 128, 196, 255};
 
-const TagFieldSpec* TotalFieldOf(const TagFieldSpec& number) {
-    for (const TagFieldSpec& field : kTagFields)
+const TagField* TotalFieldOf(const TagField& number) {
+    for (const TagField& field : kTagFields)
         if (field.kind == FieldKind::Total && qstrcmp(field.id3, number.id3) == 0)
             return &field;
     return nullptr;
 }
 
 // A field's text for a frame or an INFO id that holds one text.
-QString JoinedText(const TagFieldSpec& field, const TrackTags& t, const char* join) {
+QString JoinedText(const TagField& field, const TrackTags& t, const char* join) {
     switch (field.kind) {
         case FieldKind::Text:
             return t.values(field.key).join(QLatin1String(join));
@@ -174,7 +174,7 @@ void FillId3v2(TagLib::ID3v2::Tag& tag, const TrackTags& t) {
     for (TagLib::ID3v2::Frame* frame : TagLib::ID3v2::FrameList(tag.frameList()))
         tag.removeFrame(frame);
     TagLib::StringList people;
-    for (const TagFieldSpec& field : kTagFields) {
+    for (const TagField& field : kTagFields) {
         const QStringList values = t.values(field.key);
         const QString id3 = QLatin1String(field.id3);
         if (field.kind == FieldKind::Picture) {
@@ -182,7 +182,7 @@ void FillId3v2(TagLib::ID3v2::Tag& tag, const TrackTags& t) {
         } else if (values.isEmpty() || field.kind == FieldKind::Total) {
             continue;
         } else if (field.kind == FieldKind::Number) {
-            const TagFieldSpec* total = TotalFieldOf(field);
+            const TagField* total = TotalFieldOf(field);
             const QString totalText = total ? t.value(total->key) : QString();
             SetTextFrame(tag, field.id3,
                          totalText.isEmpty() ? values[0] : values[0] + QLatin1Char('/') + totalText);
@@ -224,7 +224,7 @@ void FillId3v2(TagLib::ID3v2::Tag& tag, const TrackTags& t) {
 
 // The fields that RIFF INFO has an id for; an empty text removes an id.
 void FillInfo(TagLib::RIFF::Info::Tag& info, const TrackTags& t) {
-    for (const TagFieldSpec& field : kTagFields) {
+    for (const TagField& field : kTagFields) {
         if (!field.info)
             continue;
         const QString text = JoinedText(field, t, kInfoJoin);
