@@ -1,7 +1,8 @@
 // libFuzzer target for the tag reader: each input is written as a file and
 // read through ReadWmaTags, the entry that a conversion run uses on its
 // working copy. Besides the sanitizers' checks it holds the reader to its
-// promises: no text or picture beyond the limits comes out, and the read
+// promises: no text or picture beyond the limits comes out, numbers and
+// ratings stay in their ranges, and the read
 // ends quickly (libFuzzer's -timeout).
 
 #include "tags/tags.h"
@@ -48,11 +49,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ::close(fd);
 
     const TrackTags tags = ReadWmaTags(QString::fromStdString(InputPath()));
-    for (const QStringList& values : tags.text)
+    for (const QStringList& values : tags.fields)
         for (const QString& value : values)
             Require(value.size() <= kMaxTextLength);
+    for (const UserField& field : tags.userFields) {
+        Require(!field.name.isEmpty() && field.name.size() <= kMaxUserFieldName);
+        for (const QString& value : field.values)
+            Require(value.size() <= kMaxTextLength);
+    }
     for (const CoverPicture& picture : tags.pictures)
         Require(picture.data.size() <= kMaxPictureBytes);
-    Require(tags.track >= 0 && tags.track <= 65535 && tags.disc >= 0 && tags.disc <= 65535);
+    for (const char* number : {"tracknumber", "totaltracks", "discnumber", "totaldiscs"}) {
+        const int n = tags.value(number).toInt();
+        Require(tags.value(number).isEmpty() || (n >= 1 && n <= 65535));
+    }
+    Require(tags.value("rating").isEmpty() ||
+            (tags.value("rating").toInt() >= 1 && tags.value("rating").toInt() <= 5));
     return 0;
 }

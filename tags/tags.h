@@ -2,10 +2,10 @@
 // The tags that a conversion carries from a WMA file into its result: read
 // from the ASF header (the Content Description and the Extended Content
 // Description and Metadata Library objects; behind an ID3v2 tag when the
-// file starts with one), written into an MP3 as an
-// ID3v2.3 tag and into a WAV as a RIFF LIST/INFO chunk plus an ID3v2.3
-// chunk. TagLib reads and renders every tag; this room decides which fields
-// are carried and keeps the audio file safe while they are written.
+// file starts with one), written into an MP3 as an ID3v2.3 tag and into a
+// WAV as a RIFF LIST/INFO chunk plus an ID3v2.3 chunk. TagLib reads and
+// renders every tag; this room decides which fields are carried (the table
+// in tags/tagfields.h) and keeps the audio file safe while they are written.
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -20,22 +20,26 @@ struct CoverPicture {
     int type = 3;  // picture type, the same numbers in ASF and ID3v2; 3 is the front cover
 };
 
+// An attribute of the user's own, one that no field of kTagFields reads: its
+// name as the tagger wrote it and its text values.
+struct UserField {
+    QString name;
+    QStringList values;
+};
+
 struct TrackTags {
-    // The text fields by their ASF name ("Title", "Author", "Description",
-    // "Copyright" of the Content Description object, "WM/Genre",
-    // "MusicBrainz/Album Id" and so on), each with its values in the order
-    // a tagger wrote them, the first first. Only fields that a result
-    // carries are read (see kCarriedFields in tags.cpp).
-    QMap<QString, QStringList> text;
-    int track = 0;  // 0: not known
-    int trackTotal = 0;
-    int disc = 0;
-    int discTotal = 0;
-    QString date;  // "YYYY", "YYYY-MM" or "YYYY-MM-DD"
+    // The carried fields by their key in kTagFields (tags/tagfields.h), each
+    // with its values in the order a tagger wrote them, the first first; the
+    // numbers, dates, ratings and flags in the forms their kind names.
+    QMap<QString, QStringList> fields;
     // Every whole picture, the front covers first, the others in their order.
     QList<CoverPicture> pictures;
+    // The user's own attributes, by name.
+    QList<UserField> userFields;
 
     bool isEmpty() const;
+    QStringList values(const char* key) const { return fields.value(QLatin1String(key)); }
+    QString value(const char* key) const { return values(key).value(0); }
 };
 
 // A file being tagged is a copy under this prefix and six random characters,
@@ -49,9 +53,14 @@ inline constexpr qsizetype kMaxPictureBytes = 16 * 1024 * 1024;
 inline constexpr qsizetype kMaxPicturesBytes = 32 * 1024 * 1024;
 // A text longer than this is left out as damaged.
 inline constexpr qsizetype kMaxTextLength = 65535;
+inline constexpr qsizetype kMaxUserFieldName = 256;
 
 // The tags of the WMA (ASF) file at path. A field that is missing, empty,
-// damaged or oversized is left out; a file that cannot be read, or whose
+// damaged or oversized is left out, and so are the technical attributes
+// (IsTechnicalAsfAttribute), the values of the user's own attributes that
+// are not text or numbers, and those whose name is empty, holds a control
+// character or is longer than kMaxUserFieldName. A file that cannot be read,
+// or whose
 // header's tag objects are damaged or hold more entries than any tagger
 // writes, gives no tags at all. Never raises.
 TrackTags ReadWmaTags(const QString& path);

@@ -26,6 +26,10 @@
 //                           bytes, a PNG signature and then zeros
 //         --attr NAME=VALUE  adds a text value to attribute NAME; repeated,
 //                           each adds one value, in order
+//         --typed-attr TYPE:NAME=VALUE
+//                           the same with a value of another type: dword,
+//                           qword or word (a number), bool (0 or 1), bytes
+//                           (VALUE's bytes)
 //         --add-picture TYPE:DESCRIPTION:FILE|size:N
 //                           adds a WM/Picture of that picture type; repeated,
 //                           in order
@@ -388,9 +392,9 @@ void WriteTags(const std::string& path, const Options& o) {
         {"genre", "WM/Genre"},
         {"composer", "WM/Composer"},
     };
-    static const char* const kTagOptions[] = {"artist",  "comment", "copyright",  "album-artist", "album",
-                                              "disc",    "year",    "genre",      "composer",     "track",
-                                              "picture", "attr",    "add-picture"};
+    static const char* const kTagOptions[] = {"artist",  "comment", "copyright",   "album-artist", "album",
+                                              "disc",    "year",    "genre",       "composer",     "track",
+                                              "picture", "attr",    "add-picture", "typed-attr"};
     const auto has = [&](const char* key) { return o.count(key) > 0; };
     const auto at = [&](const char* key) { return o.find(key)->second; };
     if (std::none_of(std::begin(kTagOptions), std::end(kTagOptions), has))
@@ -427,6 +431,29 @@ void WriteTags(const std::string& path, const Options& o) {
             throw Error("--attr wants NAME=VALUE: " + it->second);
         tag->addAttribute(Utf8(it->second.substr(0, eq)),
                           TagLib::ASF::Attribute(Utf8(it->second.substr(eq + 1))));
+    }
+    for (auto [it, end] = o.equal_range("typed-attr"); it != end; ++it) {
+        const size_t colon = it->second.find(':');
+        const size_t eq = it->second.find('=');
+        if (colon == std::string::npos || eq == std::string::npos || eq < colon)
+            throw Error("--typed-attr wants TYPE:NAME=VALUE: " + it->second);
+        const std::string type = it->second.substr(0, colon);
+        const std::string value = it->second.substr(eq + 1);
+        TagLib::ASF::Attribute attribute;
+        if (type == "dword")
+            attribute = TagLib::ASF::Attribute(static_cast<unsigned int>(std::stoul(value)));
+        else if (type == "qword")
+            attribute = TagLib::ASF::Attribute(static_cast<unsigned long long>(std::stoull(value)));
+        else if (type == "word")
+            attribute = TagLib::ASF::Attribute(static_cast<unsigned short>(std::stoul(value)));
+        else if (type == "bool")
+            attribute = TagLib::ASF::Attribute(value == "1");
+        else if (type == "bytes")
+            attribute = TagLib::ASF::Attribute(
+                TagLib::ByteVector(value.data(), static_cast<unsigned int>(value.size())));
+        else
+            throw Error("unknown attribute type " + type);
+        tag->addAttribute(Utf8(it->second.substr(colon + 1, eq - colon - 1)), attribute);
     }
     for (auto [it, end] = o.equal_range("add-picture"); it != end; ++it) {
         const std::string& v = it->second;
@@ -496,7 +523,8 @@ int Usage() {
         "                        [--noise DBFS]\n"
         "                        [--artist|--album-artist|--album|--track|--disc|--year|--genre|\n"
         "                         --composer|--comment|--copyright TEXT] [--picture FILE|damaged|size:N]\n"
-        "                        [--attr NAME=VALUE]... [--add-picture TYPE:DESCRIPTION:FILE|size:N]...\n"
+        "                        [--attr NAME=VALUE]... [--typed-attr TYPE:NAME=VALUE]...\n"
+        "                        [--add-picture TYPE:DESCRIPTION:FILE|size:N]...\n"
         "       mkwma wav OUT [--channels N] [--rate HZ] [--seconds S] [--freqs LIST] [--noise DBFS]\n"
         "       mkwma drm IN OUT content|extended|advanced\n"
         "       mkwma cut IN OUT inside-header|after-header|mid-data|fraction:F|zeros:F\n"

@@ -198,7 +198,9 @@ void TestTags::carriedIntoResult_data() {
           {"ICMT", "Made by mkwma for the tag tests"},
           {"ICOP", "2004 Brenvale"},
           {"ILNG", "eng"},
-          {"ITCH", "mkwma"}}},
+          {"ITCH", "mkwma"},
+          {"IMUS", "J. Composer"},
+          {"IWRI", "L. Writer"}}},
         // The first value first: it stands in the Extended Content
         // Description, after the Metadata Library's others.
         {"several values",
@@ -238,7 +240,42 @@ void TestTags::carriedIntoResult_data() {
           {"ICRD", "1999-12-31"},
           {"IGNR", "Música Clásica"},
           {"ICMT", "Grüße aus Zürich ✓"},
-          {"ICOP", "© 2021 Æsir Ørkester"}}},
+          {"ICOP", "© 2021 Æsir Ørkester"},
+          {"IMUS", "Antonín Dvořák"}}},
+        // The names of taggers other than Windows Media Player; a technical
+        // attribute and a binary one that must not come out.
+        {"tagger names",
+         "tags_taggers.wma",
+         2.0,
+         false,
+         {{"TIT2", "Tagger Names"},
+          {"TPE1", "Artist One/Artist Two/Artist Three"},
+          {"TRCK", "2/3"},
+          {"TPOS", "1/2"},
+          {"TXXX:REPLAYGAIN_TRACK_GAIN", "-6.48 dB"},
+          {"TXXX:REPLAYGAIN_TRACK_PEAK", "0.988525"},
+          {"TXXX:REPLAYGAIN_ALBUM_GAIN", "-7.02 dB"},
+          {"TXXX:REPLAYGAIN_ALBUM_PEAK", "0.999969"},
+          {"POPM", "Windows Media Player 9 Series rating=196 counter=0"},
+          {"TCMP", "1"},
+          {"COMM", "[eng] Tagged by beets"},
+          {"TXXX:DISCSUBTITLE", "Side A"},
+          {"TXXX:SCRIPT", "Latn"},
+          {"TXXX:ASIN", "B000BRENV1"},
+          {"TXXX:WORK", "Tide Suite"},
+          {"WOAR", "https://brenvale.example/players"},
+          {"WXXX", "[] https://brenvale.example/"},
+          {"TOPE", "The First Players"},
+          {"TDOR", "1987"},                                     // TORY in version 2.3
+          {"TIPL", "producer P. Roducer engineer E. Ngineer"},  // IPLS in version 2.3
+          {"TXXX:MyLabel", "Blue Shelf"},
+          {"TXXX:DISCOGS_RELEASE_ID", "123456"}},
+         {{"INAM", "Tagger Names"},
+          {"IART", "Artist One; Artist Two; Artist Three"},
+          {"IPRT", "2"},
+          {"ITRK", "2"},
+          {"ICMT", "Tagged by beets"},
+          {"IENG", "E. Ngineer"}}},
         {"no tags", "wmav2_stereo_44100.wma", 3.0, false, {}, {}},
         {"damaged picture",
          "tags_damaged_picture.wma",
@@ -352,7 +389,7 @@ void TestTags::failedTagWriteKeepsResult() {
     QCOMPARE(Contents(result), audio);
 
     TrackTags tags;
-    tags.text["Title"] = QStringList("Too Big");
+    tags.fields["title"] = QStringList("Too Big");
     tags.pictures = {{QByteArray(1024 * 1024, 'p'), "image/png", "", 3}};
     const auto write = mp3 ? WriteMp3Tags : WriteWavTags;
     QVERIFY(!write(result, tags));
