@@ -6,8 +6,7 @@
 #include "batch/terminaltext.h"
 #include "convert/resultsave.h"
 #include "convert/conversion.h"
-#include "launch/commandline.h"
-#include "util/files.h"
+#include "util/fileio.h"
 #include "util/safepath.h"
 
 #include <QCoreApplication>
@@ -685,7 +684,10 @@ int RunBatch(const BatchOptions& options) {
 }
 
 int RunBatchCommand(int argc, char* argv[]) {
-    const BatchOptions options = ParseBatchOptions(ArgumentsOf(argc, argv), CurrentFolderBytes(), UsableCores());
+    QByteArrayList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
+    const BatchOptions options = ParseBatchOptions(arguments, CurrentFolderBytes(), UsableCores());
     if (options.action == BatchOptions::ShowHelp) {
         std::fputs(BatchHelpText().toLocal8Bit().constData(), stdout);
         return 0;

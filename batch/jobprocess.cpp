@@ -1,6 +1,6 @@
 #include "batch/jobprocess.h"
 
-#include "util/files.h"
+#include "util/fileio.h"
 #include "util/shell.h"
 
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "convert/conversion.h"
 
-#include "util/files.h"
+#include "util/fileio.h"
 #include "wmawav/decoder.h"
 
 #include <QFile>

@@ -26,3 +26,13 @@ QString FormatNames(const char* separator) {
     }
     return names;
 }
+
+QByteArray ResultFileName(QByteArrayView sourceName, ConversionFormat format) {
+    // Only the file name loses its extension: a dot in a folder's name is
+    // no extension, nor is the dot that begins a hidden file's name.
+    const qsizetype dot = sourceName.lastIndexOf('.');
+    const QByteArrayView stem = dot > 0 ? sourceName.first(dot) : sourceName;
+    QByteArray name;
+    name.reserve(stem.size() + 4);
+    return name.append(stem).append(FormatOf(format).extension);
+}

@@ -4,6 +4,8 @@
 // its encoder and its tag writer) and no other code asks which format it is.
 #include "tags/tags.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -54,3 +56,9 @@ const FormatRow* FormatNamed(QStringView name);
 
 // The names of all formats, for a usage text: "mp3|wav".
 QString FormatNames(const char* separator);
+
+// The name of a result: the source's file name (as the system's bytes) with
+// its extension replaced by the format's. Only the file name loses its
+// extension, everything from its last "." on, unless that dot is the
+// name's first character (".intro" gives ".intro.mp3").
+QByteArray ResultFileName(QByteArrayView sourceName, ConversionFormat format);

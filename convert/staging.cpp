@@ -1,12 +1,11 @@
 #include "convert/staging.h"
 
 #include "tags/tags.h"
-#include "util/files.h"
+#include "util/fileio.h"
 #include "util/systemerror.h"
 #include "wmawav/asfheader.h"
 #include "wmawav/decoder.h"
 
-#include <QCoreApplication>
 #include <QFile>
 
 #include <dirent.h>
@@ -253,8 +252,12 @@ Preparation SniffSource(int fd) {
                                                                                : Preparation::Ready;
 }
 
-void LetTheWindowAnswer() {
-    QCoreApplication::processEvents();
+// Removes a file, whatever it is, after letting a window answer; a file
+// that stays is found by the caller's test for it.
+void RemoveQuietly(const WorkContext& work, const QString& path) {
+    if (work.between)
+        work.between();
+    ::unlink(SystemPath(path).c_str());
 }
 
 QString Quoted(const QString& path) {
@@ -349,7 +352,7 @@ void RemoveStagedTools(const WorkContext& work) {
     if (work.folder.isEmpty())
         return;
     for (const StagedTool& tool : kStagedTools)
-        DeleteFileQuiet(work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
+        RemoveQuietly(work, work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
 }
 
 
@@ -357,7 +360,7 @@ void RemoveWorkingFiles(const WorkContext& work) {
     if (work.folder.isEmpty())
         return;
     for (const char* name : kWorkingFiles)
-        DeleteFileQuiet(work.folder + QLatin1Char('/') + QLatin1String(name));
+        RemoveQuietly(work, work.folder + QLatin1Char('/') + QLatin1String(name));
     RemoveTemporaryOutputs(work.folder);
 }
 
@@ -371,7 +374,7 @@ Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) 
     // file's own: the file fails instead.
     bool cleared = true;
     for (const char* stale : kWorkingFiles) {
-        DeleteFileQuiet(path(stale));
+        RemoveQuietly(work, path(stale));
         cleared = NothingAt(path(stale)) && cleared;
     }
     RemoveTemporaryOutputs(folder);
@@ -383,7 +386,7 @@ Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) 
         return IsSourceGone(errno) ? Preparation::SourceGone : Preparation::SourceUnusable;
     const Preparation looked = SniffSource(in);
     const NewCopy copy = looked == Preparation::Ready
-                             ? CopyDescriptorIntoNewFile(in, path(kWorkingWma), LetTheWindowAnswer)
+                             ? CopyDescriptorIntoNewFile(in, path(kWorkingWma), work.between)
                              : NewCopy::Made;
     ::close(in);
     if (looked != Preparation::Ready)
@@ -396,7 +399,7 @@ Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) 
         case NewCopy::DestinationFailed:
             return Preparation::WorkFolderFailed;
     }
-    if (CopyIntoNewFile(path(kWorkingWma), path(kMarker), LetTheWindowAnswer) != NewCopy::Made) {
+    if (CopyIntoNewFile(path(kWorkingWma), path(kMarker), work.between) != NewCopy::Made) {
         ::unlink(SystemPath(path(kWorkingWma)).c_str());
         return Preparation::WorkFolderFailed;
     }

@@ -49,6 +49,9 @@ struct WorkContext {
     QString folder;              // the work folder; "" when there is none
     QStringList encoderOptions;  // handed to the encoder; empty: its own defaults
     ScriptRunner runScript;      // starts a script; empty: no script is run
+    // Called now and then during long work (a copy of a large source,
+    // before each removal), so that a window can answer meanwhile.
+    std::function<void()> between;
 };
 
 // The user's work folder (chosen now, as WorkFolder does) as the context

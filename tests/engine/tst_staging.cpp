@@ -2,6 +2,7 @@
 // removal, the working files of one conversion and the result test.
 #include "app/errorreport.h"
 #include "convert/conversion.h"
+#include "util/systemerror.h"
 #include "support/testenv.h"
 #include "wmawav/decoder.h"
 
@@ -404,8 +405,8 @@ void TestStaging::existingFiles() {
 
 void TestStaging::stageToolsRaisesWhenItCannotWrite_data() {
     QTest::addColumn<QString>("situation");
-    QTest::addColumn<int>("number");  // 0: nothing is raised
-    QTest::newRow("work folder not writable") << "locked" << 70;
+    QTest::addColumn<int>("number");  // the errno thrown; 0: nothing is thrown
+    QTest::newRow("work folder not writable") << "locked" << EACCES;
     QTest::newRow("no work folder at all") << "none" << 0;
 }
 
@@ -428,8 +429,8 @@ void TestStaging::stageToolsRaisesWhenItCannotWrite() {
     int raised = 0;
     try {
         StageTools(UserWorkContext());
-    } catch (const VbError& e) {
-        raised = e.number;
+    } catch (const SystemError& e) {
+        raised = e.code().value();
     }
     QCOMPARE(raised, number);
     if (situation == "locked")
