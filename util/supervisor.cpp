@@ -250,8 +250,8 @@ void KillGroup(pid_t group) {
     // live on here, or their readers would never see them end.
     int keep[] = {plan.errorFd, plan.statusFd, plan.stopFd, plan.lifeline, plan.input, plan.messages};
     CloseAllBut(keep, sizeof keep / sizeof keep[0]);
-    // A name of its own, so that killing the tools by their name (killall,
-    // pkill) leaves the watchdog to end what they started.
+    // A name of its own, so that killing this program by its name (killall,
+    // pkill) leaves the watchdog to end the tools.
     ::prctl(PR_SET_NAME, "tool-watchdog");
     // Orphans among the descendants come to the watchdog, not to init, so
     // that it can see them end.
