@@ -288,7 +288,7 @@ Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
     // The source is opened once, and that one file is decoded and its tags
     // read: a name swapped meanwhile changes nothing. It is read where it
     // lies, never copied.
-    FileConversion conversion(WorkContext{job.path, job.encoderOptions, {}}, file.source);
+    FileConversion conversion(WorkContext{job.path, job.encoderOptions, {}, {}}, file.source);
     StageResult stage = conversion.OpenSource();
     if (stage.ok())
         stage = conversion.Stream(options_.format,
@@ -383,7 +383,7 @@ void BatchRun::Job(int slot) {
     if (lock >= 0) {
         job.path = QFile::decodeName(QByteArray::fromStdString(folder));
         try {
-            StageToolsLinked(stagedSet_, WorkContext{job.path, {}, {}});
+            StageToolsLinked(stagedSet_, WorkContext{job.path, {}, {}, {}});
         } catch (...) {
             // The tools that are missing keep each file from running: it
             // fails with the work folder named.

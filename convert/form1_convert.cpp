@@ -41,7 +41,6 @@ WorkContext RunWorkContext() {
     work.runScript = [](const QString& script, const QStringList&, const QString& folder) {
         return RunAndWait(QLatin1Char('"') + script + QLatin1Char('"'), SW_HIDE, folder);
     };
-    work.between = Yield;
     return work;
 }
 

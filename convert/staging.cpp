@@ -2,10 +2,12 @@
 
 #include "tags/tags.h"
 #include "util/fileio.h"
+#include "util/supervisor.h"
 #include "util/systemerror.h"
 #include "wmawav/asfheader.h"
 #include "wmawav/decoder.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <dirent.h>
@@ -299,7 +301,8 @@ QByteArray ConversionResource(int resourceId) {
 }
 
 WorkContext UserWorkContext() {
-    return WorkContext{WorkFolder(), {}, {}};
+    // A run in the program's own event loop lets it answer while it works.
+    return WorkContext{WorkFolder(), {}, {}, [] { QCoreApplication::processEvents(); }};
 }
 
 
@@ -433,9 +436,17 @@ int RunConversionScript(const WorkContext& work, ConversionFormat format, const 
     // process has ended or could not be started, so by now the marker is
     // either gone or will stay for good: waiting on for it could only hang.
     // The wait for the marker therefore ends here.
+    const QStringList arguments = row.encoder ? work.encoderOptions : QStringList();
     int status = kScriptNotRun;
-    if (runnable && work.runScript)
-        status = work.runScript(script, row.encoder ? work.encoderOptions : QStringList(), folder);
+    if (runnable && work.runScript) {
+        status = work.runScript(script, arguments, folder);
+    } else if (runnable) {
+        PipelineCommand command;
+        command.programs = {{script, arguments}};
+        command.folder = folder;
+        SupervisedPipeline pipeline;
+        status = pipeline.Start(command) ? pipeline.Wait(work.between).front().status : kScriptNotStarted;
+    }
 
     // A script that never ran removed nothing: the copies of the source go
     // here, so that nothing of this file stays in the work folder.

@@ -48,14 +48,14 @@ using ScriptRunner =
 struct WorkContext {
     QString folder;              // the work folder; "" when there is none
     QStringList encoderOptions;  // handed to the encoder; empty: its own defaults
-    ScriptRunner runScript;      // starts a script; empty: no script is run
+    ScriptRunner runScript;      // starts a script; empty: started hidden under the supervisor
     // Called now and then during long work (a copy of a large source,
     // before each removal), so that a window can answer meanwhile.
     std::function<void()> between;
 };
 
 // The user's work folder (chosen now, as WorkFolder does) as the context
-// of a run.
+// of a run, which lets the program's event loop run while it works.
 WorkContext UserWorkContext();
 
 // The staged files: resource id and file name in the work folder.
@@ -134,8 +134,10 @@ struct ScriptCommands {
 };
 ScriptCommands BuildScriptCommands(const WorkContext& work);
 
-// RunConversionScript's result when it ran nothing.
+// RunConversionScript's result when it ran nothing, and when the script
+// could not be started.
 inline constexpr int kScriptNotRun = INT_MIN;
+inline constexpr int kScriptNotStarted = -2;
 
 // Runs the format's script (hidden, in the work folder) and waits until its
 // process has ended or could not be started, keeping the window responsive

@@ -6,9 +6,6 @@
 
 #include <sys/types.h>
 
-#include <string>
-#include <vector>
-
 class Dialogs;
 
 // Show commands of a started program's window.
@@ -72,23 +69,3 @@ QStringList SplitShellParameters(const QString& parameters);
 // failure table's rows without a number of their own, is returned as it is).
 // A document, folder or address handed to the desktop gives 0.
 int RunAndWait(const QString& command, int windowStyle, const QString& directory);
-
-// In a child between fork and exec: standard input, output and error read
-// and write /dev/null. Calls only what is safe there.
-void HideStandardStreams();
-
-// A program's path and arguments as execv takes them, made before a fork so
-// that the child needs no allocation.
-class ExecArguments {
-public:
-    ExecArguments(const QString& program, const QStringList& arguments);
-    ExecArguments(const ExecArguments&) = delete;
-    ExecArguments& operator=(const ExecArguments&) = delete;
-
-    const char* program() const { return pointers_.front(); }
-    char* const* argv() const { return pointers_.data(); }
-
-private:
-    std::vector<std::string> strings_;
-    std::vector<char*> pointers_;
-};

@@ -1,24 +1,18 @@
 #pragma once
 // What a conversion asks of the programs it starts: a decoder, and an
 // encoder that reads the decoder's output, and how each of them ended.
+#include "util/supervisor.h"
+
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 
 // A program to start: its path and arguments.
-struct ToolCommand {
-    QString program;
-    QStringList arguments;
-};
+using ToolCommand = ProgramCommand;
 
 // How one tool ended.
-struct ToolEnd {
-    bool started = false;
-    int status = -1;  // the exit status, or 128 + N after signal N
-    int signal = 0;   // the signal that ended it; 0 when it exited
-};
+using ToolEnd = ProgramEnd;
 
 struct PipelineEnd {
     ToolEnd decoder;

@@ -267,6 +267,8 @@ void TestConversion::failingEncoderYieldsNothing_data() {
     QTest::addColumn<int>("status");
     QTest::newRow("fails half way") << QByteArray("exit 1") << 1;
     QTest::newRow("killed half way") << QByteArray("kill -KILL $$") << 128 + 9;
+    // What a tool leaves running ends when the script ends, before it can write.
+    QTest::newRow("leaves a child behind") << QByteArray("(sleep 1; echo late > working.mp3) &\nexit 1") << 1;
 }
 
 void TestConversion::failingEncoderYieldsNothing() {
