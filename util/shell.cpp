@@ -1,6 +1,5 @@
 #include "util/shell.h"
 
-#include "app/dialogs.h"
 #include "util/errors.h"
 #include "util/files.h"
 #include "util/supervisor.h"
@@ -97,7 +96,7 @@ int MissingPathResult(const QString& path, int err) {
     return kFileNotFound;
 }
 
-int HandToDesktop(Dialogs* owner, const QUrl& url) {
+int HandToDesktop(UrlOpener* owner, const QUrl& url) {
     bool opened = false;
     if (owner)
         opened = owner->OpenUrl(url);
@@ -170,7 +169,7 @@ bool IsOpenVerb(const QString& verb) {
 
 // ShellExecuteA, with the started program under pipeline's supervision, or
 // nobody's when pipeline is null.
-int ShellExecute(Dialogs* owner, const QString& operation, const QString& file, const QString& parameters,
+int ShellExecute(UrlOpener* owner, const QString& operation, const QString& file, const QString& parameters,
                  const QString& directory, int showCommand, SupervisedPipeline* pipeline) {
     const QString verb = operation.trimmed().toLower();
     const QString target = UnquotedFile(file);
@@ -217,7 +216,7 @@ int ShellExecute(Dialogs* owner, const QString& operation, const QString& file, 
 // GShell, with the started program under pipeline's supervision, or nobody's
 // when pipeline is null.
 int GShellStart(const QString& file, int showCommand, const QString& parameters, const QString& directory,
-                const QString& operation, Dialogs* ownerWindow, SupervisedPipeline* pipeline) {
+                const QString& operation, UrlOpener* ownerWindow, SupervisedPipeline* pipeline) {
     if (file.toUpper().contains(QLatin1String(".EXE")))
         showCommand = SW_HIDE;
     int result;
@@ -249,7 +248,7 @@ int HandingOver(pid_t* startedProcess, const Start& start) {
 
 }  // namespace
 
-int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file, const QString& parameters,
+int ShellExecuteA(UrlOpener* owner, const QString& operation, const QString& file, const QString& parameters,
                   const QString& directory, int showCommand, pid_t* startedProcess) {
     return HandingOver(startedProcess, [&](SupervisedPipeline* pipeline) {
         return ShellExecute(owner, operation, file, parameters, directory, showCommand, pipeline);
@@ -299,7 +298,7 @@ ShellFailure ShellFailureFor(int shellResult) {
 }
 
 int GShell(const QString& file, int showCommand, const QString& parameters, const QString& directory,
-           const QString& operation, Dialogs* ownerWindow, pid_t* startedProcess) {
+           const QString& operation, UrlOpener* ownerWindow, pid_t* startedProcess) {
     return HandingOver(startedProcess, [&](SupervisedPipeline* pipeline) {
         return GShellStart(file, showCommand, parameters, directory, operation, ownerWindow, pipeline);
     });

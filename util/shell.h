@@ -6,7 +6,16 @@
 
 #include <sys/types.h>
 
-class Dialogs;
+class QUrl;
+
+// Where a document, folder or address is handed: the desktop, through the
+// window that asks (so that tests can answer in its place).
+class UrlOpener {
+public:
+    virtual ~UrlOpener() = default;
+    // True when something took the address.
+    virtual bool OpenUrl(const QUrl& url) = 0;
+};
 
 // Show commands of a started program's window.
 enum ShowCommand : int {
@@ -33,7 +42,7 @@ enum ShowCommand : int {
 // permission denied, 8 no process could be started, 31 nothing can open it.
 // When a process was started and startedProcess is given, its id is stored
 // there (the caller then owns it and must reap it); otherwise -1.
-int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file, const QString& parameters,
+int ShellExecuteA(UrlOpener* owner, const QString& operation, const QString& file, const QString& parameters,
                   const QString& directory, int showCommand, pid_t* startedProcess = nullptr);
 
 // Hands file to ShellExecuteA and turns a failure code (0 to 32) into an
@@ -42,7 +51,7 @@ int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file,
 // contains ".EXE" runs hidden; with empty parameters and directory the show
 // command is always 1.
 int GShell(const QString& file, int showCommand, const QString& parameters, const QString& directory,
-           const QString& operation, Dialogs* ownerWindow, pid_t* startedProcess = nullptr);
+           const QString& operation, UrlOpener* ownerWindow, pid_t* startedProcess = nullptr);
 
 // The failure table of GShell: error number and message for a shell result.
 struct ShellFailure {
