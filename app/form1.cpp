@@ -140,15 +140,43 @@ private:
     QString caption_;
 };
 
-// The file list's view. Home, End and the arrow keys select the item they
-// land on, also when it is the item that already has the keyboard focus
-// (after a removal nothing is selected, and the list would otherwise leave
-// it so until the focus moved away and back).
+// The file list's view. Each item shows its whole path where it fits, and
+// otherwise loses the path's middle, so that the file name stays in view; the
+// pointer resting on an item shows the whole path. The column is as wide as
+// set (by start-up, or by the user dragging its divider to reveal long paths)
+// and fills the list at least.
+//
+// Home, End and the arrow keys select the item they land on, also when it is
+// the item that already has the keyboard focus (after a removal nothing is
+// selected, and the list would otherwise leave it so until the focus moved
+// away and back).
 class FileListView : public QTreeWidget {
 public:
-    using QTreeWidget::QTreeWidget;
+    explicit FileListView(QWidget* parent) : QTreeWidget(parent) {
+        setTextElideMode(Qt::ElideMiddle);
+        connect(header(), &QHeaderView::sectionResized, this, [this](int, int, int size) {
+            if (fitting_)
+                return;
+            chosenWidth_ = size;
+            FitColumn();
+        });
+    }
 
 protected:
+    bool viewportEvent(QEvent* event) override {
+        if (event->type() == QEvent::ToolTip) {
+            const auto* help = static_cast<QHelpEvent*>(event);
+            if (QTreeWidgetItem* item = itemAt(help->pos())) {
+                QToolTip::showText(help->globalPos(), item->text(0), viewport(), visualItemRect(item));
+                return true;
+            }
+        }
+        const bool handled = QTreeWidget::viewportEvent(event);
+        if (event->type() == QEvent::Resize)
+            FitColumn();
+        return handled;
+    }
+
     // Reached by the keyboard with items but none selected, the list selects
     // its current item, so that Delete acts on what the focus frame shows.
     void focusInEvent(QFocusEvent* event) override {
@@ -174,6 +202,21 @@ protected:
                 break;
         }
     }
+
+private:
+    void FitColumn() {
+        if (columnCount() == 0)
+            return;
+        const int width = qMax(chosenWidth_, viewport()->width());
+        if (columnWidth(0) == width)
+            return;
+        fitting_ = true;
+        setColumnWidth(0, width);
+        fitting_ = false;
+    }
+
+    int chosenWidth_ = 0;
+    bool fitting_ = false;
 };
 
 }  // namespace
