@@ -482,6 +482,12 @@ private slots:
             QVERIFY2(!described.contains(c->objectName()) || !a->text(QAccessible::Description).isEmpty(),
                      qPrintable(c->objectName()));
         }
+        // The window is an application's frame, and the file in work reaches
+        // the reader with the bar.
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.form.get())->role(), QAccessible::Window);
+        w.form->SetProgressText(QStringLiteral("Processing: 07 Song.wma"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.form->ProgressBar1)->text(QAccessible::Description),
+                 QStringLiteral("Processing: 07 Song.wma"));
     }
 
     // The designed 536x524 window with its frame (a title bar, and borders)
