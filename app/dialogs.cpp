@@ -2,12 +2,13 @@
 
 #include "app/errorreport.h"
 #include "app/startup.h"
+#include "app/windowfit.h"
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QInputDialog>
 #include <QLayout>
 #include <QMessageBox>
@@ -34,10 +35,7 @@ QString TitleOrAppTitle(const QString& title) {
 // a surface of exactly the size it gives. A window held to a fixed size there
 // ends the program with a protocol error, so on Wayland the boxes take any
 // size from their own upwards and lay their content out in it.
-bool OnWayland() {
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-}
-
+//
 // A message box fits itself to its text, with a fixed size, when it is shown
 // and again whenever its layout changes. On Wayland it keeps the size it was
 // shown with as its least one: a layout change while the compositor resizes

@@ -47,10 +47,6 @@ void Place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
 }
 
-bool OnWayland() {
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-}
-
 // A light scheme draws dark text on a light window.
 bool IsLightScheme(const QPalette& scheme) {
     const int window = scheme.color(QPalette::Window).lightness();

@@ -1,6 +1,7 @@
 #include "app/windowfit.h"
 
 #include <QAbstractButton>
+#include <QGuiApplication>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -20,6 +21,10 @@ QPoint PlaceWithin(const QRect& available, const QSize& frame) {
 }
 
 }  // namespace
+
+bool OnWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 QRect FitWithin(const QRect& available, const QSize& designed, const QMargins& frame, int scrollBar) {
     const QSize room = available.size().shrunkBy(frame);

@@ -1,12 +1,17 @@
 #pragma once
-// How the main window fits the screen it opens on, and how its captions fit
-// their controls when another font stands in for the one they were designed
-// for.
+// How the program's windows fit the screen and the window system, and how the
+// main window's captions fit their controls when another font stands in for
+// the one they were designed for.
 #include <QMargins>
 #include <QRect>
 #include <QSize>
 
 class QAbstractButton;
+
+// Whether windows are shown through a Wayland compositor, which gives a
+// maximized or full-screen window its size and demands a surface of exactly
+// that size.
+bool OnWayland();
 
 // The window's place and size (the inside of its frame, in screen
 // coordinates) in a screen's available area (the screen without its panels),
