@@ -707,9 +707,12 @@ void Form1::FitToScreen(bool place) {
     const QRect fit = FitWithin(s->availableGeometry(), designedArea_->size(), fittedFrame_, scrollBar);
     if (OnWayland()) {
         // A compositor that maximizes the window or fills the screen with it
-        // demands a surface of exactly its size: the window takes any size
-        // from the fitted one upwards, the designed area standing centred.
-        setMinimumSize(fit.size());
+        // demands a surface of exactly its size: the window takes any size,
+        // the designed area standing centred where there is room and
+        // scrolling where there is not. It opens at the fitted size; the
+        // compositor knows panels that the window cannot see, and may make
+        // it smaller.
+        setMinimumSize(QSize(4 * scrollBar, 4 * scrollBar));
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
             resize(fit.size());
