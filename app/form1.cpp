@@ -47,6 +47,14 @@ void Place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
 }
 
+// The frame around a window, as far as the window system has told it.
+QMargins FrameMargins(const QWidget* window) {
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                    outer.bottom() - inner.bottom());
+}
+
 // A light scheme draws dark text on a light window.
 bool IsLightScheme(const QPalette& scheme) {
     const int window = scheme.color(QPalette::Window).lightness();
@@ -685,11 +693,7 @@ void Form1::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     // An X11 window manager tells the frame's size once it has framed the
     // shown window: the window is then fitted and placed again, with it.
-    const QRect outer = frameGeometry();
-    const QRect inner = geometry();
-    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-                         outer.bottom() - inner.bottom());
-    if (placed_ && frame != fittedFrame_)
+    if (placed_ && FrameMargins(this) != fittedFrame_)
         FitToScreen(fittedFrame_.isNull());
 }
 
@@ -697,10 +701,7 @@ void Form1::FitToScreen(bool place) {
     QScreen* s = screen();
     if (!s)
         return;
-    const QRect outer = frameGeometry();
-    const QRect inner = geometry();
-    fittedFrame_ = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
-                            outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    fittedFrame_ = FrameMargins(this);
     // One pixel more than a scroll bar: at a fractional scale the window
     // system may round the window's size down by one.
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scrollArea_) + 1;

@@ -43,6 +43,7 @@ QRect FitWithin(const QRect& available, const QSize& designed, const QMargins& f
 }
 
 void FitCaption(QAbstractButton* control) {
+    control->ensurePolished();  // a style sheet's font
     const bool option = qobject_cast<QRadioButton*>(control) != nullptr;
     // How much wider the caption is than the room its control gives it.
     auto shortfall = [control, option] {
