@@ -2,12 +2,15 @@
 
 #include "app/errorreport.h"
 #include "app/startup.h"
+#include "app/windowfit.h"
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLayout>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -26,6 +29,49 @@ QString DisplayText(QString text) {
 QString TitleOrAppTitle(const QString& title) {
     return title.isEmpty() ? AppTitle() : title;
 }
+
+// On Wayland every window may be maximized or made full screen: Qt's own
+// title bar offers maximize on every window, and the compositor then demands
+// a surface of exactly the size it gives. A window held to a fixed size there
+// ends the program with a protocol error, so on Wayland the boxes take any
+// size from their own upwards and lay their content out in it.
+//
+// A message box fits itself to its text, with a fixed size, when it is shown
+// and again whenever its layout changes. On Wayland it keeps the size it was
+// shown with as its least one: a layout change while the compositor resizes
+// it (to fill the screen, or back) must not set a size of its own.
+class GrowingMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    bool event(QEvent* e) override {
+        if (!OnWayland())
+            return QMessageBox::event(e);
+        if (e->type() == QEvent::LayoutRequest)
+            return QDialog::event(e);
+        const bool handled = QMessageBox::event(e);
+        if (maximumSize() != QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX))
+            setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        return handled;
+    }
+};
+
+// An input box holds its height to that of its content; on Wayland it keeps
+// only the least size.
+class GrowingInputDialog : public QInputDialog {
+public:
+    using QInputDialog::QInputDialog;
+
+protected:
+    void showEvent(QShowEvent* e) override {
+        if (OnWayland() && layout()) {
+            layout()->setSizeConstraint(QLayout::SetMinimumSize);
+            setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        }
+        QInputDialog::showEvent(e);
+    }
+};
 
 // "Wma Files (*.wma)|*.wma|" becomes "Wma Files (*.wma) (*.wma)" entries
 // separated by ";;" as QFileDialog wants them.
@@ -71,7 +117,7 @@ QString JoinOpenFileResult(const QStringList& files) {
 }
 
 int QtDialogs::MsgBox(const QString& prompt, int style, const QString& title) {
-    QMessageBox box(owner_);
+    GrowingMessageBox box(owner_);
     box.setWindowTitle(TitleOrAppTitle(title));
     box.setText(DisplayText(prompt));
     box.setIcon((style & vbExclamation) == vbExclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
@@ -86,10 +132,12 @@ int QtDialogs::MsgBox(const QString& prompt, int style, const QString& title) {
 }
 
 QString QtDialogs::InputBox(const QString& prompt, const QString& title, const QString& defaultText) {
-    bool ok = false;
-    const QString answer = QInputDialog::getText(owner_, TitleOrAppTitle(title), DisplayText(prompt),
-                                                 QLineEdit::Normal, defaultText, &ok);
-    return ok ? answer : QString();
+    GrowingInputDialog box(owner_);
+    box.setWindowTitle(TitleOrAppTitle(title));
+    box.setLabelText(DisplayText(prompt));
+    box.setTextValue(defaultText);
+    box.setTextEchoMode(QLineEdit::Normal);
+    return box.exec() == QDialog::Accepted ? box.textValue() : QString();
 }
 
 QString QtDialogs::ShowOpen(const OpenFileRequest& request) {

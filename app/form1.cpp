@@ -5,9 +5,12 @@
 #include "app/handlerguard.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/windowfit.h"
 #include "desktopbus/desktopbus.h"
 #include "util/files.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -15,6 +18,7 @@
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -23,7 +27,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QToolTip>
 #include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QWindow>
 
 #include <unistd.h>
 
@@ -38,19 +47,26 @@ void Place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
 }
 
-// The designed white background, with the text drawn on it in the dark
-// colours that go with it: under a dark colour scheme the scheme's own light
-// text would vanish on white. Only the window roles are set, so that the
-// boxes and buttons inside keep the scheme's own matching pairs.
-void WhiteBackground(QWidget* w) {
-    QPalette palette = w->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    palette.setColor(w->backgroundRole(), Qt::white);
-    palette.setColor(QPalette::Active, QPalette::WindowText, Qt::black);
-    palette.setColor(QPalette::Inactive, QPalette::WindowText, Qt::black);
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x6d, 0x6d, 0x6d));
-    w->setPalette(palette);
-    w->setAutoFillBackground(true);
+// The frame around a window, as far as the window system has told it.
+QMargins FrameMargins(const QWidget* window) {
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                    outer.bottom() - inner.bottom());
+}
+
+// A light scheme draws dark text on a light window.
+bool IsLightScheme(const QPalette& scheme) {
+    const int window = scheme.color(QPalette::Window).lightness();
+    return window >= 128 && scheme.color(QPalette::WindowText).lightness() < window;
+}
+
+// Screen readers see the main window as an application's frame (a plain
+// widget would be a filler inside one).
+QAccessibleInterface* MainWindowAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("Form1") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
 }
 
 int MouseButtons(const QMouseEvent* e) {
@@ -128,15 +144,43 @@ private:
     QString caption_;
 };
 
-// The file list's view. Home, End and the arrow keys select the item they
-// land on, also when it is the item that already has the keyboard focus
-// (after a removal nothing is selected, and the list would otherwise leave
-// it so until the focus moved away and back).
+// The file list's view. Each item shows its whole path where it fits, and
+// otherwise loses the path's middle, so that the file name stays in view; the
+// pointer resting on an item shows the whole path. The column is as wide as
+// set (by start-up, or by the user dragging its divider to reveal long paths)
+// and fills the list at least.
+//
+// Home, End and the arrow keys select the item they land on, also when it is
+// the item that already has the keyboard focus (after a removal nothing is
+// selected, and the list would otherwise leave it so until the focus moved
+// away and back).
 class FileListView : public QTreeWidget {
 public:
-    using QTreeWidget::QTreeWidget;
+    explicit FileListView(QWidget* parent) : QTreeWidget(parent) {
+        setTextElideMode(Qt::ElideMiddle);
+        connect(header(), &QHeaderView::sectionResized, this, [this](int, int, int size) {
+            if (fitting_)
+                return;
+            chosenWidth_ = size;
+            FitColumn();
+        });
+    }
 
 protected:
+    bool viewportEvent(QEvent* event) override {
+        if (event->type() == QEvent::ToolTip) {
+            const auto* help = static_cast<QHelpEvent*>(event);
+            if (QTreeWidgetItem* item = itemAt(help->pos())) {
+                QToolTip::showText(help->globalPos(), item->text(0), viewport(), visualItemRect(item));
+                return true;
+            }
+        }
+        const bool handled = QTreeWidget::viewportEvent(event);
+        if (event->type() == QEvent::Resize)
+            FitColumn();
+        return handled;
+    }
+
     // Reached by the keyboard with items but none selected, the list selects
     // its current item, so that Delete acts on what the focus frame shows.
     void focusInEvent(QFocusEvent* event) override {
@@ -162,16 +206,32 @@ protected:
                 break;
         }
     }
+
+private:
+    void FitColumn() {
+        if (columnCount() == 0)
+            return;
+        const int width = qMax(chosenWidth_, viewport()->width());
+        if (columnWidth(0) == width)
+            return;
+        fitting_ = true;
+        setColumnWidth(0, width);
+        fitting_ = false;
+    }
+
+    int chosenWidth_ = 0;
+    bool fitting_ = false;
 };
 
 }  // namespace
 
 Form1::Form1(Dialogs& dialogs, const QString& programFolder, QWidget* parent)
     : QWidget(parent), dialogs_(dialogs), programFolder_(programFolder) {
+    QAccessible::installFactory(MainWindowAccessible);
     BuildControls();
+    FitCaptions();
     DescribeControls();
     ConnectHandlers();
-    KeepDesignedSize();
 }
 
 Form1::~Form1() = default;
@@ -180,14 +240,26 @@ void Form1::BuildControls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(Twips(kFormWidth), Twips(kFormHeight));
-    WhiteBackground(this);
+    FollowColourScheme();
     QFont formFont(QStringLiteral("Arial"));
     formFont.setPointSizeF(9);
     formFont.setBold(true);
     setFont(formFont);
 
-    ListView1 = new FileListView(this);
+    scrollArea_ = new QScrollArea(this);
+    scrollArea_->setFrameShape(QFrame::NoFrame);
+    scrollArea_->setAlignment(Qt::AlignCenter);
+    scrollArea_->setFocusPolicy(Qt::NoFocus);
+    designedArea_ = new QWidget;
+    designedArea_->setFixedSize(Twips(kFormWidth), Twips(kFormHeight));
+    scrollArea_->setWidget(designedArea_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scrollArea_);
+    setFixedSize(designedArea_->size());
+    QWidget* const area = designedArea_;
+
+    ListView1 = new FileListView(area);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     Place(ListView1, 120, 120, 7800, 2535);
     ListView1->setColumnCount(0);
@@ -207,22 +279,21 @@ void Form1::BuildControls() {
     QFont buttonFont(QStringLiteral("Arial"));
     buttonFont.setPointSizeF(11.25);
     buttonFont.setBold(true);
-    auto makeButton = [this, &buttonFont](const char* name, const char* caption, int left, int top, int width,
-                                          int height, QWidget* container) {
+    auto makeButton = [&buttonFont](const char* name, const char* caption, int left, int top, int width,
+                                    int height, QWidget* container) {
         auto* button = new QPushButton(QString::fromLatin1(caption), container);
         button->setObjectName(QString::fromLatin1(name));
         button->setFont(buttonFont);
         button->setAutoDefault(false);
         Place(button, left, top, width, height);
-        (void)this;
         return button;
     };
-    PushButton1 = makeButton("PushButton1", "Add WMA File(s)", 120, 2750, 3840, 405, this);
-    PushButton3 = makeButton("PushButton3", "Add All WMA File(s) In Folder", 4080, 2750, 3840, 405, this);
-    PushButton8 = makeButton("PushButton8", "Clear List", 120, 3260, 3840, 405, this);
-    PushButton9 = makeButton("PushButton9", "Load Sample/Example Files", 4080, 3260, 3840, 405, this);
+    PushButton1 = makeButton("PushButton1", "Add WMA File(s)", 120, 2750, 3840, 405, area);
+    PushButton3 = makeButton("PushButton3", "Add All WMA File(s) In Folder", 4080, 2750, 3840, 405, area);
+    PushButton8 = makeButton("PushButton8", "Clear List", 120, 3260, 3840, 405, area);
+    PushButton9 = makeButton("PushButton9", "Load Sample/Example Files", 4080, 3260, 3840, 405, area);
 
-    Frame5 = new QGroupBox(QStringLiteral("Save Option"), this);
+    Frame5 = new QGroupBox(QStringLiteral("Save Option"), area);
     Frame5->setObjectName(QStringLiteral("Frame5"));
     Place(Frame5, 120, 3735, 7800, 1815);
     Option3 = new QRadioButton(QStringLiteral("Save results to this folder:"), Frame5);
@@ -246,7 +317,7 @@ void Form1::BuildControls() {
     Option4->setObjectName(QStringLiteral("Option4"));
     Place(Option4, 240, 1410, 3615, 255);
 
-    Frame1 = new QGroupBox(QStringLiteral("Conversion Options"), this);
+    Frame1 = new QGroupBox(QStringLiteral("Conversion Options"), area);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Place(Frame1, 120, 5625, 7800, 1050);
     Option1 = new QRadioButton(QStringLiteral("Convert WMA To MP3"), Frame1);
@@ -256,9 +327,9 @@ void Form1::BuildControls() {
     Option2->setObjectName(QStringLiteral("Option2"));
     Place(Option2, 240, 650, 2535, 285);
 
-    PushButton2 = makeButton("PushButton2", "Start Converting", 120, 6810, 7800, 405, this);
+    PushButton2 = makeButton("PushButton2", "Start Converting", 120, 6810, 7800, 405, area);
 
-    ProgressBar1 = new CaptionProgressBar(this);
+    ProgressBar1 = new CaptionProgressBar(area);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     Place(ProgressBar1, 120, 7330, 7800, 405);
     ProgressBar1->setRange(0, 100);
@@ -270,12 +341,20 @@ void Form1::BuildControls() {
     // As designed: the MP3 and the "this folder" options are selected.
     Option1->setChecked(true);
     Option3->setChecked(true);
+}
 
-    for (QWidget* w :
-         {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2), static_cast<QWidget*>(Frame5),
-          static_cast<QWidget*>(Option1), static_cast<QWidget*>(Option2), static_cast<QWidget*>(Option3),
-          static_cast<QWidget*>(Option4)})
-        WhiteBackground(w);
+void Form1::FollowColourScheme() {
+    // The window's own palette holds only what differs from the scheme, so
+    // that every control draws with colours that belong together.
+    QPalette palette;
+    if (IsLightScheme(QApplication::palette()))
+        palette.setColor(QPalette::Window, Qt::white);
+    setPalette(palette);
+}
+
+void Form1::FitCaptions() {
+    for (QAbstractButton* control : designedArea_->findChildren<QAbstractButton*>())
+        FitCaption(control);
 }
 
 void Form1::DescribeControls() {
@@ -291,34 +370,8 @@ void Form1::DescribeControls() {
                        "selected."));
     PushButton4->setAccessibleName(QStringLiteral("Choose output folder"));
     PushButton4->setAccessibleDescription(QStringLiteral("Opens a dialog to choose the output folder."));
+    // The bar's description is its caption (SetProgressText).
     ProgressBar1->setAccessibleName(QStringLiteral("Conversion progress"));
-    ProgressBar1->setAccessibleDescription(
-        QStringLiteral("How far the conversion run has come, and the file being processed."));
-}
-
-void Form1::KeepDesignedSize() {
-    // Qt's own title bar on Wayland offers maximize even for a fixed size,
-    // and a compositor that maximizes a window or fills the screen with it
-    // demands a surface of exactly the size it gives: a window held to its
-    // fixed size there ends with a protocol error. On Wayland the window
-    // therefore takes any size from its designed one upwards, and the
-    // controls keep their designed sizes, centred (resizeEvent); elsewhere
-    // the window system is told the fixed size.
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-}
-
-void Form1::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    const QPoint offset((width() - minimumWidth()) / 2, (height() - minimumHeight()) / 2);
-    if (offset == layoutOffset_)
-        return;
-    for (QWidget* control : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (control->isWindow())
-            continue;
-        control->move(control->pos() + offset - layoutOffset_);
-    }
-    layoutOffset_ = offset;
 }
 
 void Form1::ConnectHandlers() {
@@ -460,16 +513,17 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         const QPoint p = static_cast<QMouseEvent*>(event)->position().toPoint();
         if (w && !w->childAt(p)) {
             const bool overList = w == ListView1 || ListView1->isAncestorOf(w);
+            const bool background = w == this || w == designedArea_ || w == scrollArea_->viewport();
             void (Form1::*feedback)() = nullptr;
             if (!w->isEnabled())
                 feedback = &Form1::PointerOverBackground;
             else if (qobject_cast<QPushButton*>(w))
                 feedback = &Form1::PointerOverButton;
-            else if (w == this || w == Frame1 || w == Frame2 || w == Frame5 || w == Option1 || w == Option2 ||
+            else if (background || w == Frame1 || w == Frame2 || w == Frame5 || w == Option1 || w == Option2 ||
                      w == Option3 || w == Option4 || w == Text1 || overList)
                 feedback = &Form1::PointerOverBackground;
             if (feedback) {
-                const QString control = w == this  ? QStringLiteral("Form")
+                const QString control = background ? QStringLiteral("Form")
                                         : overList ? ListView1->objectName()
                                                    : w->objectName();
                 RunUntrapped(dialogs_, control + QStringLiteral("_MouseMove"), [&] { (this->*feedback)(); });
@@ -482,7 +536,12 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 void Form1::Form_Load() {
     ErrorTrap trap(dialogs_, FormLocation(QStringLiteral("Form_Load")));
 
-    trap.run(100, [this] { LoadSkin(this, programFolder_); });
+    trap.run(100, [this] {
+        skinned_ = LoadSkin(this, programFolder_);
+        // A skin's fonts are fitted as the designed ones are.
+        if (skinned_)
+            FitCaptions();
+    });
     trap.run(102, [this] {
         setWindowTitle(QLatin1String(kProductTitle));
         setWindowIcon(QIcon(QStringLiteral(":/icons/brenvale.png")));
@@ -604,27 +663,73 @@ void Form1::closeEvent(QCloseEvent* event) {
     RunUntrapped(dialogs_, QStringLiteral("Form_Unload"), [this] { Form_Unload(); });
 }
 
-void Form1::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (!centred_) {
-        centred_ = true;
-        if (QScreen* s = screen()) {
-            // move() places the frame's top left corner.
-            move(PlaceWithin(s->availableGeometry(), frameGeometry().size()));
-        }
-    }
+bool Form1::event(QEvent* event) {
+    if (event->type() == QEvent::ApplicationPaletteChange && !skinned_)
+        FollowColourScheme();
+    return QWidget::event(event);
 }
 
-QPoint PlaceWithin(const QRect& available, const QSize& frame) {
-    QRect placed(QPoint(), frame);
-    placed.moveCenter(available.center());
-    // Right and bottom first, so that the top left corner wins on a screen
-    // too small for the whole window.
-    placed.moveRight(qMin(placed.right(), available.right()));
-    placed.moveBottom(qMin(placed.bottom(), available.bottom()));
-    placed.moveLeft(qMax(placed.left(), available.left()));
-    placed.moveTop(qMax(placed.top(), available.top()));
-    return placed.topLeft();
+void Form1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (placed_)
+        return;
+    placed_ = true;
+    FitToScreen(true);
+    // On another screen, or when the screen's panels change, the window
+    // fits again where it stands.
+    auto watch = [this](QScreen* s) {
+        disconnect(screenWatch_);
+        if (s)
+            screenWatch_ = connect(s, &QScreen::availableGeometryChanged, this, [this] { FitToScreen(false); });
+    };
+    watch(screen());
+    connect(windowHandle(), &QWindow::screenChanged, this, [this, watch](QScreen* s) {
+        watch(s);
+        FitToScreen(false);
+    });
+}
+
+void Form1::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // An X11 window manager tells the frame's size once it has framed the
+    // shown window: the window is then fitted and placed again, with it.
+    if (placed_ && FrameMargins(this) != fittedFrame_)
+        FitToScreen(fittedFrame_.isNull());
+}
+
+void Form1::FitToScreen(bool place) {
+    QScreen* s = screen();
+    if (!s)
+        return;
+    fittedFrame_ = FrameMargins(this);
+    // One pixel more than a scroll bar: at a fractional scale the window
+    // system may round the window's size down by one.
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scrollArea_) + 1;
+    const QRect fit = FitWithin(s->availableGeometry(), designedArea_->size(), fittedFrame_, scrollBar);
+    if (OnWayland()) {
+        // A compositor that maximizes the window or fills the screen with it
+        // demands a surface of exactly its size: the window takes any size,
+        // the designed area standing centred where there is room and
+        // scrolling where there is not. It opens at the fitted size; the
+        // compositor knows panels that the window cannot see, and may make
+        // it smaller.
+        setMinimumSize(QSize(4 * scrollBar, 4 * scrollBar));
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+            resize(fit.size());
+    } else {
+        setFixedSize(fit.size());
+    }
+    if (!place)
+        return;
+    // The frame is placed, not the inside, so that the title bar stays on the
+    // screen. Before the window manager has framed the window, the frame's
+    // size is not known, and only a position given to the platform window as
+    // the frame's makes the window manager place the frame there.
+    const QPoint corner = fit.topLeft() - QPoint(fittedFrame_.left(), fittedFrame_.top());
+    move(corner);
+    if (windowHandle())
+        windowHandle()->setFramePosition(corner);
 }
 
 void Form1::SetMousePointer(int setting) {
@@ -675,4 +780,8 @@ void Form1::TellRunEnded(int converted, int failed) {
 void Form1::SetProgressText(const QString& text) {
     progressText_ = text;
     static_cast<CaptionProgressBar*>(ProgressBar1)->setCaption(text);
+    // Screen readers learn the file in work as the bar's description.
+    ProgressBar1->setAccessibleDescription(text);
+    QAccessibleEvent changed(ProgressBar1, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
 }

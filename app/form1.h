@@ -3,6 +3,7 @@
 // subsystem keeps its handlers in its own folder (filelist/, folderscan/,
 // convert/, samples/), and the logic they share lives in free functions.
 #include <QCursor>
+#include <QMargins>
 #include <QString>
 #include <QWidget>
 
@@ -15,6 +16,7 @@ class QMimeData;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -30,11 +32,6 @@ enum MousePointerSetting : int {
 constexpr int Twips(int twips) {
     return (twips + 7) / 15;
 }
-
-// Where a window whose frame has the given size is placed in a screen's
-// available area: centred, moved so that no part lies outside, and with its
-// top left corner (the title bar) kept inside where it is the larger.
-QPoint PlaceWithin(const QRect& available, const QSize& frame);
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -127,19 +124,26 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void BuildControls();
     void ConnectHandlers();
     // Names and descriptions for screen readers.
     void DescribeControls();
-    // The controls keep their designed sizes whatever size the window system
-    // gives the window.
-    void KeepDesignedSize();
+    // One palette for the whole window: under a light colour scheme the
+    // designed white background, under a dark or high-contrast one the
+    // scheme's own colours throughout.
+    void FollowColourScheme();
+    // Every caption fits its control in the font that draws it.
+    void FitCaptions();
+    // The window fits the screen's available area, its content scrolling
+    // where the designed size does not fit; place also moves it there.
+    void FitToScreen(bool place);
     // Code that selects an option button or sets the folder box runs the
     // control's handler itself, inside its own step: a failure then reaches
     // the caller's trap and is reported at the caller's line, and never
@@ -182,8 +186,16 @@ private:
 
     int pauseMs_ = 3000;
     std::function<void()> endProcess_;
-    bool centred_ = false;
-    // How far the controls stand from their designed places in a window
-    // larger than designed.
-    QPoint layoutOffset_;
+
+    // The controls stand in their designed places on designedArea_, which
+    // scrolls in the window where the screen is too small for it, and stands
+    // centred where the window is larger (maximized on Wayland).
+    QScrollArea* scrollArea_ = nullptr;
+    QWidget* designedArea_ = nullptr;
+    bool skinned_ = false;
+    bool placed_ = false;
+    // The frame's size around the window when it was last fitted; a window
+    // manager tells it only once the window is shown.
+    QMargins fittedFrame_;
+    QMetaObject::Connection screenWatch_;
 };

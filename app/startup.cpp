@@ -72,13 +72,13 @@ QString DesktopFolderPath() {
     return path;
 }
 
-void LoadSkin(QWidget* form, const QString& programFolder) {
+bool LoadSkin(QWidget* form, const QString& programFolder) {
     const QString skinPath = programFolder + QStringLiteral("/x/o.cjs");
     // Only a plain file counts: not a folder, not a hidden or system entry,
     // and not a pipe or device, whose reading could block start-up.
     const int attributes = TryFileAttributes(skinPath, 0);
     if (!QFileInfo(skinPath).isFile() || (attributes & (kAttrDirectory | kAttrHidden | kAttrSystem)) != 0)
-        return;
+        return false;
 
     // The button face with the text colour that goes with it.
     const QPalette face = form->palette();
@@ -100,6 +100,7 @@ void LoadSkin(QWidget* form, const QString& programFolder) {
     }
 
     form->setStyleSheet(QString::fromUtf8(ReadWholeFile(skinPath)));
+    return true;
 }
 
 QByteArray ReadWholeFile(const QString& path) {

@@ -30,8 +30,9 @@ QString DesktopFolderPath();
 // folder: the window and its option buttons, check boxes, frames and labels
 // take the palette's button colour, then the sheet is applied to the window.
 // Without the file nothing happens. A sheet that cannot be read raises the
-// error of its cause (70 when permission is denied).
-void LoadSkin(QWidget* form, const QString& programFolder);
+// error of its cause (70 when permission is denied). Returns whether the
+// window was skinned.
+bool LoadSkin(QWidget* form, const QString& programFolder);
 
 // The whole content of a regular file, opened as OpenRegularSource opens
 // one. Raises the error of the system's refusal (53 missing, 70 permission

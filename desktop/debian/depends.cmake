@@ -4,8 +4,9 @@
 # the decoder and the encoder it carries need, with their versions. To these
 # come lame itself, whose program is the encoder the package carries (its
 # copyright and its manual page come with it, and its libraries at the
-# version the build used), and Qt's platform plugins, without which Qt
-# cannot open a window.
+# version the build used), Qt's platform plugins, without which Qt
+# cannot open a window, and the font the window is designed in (Arial, which
+# fontconfig resolves to Liberation Sans): another font stands in less well.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
@@ -27,5 +28,5 @@ execute_process(
 if(NOT result EQUAL 0 OR NOT shlibs MATCHES "shlibs:Depends=([^\n]*)")
   message(FATAL_ERROR "dpkg-shlibdeps failed: ${errors}")
 endif()
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CMAKE_MATCH_1}, lame, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CMAKE_MATCH_1}, lame, qt6-qpa-plugins, fonts-liberation")
 message(STATUS "Depends: ${CPACK_DEBIAN_PACKAGE_DEPENDS}")

@@ -4,6 +4,7 @@
 #include "app/form1.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/windowfit.h"
 #include "filelist/filelist.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
@@ -481,13 +482,34 @@ private slots:
             QVERIFY2(!described.contains(c->objectName()) || !a->text(QAccessible::Description).isEmpty(),
                      qPrintable(c->objectName()));
         }
+        // The window is an application's frame, and the file in work reaches
+        // the reader with the bar.
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.form.get())->role(), QAccessible::Window);
+        w.form->SetProgressText(QStringLiteral("Processing: 07 Song.wma"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.form->ProgressBar1)->text(QAccessible::Description),
+                 QStringLiteral("Processing: 07 Song.wma"));
     }
 
-    // Within the available area, the top left corner first.
-    void placedWithinTheAvailableArea() {
-        QCOMPARE(PlaceWithin(QRect(0, 0, 1366, 740), QSize(536, 554)), QPoint(415, 93));
-        QCOMPARE(PlaceWithin(QRect(0, 21, 911, 491), QSize(536, 554)), QPoint(188, 21));  // 1366x768 at 1.5
-        QCOMPARE(PlaceWithin(QRect(1920, 0, 500, 900), QSize(536, 554)), QPoint(1920, 173));
+    // The designed 536x524 window with its frame (a title bar, and borders)
+    // within a screen's available area, the top left corner first; where it
+    // does not fit, as much as fits, with room for a 16-pixel scroll bar.
+    void fittedToTheAvailableArea_data() {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<int>("titleBar");
+        QTest::addColumn<int>("border");
+        QTest::addColumn<QRect>("window");
+        QTest::newRow("1366x768, a panel") << QRect(0, 0, 1366, 740) << 30 << 0 << QRect(415, 123, 536, 524);
+        QTest::newRow("1366x768 at 1.5, a panel") << QRect(0, 21, 911, 491) << 30 << 0 << QRect(180, 51, 552, 461);
+        QTest::newRow("narrow second screen") << QRect(1920, 0, 500, 900) << 30 << 0
+                                              << QRect(1920, 195, 500, 540);
+        QTest::newRow("1366x768 at 2") << QRect(0, 0, 683, 384) << 24 << 1 << QRect(66, 24, 552, 359);
+    }
+    void fittedToTheAvailableArea() {
+        QFETCH(QRect, available);
+        QFETCH(int, titleBar);
+        QFETCH(int, border);
+        QFETCH(QRect, window);
+        QCOMPARE(FitWithin(available, QSize(536, 524), QMargins(border, titleBar, border, border), 16), window);
     }
 
     void unreadableSkinIsReportedAtLine100() {

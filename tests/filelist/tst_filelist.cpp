@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QToolTip>
 
 namespace {
 
@@ -56,6 +57,35 @@ private slots:
         QCOMPARE(w.list()->headerItem()->text(0), QStringLiteral(" WMA File(s)"));
         QVERIFY(
             w.list()->toolTip().startsWith(QStringLiteral("Drag and drop files here. Double-click item")));
+    }
+
+    // Tracks of one album deep in folders, and the same track of another
+    // user's album: each item keeps its whole path, the column fills the
+    // list, and the middle of a long path gives way, so that items differing
+    // only at either end still look different. Resting the pointer on an
+    // item shows its whole path.
+    void longPathsShowBothEnds() {
+        ListWindow w;
+        QVERIFY(w.exposed);
+        const QString folders = QStringLiteral("/Music/Some Artist With A Long Name/The Album Of The Year "
+                                               "(Deluxe Edition)/Disc 1/Bonus Tracks/");
+        const QStringList paths = {QStringLiteral("/home/ann") + folders + QStringLiteral("07 Song.wma"),
+                                   QStringLiteral("/home/ann") + folders + QStringLiteral("08 Song.wma"),
+                                   QStringLiteral("/home/bob") + folders + QStringLiteral("07 Song.wma")};
+        w.add(paths);
+        QCOMPARE(w.texts(), paths);
+        QCOMPARE(w.list()->columnWidth(0), w.viewport()->width());
+        QList<QImage> rows;
+        for (int i = 0; i < paths.size(); ++i) {
+            const QRect row = w.list()->visualItemRect(w.list()->topLevelItem(i));
+            rows << w.viewport()->grab(row).toImage();
+            QHelpEvent rest(QEvent::ToolTip, row.center(), w.viewport()->mapToGlobal(row.center()));
+            QApplication::sendEvent(w.viewport(), &rest);
+            QCOMPARE(QToolTip::text(), paths[i]);
+            QToolTip::hideText();
+        }
+        QVERIFY(rows[0] != rows[1]);
+        QVERIFY(rows[0] != rows[2]);
     }
 
     void samePathTwiceThenOneRemoved() {
