@@ -3,6 +3,8 @@
 // message and input boxes, the open-file dialog, the folder picker, and
 // handing a page or a folder to the desktop. The program uses QtDialogs;
 // tests put a scripted implementation in its place and answer for the user.
+#include "util/shell.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -30,7 +32,7 @@ struct OpenFileRequest {
     int maxFileSize = 30000;  // characters the raw result may hold
 };
 
-class Dialogs {
+class Dialogs : public UrlOpener {
 public:
     virtual ~Dialogs();
 

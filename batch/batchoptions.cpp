@@ -95,13 +95,11 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
         options.dryRun = true;
     } else if (name == "--to") {
         if (!takeValue())
-            return QStringLiteral("option --to needs mp3 or wav");
-        if (text.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0)
-            options.format = ConversionFormat::MP3;
-        else if (text.compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0)
-            options.format = ConversionFormat::WAV;
-        else
-            return QStringLiteral("--to takes mp3 or wav, not \"%1\"").arg(text);
+            return QStringLiteral("option --to needs %1").arg(FormatNames(" or "));
+        const FormatRow* format = FormatNamed(text);
+        if (!format)
+            return QStringLiteral("--to takes %1, not \"%2\"").arg(FormatNames(" or "), text);
+        options.format = format->id;
     } else if (name == "--output" || name == "-o") {
         if (!takeValue() || value.isEmpty())
             return QStringLiteral("option --output needs a folder");
@@ -170,7 +168,7 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray
     }
     if (bitrate > 0 && vbr >= 0)
         return bad(QStringLiteral("--bitrate and --vbr exclude each other"));
-    if ((bitrate > 0 || vbr >= 0) && options.format != ConversionFormat::MP3)
+    if ((bitrate > 0 || vbr >= 0) && !FormatOf(options.format).tunable)
         return bad(QStringLiteral("--bitrate and --vbr are for MP3 only"));
     if (options.keepFolders && options.outputFolder.isEmpty())
         return bad(QStringLiteral("--keep-folders needs --output"));

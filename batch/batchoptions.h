@@ -1,6 +1,6 @@
 #pragma once
 // The command line of the batch mode: `brenvale --convert [OPTION]... PATH...`.
-#include "convert/staging.h"
+#include "convert/formats.h"
 
 #include <QByteArrayList>
 #include <QString>

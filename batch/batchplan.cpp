@@ -1,6 +1,6 @@
 #include "batch/batchplan.h"
 
-#include "convert/target.h"
+#include "convert/formats.h"
 
 #include <QHash>
 #include <QSet>

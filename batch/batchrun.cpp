@@ -5,12 +5,9 @@
 #include "batch/jobprocess.h"
 #include "batch/terminaltext.h"
 #include "convert/resultsave.h"
-#include "convert/staging.h"
-#include "launch/commandline.h"
-#include "tags/worktags.h"
-#include "util/files.h"
+#include "convert/conversion.h"
+#include "util/fileio.h"
 #include "util/safepath.h"
-#include "wmawav/decoder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -86,18 +83,9 @@ QString WorkFolderReason(const QString& folder) {
            QStringLiteral(" has free space, can be written to and allows programs to run");
 }
 
-QString KilledReason(const char* tool, int signal) {
-    return QStringLiteral("%1 was killed by signal %2 (%3)")
-        .arg(QLatin1String(tool))
-        .arg(signal)
-        .arg(QString::fromLocal8Bit(::strsignal(signal)));
-}
-
 // Each job's private folder under the work folder: this prefix and a unique
 // ending.
 constexpr char kJobFolderPrefix[] = "batch-job-";
-constexpr char kDecoder[] = "wmawav";
-constexpr char kEncoder[] = "lame";
 
 // Removes a job's private folder: only files are ever made in it.
 void RemoveJobFolder(const std::string& folder) {
@@ -207,8 +195,8 @@ public:
 private:
     void Job(int slot);
     Finished Convert(int slot, const JobFolder& job, size_t index);
-    QString ToolsReason(const PipelineEnd& end, QString& warning) const;
-    Finished Save(const JobFolder& job, size_t index, Finished done);
+    Finished Save(const QString& resultPath, size_t index, Finished done);
+    QString Reason(const StageResult& stage) const;
     void PrintPlan() const;
     void Report(Finished finished);
     void WakeMain();
@@ -241,49 +229,30 @@ private:
     QElapsedTimer clock_;
 };
 
-QString BatchRun::ToolsReason(const PipelineEnd& end, QString& warning) const {
-    const bool mp3 = options_.format == ConversionFormat::MP3;
-    if (!end.decoder.started)
-        return WorkFolderReason(workFolder_);
-    // The encoder's end comes first where the decoder only followed it (its
-    // output pipe closed under it).
-    const bool decoderFollowed =
-        mp3 && (end.decoder.signal == SIGPIPE || end.decoder.status == kStatusOutput);
-    if (mp3 && end.encoder.signal != 0)
-        return KilledReason("lame (the encoder)", end.encoder.signal);
-    if (end.decoder.signal != 0 && end.decoder.signal != SIGPIPE)
-        return KilledReason("wmawav (the decoder)", end.decoder.signal);
-    if (!decoderFollowed) {
-        switch (end.decoder.status) {
-            case kStatusOk:
-                break;
-            case kStatusCutShort: {
-                const qsizetype at = end.decoderMessage.indexOf("cut short");
-                warning = at < 0 ? QStringLiteral("cut short")
-                                 : QString::fromUtf8(end.decoderMessage.mid(at)).trimmed();
-                break;
-            }
-            case kStatusUnsupported:
-                return QStringLiteral("not a WMA file");
-            case kStatusDrm:
-                return QStringLiteral("may be DRM protected");
-            case kStatusDamaged:
-                return QStringLiteral("damaged");
-            case kStatusTooLong:
-                return QStringLiteral("too long for a WAV file, which holds at most 4 GB: convert it to MP3");
-            case kStatusOutput:
-            case 126:
-            case 127:
-                return WorkFolderReason(workFolder_);
-            default:
-                return QStringLiteral("wmawav (the decoder) failed with status %1").arg(end.decoder.status);
-        }
+// A failed stage in the batch's words.
+QString BatchRun::Reason(const StageResult& stage) const {
+    switch (stage.outcome) {
+        case StageOutcome::SourceGone:
+        case StageOutcome::SourceUnusable:
+            return stage.error != 0 ? OpenFailureReason(stage.error) : QStringLiteral("empty");
+        case StageOutcome::NotWma:
+            return QStringLiteral("not a WMA file");
+        case StageOutcome::DrmProtected:
+            return QStringLiteral("may be DRM protected");
+        case StageOutcome::Damaged:
+            return QStringLiteral("damaged");
+        case StageOutcome::TooLong:
+            return QStringLiteral("too long for a WAV file, which holds at most 4 GB: convert it to MP3");
+        case StageOutcome::ToolKilled:
+        case StageOutcome::DecodingFailed:
+            return stage.detail;
+        case StageOutcome::WorkFolderFailed:
+            return stage.detail.isEmpty() ? WorkFolderReason(workFolder_)
+                                          : stage.detail + QStringLiteral(": ") + WorkFolderReason(workFolder_);
+        case StageOutcome::Done:
+        case StageOutcome::CutShort:
+            break;
     }
-    if (mp3 && end.encoder.status != 0)
-        return end.encoder.status == 126 || end.encoder.status == 127 || !end.encoder.started
-                   ? WorkFolderReason(workFolder_)
-                   : QStringLiteral("lame (the encoder) failed with status %1: ").arg(end.encoder.status) +
-                         WorkFolderReason(workFolder_);
     return QString();
 }
 
@@ -319,42 +288,24 @@ Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
     // The source is opened once, and that one file is decoded and its tags
     // read: a name swapped meanwhile changes nothing. It is read where it
     // lies, never copied.
-    const Descriptor source(OpenRegularSource(file.source.constData()));
-    if (source.get() < 0)
-        return failed(OpenFailureReason(errno));
-    struct stat st;
-    if (::fstat(source.get(), &st) != 0)
-        return failed(OpenFailureReason(errno));
-    if (st.st_size == 0)
-        return failed(QStringLiteral("empty"));
-
-    const bool mp3 = options_.format == ConversionFormat::MP3;
-    const QString folder = job.path + QLatin1Char('/');
-    if (!UsableAsStaged(folder + QLatin1String(kDecoder)) || (mp3 && !UsableAsStaged(folder + QLatin1String(kEncoder))))
-        return failed(WorkFolderReason(workFolder_));
-    const WorkContext work{job.path, {}, {}};
-    const QString result = ResultFilePath(work, options_.format);
-    ::unlink(SystemPath(result).c_str());
-    const ToolCommand decoder{folder + QLatin1String(kDecoder),
-                              {QStringLiteral("--partial"), QStringLiteral("-"),
-                               mp3 ? QStringLiteral("-") : result}};
-    const ToolCommand encoder{folder + QLatin1String(kEncoder),
-                              job.encoderOptions + QStringList{QStringLiteral("-"), result}};
-    const PipelineEnd end = processes_.Run(slot, decoder, mp3 ? &encoder : nullptr, source.get(), job.path);
-    const QString reason = ToolsReason(end, done.warning);
-    if (!reason.isEmpty()) {
-        ::unlink(SystemPath(result).c_str());
-        return failed(reason);
-    }
-    if (!ResultFilePresent(work, options_.format))
-        return failed(WorkFolderReason(workFolder_));
-    TagWorkingResult(work, options_.format, ReadWmaTags(source.get()));
-    return Save(job, index, std::move(done));
+    FileConversion conversion(WorkContext{job.path, job.encoderOptions, {}, {}}, file.source);
+    StageResult stage = conversion.OpenSource();
+    if (stage.ok())
+        stage = conversion.Stream(options_.format,
+                                  [this, slot](const ToolCommand& decoder, const ToolCommand* encoder, int input,
+                                               const QString& folder) {
+                                      return processes_.Run(slot, decoder, encoder, input, folder);
+                                  });
+    if (!stage.ok())
+        return failed(Reason(stage));
+    if (stage.outcome == StageOutcome::CutShort)
+        done.warning = stage.detail;
+    conversion.Tag();
+    return Save(conversion.ResultPath(), index, std::move(done));
 }
 
-Finished BatchRun::Save(const JobFolder& job, size_t index, Finished done) {
+Finished BatchRun::Save(const QString& resultPath, size_t index, Finished done) {
     const PlannedFile& file = plan_.files[index];
-    const QString resultPath = ResultFilePath(WorkContext{job.path, {}, {}}, options_.format);
     const auto failed = [&done, &resultPath](const QString& reason) {
         ::unlink(SystemPath(resultPath).c_str());
         done.result = Result::Failed;
@@ -432,7 +383,7 @@ void BatchRun::Job(int slot) {
     if (lock >= 0) {
         job.path = QFile::decodeName(QByteArray::fromStdString(folder));
         try {
-            StageToolsLinked(stagedSet_, WorkContext{job.path, {}, {}});
+            StageToolsLinked(stagedSet_, WorkContext{job.path, {}, {}, {}});
         } catch (...) {
             // The tools that are missing keep each file from running: it
             // fails with the work folder named.
@@ -733,7 +684,10 @@ int RunBatch(const BatchOptions& options) {
 }
 
 int RunBatchCommand(int argc, char* argv[]) {
-    const BatchOptions options = ParseBatchOptions(ArgumentsOf(argc, argv), CurrentFolderBytes(), UsableCores());
+    QByteArrayList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
+    const BatchOptions options = ParseBatchOptions(arguments, CurrentFolderBytes(), UsableCores());
     if (options.action == BatchOptions::ShowHelp) {
         std::fputs(BatchHelpText().toLocal8Bit().constData(), stdout);
         return 0;

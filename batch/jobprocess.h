@@ -1,40 +1,20 @@
 #pragma once
 // The tools of a batch's jobs: one file's decoder, and its encoder reading
-// the decoder's output through a pipe, started in a process group of their
-// own, so that stopping the batch stops every tool. Each tool is killed by
-// the system when the batch ends however it ends (a crash, SIGKILL), so no
-// tool works on for a batch that is gone.
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
+// the decoder's output through a pipe, started as a supervised pipeline (a
+// process group of their own under a watchdog), so that stopping the batch
+// stops every tool, and every tool ends when the batch ends however it ends
+// (a crash, SIGKILL): no tool works on for a batch that is gone.
+#include "util/supervisor.h"
+#include "util/toolrun.h"
 
-#include <sys/types.h>
+#include <QString>
 
 #include <mutex>
 #include <vector>
 
-// A program to start: its path and arguments.
-struct ToolCommand {
-    QString program;
-    QStringList arguments;
-};
-
-// How one tool ended.
-struct ToolEnd {
-    bool started = false;
-    int status = -1;  // the exit status, or 128 + N after signal N
-    int signal = 0;   // the signal that ended it; 0 when it exited
-};
-
-struct PipelineEnd {
-    ToolEnd decoder;
-    ToolEnd encoder;
-    QByteArray decoderMessage;  // what the decoder wrote on its standard error
-};
-
 class JobProcesses {
 public:
-    // Makes this process the subreaper of the tools.
+    // Room for the tools of `jobs` jobs at once.
     explicit JobProcesses(int jobs);
 
     // Starts decoder with its standard input reading input (a descriptor
@@ -42,11 +22,12 @@ public:
     // standard output is piped into the encoder's standard input. Other
     // standard streams are /dev/null, no signal is blocked. Waits on the
     // calling thread until both have ended; returns only when every process
-    // of the group has ended. Once StopAll has run nothing more is started.
+    // they started has ended too. Once StopAll has run nothing more is
+    // started. A tool that could not be started is told as not started.
     PipelineEnd Run(int slot, const ToolCommand& decoder, const ToolCommand* encoder, int input,
                     const QString& folder);
 
-    // Kills the process group of every running job and keeps new ones from
+    // Kills the tools of every running job and keeps new ones from
     // starting. Safe to call from any thread.
     void StopAll();
 
@@ -54,6 +35,6 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::vector<pid_t> groups_;  // per slot: the running tools' group, 0 when none
+    std::vector<SupervisedPipeline*> running_;  // per slot: its running tools, null when none
     bool stopping_ = false;
 };

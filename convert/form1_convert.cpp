@@ -3,21 +3,23 @@
 #include "app/errorreport.h"
 #include "app/form1.h"
 #include "app/settings.h"
-#include "convert/staging.h"
+#include "convert/conversion.h"
 #include "convert/target.h"
 #include "convert/worklock.h"
 #include "filelist/filelist.h"
 #include "folderscan/browse.h"
-#include "tags/worktags.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/shell.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QThread>
 #include <QUrl>
+
+#include <optional>
 
 namespace {
 
@@ -30,6 +32,16 @@ QString TargetOf(const Form1& form, const QString& source, ConversionFormat form
 
 void Yield() {
     QCoreApplication::processEvents();
+}
+
+// The user's work folder as the run's, its scripts started through the
+// shell and waited for while the window answers.
+WorkContext RunWorkContext() {
+    WorkContext work = UserWorkContext();
+    work.runScript = [](const QString& script, const QStringList&, const QString& folder) {
+        return RunAndWait(QLatin1Char('"') + script + QLatin1Char('"'), SW_HIDE, folder);
+    };
+    return work;
 }
 
 }  // namespace
@@ -145,9 +157,12 @@ void Form1::PushButton2_Click() {
     // same work folder would overwrite them. A lock that cannot be made at
     // all (no usable work folder) does not stop the run; each file then
     // reports the work folder.
+    // The work folder is decided once for the run: its tools, its lock and
+    // every file's working files are in the same folder.
+    const WorkContext work = RunWorkContext();
     WorkFolderLock lock;
     WorkFolderLock::Outcome lockOutcome = WorkFolderLock::Unavailable;
-    trap.run(114, [&] { lockOutcome = lock.acquire(); });
+    trap.run(114, [&] { lockOutcome = lock.acquire(work.folder); });
     if (trap.test(116, [&] { return lockOutcome == WorkFolderLock::HeldElsewhere; })) {
         trap.run(118, [&] {
             dialogs_.MsgBox(
@@ -159,9 +174,9 @@ void Form1::PushButton2_Click() {
     }
 
     trap.run(120, [&] { SetMousePointer(kPointerHourglass); });
-    trap.run(122, [&] { StageTools(); });
+    trap.run(122, [&] { StageTools(work); });
     ScriptCommands commands;
-    trap.run(124, [&] { commands = BuildScriptCommands(); });
+    trap.run(124, [&] { commands = BuildScriptCommands(work); });
 
     // The results this run has saved: a later file's result never replaces
     // one of them.
@@ -187,18 +202,15 @@ void Form1::PushButton2_Click() {
         });
         // Until a step finds otherwise, the file counts as one that could not
         // be decoded, the cause unknown.
-        Preparation prepared = Preparation::SourceUnusable;
-        TrackTags tags;
+        StageResult prepared{StageOutcome::SourceUnusable, QString(), 0};
+        ConversionFormat format = ConversionFormat::MP3;
+        std::optional<FileConversion> file;
         ++attempted;
         trap.run(146, [&] {
-            prepared = PrepareWorkingFiles(source);
-            // The tags are read from the work folder's own copy, before the
-            // script removes it.
-            if (prepared == Preparation::Ready)
-                tags = ReadWorkingSourceTags();
+            file.emplace(work, QFile::encodeName(source));
+            prepared = file->PrepareWorkingCopy();
         });
 
-        ConversionFormat format = ConversionFormat::MP3;
         if (trap.test(148, [&] { return Option1->isChecked(); })) {
             trap.run(150, [&] { format = ConversionFormat::MP3; });
         } else if (trap.test(152, [&] { return Option2->isChecked(); })) {
@@ -207,15 +219,16 @@ void Form1::PushButton2_Click() {
             continue;  // 156
         }
 
-        FileOutcome outcome = prepared == Preparation::WorkFolderFailed ? FileOutcome::WorkFolderFailed
-                                                                        : FileOutcome::DecodingFailed;
+        StageResult converted{prepared.outcome == StageOutcome::WorkFolderFailed ? StageOutcome::WorkFolderFailed
+                                                                                 : StageOutcome::DecodingFailed,
+                              QString(), 0};
         trap.run(158, [&] {
-            if (prepared == Preparation::Ready)
-                outcome = OutcomeOfScript(RunConversionScript(format, commands), format);
+            if (file && prepared.ok())
+                converted = file->RunScript(format, commands);
             // Tags go into the whole result before it leaves the work folder,
             // so a saved result never lacks them.
-            if (outcome == FileOutcome::ResultReady)
-                TagWorkingResult(format, tags);
+            if (file && converted.ok())
+                file->Tag();
         });
         QString target;
         trap.run(160, [&] {
@@ -230,8 +243,8 @@ void Form1::PushButton2_Click() {
         // target is exactly this file.
         QString result;
         if (trap.test(162, [&] {
-                result = ResultFilePath(format);
-                return outcome == FileOutcome::ResultReady && ResultFilePresent(format);
+                result = file ? file->ResultPath() : QString();
+                return converted.ok() && file && file->ResultPresent();
             })) {
             FileStamp before;
             trap.run(164, [&] { before = StampOf(target); });
@@ -248,7 +261,7 @@ void Form1::PushButton2_Click() {
             } else {
                 trap.run(172, [&] { written << target; });
             }
-        } else if (outcome == FileOutcome::TooLongForWav) {
+        } else if (converted.outcome == StageOutcome::TooLong) {
             trap.run(173, [&] {
                 dialogs_.MsgBox(
                     QStringLiteral("Can not convert ") + source +
@@ -257,19 +270,19 @@ void Form1::PushButton2_Click() {
                                        "it to MP3."),
                     vbOKOnly);
             });
-        } else if (outcome == FileOutcome::WorkFolderFailed) {
+        } else if (converted.outcome == StageOutcome::WorkFolderFailed) {
             // Nothing wrong with the file itself: the work folder is full,
             // cannot be written or cannot run the tools. No question about
             // DRM follows.
             trap.run(174, [&] {
                 dialogs_.MsgBox(QStringLiteral("Can not convert ") + source +
                                     QStringLiteral(". Please check that the work folder ") +
-                                    WorkFolderForMessages() +
+                                    (work.folder.isEmpty() ? WorkFolderForMessages() : work.folder) +
                                     QStringLiteral(" has free space, can be written to and allows programs "
                                                    "to run."),
                                 vbOKOnly);
             });
-        } else if (prepared == Preparation::SourceGone) {
+        } else if (prepared.outcome == StageOutcome::SourceGone) {
             // Deleted, moved or made unreadable since it was listed: nothing
             // to do with DRM, so no question follows.
             trap.run(175, [&] {
@@ -305,8 +318,8 @@ void Form1::PushButton2_Click() {
     }  // 182
 
     trap.run(184, [&] {
-        RemoveStagedTools();
-        RemoveWorkingFiles();
+        RemoveStagedTools(work);
+        RemoveWorkingFiles(work);
     });
     trap.run(186, [&] { lock.release(); });
     trap.run(188, [&] { SetMousePointer(kPointerDefault); });

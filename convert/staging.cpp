@@ -1,9 +1,9 @@
 #include "convert/staging.h"
 
 #include "tags/tags.h"
-#include "util/errors.h"
-#include "util/files.h"
-#include "util/shell.h"
+#include "util/fileio.h"
+#include "util/supervisor.h"
+#include "util/systemerror.h"
 #include "wmawav/asfheader.h"
 #include "wmawav/decoder.h"
 
@@ -27,9 +27,6 @@ constexpr char kWorkingWma[] = "working.wma";
 constexpr char kWorkingWav[] = "working.wav";
 constexpr char kWorkingMp3[] = "working.mp3";
 constexpr char kMarker[] = "working.nfo";
-constexpr char kMp3Script[] = "wma2mp3.sh";
-constexpr char kWavScript[] = "wma2wav.sh";
-constexpr char kLame[] = "lame";
 constexpr char kWmawav[] = "wmawav";
 // The name under which the MP3 script has the encoder write (renamed to
 // working.mp3 when the encoder succeeds).
@@ -193,12 +190,12 @@ void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        RaiseErrno(err, err == ENOENT || err == ENOTDIR);
+        throw SystemError(err, "staging " + SystemPath(path), err == ENOENT || err == ENOTDIR);
     }
     auto fail = [&](int err) {
         ::close(fd);
         ::unlink(temp.c_str());
-        RaiseErrno(err);
+        throw SystemError(err, "staging " + SystemPath(path));
     };
     if (::fchmod(fd, 0700) != 0)
         fail(errno);
@@ -207,12 +204,12 @@ void WriteStagedFile(const QByteArray& bytes, const QString& path) {
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
-        RaiseErrno(err);
+        throw SystemError(err, "staging " + SystemPath(path));
     }
     if (::rename(temp.c_str(), SystemPath(path).c_str()) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
-        RaiseErrno(err);
+        throw SystemError(err, "staging " + SystemPath(path));
     }
 }
 
@@ -257,8 +254,12 @@ Preparation SniffSource(int fd) {
                                                                                : Preparation::Ready;
 }
 
-void LetTheWindowAnswer() {
-    QCoreApplication::processEvents();
+// Removes a file, whatever it is, after letting a window answer; a file
+// that stays is found by the caller's test for it.
+void RemoveQuietly(const WorkContext& work, const QString& path) {
+    if (work.between)
+        work.between();
+    ::unlink(SystemPath(path).c_str());
 }
 
 QString Quoted(const QString& path) {
@@ -300,12 +301,10 @@ QByteArray ConversionResource(int resourceId) {
 }
 
 WorkContext UserWorkContext() {
-    return WorkContext{WorkFolder(), {}, {}};
+    // A run in the program's own event loop lets it answer while it works.
+    return WorkContext{WorkFolder(), {}, {}, [] { QCoreApplication::processEvents(); }};
 }
 
-void StageTools() {
-    StageTools(UserWorkContext());
-}
 
 void StageTools(const WorkContext& work) {
     const QString& folder = work.folder;
@@ -351,31 +350,21 @@ void StageToolsLinked(const QString& stagedSet, const WorkContext& work) {
     }
 }
 
-void RemoveStagedTools() {
-    RemoveStagedTools(UserWorkContext());
-}
 
 void RemoveStagedTools(const WorkContext& work) {
     if (work.folder.isEmpty())
         return;
     for (const StagedTool& tool : kStagedTools)
-        DeleteFileQuiet(work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
+        RemoveQuietly(work, work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
 }
 
-void RemoveWorkingFiles() {
-    RemoveWorkingFiles(UserWorkContext());
-}
 
 void RemoveWorkingFiles(const WorkContext& work) {
     if (work.folder.isEmpty())
         return;
     for (const char* name : kWorkingFiles)
-        DeleteFileQuiet(work.folder + QLatin1Char('/') + QLatin1String(name));
+        RemoveQuietly(work, work.folder + QLatin1Char('/') + QLatin1String(name));
     RemoveTemporaryOutputs(work.folder);
-}
-
-Preparation PrepareWorkingFiles(const QString& source) {
-    return PrepareWorkingFiles(UserWorkContext(), source);
 }
 
 Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) {
@@ -388,7 +377,7 @@ Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) 
     // file's own: the file fails instead.
     bool cleared = true;
     for (const char* stale : kWorkingFiles) {
-        DeleteFileQuiet(path(stale));
+        RemoveQuietly(work, path(stale));
         cleared = NothingAt(path(stale)) && cleared;
     }
     RemoveTemporaryOutputs(folder);
@@ -400,7 +389,7 @@ Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) 
         return IsSourceGone(errno) ? Preparation::SourceGone : Preparation::SourceUnusable;
     const Preparation looked = SniffSource(in);
     const NewCopy copy = looked == Preparation::Ready
-                             ? CopyDescriptorIntoNewFile(in, path(kWorkingWma), LetTheWindowAnswer)
+                             ? CopyDescriptorIntoNewFile(in, path(kWorkingWma), work.between)
                              : NewCopy::Made;
     ::close(in);
     if (looked != Preparation::Ready)
@@ -413,52 +402,51 @@ Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) 
         case NewCopy::DestinationFailed:
             return Preparation::WorkFolderFailed;
     }
-    if (CopyIntoNewFile(path(kWorkingWma), path(kMarker), LetTheWindowAnswer) != NewCopy::Made) {
+    if (CopyIntoNewFile(path(kWorkingWma), path(kMarker), work.between) != NewCopy::Made) {
         ::unlink(SystemPath(path(kWorkingWma)).c_str());
         return Preparation::WorkFolderFailed;
     }
     return Preparation::Ready;
 }
 
-ScriptCommands BuildScriptCommands() {
-    return BuildScriptCommands(UserWorkContext());
-}
 
 ScriptCommands BuildScriptCommands(const WorkContext& work) {
-    if (work.folder.isEmpty())
-        return {Quoted(QString()), Quoted(QString())};
-    const QString folder = work.folder + QLatin1Char('/');
-    return {Quoted(folder + QLatin1String(kMp3Script)), Quoted(folder + QLatin1String(kWavScript))};
-}
-
-int RunConversionScript(ConversionFormat format, const ScriptCommands& commands) {
-    return RunConversionScript(UserWorkContext(), format, commands);
+    ScriptCommands commands;
+    for (const FormatRow& row : kFormats)
+        commands.commands[static_cast<size_t>(row.id)] =
+            Quoted(work.folder.isEmpty() ? QString() : work.folder + QLatin1Char('/') + QLatin1String(row.script));
+    return commands;
 }
 
 int RunConversionScript(const WorkContext& work, ConversionFormat format, const ScriptCommands& commands) {
     const QString& folder = work.folder;
     if (folder.isEmpty())
         return kScriptNotRun;
-    const bool mp3 = format == ConversionFormat::MP3;
-    const QString script = folder + QLatin1Char('/') + QLatin1String(mp3 ? kMp3Script : kWavScript);
-    const QString& command = mp3 ? commands.mp3 : commands.wav;
+    const FormatRow& row = FormatOf(format);
+    const QString script = folder + QLatin1Char('/') + QLatin1String(row.script);
     // Only what lies in the folder checked now is run: the user's own files
     // in a folder that only the user can change, so nothing can be swapped
     // in between this look and the start.
-    const bool runnable = command == Quoted(script) && UsableAsStaged(script) &&
+    const bool runnable = commands.of(format) == Quoted(script) && UsableAsStaged(script) &&
                           UsableAsStaged(folder + QLatin1Char('/') + QLatin1String(kWmawav)) &&
-                          (!mp3 || UsableAsStaged(folder + QLatin1Char('/') + QLatin1String(kLame)));
+                          (!row.encoder || UsableAsStaged(folder + QLatin1Char('/') + QLatin1String(row.encoder)));
 
     // The script deletes the marker when its tools have ended, and only the
     // script ever deletes it. RunAndWait returns only once the script's
     // process has ended or could not be started, so by now the marker is
     // either gone or will stay for good: waiting on for it could only hang.
     // The wait for the marker therefore ends here.
+    const QStringList arguments = row.encoder ? work.encoderOptions : QStringList();
     int status = kScriptNotRun;
-    if (runnable && work.runScript)
-        status = work.runScript(script, mp3 ? work.encoderOptions : QStringList(), folder);
-    else if (runnable)
-        status = RunAndWait(command, SW_HIDE, folder);
+    if (runnable && work.runScript) {
+        status = work.runScript(script, arguments, folder);
+    } else if (runnable) {
+        PipelineCommand command;
+        command.programs = {{script, arguments}};
+        command.folder = folder;
+        SupervisedPipeline pipeline;
+        status = pipeline.Start(command) ? pipeline.Wait(work.between).front().status : kScriptNotStarted;
+    }
 
     // A script that never ran removed nothing: the copies of the source go
     // here, so that nothing of this file stays in the work folder.
@@ -469,57 +457,14 @@ int RunConversionScript(const WorkContext& work, ConversionFormat format, const 
     return status;
 }
 
-FileOutcome OutcomeOfScript(int status, ConversionFormat format) {
-    return OutcomeOfScript(UserWorkContext(), status, format);
-}
-
-FileOutcome OutcomeOfScript(const WorkContext& work, int status, ConversionFormat format) {
-    switch (status) {
-        case 0:
-            return ResultFilePresent(work, format) ? FileOutcome::ResultReady : FileOutcome::DecodingFailed;
-        case 2:  // the decoder's statuses of an input it cannot decode
-        case 3:
-        case 4:
-        case 5:
-            return FileOutcome::DecodingFailed;
-        case 6:    // the decoder cannot write its output
-        case 126:  // the shell cannot start a tool
-        case 127:  // the shell cannot find a tool
-            return FileOutcome::WorkFolderFailed;
-        case -1:  // the script ended, its status is lost
-            return FileOutcome::DecodingFailed;
-        case kStatusTooLong:  // only the decoder of the WAV script says so
-            return format == ConversionFormat::WAV ? FileOutcome::TooLongForWav
-                                                   : FileOutcome::WorkFolderFailed;
-        default:
-            if (status < 0)  // not run, or could not be started
-                return FileOutcome::WorkFolderFailed;
-            return format == ConversionFormat::MP3 ? FileOutcome::WorkFolderFailed
-                                                   : FileOutcome::DecodingFailed;
-    }
-}
-
-QString WorkingSourcePath() {
-    return WorkingSourcePath(UserWorkContext());
-}
-
 QString WorkingSourcePath(const WorkContext& work) {
     return work.folder.isEmpty() ? QString() : work.folder + QLatin1Char('/') + QLatin1String(kWorkingWma);
-}
-
-QString ResultFilePath(ConversionFormat format) {
-    return ResultFilePath(UserWorkContext(), format);
 }
 
 QString ResultFilePath(const WorkContext& work, ConversionFormat format) {
     if (work.folder.isEmpty())
         return QString();
-    return work.folder + QLatin1Char('/') +
-           QLatin1String(format == ConversionFormat::MP3 ? kWorkingMp3 : kWorkingWav);
-}
-
-bool ResultFilePresent(ConversionFormat format) {
-    return ResultFilePresent(UserWorkContext(), format);
+    return work.folder + QLatin1Char('/') + QLatin1String(FormatOf(format).workingResult);
 }
 
 bool ResultFilePresent(const WorkContext& work, ConversionFormat format) {

@@ -1,14 +1,15 @@
 #pragma once
 // The work folder, the tools and scripts staged in it, and the fixed-name
 // working files through which one file is converted.
+#include "convert/formats.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <climits>
 #include <functional>
-
-enum class ConversionFormat { MP3, WAV };
+#include <iterator>
 
 // The work folder: a folder that the current user owns, that neither group
 // nor others may write, and that no other user can rename away or replace
@@ -36,21 +37,25 @@ QString WorkFolderForMessages();
 QString WorkPath(const QString& name);
 
 // Starts a script (a path in folder, with arguments) in folder and waits
-// until it has ended; returns as RunAndWait does.
+// until it has ended; returns the script's exit status (128 + N after
+// signal N), or a negative value when it could not be started.
 using ScriptRunner =
     std::function<int(const QString& script, const QStringList& arguments, const QString& folder)>;
 
-// Where one conversion works. The window's run works in the user's work
-// folder, chosen afresh at each call of the functions below that take no
-// context; a batch job works in a private folder of its own, starts the
-// scripts its own way and may choose the encoder's quality.
+// Where conversions work, decided once for a run: the window's run works in
+// the user's work folder; a batch job works in a private folder of its own
+// and may choose the encoder's quality.
 struct WorkContext {
     QString folder;              // the work folder; "" when there is none
-    QStringList encoderOptions;  // handed by the MP3 script to the encoder; empty: its own defaults
-    ScriptRunner runScript;      // empty: RunAndWait, which yields to the event loop meanwhile
+    QStringList encoderOptions;  // handed to the encoder; empty: its own defaults
+    ScriptRunner runScript;      // starts a script; empty: started hidden under the supervisor
+    // Called now and then during long work (a copy of a large source,
+    // before each removal), so that a window can answer meanwhile.
+    std::function<void()> between;
 };
 
-// The user's work folder as the context of one call.
+// The user's work folder (chosen now, as WorkFolder does) as the context
+// of a run, which lets the program's event loop run while it works.
 WorkContext UserWorkContext();
 
 // The staged files: resource id and file name in the work folder.
@@ -77,33 +82,30 @@ QByteArray ConversionResource(int resourceId);
 // Writes each of the four resources to the work folder where it is missing
 // (mode 0700). An existing file is used unchanged only when the current user
 // owns it and neither group nor others may write it; otherwise it is
-// replaced. Raises when a file cannot be written; does nothing when there is
-// no work folder.
-void StageTools();
+// replaced. Throws std::system_error (the errno) when a file cannot be
+// written; does nothing when there is no work folder.
 void StageTools(const WorkContext& work);
 
 // Makes stagedSet, a private folder of the user's, hold one staged copy of
 // each tool and script for a batch's jobs: a copy there is rewritten only
 // where it is not usable as staged or its bytes are not the program's. Run
 // once, before any job starts a tool: a tool is never written while another
-// is started. Raises as StageTools does.
+// is started. Throws as StageTools does.
 void StageToolSet(const QString& stagedSet);
 
 // Gives a batch job's private folder (work's) each staged file of
 // stagedSet as a hard link to it (written anew where no link can be made),
-// so that a job starts without writing the tools again. Raises as
+// so that a job starts without writing the tools again. Throws as
 // StageTools does.
 void StageToolsLinked(const QString& stagedSet, const WorkContext& work);
 
-// Deletes the four staged files, whoever put them there. Never raises.
-void RemoveStagedTools();
+// Deletes the four staged files, whoever put them there. Never throws.
 void RemoveStagedTools(const WorkContext& work);
 
 // Deletes what the last file left in the work folder: the working files
 // (its result among them, once copied out) and the tools' temporary
 // outputs. Run at the end of a run, so that no copy of a 4-hour WAV stays
-// in the user's cache. Never raises.
-void RemoveWorkingFiles();
+// in the user's cache. Never throws.
 void RemoveWorkingFiles(const WorkContext& work);
 
 // What preparing one file's working files came to.
@@ -120,21 +122,22 @@ enum class Preparation {
 // ID3v2 tag, if any) is copied, to working.wma, and that to the marker
 // working.nfo. The copies are new files of mode 0600, never written through
 // anything that stood there; a long copy yields to the event loop every few
-// MiB. Never raises; when the source cannot be copied no marker is made
+// MiB. Never throws; when the source cannot be copied no marker is made
 // either, and a failed copy leaves nothing behind.
-Preparation PrepareWorkingFiles(const QString& source);
 Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source);
 
-// The quoted script command of each format, built once per run.
+// The quoted script command of each format ("\"<work folder>/wma2mp3.sh\""),
+// built once per run.
 struct ScriptCommands {
-    QString mp3;  // "\"<work folder>/wma2mp3.sh\""
-    QString wav;  // "\"<work folder>/wma2wav.sh\""
+    QString commands[std::size(kFormats)];
+    const QString& of(ConversionFormat format) const { return commands[static_cast<size_t>(format)]; }
 };
-ScriptCommands BuildScriptCommands();
 ScriptCommands BuildScriptCommands(const WorkContext& work);
 
-// RunConversionScript's result when it ran nothing.
+// RunConversionScript's result when it ran nothing, and when the script
+// could not be started.
 inline constexpr int kScriptNotRun = INT_MIN;
+inline constexpr int kScriptNotStarted = -2;
 
 // Runs the format's script (hidden, in the work folder) and waits until its
 // process has ended or could not be started, keeping the window responsive
@@ -145,44 +148,16 @@ inline constexpr int kScriptNotRun = INT_MIN;
 // its first tool that failed (0 when all succeeded), or a negative value when
 // it could not be started. A script that did not run leaves no working file
 // behind either.
-int RunConversionScript(ConversionFormat format, const ScriptCommands& commands);
-// The same in work's folder, started through work.runScript when it is set;
-// the MP3 script gets work.encoderOptions as its arguments.
+// The script is started through work.runScript; a script whose format has
+// an encoder gets work.encoderOptions as its arguments.
 int RunConversionScript(const WorkContext& work, ConversionFormat format, const ScriptCommands& commands);
 
-// What became of one file's conversion in the work folder.
-enum class FileOutcome {
-    ResultReady,       // the result is whole in the work folder
-    DecodingFailed,    // DRM-protected, damaged, not WMA, or a cause that cannot be told
-    WorkFolderFailed,  // decoded, but the result could not be made or kept there
-    TooLongForWav,     // the audio is more than a WAV file can hold
-};
-
-// Tells from a script's status what became of the file:
-// - 0: the result when it is there; without one, a cause that cannot be told;
-// - the decoder's 3 (not WMA), 4 (DRM-protected), 5 (damaged) and 2 (wrong
-//   arguments, which the scripts never give): decoding failed;
-// - the decoder's 7 from the WAV script: the audio does not fit in a WAV
-//   file;
-// - the decoder's 6 (its output cannot be written), the shell's 126 and 127
-//   (a tool cannot be started), a script that could not be started or was
-//   not run: the work folder failed;
-// - any other status of the MP3 script is the encoder's (LAME exits 1 or
-//   255; a tool ended by a signal gives 128 + N): the work folder failed;
-//   of the WAV script, whose only tool is the decoder, a cause that cannot
-//   be told, as is a status that was lost (-1).
-FileOutcome OutcomeOfScript(int status, ConversionFormat format);
-FileOutcome OutcomeOfScript(const WorkContext& work, int status, ConversionFormat format);
-
-// working.mp3 or working.wav in the work folder.
-QString ResultFilePath(ConversionFormat format);
+// The format's working result (working.mp3, working.wav) in the work folder.
 QString ResultFilePath(const WorkContext& work, ConversionFormat format);
 
 // working.wma in the work folder: the copy of the source in work.
-QString WorkingSourcePath();
 QString WorkingSourcePath(const WorkContext& work);
 
 // True when the format's result file is in the work folder: a regular file
 // of the current user's, not a link.
-bool ResultFilePresent(ConversionFormat format);
 bool ResultFilePresent(const WorkContext& work, ConversionFormat format);

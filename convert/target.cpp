@@ -10,16 +10,6 @@
 
 #include <string>
 
-QByteArray ResultFileName(QByteArrayView sourceName, ConversionFormat format) {
-    // Only the file name loses its extension: a dot in a folder's name is
-    // no extension, nor is the dot that begins a hidden file's name.
-    const qsizetype dot = sourceName.lastIndexOf('.');
-    const QByteArrayView stem = dot > 0 ? sourceName.first(dot) : sourceName;
-    QByteArray name;
-    name.reserve(stem.size() + 4);
-    return name.append(stem).append(format == ConversionFormat::MP3 ? ".mp3" : ".wav");
-}
-
 QString ResolveTargetPath(const QString& source, ConversionFormat format, bool option3, bool option4,
                           const QString& folderText) {
     const QString name = QString::fromUtf8(ResultFileName(FileNameOfPath(source).toUtf8(), format));

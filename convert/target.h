@@ -1,8 +1,7 @@
 #pragma once
 // Where a converted file goes, and whether it got there.
-#include "convert/staging.h"
+#include "convert/formats.h"
 
-#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -22,9 +21,6 @@
 QString ResolveTargetPath(const QString& source, ConversionFormat format, bool option3, bool option4,
                           const QString& folderText);
 
-// The name of a result: the source's file name (as the system's bytes) with
-// its extension, cut as above, replaced by the format's.
-QByteArray ResultFileName(QByteArrayView sourceName, ConversionFormat format);
 
 // The path under which a result for target is saved so that it replaces
 // nothing of taken (the results this run has written, the listed files, the

@@ -1,7 +1,5 @@
 #include "convert/worklock.h"
 
-#include "convert/staging.h"
-
 #include <QLockFile>
 
 WorkFolderLock::WorkFolderLock() = default;
@@ -10,13 +8,13 @@ WorkFolderLock::~WorkFolderLock() {
     release();
 }
 
-WorkFolderLock::Outcome WorkFolderLock::acquire() {
+WorkFolderLock::Outcome WorkFolderLock::acquire(const QString& workFolder) {
     release();
     // The lock lives in the work folder, which only this user can write, so
     // no other user can plant a lock that holds every run off.
-    const QString path = WorkPath(QLatin1String(kWorkLockName));
-    if (path.isEmpty())
+    if (workFolder.isEmpty())
         return Unavailable;
+    const QString path = workFolder + QLatin1Char('/') + QLatin1String(kWorkLockName);
     lock_ = std::make_unique<QLockFile>(path);
     // A run lasts as long as its files take; only a holder that is no longer
     // running makes a lock stale, never the lock's age.

@@ -24,10 +24,10 @@ public:
     WorkFolderLock(const WorkFolderLock&) = delete;
     WorkFolderLock& operator=(const WorkFolderLock&) = delete;
 
-    // Takes the lock in the current work folder without waiting. A lock left
-    // by a program that has died is taken over; a live holder's lock is never
-    // taken, however long it has been held.
-    Outcome acquire();
+    // Takes the lock in the work folder (the run's) without waiting. A lock
+    // left by a program that has died is taken over; a live holder's lock is
+    // never taken, however long it has been held.
+    Outcome acquire(const QString& workFolder);
 
     // Gives the lock up (removes the lock file); nothing when not held.
     void release();

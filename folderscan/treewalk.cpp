@@ -1,7 +1,7 @@
 #include "folderscan/treewalk.h"
 
 #include "folderscan/folderreader.h"
-#include "util/files.h"
+#include "util/fileio.h"
 #include "util/safepath.h"
 
 #include <sys/stat.h>

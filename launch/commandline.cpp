@@ -1,6 +1,7 @@
 #include "launch/commandline.h"
 
 #include "util/files.h"
+#include "util/fileio.h"
 
 #include <QDir>
 #include <QFile>
@@ -186,21 +187,6 @@ QByteArrayList ArgumentsOf(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i)
         arguments << QByteArray(argv[i]);
     return arguments;
-}
-
-QByteArray CurrentFolderBytes() {
-    const QByteArray pwd = qgetenv("PWD");
-    struct stat a, b;
-    // Latin-1 maps each byte to one character, so the tidying keeps any
-    // bytes as they are.
-    if (pwd.startsWith('/') && QDir::cleanPath(QString::fromLatin1(pwd)).toLatin1() == pwd &&
-        ::stat(pwd.constData(), &a) == 0 && ::stat(".", &b) == 0 && a.st_dev == b.st_dev &&
-        a.st_ino == b.st_ino)
-        return pwd;
-    char* real = ::getcwd(nullptr, 0);
-    const QByteArray folder = real ? QByteArray(real) : QFile::encodeName(QDir::currentPath());
-    std::free(real);
-    return folder;
 }
 
 QString CurrentFolder() {

@@ -40,12 +40,8 @@ CommandLine ParseCommandLine(const QByteArrayList& arguments, const QString& cur
 // The arguments of main() after the program's name.
 QByteArrayList ArgumentsOf(int argc, char* argv[]);
 
-// The current folder as the shell shows it: $PWD when it names the current
-// folder (so a folder reached through a symbolic link keeps its name),
-// otherwise the folder as the system resolves it.
+// The current folder as the shell shows it (CurrentFolderBytes, decoded).
 QString CurrentFolder();
-// The same as the system's bytes.
-QByteArray CurrentFolderBytes();
 
 QString HelpText();
 QString VersionText();

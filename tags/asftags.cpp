@@ -4,7 +4,7 @@
 #include "tags/headerlimits.h"
 #include "tags/tagfields.h"
 #include "tags/tags.h"
-#include "util/files.h"
+#include "util/fileio.h"
 
 #include <QHash>
 #include <QRegularExpression>

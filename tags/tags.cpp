@@ -4,8 +4,7 @@
 
 #include "tags/checkedstream.h"
 #include "tags/tagfields.h"
-#include "util/files.h"
-#include "util/paths.h"
+#include "util/fileio.h"
 
 #include <QRegularExpression>
 #include <QUrl>
@@ -241,7 +240,7 @@ bool TagThroughCopy(const QString& path, const std::function<bool(CheckedFileStr
     CheckedFileStream original(target);
     if (!original.isOpen())
         return false;
-    std::string temp = SystemPath(FolderOfPath(path)) + kTagsTempPrefix + "XXXXXX";
+    std::string temp = SystemPath(path.left(path.lastIndexOf(QLatin1Char('/')) + 1)) + kTagsTempPrefix + "XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;

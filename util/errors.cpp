@@ -1,5 +1,7 @@
 #include "util/errors.h"
 
+#include "util/systemerror.h"
+
 #include <cerrno>
 #include <new>
 
@@ -97,6 +99,11 @@ VbError CurrentFailure(std::exception_ptr failure) {
         std::rethrow_exception(failure);
     } catch (const VbError& e) {
         return e;
+    } catch (const SystemError& e) {
+        // The engine's way of telling a failure: the runtime's number for
+        // its errno.
+        const int number = ErrorNumberForErrno(e.code().value(), e.aboutFolder);
+        return VbError(number, ErrorDescription(number));
     } catch (const std::bad_alloc&) {
         return VbError(7, QString());
     } catch (const std::exception& e) {

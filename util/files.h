@@ -1,19 +1,14 @@
 #pragma once
-// File tests and single-file operations. Most of them never raise: callers
-// learn of a failure by testing for the file afterwards.
+// The path and file helpers of the window: file tests and single-file
+// operations with the runtime's attribute values and error numbers. Most of
+// them never raise: callers learn of a failure by testing for the file
+// afterwards.
+#include "util/fileio.h"
+
 #include <QByteArray>
 #include <QString>
 
-#include <functional>
-#include <string>
-#include <unordered_map>
-
-#include <sys/types.h>
-
 struct stat;
-
-// A path as the system calls take it (QFile::encodeName).
-std::string SystemPath(const QString& path);
 
 // Attribute bits of a path.
 enum FileAttribute : int {
@@ -34,31 +29,6 @@ inline constexpr int kAttrHiddenSystemLink = kAttrHiddenSystemFolder | kAttrRepa
 // trailing "/". Raises 53 (or 76 when the parent folder is missing), 70 when
 // access is denied.
 int FileAttributes(const QString& path);
-
-// What the attribute values and the folder listings need to know of the file
-// systems that folders lie on, remembered per device: a walk over thousands
-// of folders asks the system once per device instead of once per folder.
-class FileSystemKinds {
-public:
-    // True when the folder at path (st: its lstat) counts as a system
-    // folder: it lies on a kernel pseudo file system; of a devtmpfs mount
-    // only the top counts (the walk never goes below a system folder).
-    bool IsSystemFolder(const std::string& path, const struct stat& st);
-
-    // True when an open folder lies anywhere on a kernel pseudo file system:
-    // a listing of it holds no files. The second form is for a folder whose
-    // device is known already.
-    bool IsOnPseudoFileSystem(int folderFd);
-    bool IsOnPseudoFileSystem(int folderFd, dev_t device);
-
-private:
-    enum Kind { kReal, kPseudo, kTmpfs, kDevtmpfs };
-    // The kind of device's file system: remembered, or learnt from statfs of
-    // path (fstatfs of fd when path is null) and remembered. False when the
-    // system cannot tell.
-    bool KnownKind(dev_t device, const char* path, int fd, Kind& kind);
-    std::unordered_map<dev_t, Kind> kinds_;
-};
 
 // FileAttributes, asking kinds about the file systems of folders.
 int FileAttributes(const QString& path, FileSystemKinds& kinds);
@@ -98,44 +68,12 @@ void DeleteFileForced(const QString& path);
 // are ordinary characters of a name.
 void CopyFileChecked(const QString& source, const QString& destination);
 
-// Opens path for reading when it is a regular file (links followed) that
-// holds data: never a FIFO, device or socket, nor a file of a kernel pseudo
-// file system such as /proc, whose reads can wait for ever. Nothing else is
-// ever opened. Returns the descriptor (close-on-exec), or -1 with errno set.
-int OpenRegularSource(const QString& path);
-// The same for a path as the system's bytes.
-int OpenRegularSource(const char* path);
-
-// How CopyIntoNewFile ended.
-enum class NewCopy {
-    Made,
-    SourceUnusable,     // the source is not a regular file with data, or cannot be read
-    DestinationFailed,  // the copy cannot be made or written whole (no room, no permission, name taken)
-};
-
-// Copies source (opened as OpenRegularSource does) into a file that it makes
-// at destination, mode 0600. The name must be free: an existing file or
-// symbolic link there is never written to or through. On failure nothing is
-// left at destination. When between is given, the copy goes in chunks of a
-// few MiB and between is called after each, so that a caller on the window's
-// thread can let the window answer during a long copy.
-NewCopy CopyIntoNewFile(const QString& source, const QString& destination,
-                        const std::function<void()>& between = {});
-// The same from a descriptor of such a file, read from its start; the
-// descriptor stays open.
-NewCopy CopyDescriptorIntoNewFile(int sourceFd, const QString& destination,
-                                  const std::function<void()>& between = {});
-
 // Copies source to destination (a destination ending in "/" names a folder
 // that receives the file under its own name), replacing an existing file
 // unless that file is read-only. The copy is written under a temporary name
 // and renamed into place, so an existing destination is never left half
 // written. Every failure is ignored.
 void CopyFileQuiet(const QString& source, const QString& destination);
-
-// Writes all of bytes to an open file descriptor, going on after partial
-// writes and interruptions. Returns 0, or the errno of the failure.
-int WriteFully(int fd, const QByteArray& bytes);
 
 // Writes the bytes as the whole content of the file, creating it when
 // missing. Raises on failure.

@@ -1,31 +1,22 @@
 #include "util/shell.h"
 
-#include "app/dialogs.h"
 #include "util/errors.h"
 #include "util/files.h"
+#include "util/supervisor.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QRegularExpression>
-#include <QThread>
 #include <QUrl>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -42,8 +33,6 @@ constexpr int kNoAssociation = 31;
 // application-defined errors plus 1048.
 constexpr int kShellErrorBase = -2147220456;
 constexpr int kObjectErrorBase = -2147221504;
-
-constexpr int kPollIntervalMs = 100;
 
 QString ExecutableName() {
     if (QCoreApplication::instance())
@@ -107,7 +96,7 @@ int MissingPathResult(const QString& path, int err) {
     return kFileNotFound;
 }
 
-int HandToDesktop(Dialogs* owner, const QUrl& url) {
+int HandToDesktop(UrlOpener* owner, const QUrl& url) {
     bool opened = false;
     if (owner)
         opened = owner->OpenUrl(url);
@@ -116,139 +105,11 @@ int HandToDesktop(Dialogs* owner, const QUrl& url) {
     return opened ? kHandedOver : kNoAssociation;
 }
 
-// What the child reports through its error pipe when it could not exec.
-struct ChildFailure {
-    int stage;  // 0 changing directory, 1 starting the program, 2 forking
-    int error;
-};
-
-// Everything the child needs, prepared before fork: between fork and exec
-// the child may only make async-signal-safe calls, so it touches no Qt, no
-// allocation and no locks.
-struct ChildPlan {
-    const char* program = nullptr;
-    char* const* argv = nullptr;
-    const char* directory = nullptr;  // null: stay where the parent is
-    bool hidden = false;
-    int errorFd = -1;
-    int lifelineRead = -1;
-    int lifelineWrite = -1;
-};
-
-// The program's end as a watchdog sees it: a pipe whose write end only this
-// process keeps open (close-on-exec, and closed by every watchdog at once).
-// When the program ends, however it ends (kill -9 included), the kernel
-// closes it and the read end reports the hang-up.
-struct Lifeline {
-    int read = -1;
-    int write = -1;
-};
-
-const Lifeline& ProgramLifeline() {
-    static const Lifeline lifeline = [] {
-        Lifeline l;
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) == 0) {
-            l.read = fds[0];
-            l.write = fds[1];
-        }
-        return l;
-    }();
-    return lifeline;
-}
-
-[[noreturn]] void ChildFail(int fd, int stage, int error) {
-    const ChildFailure failure{stage, error};
-    ssize_t ignored = ::write(fd, &failure, sizeof failure);
-    (void)ignored;
-    ::_exit(127);
-}
-
-[[noreturn]] void ChildExec(const ChildPlan& plan) {
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction defaultAction {};
-    defaultAction.sa_handler = SIG_DFL;
-    ::sigaction(SIGPIPE, &defaultAction, nullptr);
-
-    if (plan.directory && ::chdir(plan.directory) != 0)
-        ChildFail(plan.errorFd, 0, errno);
-    if (plan.hidden)
-        HideStandardStreams();
-    // Descriptors the program left inheritable are not the started
-    // program's business.
-    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-    ::execv(plan.program, plan.argv);
-    ChildFail(plan.errorFd, 1, errno);
-}
-
-// The process that the program waits for when it starts a program of its
-// own (a conversion script): it starts the program in a process group of its
-// own and stays its parent. When the program it serves ends first, however
-// it ends, it kills the whole group: the script and every tool the script
-// started (a grandchild that no parent-death signal would reach). When the
-// started program ends, whatever of its group is left ends with it. It exits
-// with the started program's status (128 + N for signal N) once every one of
-// its descendants has ended. Runs in the forked child: async-signal-safe
-// calls only.
-[[noreturn]] void WatchChild(const ChildPlan& plan) {
-    if (plan.lifelineWrite >= 0)
-        ::close(plan.lifelineWrite);
-    // A name of its own, so that killing the program by its name (killall,
-    // pkill) leaves the watchdog to end the tools.
-    ::prctl(PR_SET_NAME, "tool-watchdog");
-    // Orphans among the descendants come to the watchdog, not to init, so
-    // that it can see them end.
-    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    const pid_t watchdog = ::getpid();
-    const pid_t child = ::_Fork();
-    if (child < 0)
-        ChildFail(plan.errorFd, 2, errno);
-    if (child == 0) {
-        ::setpgid(0, 0);
-        // Should the watchdog itself be killed, the started program goes too.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != watchdog)
-            ::_exit(128 + SIGKILL);
-        ChildExec(plan);
-    }
-    ::setpgid(child, child);  // whichever of the two runs first
-    ::close(plan.errorFd);
-
-    const int childEnd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
-    int lifeline = plan.lifelineRead;
-    for (;;) {
-        siginfo_t info{};
-        const int r = ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT);
-        if ((r == 0 && info.si_pid == child) || (r < 0 && errno != EINTR))
-            break;
-        // A negative descriptor is passed over: without a lifeline or a
-        // process descriptor the watchdog still looks every pause.
-        struct pollfd p[2] = {{lifeline, POLLIN, 0}, {childEnd, POLLIN, 0}};
-        if (::poll(p, 2, kPollIntervalMs) > 0 && p[0].revents != 0) {
-            ::kill(-child, SIGKILL);  // the program has ended
-            lifeline = -1;
-        }
-    }
-    // The group's id stays the child's until the child is reaped, so this
-    // reaches no other process.
-    ::kill(-child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
-    }
-    if (WIFEXITED(status))
-        ::_exit(WEXITSTATUS(status));
-    ::_exit(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 127);
-}
-
-int ResultForChildFailure(const ChildFailure& failure) {
+int ResultForStartFailure(const StartFailure& failure) {
     const int err = failure.error;
-    if (failure.stage == 0)
+    if (failure.stage == StartFailure::ChangingFolder)
         return (err == EACCES || err == EPERM) ? kAccessDenied : kPathNotFound;
-    if (failure.stage == 2)
+    if (failure.stage == StartFailure::Forking)
         return kOutOfMemory;
     switch (err) {
         case ENOENT:
@@ -264,85 +125,25 @@ int ResultForChildFailure(const ChildFailure& failure) {
     }
 }
 
-// Starts program with args. When startedProcess is null nobody will wait for
-// the process, so it is started through an intermediate child that ends at
-// once: the process then belongs to init, which reaps it. Otherwise it is
-// started under a watchdog (WatchChild), whose id is the one returned: the
-// program and its own children end when this program ends.
+// Starts program with args. Without a pipeline nobody will wait for the
+// process, so it is started through an intermediate child that ends at once:
+// the process then belongs to init, which reaps it. Otherwise it is started
+// as the pipeline's only program, under a watchdog: the program and its own
+// children end when this program ends, and when the program ends whatever it
+// left behind ends too.
 int StartProcess(const QString& program, const QStringList& args, const QString& directory, bool hidden,
-                 pid_t* startedProcess) {
-    const ExecArguments argv(program, args);
-    const std::string dir = SystemPath(directory);
-
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return kOutOfMemory;
-    // Keep the write end off 0, 1 and 2, which the child may replace.
-    if (fds[1] <= 2) {
-        const int moved = ::fcntl(fds[1], F_DUPFD_CLOEXEC, 3);
-        ::close(fds[1]);
-        if (moved < 0) {
-            ::close(fds[0]);
-            return kOutOfMemory;
-        }
-        fds[1] = moved;
+                 SupervisedPipeline* pipeline) {
+    const ProgramCommand command{program, args};
+    if (!pipeline) {
+        StartFailure failure;
+        return StartDetached(command, directory, hidden, &failure) ? kHandedOver
+                                                                   : ResultForStartFailure(failure);
     }
-
-    ChildPlan plan;
-    plan.program = argv.program();
-    plan.argv = argv.argv();
-    plan.directory = directory.isEmpty() ? nullptr : dir.c_str();
-    plan.hidden = hidden;
-    plan.errorFd = fds[1];
-    const bool detach = startedProcess == nullptr;
-    if (!detach) {
-        plan.lifelineRead = ProgramLifeline().read;
-        plan.lifelineWrite = ProgramLifeline().write;
-    }
-
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!detach)
-            WatchChild(plan);
-        // _Fork, unlike fork, runs no fork handlers and may be called here.
-        const pid_t grandchild = ::_Fork();
-        if (grandchild < 0)
-            ChildFail(plan.errorFd, 2, errno);
-        if (grandchild == 0)
-            ChildExec(plan);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    if (pid < 0) {
-        ::close(fds[0]);
-        return kOutOfMemory;
-    }
-
-    // The pipe reaches its end when the program has been started (its end of
-    // the pipe closes on exec) or the child has ended.
-    ChildFailure failure{};
-    ssize_t got = 0;
-    for (;;) {
-        const ssize_t n = ::read(fds[0], reinterpret_cast<char*>(&failure) + got, sizeof failure - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += n;
-        if (got == static_cast<ssize_t>(sizeof failure))
-            break;
-    }
-    ::close(fds[0]);
-    const bool started = got == 0;
-    if (detach || !started) {
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-    if (!started)
-        return got == static_cast<ssize_t>(sizeof failure) ? ResultForChildFailure(failure) : kOutOfMemory;
-    if (startedProcess)
-        *startedProcess = pid;
-    return kHandedOver;
+    PipelineCommand started;
+    started.programs = {command};
+    started.folder = directory;
+    started.hidden = hidden;
+    return pipeline->Start(started) ? kHandedOver : ResultForStartFailure(pipeline->failure());
 }
 
 // A regular file is a program when an execute bit is set or it begins with
@@ -366,12 +167,10 @@ bool IsOpenVerb(const QString& verb) {
     return verb.isEmpty() || verb == QLatin1String("open");
 }
 
-}  // namespace
-
-int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file, const QString& parameters,
-                  const QString& directory, int showCommand, pid_t* startedProcess) {
-    if (startedProcess)
-        *startedProcess = -1;
+// ShellExecuteA, with the started program under pipeline's supervision, or
+// nobody's when pipeline is null.
+int ShellExecute(UrlOpener* owner, const QString& operation, const QString& file, const QString& parameters,
+                 const QString& directory, int showCommand, SupervisedPipeline* pipeline) {
     const QString verb = operation.trimmed().toLower();
     const QString target = UnquotedFile(file);
     if (target.isEmpty())
@@ -410,8 +209,50 @@ int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file,
     // then fails with "permission denied".
     if (S_ISREG(st.st_mode) && IsProgram(path, st))
         return StartProcess(absolute, SplitShellParameters(parameters), directory, showCommand == SW_HIDE,
-                            startedProcess);
+                            pipeline);
     return HandToDesktop(owner, QUrl::fromLocalFile(absolute));
+}
+
+// GShell, with the started program under pipeline's supervision, or nobody's
+// when pipeline is null.
+int GShellStart(const QString& file, int showCommand, const QString& parameters, const QString& directory,
+                const QString& operation, UrlOpener* ownerWindow, SupervisedPipeline* pipeline) {
+    if (file.toUpper().contains(QLatin1String(".EXE")))
+        showCommand = SW_HIDE;
+    int result;
+    if (parameters.isEmpty() && directory.isEmpty())
+        result = ShellExecute(ownerWindow, operation, file, QString(), QString(), SW_SHOWNORMAL, pipeline);
+    else
+        result = ShellExecute(ownerWindow, operation, file, parameters, directory, showCommand, pipeline);
+    if (result >= 0 && result <= 32) {
+        const ShellFailure failure = ShellFailureFor(result);
+        RaiseError(failure.number, failure.message, ExecutableName() + QStringLiteral(".GShell"));
+    }
+    return result;
+}
+
+// Calls start with a pipeline when the caller wants the started process's
+// id, and hands the pipeline's watchdog over: the caller reaps it, and its
+// status is the program's. Without, nobody waits for what is started.
+template <typename Start>
+int HandingOver(pid_t* startedProcess, const Start& start) {
+    if (!startedProcess)
+        return start(nullptr);
+    *startedProcess = -1;
+    SupervisedPipeline pipeline;
+    const int result = start(&pipeline);
+    if (pipeline.started())
+        *startedProcess = pipeline.Release();
+    return result;
+}
+
+}  // namespace
+
+int ShellExecuteA(UrlOpener* owner, const QString& operation, const QString& file, const QString& parameters,
+                  const QString& directory, int showCommand, pid_t* startedProcess) {
+    return HandingOver(startedProcess, [&](SupervisedPipeline* pipeline) {
+        return ShellExecute(owner, operation, file, parameters, directory, showCommand, pipeline);
+    });
 }
 
 ShellFailure ShellFailureFor(int shellResult) {
@@ -457,21 +298,10 @@ ShellFailure ShellFailureFor(int shellResult) {
 }
 
 int GShell(const QString& file, int showCommand, const QString& parameters, const QString& directory,
-           const QString& operation, Dialogs* ownerWindow, pid_t* startedProcess) {
-    if (file.toUpper().contains(QLatin1String(".EXE")))
-        showCommand = SW_HIDE;
-    int result;
-    if (parameters.isEmpty() && directory.isEmpty())
-        result =
-            ShellExecuteA(ownerWindow, operation, file, QString(), QString(), SW_SHOWNORMAL, startedProcess);
-    else
-        result =
-            ShellExecuteA(ownerWindow, operation, file, parameters, directory, showCommand, startedProcess);
-    if (result >= 0 && result <= 32) {
-        const ShellFailure failure = ShellFailureFor(result);
-        RaiseError(failure.number, failure.message, ExecutableName() + QStringLiteral(".GShell"));
-    }
-    return result;
+           const QString& operation, UrlOpener* ownerWindow, pid_t* startedProcess) {
+    return HandingOver(startedProcess, [&](SupervisedPipeline* pipeline) {
+        return GShellStart(file, showCommand, parameters, directory, operation, ownerWindow, pipeline);
+    });
 }
 
 int ClampWindowStyle(int windowStyle) {
@@ -528,9 +358,9 @@ QStringList SplitShellParameters(const QString& parameters) {
 
 int RunAndWait(const QString& command, int windowStyle, const QString& directory) {
     windowStyle = ClampWindowStyle(windowStyle);
-    pid_t process = -1;
+    SupervisedPipeline pipeline;
     try {
-        GShell(command, windowStyle, QString(), directory, QStringLiteral("open"), nullptr, &process);
+        GShellStart(command, windowStyle, QString(), directory, QStringLiteral("open"), nullptr, &pipeline);
     } catch (const VbError& failure) {
         // Numbers that are already application-defined errors (negative)
         // would overflow the sum; they are returned as they are.
@@ -540,64 +370,8 @@ int RunAndWait(const QString& command, int windowStyle, const QString& directory
     }
     // A document, folder or address went to the desktop: no process of ours
     // to wait for.
-    if (process <= 0)
+    if (!pipeline.started())
         return 0;
-
-    // The pause of each pass ends early when the process ends, so that the
-    // end of a program is noticed at once rather than up to a pass later.
-    const int endSignal = static_cast<int>(::syscall(SYS_pidfd_open, process, 0));
-    int status = 0;
-    bool ended = false;
-    bool known = true;
-    do {
-        const pid_t r = ::waitpid(process, &status, WNOHANG);
-        if (r == process) {
-            ended = true;
-        } else if (r < 0 && errno != EINTR) {
-            // Someone else has reaped it: it has ended, its code is lost.
-            ended = true;
-            known = false;
-        }
-        QCoreApplication::processEvents();
-        if (ended)
-            break;
-        if (endSignal >= 0) {
-            struct pollfd p {
-                endSignal, POLLIN, 0
-            };
-            ::poll(&p, 1, kPollIntervalMs);
-        } else {
-            QThread::msleep(kPollIntervalMs);
-        }
-    } while (!ended);
-    if (endSignal >= 0)
-        ::close(endSignal);
-
-    if (!known)
-        return -1;
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
-}
-
-void HideStandardStreams() {
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0) {
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        if (null > 2)
-            ::close(null);
-    }
-}
-
-ExecArguments::ExecArguments(const QString& program, const QStringList& arguments) {
-    strings_.push_back(SystemPath(program));
-    for (const QString& a : arguments)
-        strings_.push_back(QFile::encodeName(a).toStdString());
-    for (std::string& s : strings_)
-        pointers_.push_back(s.data());
-    pointers_.push_back(nullptr);
+    // The wait ends as soon as the program and what it left have ended.
+    return pipeline.Wait([] { QCoreApplication::processEvents(); }).front().status;
 }

@@ -6,10 +6,16 @@
 
 #include <sys/types.h>
 
-#include <string>
-#include <vector>
+class QUrl;
 
-class Dialogs;
+// Where a document, folder or address is handed: the desktop, through the
+// window that asks (so that tests can answer in its place).
+class UrlOpener {
+public:
+    virtual ~UrlOpener() = default;
+    // True when something took the address.
+    virtual bool OpenUrl(const QUrl& url) = 0;
+};
 
 // Show commands of a started program's window.
 enum ShowCommand : int {
@@ -36,7 +42,7 @@ enum ShowCommand : int {
 // permission denied, 8 no process could be started, 31 nothing can open it.
 // When a process was started and startedProcess is given, its id is stored
 // there (the caller then owns it and must reap it); otherwise -1.
-int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file, const QString& parameters,
+int ShellExecuteA(UrlOpener* owner, const QString& operation, const QString& file, const QString& parameters,
                   const QString& directory, int showCommand, pid_t* startedProcess = nullptr);
 
 // Hands file to ShellExecuteA and turns a failure code (0 to 32) into an
@@ -45,7 +51,7 @@ int ShellExecuteA(Dialogs* owner, const QString& operation, const QString& file,
 // contains ".EXE" runs hidden; with empty parameters and directory the show
 // command is always 1.
 int GShell(const QString& file, int showCommand, const QString& parameters, const QString& directory,
-           const QString& operation, Dialogs* ownerWindow, pid_t* startedProcess = nullptr);
+           const QString& operation, UrlOpener* ownerWindow, pid_t* startedProcess = nullptr);
 
 // The failure table of GShell: error number and message for a shell result.
 struct ShellFailure {
@@ -72,23 +78,3 @@ QStringList SplitShellParameters(const QString& parameters);
 // failure table's rows without a number of their own, is returned as it is).
 // A document, folder or address handed to the desktop gives 0.
 int RunAndWait(const QString& command, int windowStyle, const QString& directory);
-
-// In a child between fork and exec: standard input, output and error read
-// and write /dev/null. Calls only what is safe there.
-void HideStandardStreams();
-
-// A program's path and arguments as execv takes them, made before a fork so
-// that the child needs no allocation.
-class ExecArguments {
-public:
-    ExecArguments(const QString& program, const QStringList& arguments);
-    ExecArguments(const ExecArguments&) = delete;
-    ExecArguments& operator=(const ExecArguments&) = delete;
-
-    const char* program() const { return pointers_.front(); }
-    char* const* argv() const { return pointers_.data(); }
-
-private:
-    std::vector<std::string> strings_;
-    std::vector<char*> pointers_;
-};

@@ -1,5 +1,5 @@
 // Times one MP3 conversion the way the program does it, (a)
-// PrepareWorkingFiles + RunConversionScript(MP3) + the result test, against
+// PrepareWorkingFiles + RunConversionScript(UserWorkContext(), MP3) + the result test, against
 // (b) running the same staged wmawav and lame by hand on the same input, on
 // a 3-minute stereo 44100 Hz WMA file. The two alternate over several
 // repetitions after one untimed run of each; the ratio of the medians a/b is
@@ -7,7 +7,7 @@
 //
 //   engine_bench [REPETITIONS]     default 9
 
-#include "convert/staging.h"
+#include "convert/conversion.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -96,12 +96,12 @@ int main(int argc, char** argv) {
     std::printf("input: %lld bytes\n", static_cast<long long>(QFile(QString::fromStdString(input)).size()));
 
     try {
-        StageTools();
+        StageTools(UserWorkContext());
     } catch (...) {
         std::fprintf(stderr, "cannot stage the tools in %s\n", qPrintable(work));
         return 1;
     }
-    const ScriptCommands commands = BuildScriptCommands();
+    const ScriptCommands commands = BuildScriptCommands(UserWorkContext());
     const std::string wmawav = QFile::encodeName(WorkPath("wmawav")).toStdString();
     const std::string lame = QFile::encodeName(WorkPath("lame")).toStdString();
     const std::string handWav = QFile::encodeName(hand + "/out.wav").toStdString();
@@ -110,10 +110,10 @@ int main(int argc, char** argv) {
     std::vector<double> preparing;  // the part of (a) before the script starts
     auto throughScript = [&]() -> double {
         const auto start = Clock::now();
-        PrepareWorkingFiles(QString::fromStdString(input));
+        PrepareWorkingFiles(UserWorkContext(), QString::fromStdString(input));
         preparing.push_back(SecondsSince(start));
-        RunConversionScript(ConversionFormat::MP3, commands);
-        const bool present = ResultFilePresent(ConversionFormat::MP3);
+        RunConversionScript(UserWorkContext(), ConversionFormat::MP3, commands);
+        const bool present = ResultFilePresent(UserWorkContext(), ConversionFormat::MP3);
         const double t = SecondsSince(start);
         return present ? t : -1;
     };
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     // and their libraries in the page cache.
     if (throughScript() < 0 || byHand() < 0) {
         std::fprintf(stderr, "a conversion failed\n");
-        RemoveStagedTools();
+        RemoveStagedTools(UserWorkContext());
         return 1;
     }
     std::vector<double> ta, tb;
@@ -137,15 +137,15 @@ int main(int argc, char** argv) {
         const double b = byHand();
         if (a < 0 || b < 0) {
             std::fprintf(stderr, "a conversion failed\n");
-            RemoveStagedTools();
+            RemoveStagedTools(UserWorkContext());
             return 1;
         }
         ta.push_back(a);
         tb.push_back(b);
         std::printf("  run %d: a %.3f s, b %.3f s\n", i + 1, a, b);
     }
-    const bool same = ReadAll(ResultFilePath(ConversionFormat::MP3)) == ReadAll(hand + "/out.mp3");
-    RemoveStagedTools();
+    const bool same = ReadAll(ResultFilePath(UserWorkContext(), ConversionFormat::MP3)) == ReadAll(hand + "/out.mp3");
+    RemoveStagedTools(UserWorkContext());
 
     std::printf("repetitions: %d\n", reps);
     std::printf("(a) through the script: median %.3f s, best %.3f s\n", Median(ta),

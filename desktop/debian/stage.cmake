@@ -14,6 +14,7 @@ execute_process(
   RESULT_VARIABLE gzipped)
 execute_process(
   COMMAND strip --remove-section=.comment --remove-section=.note "${usr}/${CPACK_BRENVALE_PROGRAM}"
+          "${usr}/${CPACK_BRENVALE_WINDOW_MODULE}"
   RESULT_VARIABLE stripped)
 if(NOT gzipped EQUAL 0 OR NOT stripped EQUAL 0)
   message(FATAL_ERROR "cannot finish the staged package")

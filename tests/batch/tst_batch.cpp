@@ -1,5 +1,6 @@
 // brenvale --convert on a small tree, run as a user runs it: no display.
 #include "../convert/mp3check.h"
+#include "convert/conversion.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -235,6 +236,8 @@ private slots:
             << QStringList{"-o", "out", "music"} << 0
             << QStringList{"\\e]0;pwned\\x07\\e[2J.wma", "new\\nline.wma", "Converted: 2, skipped: 0, failed: 0."}
             << QByteArrayList{"out/\x1b]0;pwned\x07\x1b[2J.mp3=1", "out/new\nline.mp3=2"};
+        QTest::newRow("the window's bytes") << QStringList{"-o", "out", "music"} << 0
+                                            << QStringList{"Converted: 1"} << QByteArrayList{"out/tagged.mp3=2"};
         QTest::newRow("names like options") << QStringList{"-o", "out", "-rf.wma"} << 0
                                             << QStringList{"Converted: 1"} << QByteArrayList{"out/-rf.mp3=1"};
         QTest::newRow("a name that is an option too")
@@ -288,6 +291,9 @@ private slots:
         } else if (tag.startsWith("escape")) {
             QVERIFY(MakeTone(Raw(root, "music/\x1b]0;pwned\x07\x1b[2J.wma"), 1));
             QVERIFY(MakeTone(Raw(root, "music/new\nline.wma"), 2));
+        } else if (tag == "the window's bytes") {
+            QDir().mkpath(root + "/music");
+            QVERIFY(QFile::copy(kMedia + "tags_all.wma", root + "/music/tagged.wma"));
         } else if (tag.startsWith("names like") || tag.startsWith("a name that")) {
             QVERIFY(MakeTone(Raw(root, "-rf.wma"), 1));
             QVERIFY(MakeTone(Raw(root, "one.wma"), 1));
@@ -358,6 +364,21 @@ private slots:
 
         if (tag.startsWith("unreadable"))
             ::chmod(Raw(root, "music/closed").constData(), 0755);
+        if (tag == "the window's bytes") {
+            // The window's way with the same source: its working copy, its
+            // script and WAV file between the tools, its tags.
+            WorkContext work = UserWorkContext();
+            StageTools(work);
+            FileConversion window(work, QFile::encodeName(root + "/music/tagged.wma"));
+            QVERIFY(window.PrepareWorkingCopy().ok());
+            QVERIFY(window.RunScript(ConversionFormat::MP3, BuildScriptCommands(work)).ok());
+            window.Tag();
+            QFile made(window.ResultPath()), batch(root + "/out/tagged.mp3");
+            QVERIFY(made.open(QIODevice::ReadOnly) && batch.open(QIODevice::ReadOnly));
+            QCOMPARE(batch.readAll(), made.readAll());
+            RemoveStagedTools(work);
+            RemoveWorkingFiles(work);
+        }
 
         QByteArrayList found = FilesUnder(Raw(root, "out")) + FilesUnder(Raw(root, "shared")) +
                                FilesUnder(Raw(root, "victim/Music"));

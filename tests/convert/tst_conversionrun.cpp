@@ -5,7 +5,7 @@
 #include "app/form1.h"
 #include "app/settings.h"
 #include "app/startup.h"
-#include "convert/staging.h"
+#include "convert/conversion.h"
 #include "convert/worklock.h"
 #include "filelist/filelist.h"
 #include "mp3check.h"

@@ -1,7 +1,7 @@
 // Real conversions of the test media through the staged scripts, the real
 // wmawav and the real LAME: the results, what stays in the work folder, and
 // the files that must yield nothing.
-#include "convert/staging.h"
+#include "convert/conversion.h"
 #include "support/testenv.h"
 #include "wavinfo.h"
 
@@ -105,17 +105,17 @@ void TestConversion::initTestCase() {
     const QString folder = env_->root() + "/work $HOME 'x' \"y\"";
     QVERIFY(QDir().mkpath(folder));
     qputenv("TEMP", QFile::encodeName(folder));
-    commands_ = BuildScriptCommands();
+    commands_ = BuildScriptCommands(UserWorkContext());
     QVERIFY(QFileInfo(Media("wmav2_stereo_44100.wma")).isFile());
 }
 
 void TestConversion::init() {
     // Every test starts with the genuine tools and scripts and no working
     // files.
-    RemoveStagedTools();
+    RemoveStagedTools(UserWorkContext());
     for (const QString& name : Entries(work()))
         QFile::remove(work() + "/" + name);
-    StageTools();
+    StageTools(UserWorkContext());
     QCOMPARE(Entries(work()), kTools);
 }
 
@@ -145,13 +145,13 @@ void TestConversion::toWav() {
     QFETCH(int, rate);
     QFETCH(double, seconds);
 
-    PrepareWorkingFiles(Media(file));
-    RunConversionScript(ConversionFormat::WAV, commands_);
-    QVERIFY(ResultFilePresent(ConversionFormat::WAV));
-    QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
+    PrepareWorkingFiles(UserWorkContext(), Media(file));
+    RunConversionScript(UserWorkContext(), ConversionFormat::WAV, commands_);
+    QVERIFY(ResultFilePresent(UserWorkContext(), ConversionFormat::WAV));
+    QVERIFY(!ResultFilePresent(UserWorkContext(), ConversionFormat::MP3));
     QCOMPARE(Entries(work()), ToolsAnd({"working.wav"}));
 
-    const WavInfo w = ReadWav(ResultFilePath(ConversionFormat::WAV));
+    const WavInfo w = ReadWav(ResultFilePath(UserWorkContext(), ConversionFormat::WAV));
     QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
     QCOMPARE(w.channels, channels);
     QCOMPARE(w.sampleRate, rate);
@@ -165,13 +165,13 @@ void TestConversion::toMp3() {
     QFETCH(int, rate);
     QFETCH(double, seconds);
 
-    PrepareWorkingFiles(Media(file));
-    RunConversionScript(ConversionFormat::MP3, commands_);
-    QVERIFY(ResultFilePresent(ConversionFormat::MP3));
-    QVERIFY(!ResultFilePresent(ConversionFormat::WAV));
+    PrepareWorkingFiles(UserWorkContext(), Media(file));
+    RunConversionScript(UserWorkContext(), ConversionFormat::MP3, commands_);
+    QVERIFY(ResultFilePresent(UserWorkContext(), ConversionFormat::MP3));
+    QVERIFY(!ResultFilePresent(UserWorkContext(), ConversionFormat::WAV));
     QCOMPARE(Entries(work()), ToolsAnd({"working.mp3"}));
 
-    const QByteArray mp3 = ReadAll(ResultFilePath(ConversionFormat::MP3));
+    const QByteArray mp3 = ReadAll(ResultFilePath(UserWorkContext(), ConversionFormat::MP3));
     // An MPEG audio frame sync, after an ID3v2 tag when there is one.
     const int at =
         mp3.startsWith("ID3")
@@ -184,7 +184,7 @@ void TestConversion::toMp3() {
     const QString decoded = env_->root() + "/decoded.wav";
     QFile::remove(decoded);
     QCOMPARE(QProcess::execute(LAME_EXECUTABLE,
-                               {"--quiet", "--decode", ResultFilePath(ConversionFormat::MP3), decoded}),
+                               {"--quiet", "--decode", ResultFilePath(UserWorkContext(), ConversionFormat::MP3), decoded}),
              0);
     const WavInfo w = ReadWav(decoded);
     QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
@@ -221,44 +221,44 @@ void TestConversion::undecodableYieldsNothing() {
     QFETCH(ConversionFormat, format);
     QFETCH(int, status);
     if (status < 0) {  // not starting as an ASF file: refused from its first bytes
-        QCOMPARE(PrepareWorkingFiles(Media(file)), Preparation::SourceUnusable);
+        QCOMPARE(PrepareWorkingFiles(UserWorkContext(), Media(file)), Preparation::SourceUnusable);
         QCOMPARE(Entries(work()), kTools);
         return;
     }
-    QCOMPARE(PrepareWorkingFiles(Media(file)), Preparation::Ready);
+    QCOMPARE(PrepareWorkingFiles(UserWorkContext(), Media(file)), Preparation::Ready);
     QCOMPARE(Entries(work()), ToolsAnd({"working.nfo", "working.wma"}));
-    QCOMPARE(RunConversionScript(format, commands_), status);
-    QCOMPARE(OutcomeOfScript(status, format), FileOutcome::DecodingFailed);
-    QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
-    QVERIFY(!ResultFilePresent(ConversionFormat::WAV));
+    QCOMPARE(RunConversionScript(UserWorkContext(), format, commands_), status);
+    QCOMPARE(OutcomeOfScript(UserWorkContext(), status, format), FileOutcome::DecodingFailed);
+    QVERIFY(!ResultFilePresent(UserWorkContext(), ConversionFormat::MP3));
+    QVERIFY(!ResultFilePresent(UserWorkContext(), ConversionFormat::WAV));
     // No result, no working file, no half-written temporary file.
     QCOMPARE(Entries(work()), kTools);
 }
 
 void TestConversion::sourceThatCannotBeCopied() {
     QFETCH(ConversionFormat, format);
-    PrepareWorkingFiles(env_->root() + "/no such file.wma");
+    PrepareWorkingFiles(UserWorkContext(), env_->root() + "/no such file.wma");
     QCOMPARE(Entries(work()), kTools);
-    RunConversionScript(format, commands_);
-    QVERIFY(!ResultFilePresent(format));
+    RunConversionScript(UserWorkContext(), format, commands_);
+    QVERIFY(!ResultFilePresent(UserWorkContext(), format));
     QCOMPARE(Entries(work()), kTools);
 }
 
 void TestConversion::previousResultIsNotTakenForTheNextFile() {
     QFETCH(ConversionFormat, format);
-    PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
-    RunConversionScript(format, commands_);
-    QVERIFY(ResultFilePresent(format));
-    PrepareWorkingFiles(Media("drm_protected.wma"));
-    RunConversionScript(format, commands_);
-    QVERIFY(!ResultFilePresent(format));
+    PrepareWorkingFiles(UserWorkContext(), Media("wmav2_stereo_44100.wma"));
+    RunConversionScript(UserWorkContext(), format, commands_);
+    QVERIFY(ResultFilePresent(UserWorkContext(), format));
+    PrepareWorkingFiles(UserWorkContext(), Media("drm_protected.wma"));
+    RunConversionScript(UserWorkContext(), format, commands_);
+    QVERIFY(!ResultFilePresent(UserWorkContext(), format));
 }
 
 void TestConversion::runOfOneFileLeavesOnlyItsResult() {
     QFETCH(ConversionFormat, format);
-    PrepareWorkingFiles(Media("wmav1_stereo_48000.wma"));
-    RunConversionScript(format, commands_);
-    RemoveStagedTools();
+    PrepareWorkingFiles(UserWorkContext(), Media("wmav1_stereo_48000.wma"));
+    RunConversionScript(UserWorkContext(), format, commands_);
+    RemoveStagedTools(UserWorkContext());
     QCOMPARE(Entries(work()), QStringList{format == ConversionFormat::MP3 ? "working.mp3" : "working.wav"});
 }
 
@@ -267,16 +267,18 @@ void TestConversion::failingEncoderYieldsNothing_data() {
     QTest::addColumn<int>("status");
     QTest::newRow("fails half way") << QByteArray("exit 1") << 1;
     QTest::newRow("killed half way") << QByteArray("kill -KILL $$") << 128 + 9;
+    // What a tool leaves running ends when the script ends, before it can write.
+    QTest::newRow("leaves a child behind") << QByteArray("(sleep 1; echo late > working.mp3) &\nexit 1") << 1;
 }
 
 void TestConversion::failingEncoderYieldsNothing() {
     QFETCH(QByteArray, ending);
     QFETCH(int, status);
     MakeProgram(work() + "/lame", HalfWritingEncoder(ending));
-    QCOMPARE(PrepareWorkingFiles(Media("wmav2_stereo_44100.wma")), Preparation::Ready);
-    QCOMPARE(RunConversionScript(ConversionFormat::MP3, commands_), status);
-    QCOMPARE(OutcomeOfScript(status, ConversionFormat::MP3), FileOutcome::WorkFolderFailed);
-    QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
+    QCOMPARE(PrepareWorkingFiles(UserWorkContext(), Media("wmav2_stereo_44100.wma")), Preparation::Ready);
+    QCOMPARE(RunConversionScript(UserWorkContext(), ConversionFormat::MP3, commands_), status);
+    QCOMPARE(OutcomeOfScript(UserWorkContext(), status, ConversionFormat::MP3), FileOutcome::WorkFolderFailed);
+    QVERIFY(!ResultFilePresent(UserWorkContext(), ConversionFormat::MP3));
     // Nothing of the half-written file is left, under any name.
     QCOMPARE(Entries(work()), kTools);
 }
@@ -285,21 +287,21 @@ void TestConversion::existingScriptIsUsedUnchanged() {
     const QByteArray planted =
         "#!/bin/sh\nprintf 'made by the planted script' > working.wav\n"
         "rm -f working.nfo working.wma\n";
-    RemoveStagedTools();
+    RemoveStagedTools(UserWorkContext());
     MakeProgram(work() + "/wma2wav.sh", planted);
-    StageTools();
+    StageTools(UserWorkContext());
     QCOMPARE(ReadAll(work() + "/wma2wav.sh"), planted);
 
-    PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
-    RunConversionScript(ConversionFormat::WAV, commands_);
-    QVERIFY(ResultFilePresent(ConversionFormat::WAV));
-    QCOMPARE(ReadAll(ResultFilePath(ConversionFormat::WAV)), QByteArray("made by the planted script"));
+    PrepareWorkingFiles(UserWorkContext(), Media("wmav2_stereo_44100.wma"));
+    RunConversionScript(UserWorkContext(), ConversionFormat::WAV, commands_);
+    QVERIFY(ResultFilePresent(UserWorkContext(), ConversionFormat::WAV));
+    QCOMPARE(ReadAll(ResultFilePath(UserWorkContext(), ConversionFormat::WAV)), QByteArray("made by the planted script"));
 
     // The end of the run removes it like the others; the next run stages the
     // genuine script again.
-    RemoveStagedTools();
+    RemoveStagedTools(UserWorkContext());
     QVERIFY(!QFile::exists(work() + "/wma2wav.sh"));
-    StageTools();
+    StageTools(UserWorkContext());
     QVERIFY(ReadAll(work() + "/wma2wav.sh") == ConversionResource(104));
 }
 
@@ -323,7 +325,7 @@ void TestConversion::markerWaitEndsWithTheScript() {
         QFile::remove(path);
     else
         MakeProgram(path, script);
-    PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
+    PrepareWorkingFiles(UserWorkContext(), Media("wmav2_stereo_44100.wma"));
     const QString marker = work() + "/working.nfo";
 
     // Should the wait go on for the marker, this ends it after a while, and
@@ -336,35 +338,35 @@ void TestConversion::markerWaitEndsWithTheScript() {
         QFile::remove(marker);
     });
     watchdog.start(20000);
-    RunConversionScript(ConversionFormat::MP3, commands_);
+    RunConversionScript(UserWorkContext(), ConversionFormat::MP3, commands_);
     watchdog.stop();
     QVERIFY(!watchdogFired);
     QCOMPARE(QFile::exists(marker), ran);
     QCOMPARE(QFile::exists(work() + "/working.wma"), ran);
-    QVERIFY(!ResultFilePresent(ConversionFormat::MP3));
+    QVERIFY(!ResultFilePresent(UserWorkContext(), ConversionFormat::MP3));
 }
 
 void TestConversion::eventsFlowDuringAConversion() {
-    PrepareWorkingFiles(Media("wmav2_stereo_48000.wma"));
+    PrepareWorkingFiles(UserWorkContext(), Media("wmav2_stereo_48000.wma"));
     // Posted before the script starts: handled only if the wait yields to
     // the event loop.
     bool handled = false;
     QTimer::singleShot(0, [&handled] { handled = true; });
-    RunConversionScript(ConversionFormat::MP3, commands_);
+    RunConversionScript(UserWorkContext(), ConversionFormat::MP3, commands_);
     QVERIFY(handled);
-    QVERIFY(ResultFilePresent(ConversionFormat::MP3));
+    QVERIFY(ResultFilePresent(UserWorkContext(), ConversionFormat::MP3));
 }
 
 void TestConversion::scriptOutputIsDiscarded() {
-    RemoveStagedTools();
+    RemoveStagedTools(UserWorkContext());
     MakeProgram(work() + "/wma2wav.sh",
                 "#!/bin/sh\necho said-by-the-script\n"
                 "echo said-by-the-script >&2\ncp working.wma working.wav\n"
                 "rm -f working.nfo working.wma\n");
-    StageTools();
-    PrepareWorkingFiles(Media("wmav2_stereo_44100.wma"));
-    const QByteArray out = CaptureStdout([this] { RunConversionScript(ConversionFormat::WAV, commands_); });
-    QVERIFY(ResultFilePresent(ConversionFormat::WAV));  // the script did run
+    StageTools(UserWorkContext());
+    PrepareWorkingFiles(UserWorkContext(), Media("wmav2_stereo_44100.wma"));
+    const QByteArray out = CaptureStdout([this] { RunConversionScript(UserWorkContext(), ConversionFormat::WAV, commands_); });
+    QVERIFY(ResultFilePresent(UserWorkContext(), ConversionFormat::WAV));  // the script did run
     QVERIFY2(!out.contains("said-by-the-script"), out.constData());
 }
 

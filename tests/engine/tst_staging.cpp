@@ -1,7 +1,8 @@
 // The work folder, the compiled-in tools and scripts, their staging and
 // removal, the working files of one conversion and the result test.
 #include "app/errorreport.h"
-#include "convert/staging.h"
+#include "convert/conversion.h"
+#include "util/systemerror.h"
 #include "support/testenv.h"
 #include "wmawav/decoder.h"
 
@@ -261,7 +262,7 @@ void TestStaging::workFolderIsReadAfresh() {
     QCOMPARE(WorkPath("wmawav"), first + "/wmawav");
     qputenv("TEMP", QFile::encodeName(second));
     QCOMPARE(WorkPath("wmawav"), second + "/wmawav");
-    QCOMPARE(BuildScriptCommands().wav, "\"" + second + "/wma2wav.sh\"");
+    QCOMPARE(BuildScriptCommands(UserWorkContext()).of(ConversionFormat::WAV), "\"" + second + "/wma2wav.sh\"");
     qunsetenv("TEMP");
     QCOMPARE(WorkPath("wmawav"), env_->root() + "/cache/brenvale/work/wmawav");
 }
@@ -301,7 +302,7 @@ void TestStaging::resourcesByteForByte() {
 }
 
 void TestStaging::stageToolsWritesAllFour() {
-    StageTools();
+    StageTools(UserWorkContext());
     QCOMPARE(Entries(work()), kToolNames);  // and no temporary file left behind
     for (const StagedTool& tool : kStagedTools) {
         const QString path = work() + "/" + tool.fileName;
@@ -316,12 +317,12 @@ void TestStaging::stageToolsWritesAllFour() {
 }
 
 void TestStaging::stagesOnlyWhatIsMissing() {
-    StageTools();
+    StageTools(UserWorkContext());
     QHash<QString, ino_t> inodes;
     for (const QString& name : kToolNames)
         inodes[name] = LStat(work() + "/" + name).st_ino;
     QFile::remove(work() + "/wmawav");
-    StageTools();
+    StageTools(UserWorkContext());
     for (const QString& name : kToolNames) {
         if (name == "wmawav")
             QVERIFY(ReadAll(work() + "/wmawav") == ConversionResource(102));
@@ -377,7 +378,7 @@ void TestStaging::existingFiles() {
     }
     const ino_t before = LStat(path).st_ino;
 
-    StageTools();
+    StageTools(UserWorkContext());
 
     int id = 0;
     for (const StagedTool& tool : kStagedTools)
@@ -398,14 +399,14 @@ void TestStaging::existingFiles() {
     QCOMPARE(Entries(work()), kToolNames);
 
     // Whoever put them there, they go at the end of the run.
-    RemoveStagedTools();
+    RemoveStagedTools(UserWorkContext());
     QCOMPARE(Entries(work()), QStringList());
 }
 
 void TestStaging::stageToolsRaisesWhenItCannotWrite_data() {
     QTest::addColumn<QString>("situation");
-    QTest::addColumn<int>("number");  // 0: nothing is raised
-    QTest::newRow("work folder not writable") << "locked" << 70;
+    QTest::addColumn<int>("number");  // the errno thrown; 0: nothing is thrown
+    QTest::newRow("work folder not writable") << "locked" << EACCES;
     QTest::newRow("no work folder at all") << "none" << 0;
 }
 
@@ -427,9 +428,9 @@ void TestStaging::stageToolsRaisesWhenItCannotWrite() {
     }
     int raised = 0;
     try {
-        StageTools();
-    } catch (const VbError& e) {
-        raised = e.number;
+        StageTools(UserWorkContext());
+    } catch (const SystemError& e) {
+        raised = e.code().value();
     }
     QCOMPARE(raised, number);
     if (situation == "locked")
@@ -439,13 +440,13 @@ void TestStaging::stageToolsRaisesWhenItCannotWrite() {
 
 void TestStaging::removeStagedTools() {
     // Nothing staged: nothing to do, and no failure.
-    RemoveStagedTools();
-    StageTools();
+    RemoveStagedTools(UserWorkContext());
+    StageTools(UserWorkContext());
     MakeFile(work() + "/working.mp3");
     MakeFile(work() + "/notes.txt");
-    RemoveStagedTools();
+    RemoveStagedTools(UserWorkContext());
     QCOMPARE(Entries(work()), (QStringList{"notes.txt", "working.mp3"}));
-    RemoveWorkingFiles();
+    RemoveWorkingFiles(UserWorkContext());
     QCOMPARE(Entries(work()), QStringList{"notes.txt"});
 }
 
@@ -466,7 +467,7 @@ void TestStaging::prepareWorkingFiles() {
     const QString elsewhere = env_->root() + "/elsewhere.txt";
     MakeLink(elsewhere, work() + "/working.wav");
 
-    QCOMPARE(PrepareWorkingFiles(source), Preparation::Ready);
+    QCOMPARE(PrepareWorkingFiles(UserWorkContext(), source), Preparation::Ready);
 
     QCOMPARE(Entries(work()), (QStringList{"working.nfo", "working.wma"}));
     for (const char* name : {"working.wma", "working.nfo"}) {
@@ -515,7 +516,7 @@ void TestStaging::prepareWorkingFilesWithoutASource() {
         QSKIP("this system has no /proc/kmsg");
     for (const char* stale : {"working.wma", "working.wav", "working.nfo"})
         MakeFile(work() + "/" + stale, "stale");
-    QCOMPARE(PrepareWorkingFiles(source), expected);
+    QCOMPARE(PrepareWorkingFiles(UserWorkContext(), source), expected);
     // Neither the working copy nor the marker: no stale file can stand in.
     QCOMPARE(Entries(work()), left);
 }
@@ -524,11 +525,11 @@ void TestStaging::scriptCommands() {
     const QString folder = env_->root() + "/with space";
     QVERIFY(QDir().mkpath(folder));
     qputenv("TEMP", QFile::encodeName(folder));
-    const ScriptCommands commands = BuildScriptCommands();
-    QCOMPARE(commands.mp3, "\"" + folder + "/wma2mp3.sh\"");
-    QCOMPARE(commands.wav, "\"" + folder + "/wma2wav.sh\"");
-    QCOMPARE(ResultFilePath(ConversionFormat::MP3), folder + "/working.mp3");
-    QCOMPARE(ResultFilePath(ConversionFormat::WAV), folder + "/working.wav");
+    const ScriptCommands commands = BuildScriptCommands(UserWorkContext());
+    QCOMPARE(commands.of(ConversionFormat::MP3), "\"" + folder + "/wma2mp3.sh\"");
+    QCOMPARE(commands.of(ConversionFormat::WAV), "\"" + folder + "/wma2wav.sh\"");
+    QCOMPARE(ResultFilePath(UserWorkContext(), ConversionFormat::MP3), folder + "/working.mp3");
+    QCOMPARE(ResultFilePath(UserWorkContext(), ConversionFormat::WAV), folder + "/working.wav");
 }
 
 void TestStaging::resultFile_data() {
@@ -561,8 +562,8 @@ void TestStaging::resultFile() {
         MakeLink(env_->root() + "/elsewhere", path);
     else if (!present.isEmpty())
         MakeFile(path);
-    QCOMPARE(ResultFilePresent(ConversionFormat::MP3), mp3);
-    QCOMPARE(ResultFilePresent(ConversionFormat::WAV), wav);
+    QCOMPARE(ResultFilePresent(UserWorkContext(), ConversionFormat::MP3), mp3);
+    QCOMPARE(ResultFilePresent(UserWorkContext(), ConversionFormat::WAV), wav);
 }
 
 void TestStaging::outcomeOfScript_data() {
@@ -602,8 +603,8 @@ void TestStaging::outcomeOfScript() {
         MakeFile(work() + "/working.mp3");
         MakeFile(work() + "/working.wav");
     }
-    QCOMPARE(OutcomeOfScript(status, ConversionFormat::MP3), mp3);
-    QCOMPARE(OutcomeOfScript(status, ConversionFormat::WAV), wav);
+    QCOMPARE(OutcomeOfScript(UserWorkContext(), status, ConversionFormat::MP3), mp3);
+    QCOMPARE(OutcomeOfScript(UserWorkContext(), status, ConversionFormat::WAV), wav);
 }
 
 QTEST_MAIN(TestStaging)

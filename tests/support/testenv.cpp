@@ -1,7 +1,5 @@
 #include "support/testenv.h"
 
-#include "app/settings.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,10 +28,6 @@ TestEnvironment::TestEnvironment() : dir_(std::make_unique<QTemporaryDir>()) {
 
 TestEnvironment::~TestEnvironment() = default;
 
-QString TestEnvironment::settingsFile() const {
-    return dir_->path() + QStringLiteral("/config/") + QLatin1String(kSettingsApp) + QStringLiteral(".ini");
-}
-
 QString TestEnvironment::home() const {
     return dir_->path() + QStringLiteral("/home");
 }
@@ -44,17 +38,6 @@ QString TestEnvironment::desktop() const {
 
 QString TestEnvironment::work() const {
     return dir_->path() + QStringLiteral("/work");
-}
-
-void TestEnvironment::storeRaw(const QString& key, const QString& value) {
-    QSettings store(settingsFile(), QSettings::IniFormat);
-    store.setValue(QLatin1String(kSettingsSection) + QLatin1Char('/') + key, value);
-    store.sync();
-}
-
-bool TestEnvironment::storeContains(const QString& key) const {
-    QSettings store(settingsFile(), QSettings::IniFormat);
-    return store.contains(QLatin1String(kSettingsSection) + QLatin1Char('/') + key);
 }
 
 void MakeFile(const QString& path, const QByteArray& bytes) {

@@ -3,7 +3,7 @@
 // the real LAME, and the results read back with TagLib.
 #include "app/form1.h"
 #include "convert/mp3check.h"
-#include "convert/staging.h"
+#include "convert/conversion.h"
 #include "filelist/filelist.h"
 #include "support/windowfixture.h"
 #include "tags/tags.h"

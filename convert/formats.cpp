@@ -1,0 +1,38 @@
+#include "convert/formats.h"
+
+#include <cstdlib>
+
+const FormatRow& FormatOf(ConversionFormat format) {
+    const auto i = static_cast<size_t>(format);
+    if (i >= std::size(kFormats))
+        std::abort();
+    return kFormats[i];
+}
+
+const FormatRow* FormatNamed(QStringView name) {
+    for (const FormatRow& row : kFormats) {
+        if (name.compare(QLatin1String(row.name), Qt::CaseInsensitive) == 0)
+            return &row;
+    }
+    return nullptr;
+}
+
+QString FormatNames(const char* separator) {
+    QString names;
+    for (const FormatRow& row : kFormats) {
+        if (!names.isEmpty())
+            names += QLatin1String(separator);
+        names += QLatin1String(row.name);
+    }
+    return names;
+}
+
+QByteArray ResultFileName(QByteArrayView sourceName, ConversionFormat format) {
+    // Only the file name loses its extension: a dot in a folder's name is
+    // no extension, nor is the dot that begins a hidden file's name.
+    const qsizetype dot = sourceName.lastIndexOf('.');
+    const QByteArrayView stem = dot > 0 ? sourceName.first(dot) : sourceName;
+    QByteArray name;
+    name.reserve(stem.size() + 4);
+    return name.append(stem).append(FormatOf(format).extension);
+}

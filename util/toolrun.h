@@ -1,0 +1,27 @@
+#pragma once
+// What a conversion asks of the programs it starts: a decoder, and an
+// encoder that reads the decoder's output, and how each of them ended.
+#include "util/supervisor.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+// A program to start: its path and arguments.
+using ToolCommand = ProgramCommand;
+
+// How one tool ended.
+using ToolEnd = ProgramEnd;
+
+struct PipelineEnd {
+    ToolEnd decoder;
+    ToolEnd encoder;
+    QByteArray decoderMessage;  // what the decoder wrote on its standard error
+};
+
+// Starts decoder reading input (a descriptor that stays the caller's) in
+// folder, its output piped into encoder when there is one, and waits until
+// both have ended.
+using PipelineRunner = std::function<PipelineEnd(const ToolCommand& decoder, const ToolCommand* encoder,
+                                                 int input, const QString& folder)>;
