@@ -311,6 +311,8 @@ void StageTools(const WorkContext& work) {
     if (folder.isEmpty())
         return;  // each file of the run fails for want of a work folder
     for (const StagedTool& tool : kStagedTools) {
+        if (!tool.window)
+            continue;
         const QString path = folder + QLatin1Char('/') + QLatin1String(tool.fileName);
         if (UsableAsStaged(path))
             continue;
@@ -354,8 +356,10 @@ void StageToolsLinked(const QString& stagedSet, const WorkContext& work) {
 void RemoveStagedTools(const WorkContext& work) {
     if (work.folder.isEmpty())
         return;
-    for (const StagedTool& tool : kStagedTools)
-        RemoveQuietly(work, work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
+    for (const StagedTool& tool : kStagedTools) {
+        if (tool.window)
+            RemoveQuietly(work, work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
+    }
 }
 
 
