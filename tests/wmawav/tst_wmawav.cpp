@@ -181,21 +181,28 @@ void TestWmawav::decodesValidFiles() {
     QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
     QFile a(out), b(dir.filePath("stdin.wav"));
     QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-    QVERIFY(a.readAll() == b.readAll());
+    const QByteArray bytes = a.readAll();
+    QVERIFY(bytes == b.readAll());
+
+    // --keep-depth changes nothing where the source has 16 bits.
+    QCOMPARE(RunWmawav({"--keep-depth", kMedia + "/" + file, dir.filePath("deep.wav")}).exitCode, 0);
+    QFile c(dir.filePath("deep.wav"));
+    QVERIFY(c.open(QIODevice::ReadOnly) && c.readAll() == bytes);
 }
 
 void TestWmawav::decodesCutShortFile_data() {
+    QTest::addColumn<QStringList>("options");  // in any order
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("whole");   // the file it was cut from
     QTest::addColumn<QString>("length");  // the whole file's, as the line gives it
     QTest::addColumn<double>("seconds");  // what is left, give or take a packet (0.19 s)
-    QTest::newRow("3 s cut half-way") << "truncated_mid_data.wma"
+    QTest::newRow("3 s cut half-way") << QStringList{"--partial"} << "truncated_mid_data.wma"
                                       << "wmav2_stereo_44100.wma"
                                       << "3.0" << 1.5;
-    QTest::newRow("90% of 60 s") << "truncated_90_percent.wma"
+    QTest::newRow("90% of 60 s") << QStringList{"--partial", "--keep-depth"} << "truncated_90_percent.wma"
                                  << "wmav2_stereo_44100_60s.wma"
                                  << "60.0" << 53.9;
-    QTest::newRow("full size, zeros after half") << "zeroed_half.wma"
+    QTest::newRow("full size, zeros after half") << QStringList{"--keep-depth", "--partial"} << "zeroed_half.wma"
                                                  << "wmav2_stereo_44100.wma"
                                                  << "3.0" << 1.5;
 }
@@ -203,13 +210,14 @@ void TestWmawav::decodesCutShortFile_data() {
 // With --partial, a file cut short in its packets is decoded up to the cut:
 // status 8, the WAV file written whole, and a line that says how much.
 void TestWmawav::decodesCutShortFile() {
+    QFETCH(QStringList, options);
     QFETCH(QString, file);
     QFETCH(QString, whole);
     QFETCH(QString, length);
     QFETCH(double, seconds);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const Run r = RunWmawav({"--partial", kMedia + "/" + file, dir.filePath("cut.wav")});
+    const Run r = RunWmawav(options + QStringList{kMedia + "/" + file, dir.filePath("cut.wav")});
     QCOMPARE(r.exitCode, 8);
     const QRegularExpressionMatch m =
         QRegularExpression("^wmawav: .*/" + file + ": cut short: (\\d+\\.\\d) s of " + length + " s\n$")
