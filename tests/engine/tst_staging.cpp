@@ -49,7 +49,7 @@ QStringList Entries(const QString& folder) {
     return names;
 }
 
-const QStringList kToolNames{"lame", "wma2mp3.sh", "wma2wav.sh", "wmawav"};
+const QStringList kToolNames{"audioenc", "lame", "wma2mp3.sh", "wma2wav.sh", "wmawav"};
 
 // A symbolic link at path to a regular file target.
 void MakeLink(const QString& target, const QString& path) {
@@ -73,7 +73,7 @@ private slots:
     void resourcesByteForByte_data();
     void resourcesByteForByte();
 
-    void stageToolsWritesAllFour();
+    void stageToolsWritesEveryTool();
     void stagesOnlyWhatIsMissing();
     void existingFiles_data();
     void existingFiles();
@@ -283,8 +283,9 @@ void TestStaging::resourcesByteForByte_data() {
     QTest::newRow("102 wmawav") << 102 << WMAWAV_EXECUTABLE;
     QTest::newRow("103 MP3 script") << 103 << BRENVALE_SOURCE_DIR "/resources/scripts/wma2mp3.sh";
     QTest::newRow("104 WAV script") << 104 << BRENVALE_SOURCE_DIR "/resources/scripts/wma2wav.sh";
+    QTest::newRow("105 audioenc") << 105 << AUDIOENC_EXECUTABLE;
     QTest::newRow("100 none") << 100 << "";
-    QTest::newRow("105 none") << 105 << "";
+    QTest::newRow("106 none") << 106 << "";
 }
 
 void TestStaging::resourcesByteForByte() {
@@ -301,7 +302,7 @@ void TestStaging::resourcesByteForByte() {
     QVERIFY(bytes == expected);
 }
 
-void TestStaging::stageToolsWritesAllFour() {
+void TestStaging::stageToolsWritesEveryTool() {
     StageTools(UserWorkContext());
     QCOMPARE(Entries(work()), kToolNames);  // and no temporary file left behind
     for (const StagedTool& tool : kStagedTools) {
