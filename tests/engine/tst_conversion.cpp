@@ -38,7 +38,7 @@ QStringList Entries(const QString& folder) {
     return names;
 }
 
-const QStringList kTools{"lame", "wma2mp3.sh", "wma2wav.sh", "wmawav"};
+const QStringList kTools{"audioenc", "lame", "wma2mp3.sh", "wma2wav.sh", "wmawav"};
 
 QStringList ToolsAnd(const QStringList& more) {
     QStringList all = kTools + more;
