@@ -264,8 +264,10 @@ public:
             ctx_->sample_fmt = options.target == EncodeTarget::Opus ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
             const int kbps = options.kbps > 0 ? options.kbps : in.channels == 1 ? spec_.monoKbps : spec_.stereoKbps;
             ctx_->bit_rate = int64_t(kbps) * 1000;
+            // Opus in VBR (libopus's default too); the AAC encoder makes
+            // AAC-LC unless told otherwise.
             if (options.target == EncodeTarget::Opus)
-                av_opt_set(ctx_->priv_data, "vbr", "on", 0);  // libopus's default too; AAC is AAC-LC by default
+                av_opt_set(ctx_->priv_data, "vbr", "on", 0);
         }
         ctx_->sample_rate = rate;
         ctx_->time_base = AVRational{1, rate};
