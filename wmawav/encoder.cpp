@@ -207,7 +207,7 @@ private:
 // ---------------------------------------------------------------------------
 // Encoding.
 
-struct TargetSpec {
+struct TargetSettings {
     const char* encoder;  // libavcodec's name for it
     const char* label;    // for messages
     const char* muxer;
@@ -215,10 +215,10 @@ struct TargetSpec {
     int stereoKbps;
 };
 
-const TargetSpec& SpecOf(EncodeTarget target) {
-    static const TargetSpec kFlac{"flac", "FLAC", "flac", 0, 0};
-    static const TargetSpec kOpus{"libopus", "Opus", "ogg", 64, 128};
-    static const TargetSpec kAac{"aac", "AAC", "ipod", 96, 192};
+const TargetSettings& SettingsOf(EncodeTarget target) {
+    static const TargetSettings kFlac{"flac", "FLAC", "flac", 0, 0};
+    static const TargetSettings kOpus{"libopus", "Opus", "ogg", 64, 128};
+    static const TargetSettings kAac{"aac", "AAC", "ipod", 96, 192};
     switch (target) {
         case EncodeTarget::Opus:
             return kOpus;
@@ -246,10 +246,10 @@ int AacRate(const AVCodec& codec, int rate) {
 
 class Encoder {
 public:
-    Encoder(const EncodeOptions& options, const WavStreamFormat& in) : spec_(SpecOf(options.target)), in_(in) {
-        const AVCodec* codec = avcodec_find_encoder_by_name(spec_.encoder);
+    Encoder(const EncodeOptions& options, const WavStreamFormat& in) : settings_(SettingsOf(options.target)), in_(in) {
+        const AVCodec* codec = avcodec_find_encoder_by_name(settings_.encoder);
         if (!codec)
-            Fail(kEncFailed, std::string("this build of libavcodec has no ") + spec_.label + " encoder");
+            Fail(kEncFailed, std::string("this build of libavcodec has no ") + settings_.label + " encoder");
         ctx_.reset(avcodec_alloc_context3(codec));
         if (!ctx_)
             throw std::bad_alloc();
@@ -262,7 +262,7 @@ public:
         } else {
             rate = options.target == EncodeTarget::Opus ? 48000 : AacRate(*codec, rate);
             ctx_->sample_fmt = options.target == EncodeTarget::Opus ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
-            const int kbps = options.kbps > 0 ? options.kbps : in.channels == 1 ? spec_.monoKbps : spec_.stereoKbps;
+            const int kbps = options.kbps > 0 ? options.kbps : in.channels == 1 ? settings_.monoKbps : settings_.stereoKbps;
             ctx_->bit_rate = int64_t(kbps) * 1000;
             // Opus in VBR (libopus's default too); the AAC encoder makes
             // AAC-LC unless told otherwise.
@@ -274,15 +274,15 @@ public:
         av_channel_layout_default(&ctx_->ch_layout, in.channels);
 
         AVFormatContext* oc = nullptr;
-        int err = avformat_alloc_output_context2(&oc, nullptr, spec_.muxer, nullptr);
+        int err = avformat_alloc_output_context2(&oc, nullptr, settings_.muxer, nullptr);
         if (err < 0 || !oc)
-            Fail(kEncFailed, std::string("this build of libavformat cannot write ") + spec_.muxer);
+            Fail(kEncFailed, std::string("this build of libavformat cannot write ") + settings_.muxer);
         oc_.reset(oc);
         if (oc->oformat->flags & AVFMT_GLOBALHEADER)
             ctx_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         err = avcodec_open2(ctx_.get(), codec, nullptr);
         if (err < 0)
-            Fail(kEncFailed, std::string("cannot start the ") + spec_.label + " encoder: " + AvError(err));
+            Fail(kEncFailed, std::string("cannot start the ") + settings_.label + " encoder: " + AvError(err));
         frameSize_ = ctx_->frame_size > 0 ? ctx_->frame_size : 4096;
 
         stream_ = avformat_new_stream(oc, nullptr);
@@ -311,12 +311,12 @@ public:
         // The edit list that records AAC's encoder delay and the length in
         // the MP4 container counts samples, not milliseconds (the default),
         // so that players end exactly where the input did.
-        if (std::strcmp(spec_.muxer, "ipod") == 0)
+        if (std::strcmp(settings_.muxer, "ipod") == 0)
             av_dict_set_int(&muxerOptions, "movie_timescale", ctx_->sample_rate, 0);
         const int err = avformat_write_header(oc_.get(), &muxerOptions);
         av_dict_free(&muxerOptions);
         if (err < 0)
-            out.FailWriting(std::string("cannot write the ") + spec_.muxer + " header", err);
+            out.FailWriting(std::string("cannot write the ") + settings_.muxer + " header", err);
     }
 
     // Encodes `frames` sample frames of interleaved little-endian PCM as the
@@ -362,7 +362,7 @@ public:
         Send(nullptr);
         const int err = av_write_trailer(oc_.get());
         if (err < 0)
-            out_->FailWriting(std::string("cannot finish the ") + spec_.muxer + " file", err);
+            out_->FailWriting(std::string("cannot finish the ") + settings_.muxer + " file", err);
     }
 
 private:
@@ -515,22 +515,22 @@ private:
         }
         int err = avcodec_send_frame(ctx_.get(), frame);
         if (err < 0)
-            Fail(kEncFailed, std::string("the ") + spec_.label + " encoder failed: " + AvError(err));
+            Fail(kEncFailed, std::string("the ") + settings_.label + " encoder failed: " + AvError(err));
         for (;;) {
             err = avcodec_receive_packet(ctx_.get(), pkt_.get());
             if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
                 return;
             if (err < 0)
-                Fail(kEncFailed, std::string("the ") + spec_.label + " encoder failed: " + AvError(err));
+                Fail(kEncFailed, std::string("the ") + settings_.label + " encoder failed: " + AvError(err));
             av_packet_rescale_ts(pkt_.get(), ctx_->time_base, stream_->time_base);
             pkt_->stream_index = stream_->index;
             err = av_interleaved_write_frame(oc_.get(), pkt_.get());
             if (err < 0)
-                out_->FailWriting(std::string("cannot write the ") + spec_.muxer + " file", err);
+                out_->FailWriting(std::string("cannot write the ") + settings_.muxer + " file", err);
         }
     }
 
-    const TargetSpec& spec_;
+    const TargetSettings& settings_;
     WavStreamFormat in_;
     bool lossless_ = false;
     std::unique_ptr<AVCodecContext, CodecFreer> ctx_;
