@@ -70,6 +70,7 @@ inline constexpr StagedTool kStagedTools[] = {
     {102, "wmawav", true},
     {103, "wma2mp3.sh", true},
     {104, "wma2wav.sh", true},
+    {105, "audioenc", false},
 };
 
 // True when a staged file may be used as it is: nobody but the current user
@@ -78,7 +79,7 @@ inline constexpr StagedTool kStagedTools[] = {
 // write, and which its owner may execute).
 bool UsableAsStaged(const QString& path);
 
-// The bytes of resource 101 to 104 as compiled into the program.
+// The bytes of resource 101 to 105 as compiled into the program.
 QByteArray ConversionResource(int resourceId);
 
 // Writes each of the window's four resources to the work folder where it is missing
@@ -101,7 +102,7 @@ void StageToolSet(const QString& stagedSet);
 // StageTools does.
 void StageToolsLinked(const QString& stagedSet, const WorkContext& work);
 
-// Deletes the four staged files, whoever put them there. Never throws.
+// Deletes the staged files, whoever put them there. Never throws.
 void RemoveStagedTools(const WorkContext& work);
 
 // Deletes what the last file left in the work folder: the working files
