@@ -95,10 +95,10 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
         options.dryRun = true;
     } else if (name == "--to") {
         if (!takeValue())
-            return QStringLiteral("option --to needs %1").arg(FormatNames(" or "));
+            return QStringLiteral("option --to needs one of %1").arg(FormatNames(", "));
         const FormatRow* format = FormatNamed(text);
         if (!format)
-            return QStringLiteral("--to takes %1, not \"%2\"").arg(FormatNames(" or "), text);
+            return QStringLiteral("--to takes one of %1, not \"%2\"").arg(FormatNames(", "), text);
         options.format = format->id;
     } else if (name == "--output" || name == "-o") {
         if (!takeValue() || value.isEmpty())
@@ -108,10 +108,9 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
         if (!takeValue() || !ReadNumber(text, 1, kMostJobs, options.jobs))
             return QStringLiteral("--jobs takes a number from 1 to %1").arg(kMostJobs);
     } else if (name == "--bitrate") {
-        if (!takeValue() || !ReadNumber(text, 1, 320, bitrate) ||
-            std::find(std::begin(kBitrates), std::end(kBitrates), bitrate) == std::end(kBitrates))
-            return QStringLiteral(
-                "--bitrate takes one of 8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320");
+        // Checked against the format once every option is read.
+        if (!takeValue() || !ReadNumber(text, 1, 100000, bitrate))
+            return QStringLiteral("--bitrate takes a number of kb/s");
     } else if (name == "--vbr") {
         if (!takeValue() || !ReadNumber(text, 0, 9, vbr))
             return QStringLiteral("--vbr takes a quality from 0 (best) to 9");
@@ -166,37 +165,52 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray
         if (options.action == BatchOptions::ShowHelp)
             return options;
     }
+    const FormatRow& format = FormatOf(options.format);
     if (bitrate > 0 && vbr >= 0)
         return bad(QStringLiteral("--bitrate and --vbr exclude each other"));
-    if ((bitrate > 0 || vbr >= 0) && !FormatOf(options.format).tunable)
-        return bad(QStringLiteral("--bitrate and --vbr are for MP3 only"));
+    if (vbr >= 0 && !format.takesVbr)
+        return bad(QStringLiteral("--vbr is for mp3 only"));
+    if (bitrate > 0 && format.highestBitrate == 0)
+        return bad(QStringLiteral("--bitrate is not for %1").arg(QLatin1String(format.name)));
+    if (bitrate > 0 && format.bitrateSteps &&
+        std::find(std::begin(kBitrates), std::end(kBitrates), bitrate) == std::end(kBitrates))
+        return bad(QStringLiteral("--bitrate takes one of 8 16 24 32 40 48 56 64 80 96 112 128 160 192 224 256 320"));
+    if (bitrate > 0 && (bitrate < format.lowestBitrate || bitrate > format.highestBitrate))
+        return bad(QStringLiteral("--bitrate for %1 takes %2 to %3 kb/s")
+                       .arg(QLatin1String(format.name))
+                       .arg(format.lowestBitrate)
+                       .arg(format.highestBitrate));
     if (options.keepFolders && options.outputFolder.isEmpty())
         return bad(QStringLiteral("--keep-folders needs --output"));
     if (options.paths.isEmpty())
         return bad(QStringLiteral("no file or folder to convert"));
-    if (bitrate > 0)
-        options.encoderOptions = {QStringLiteral("--cbr"), QStringLiteral("-b"), QString::number(bitrate)};
-    else if (vbr >= 0)
-        options.encoderOptions = {QStringLiteral("-V"), QString::number(vbr)};
+    options.quality = EncoderQuality{bitrate, vbr};
     return options;
 }
 
 QString BatchUsageText() {
     return QStringLiteral(
-        "Usage: brenvale --convert [--to mp3|wav] [--output DIR [--keep-folders]] [--skip-existing]\n"
-        "                [--jobs N] [--bitrate KBPS | --vbr 0..9] [--quiet] [--dry-run]\n"
-        "                [--] FILE|FOLDER...\n"
-        "Try 'brenvale --convert --help' for more information.\n");
+               "Usage: brenvale --convert [--to %1] [--output DIR [--keep-folders]]\n"
+               "                [--skip-existing] [--jobs N] [--bitrate KBPS | --vbr 0..9] [--quiet]\n"
+               "                [--dry-run] [--] FILE|FOLDER...\n"
+               "Try 'brenvale --convert --help' for more information.\n")
+        .arg(FormatNames("|"));
 }
 
 QString BatchHelpText() {
+    QString formats;
+    for (const FormatRow& row : kFormats)
+        formats += QStringLiteral("                        %1 %2\n")
+                       .arg(QLatin1String(row.name), -5)
+                       .arg(QLatin1String(row.purpose));
     return QStringLiteral(
         "Usage: brenvale --convert [OPTION]... FILE|FOLDER...\n"
-        "Converts WMA files to MP3 or WAV without a window (no display needed).\n"
-        "Each FILE is converted; each FOLDER is searched, its whole tree, for files\n"
-        "whose extension is .wma in any letter case.\n"
+        "Converts WMA files to MP3, WAV, FLAC, Opus or M4A without a window (no display\n"
+        "needed). Each FILE is converted; each FOLDER is searched, its whole tree, for\n"
+        "files whose extension is .wma in any letter case.\n"
         "\n"
-        "  --to mp3|wav        the format of the results (default: mp3)\n"
+        "  --to FORMAT         the format of the results (default: mp3):\n") + formats + QStringLiteral(
+        "                      (the window offers mp3 and wav)\n"
         "  -o, --output DIR    put the results in DIR (made when missing); without it\n"
         "                      each result goes beside its source\n"
         "  --keep-folders      with --output: a file found in a FOLDER goes to the same\n"
@@ -206,10 +220,11 @@ QString BatchHelpText() {
         "                      same name is never taken for it\n"
         "  -j, --jobs N        convert N files at once (default: the usable cores)\n"
         "  --bitrate KBPS      MP3 at a constant bit rate: 8 16 24 32 40 48 56 64 80 96\n"
-        "                      112 128 160 192 224 256 320\n"
+        "                      112 128 160 192 224 256 320; Opus (6 to 510) and M4A\n"
+        "                      (16 to 512) at that bit rate instead of their default\n"
         "  --vbr Q             MP3 at a variable bit rate of quality Q, 0 (best) to 9\n"
-        "                      (without either: the encoder's own defaults, the same\n"
-        "                      bytes as the window makes)\n"
+        "                      (without either, MP3 has the encoder's own defaults, the\n"
+        "                      same bytes as the window makes)\n"
         "  -q, --quiet         print only failures\n"
         "  -n, --dry-run       say what would be converted and where; convert nothing\n"
         "  -h, --help          print this help\n"

@@ -22,7 +22,7 @@ struct BatchOptions {
     bool quiet = false;
     bool dryRun = false;  // say what would be converted and where, convert nothing
     int jobs = 0;                // files at once
-    QStringList encoderOptions;  // for the MP3 encoder; empty: its own defaults
+    EncoderQuality quality;      // none chosen: the encoder's own defaults
     // The FILE and FOLDER arguments, absolute and tidied, as the system's
     // bytes: a name need not be valid UTF-8.
     QByteArrayList paths;

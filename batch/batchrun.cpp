@@ -365,7 +365,8 @@ void BatchRun::Job(int slot) {
     // Each job has a private folder of its own under the user's work folder:
     // no two jobs, and no window, share working files, a lock or tools.
     JobFolder job;
-    job.encoderOptions = options_.encoderOptions;
+    if (const auto arguments = FormatOf(options_.format).encoderArguments)
+        job.encoderOptions = arguments(options_.quality);
     std::string folder;
     int lock = -1;
     if (!workFolder_.isEmpty() && !stagedSet_.isEmpty()) {

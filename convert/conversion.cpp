@@ -17,11 +17,16 @@ namespace {
 
 constexpr char kDecoder[] = "wmawav";
 
-QString KilledText(const char* tool, int signal) {
+QString KilledText(const QString& tool, int signal) {
     return QStringLiteral("%1 was killed by signal %2 (%3)")
-        .arg(QLatin1String(tool))
+        .arg(tool)
         .arg(signal)
         .arg(QString::fromLocal8Bit(::strsignal(signal)));
+}
+
+// How messages name a format's encoder: "lame (the encoder)".
+QString EncoderName(const FormatRow& row) {
+    return QLatin1String(row.encoder) + QStringLiteral(" (the encoder)");
 }
 
 StageResult Outcome(StageOutcome outcome, const QString& detail = QString(), int error = 0) {
@@ -151,9 +156,11 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
         (row.encoder && !UsableAsStaged(folder + QLatin1String(row.encoder))))
         return Outcome(StageOutcome::WorkFolderFailed);
     ::unlink(SystemPath(result_).c_str());
-    const ToolCommand decoder{folder + QLatin1String(kDecoder),
-                              {QStringLiteral("--partial"), QStringLiteral("-"),
-                               row.encoder ? QStringLiteral("-") : result_}};
+    QStringList decoderArguments{QStringLiteral("--partial")};
+    if (row.keepsDepth)
+        decoderArguments << QStringLiteral("--keep-depth");
+    decoderArguments << QStringLiteral("-") << (row.encoder ? QStringLiteral("-") : result_);
+    const ToolCommand decoder{folder + QLatin1String(kDecoder), decoderArguments};
     const ToolCommand encoder{row.encoder ? folder + QLatin1String(row.encoder) : QString(),
                               work_.encoderOptions + QStringList{QStringLiteral("-"), result_}};
     const PipelineEnd end = run(decoder, row.encoder ? &encoder : nullptr, fd_, work_.folder);
@@ -168,9 +175,9 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
     // output pipe closed under it.
     const bool decoderFollowed = row.encoder && (end.decoder.signal == SIGPIPE || end.decoder.status == kStatusOutput);
     if (row.encoder && end.encoder.signal != 0)
-        return failed(StageOutcome::ToolKilled, KilledText("lame (the encoder)", end.encoder.signal));
+        return failed(StageOutcome::ToolKilled, KilledText(EncoderName(row), end.encoder.signal));
     if (end.decoder.signal != 0 && end.decoder.signal != SIGPIPE)
-        return failed(StageOutcome::ToolKilled, KilledText("wmawav (the decoder)", end.decoder.signal));
+        return failed(StageOutcome::ToolKilled, KilledText(QStringLiteral("wmawav (the decoder)"), end.decoder.signal));
     StageResult decoded = Outcome(StageOutcome::Done);
     if (!decoderFollowed) {
         decoded.outcome = DecoderOutcome(end.decoder.status);
@@ -190,7 +197,7 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
         return failed(StageOutcome::WorkFolderFailed,
                       end.encoder.status == 126 || end.encoder.status == 127 || !end.encoder.started
                           ? QString()
-                          : QStringLiteral("lame (the encoder) failed with status %1").arg(end.encoder.status));
+                          : QStringLiteral("%1 failed with status %2").arg(EncoderName(row)).arg(end.encoder.status));
     if (!ResultPresent())
         return failed(StageOutcome::WorkFolderFailed);
     tags_ = ReadWmaTags(fd_);

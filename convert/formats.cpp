@@ -36,3 +36,34 @@ QByteArray ResultFileName(QByteArrayView sourceName, ConversionFormat format) {
     name.reserve(stem.size() + 4);
     return name.append(stem).append(FormatOf(format).extension);
 }
+
+QStringList LameArguments(const EncoderQuality& quality) {
+    if (quality.bitrate > 0)
+        return {QStringLiteral("--cbr"), QStringLiteral("-b"), QString::number(quality.bitrate)};
+    if (quality.vbr >= 0)
+        return {QStringLiteral("-V"), QString::number(quality.vbr)};
+    return {};  // LAME's own defaults: the window's bytes
+}
+
+namespace {
+
+QStringList AudioencArguments(const char* target, const EncoderQuality& quality) {
+    QStringList arguments{QStringLiteral("--to"), QLatin1String(target)};
+    if (quality.bitrate > 0)
+        arguments << QStringLiteral("--bitrate") << QString::number(quality.bitrate);
+    return arguments;
+}
+
+}  // namespace
+
+QStringList FlacArguments(const EncoderQuality& quality) {
+    return AudioencArguments("flac", quality);
+}
+
+QStringList OpusArguments(const EncoderQuality& quality) {
+    return AudioencArguments("opus", quality);
+}
+
+QStringList M4aArguments(const EncoderQuality& quality) {
+    return AudioencArguments("m4a", quality);
+}

@@ -7,35 +7,69 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <iterator>
 
-enum class ConversionFormat { MP3, WAV };
+enum class ConversionFormat { MP3, WAV, FLAC, Opus, M4A };
+
+// What a batch may ask of a format's encoder.
+struct EncoderQuality {
+    int bitrate = 0;  // kb/s; 0: the format's default
+    int vbr = -1;     // LAME's variable bit rate quality 0..9; -1: none
+};
 
 struct FormatRow {
     ConversionFormat id;
     const char* name;       // as the batch's --to names it: "mp3"
     const char* extension;  // of a result: ".mp3"
-    // The window's working files: the script that converts working.wma, and
-    // the result it leaves in the work folder.
+    // What the format is for, for the batch's help.
+    const char* purpose;
+    // Whether the window offers it ("Convert WMA To": MP3, WAV).
+    bool window;
+    // The window's script that converts working.wma (nullptr: none), and the
+    // result a conversion leaves in the work folder.
     const char* script;
     const char* workingResult;
-    // The staged tool that encodes the decoder's WAV stream into the result
-    // (its arguments: options, "-" for the standard input, the result), or
-    // nullptr when the decoder's WAV file is the result itself.
+    // The staged tool that encodes the decoder's WAV stream into the result,
+    // or nullptr when the decoder's WAV file is the result itself; the
+    // arguments it takes before "-" (its standard input) and the result, for
+    // a quality the user chose or none.
     const char* encoder;
-    // Whether the encoder takes a quality (the batch's --bitrate and --vbr).
-    bool tunable;
+    QStringList (*encoderArguments)(const EncoderQuality& quality);
+    // The qualities the encoder takes: --bitrate (from lowest to highest
+    // kb/s, and LAME's fixed steps where steps is true) and --vbr.
+    int lowestBitrate;
+    int highestBitrate;
+    bool bitrateSteps;
+    bool takesVbr;
+    // Whether the decoder keeps more than 16 bits for it (a lossless target,
+    // and those that encode from more; never MP3, whose bytes are the
+    // window's).
+    bool keepsDepth;
     // Writes tags into a whole result (as a copy that replaces it only when
     // written whole); false when nothing was written.
     bool (*writeTags)(const QString& path, const TrackTags& tags);
 };
 
+QStringList LameArguments(const EncoderQuality& quality);
+QStringList FlacArguments(const EncoderQuality& quality);
+QStringList OpusArguments(const EncoderQuality& quality);
+QStringList M4aArguments(const EncoderQuality& quality);
+
 // Every format, each at the place of its id.
 inline constexpr FormatRow kFormats[] = {
-    {ConversionFormat::MP3, "mp3", ".mp3", "wma2mp3.sh", "working.mp3", "lame", true, WriteMp3Tags},
-    {ConversionFormat::WAV, "wav", ".wav", "wma2wav.sh", "working.wav", nullptr, false, WriteWavTags},
+    {ConversionFormat::MP3, "mp3", ".mp3", "MP3 for every player", true, "wma2mp3.sh", "working.mp3", "lame",
+     LameArguments, 8, 320, true, true, false, WriteMp3Tags},
+    {ConversionFormat::WAV, "wav", ".wav", "uncompressed audio", true, "wma2wav.sh", "working.wav", nullptr,
+     nullptr, 0, 0, false, false, true, WriteWavTags},
+    {ConversionFormat::FLAC, "flac", ".flac", "lossless: keeps everything (level 5, the source's depth)", false,
+     nullptr, "working.flac", "audioenc", FlacArguments, 0, 0, false, false, true, WriteFlacTags},
+    {ConversionFormat::Opus, "opus", ".opus", "smallest, for phones and streaming (128 kb/s stereo, 64 mono)",
+     false, nullptr, "working.opus", "audioenc", OpusArguments, 6, 510, false, false, true, WriteOpusTags},
+    {ConversionFormat::M4A, "m4a", ".m4a", "AAC for Apple devices (192 kb/s stereo, 96 mono)", false, nullptr,
+     "working.m4a", "audioenc", M4aArguments, 16, 512, false, false, true, WriteM4aTags},
 };
 
 constexpr bool EachRowAtItsId() {

@@ -6,6 +6,7 @@
 #include "util/systemerror.h"
 #include "wmawav/asfheader.h"
 #include "wmawav/decoder.h"
+#include "wmawav/encoder.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -35,9 +36,9 @@ constexpr char kEncoderTemp[] = ".working.mp3.part";
 constexpr const char* kWorkingFiles[] = {kWorkingWma, kWorkingWav, kWorkingMp3, kMarker, kEncoderTemp};
 // A staged file being written: this prefix and six random characters.
 constexpr char kStagingPrefix[] = ".brenvale-stage-";
-// Temporary names made with mkstemp: the decoder's output, a staged file
+// Temporary names made with mkstemp: the decoder's and the encoder's output, a staged file
 // being written and a result being tagged. A killed program leaves them behind.
-constexpr const char* kTemporaryPrefixes[] = {kTempPrefix, kStagingPrefix, kTagsTempPrefix};
+constexpr const char* kTemporaryPrefixes[] = {kTempPrefix, kEncoderTempPrefix, kStagingPrefix, kTagsTempPrefix};
 constexpr size_t kRandomSuffixLength = 6;
 
 QString HomeFolder() {
@@ -311,6 +312,8 @@ void StageTools(const WorkContext& work) {
     if (folder.isEmpty())
         return;  // each file of the run fails for want of a work folder
     for (const StagedTool& tool : kStagedTools) {
+        if (!tool.window)
+            continue;
         const QString path = folder + QLatin1Char('/') + QLatin1String(tool.fileName);
         if (UsableAsStaged(path))
             continue;
@@ -354,8 +357,10 @@ void StageToolsLinked(const QString& stagedSet, const WorkContext& work) {
 void RemoveStagedTools(const WorkContext& work) {
     if (work.folder.isEmpty())
         return;
-    for (const StagedTool& tool : kStagedTools)
-        RemoveQuietly(work, work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
+    for (const StagedTool& tool : kStagedTools) {
+        if (tool.window)
+            RemoveQuietly(work, work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
+    }
 }
 
 

@@ -58,16 +58,19 @@ struct WorkContext {
 // of a run, which lets the program's event loop run while it works.
 WorkContext UserWorkContext();
 
-// The staged files: resource id and file name in the work folder.
+// The staged files: resource id, file name in the work folder, and whether
+// the window's run stages it (the others serve the batch's formats only).
 struct StagedTool {
     int resourceId;
     const char* fileName;
+    bool window;
 };
 inline constexpr StagedTool kStagedTools[] = {
-    {101, "lame"},
-    {102, "wmawav"},
-    {103, "wma2mp3.sh"},
-    {104, "wma2wav.sh"},
+    {101, "lame", true},
+    {102, "wmawav", true},
+    {103, "wma2mp3.sh", true},
+    {104, "wma2wav.sh", true},
+    {105, "audioenc", false},
 };
 
 // True when a staged file may be used as it is: nobody but the current user
@@ -76,10 +79,10 @@ inline constexpr StagedTool kStagedTools[] = {
 // write, and which its owner may execute).
 bool UsableAsStaged(const QString& path);
 
-// The bytes of resource 101 to 104 as compiled into the program.
+// The bytes of resource 101 to 105 as compiled into the program.
 QByteArray ConversionResource(int resourceId);
 
-// Writes each of the four resources to the work folder where it is missing
+// Writes each of the window's four resources to the work folder where it is missing
 // (mode 0700). An existing file is used unchanged only when the current user
 // owns it and neither group nor others may write it; otherwise it is
 // replaced. Throws std::system_error (the errno) when a file cannot be
@@ -99,7 +102,7 @@ void StageToolSet(const QString& stagedSet);
 // StageTools does.
 void StageToolsLinked(const QString& stagedSet, const WorkContext& work);
 
-// Deletes the four staged files, whoever put them there. Never throws.
+// Deletes the staged files, whoever put them there. Never throws.
 void RemoveStagedTools(const WorkContext& work);
 
 // Deletes what the last file left in the work folder: the working files

@@ -4,7 +4,7 @@
 
 #include "tags/checkedstream.h"
 #include "tags/tagfields.h"
-#include "util/fileio.h"
+#include "tags/tagwrite.h"
 
 #include <QRegularExpression>
 #include <QUrl>
@@ -21,16 +21,9 @@
 #include <taglib/urllinkframe.h>
 #include <taglib/wavfile.h>
 
-#include <unistd.h>
-#include <cstdlib>
-#include <functional>
 #include <memory>
 
 namespace {
-
-TagLib::String ToTagLib(const QString& s) {
-    return TagLib::String(s.toStdString(), TagLib::String::UTF8);
-}
 
 // How ID3v2.3 and RIFF INFO, which hold one text per frame, join the values
 // of a field that has several: "/" as taggers do in ID3v2.3, "; " as
@@ -230,42 +223,6 @@ void FillInfo(TagLib::RIFF::Info::Tag& info, const TrackTags& t) {
         for (const QString& id : QString::fromLatin1(field.info).split(QLatin1Char('|')))
             info.setFieldText(TagLib::ByteVector(id.toLatin1().constData()), ToTagLib(text));
     }
-}
-
-// Tags a copy of the file at path through tagIt, and puts the copy in its
-// place only when the copy was read, tagged and written without a single
-// failure. The copy lies beside the file under a hidden temporary name.
-bool TagThroughCopy(const QString& path, const std::function<bool(CheckedFileStream&)>& tagIt) {
-    const std::string target = SystemPath(path);
-    CheckedFileStream original(target);
-    if (!original.isOpen())
-        return false;
-    std::string temp = SystemPath(path.left(path.lastIndexOf(QLatin1Char('/')) + 1)) + kTagsTempPrefix + "XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    CheckedFileStream copy(fd, temp);
-
-    constexpr unsigned long kChunk = 1 << 20;
-    for (;;) {
-        const TagLib::ByteVector block = original.readBlock(kChunk);
-        if (block.isEmpty() || copy.failed())
-            break;
-        copy.writeBlock(block);
-    }
-    copy.seek(0);
-    bool ok = !original.failed() && copy.length() == original.length();
-    try {
-        ok = ok && tagIt(copy);
-    } catch (...) {
-        ok = false;  // out of memory: the temporary copy still goes
-    }
-    ok = copy.close() && ok;
-    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace

@@ -2,8 +2,9 @@
 // The tags that a conversion carries from a WMA file into its result: read
 // from the ASF header (the Content Description and the Extended Content
 // Description and Metadata Library objects; behind an ID3v2 tag when the
-// file starts with one), written into an MP3 as an ID3v2.3 tag and into a
-// WAV as a RIFF LIST/INFO chunk plus an ID3v2.3 chunk. TagLib reads and
+// file starts with one), written into an MP3 as an ID3v2.3 tag, into a WAV
+// as a RIFF LIST/INFO chunk plus an ID3v2.3 chunk, into FLAC and Opus as
+// Vorbis comments and into M4A as iTunes atoms. TagLib reads and
 // renders every tag; this room decides which fields are carried (the table
 // in tags/tagfields.h) and keeps the audio file safe while they are written.
 #include <QByteArray>
@@ -74,3 +75,9 @@ TrackTags ReadWmaTags(int fd);
 // the file untouched. Never raises.
 bool WriteMp3Tags(const QString& path, const TrackTags& tags);
 bool WriteWavTags(const QString& path, const TrackTags& tags);
+// The same for FLAC and Opus files (Vorbis comments, and the pictures as
+// FLAC PICTURE blocks or METADATA_BLOCK_PICTURE comments) and for M4A files
+// (iTunes atoms).
+bool WriteFlacTags(const QString& path, const TrackTags& tags);
+bool WriteOpusTags(const QString& path, const TrackTags& tags);
+bool WriteM4aTags(const QString& path, const TrackTags& tags);

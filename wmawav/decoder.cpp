@@ -1,6 +1,8 @@
 #include "decoder.h"
 
 #include "asfheader.h"
+#include "outputfile.h"
+#include "pcm24.h"
 #include "wavheader.h"
 
 extern "C" {
@@ -12,7 +14,6 @@ extern "C" {
 }
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +60,18 @@ bool IsWmaCodec(AVCodecID id) {
         default:
             return false;
     }
+}
+
+// True when the decoder gives more than 16 bits of the source's audio. WMA
+// Lossless says so itself (24 bits a sample, decoded to 32-bit integers).
+// WMA Pro decodes to floats whatever its source, so its header decides: a
+// source of more than 16 bits a sample (a 24-bit master, as WMA Pro 24/96
+// files are) keeps the decoder's precision in 24 bits, one of 16 bits stays
+// at 16, where more bits would only carry the codec's noise.
+bool HasMoreThan16Bits(const AVCodecContext& dec, const AVCodecParameters& par) {
+    if (dec.bits_per_raw_sample > 16)
+        return true;
+    return dec.codec_id == AV_CODEC_ID_WMAPRO && par.bits_per_coded_sample > 16;
 }
 
 // ---------------------------------------------------------------------------
@@ -271,72 +284,38 @@ std::string Tenths(double seconds) {
 // ---------------------------------------------------------------------------
 // The output file.
 
-// Path of the temporary file being written, for the signal handler.
-char g_tempPath[PATH_MAX + 1];
-volatile sig_atomic_t g_tempActive = 0;
-
-void OnSignal(int sig) {
-    if (g_tempActive)
-        ::unlink(g_tempPath);
-    ::_exit(128 + sig);
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 // The WAV file being written: a temporary file renamed to the output once
 // whole, or for the output "-" the standard output, written as a stream.
 class WavOutput {
 public:
-    WavOutput(const std::string& output, uint32_t sampleRate, uint16_t channels)
-        : output_(output), sampleRate_(sampleRate), channels_(channels) {
+    WavOutput(const std::string& output, uint32_t sampleRate, uint16_t channels, int bits)
+        : output_(output),
+          sampleRate_(sampleRate),
+          channels_(channels),
+          bits_(bits),
+          headerSize_(WavHeaderSize(bits)),
+          maxDataBytes_(WavMaxDataBytes(bits)) {
         buffer_.reserve(kWriteBufferBytes);
         // Room for the header, written again once the data size is known.
-        buffer_.resize(kWavHeaderSize);
-        if (output == kStandardOutput) {
-            // A reader of a stream cannot wait for the sizes: until they are
-            // known they say "unknown", as streaming writers do, and so they
-            // stay where they cannot be written later (a pipe) or do not fit.
-            fd_ = STDOUT_FILENO;
-            struct stat st {};
-            const off_t at = ::lseek(fd_, 0, SEEK_CUR);
-            // Appended to, the header could not be written in its place.
-            const int flags = ::fcntl(fd_, F_GETFL);
-            streamStart_ =
-                ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && at >= 0 && flags >= 0 && !(flags & O_APPEND)
-                    ? at
-                    : -1;
-            BuildWavHeader(buffer_.data(), sampleRate_, channels_, 0);
-            std::memset(buffer_.data() + 4, 0xFF, 4);
-            std::memset(buffer_.data() + 40, 0xFF, 4);
+        buffer_.resize(headerSize_);
+        if (output != kStandardOutput) {
+            file_ = std::make_unique<TempOutput>(output, kTempPrefix);
             return;
         }
-        std::string pattern = FolderOf(output) + "/" + kTempPrefix + "XXXXXX";
-        if (pattern.size() >= PATH_MAX)
-            Fail(kStatusOutput, "output path too long: " + output);
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd_ < 0)
-            Fail(kStatusOutput, "cannot create a file in " + FolderOf(output) + ": " + std::strerror(errno));
-        temp_.assign(name.data());
-        std::memcpy(g_tempPath, temp_.c_str(), temp_.size() + 1);
-        g_tempActive = 1;
-    }
-
-    ~WavOutput() {
-        if (fd_ >= 0 && !streaming())
-            ::close(fd_);
-        if (!temp_.empty()) {
-            ::unlink(temp_.c_str());
-            g_tempActive = 0;
-        }
+        // A reader of a stream cannot wait for the sizes: until they are
+        // known they say "unknown", as streaming writers do, and so they
+        // stay where they cannot be written later (a pipe) or do not fit.
+        struct stat st {};
+        const off_t at = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+        // Appended to, the header could not be written in its place.
+        const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+        streamStart_ = ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) && at >= 0 && flags >= 0 &&
+                               !(flags & O_APPEND)
+                           ? at
+                           : -1;
+        BuildWavHeader(buffer_.data(), sampleRate_, channels_, 0, bits_);
+        std::memset(buffer_.data() + 4, 0xFF, 4);
+        std::memset(buffer_.data() + headerSize_ - 4, 0xFF, 4);
     }
     WavOutput(const WavOutput&) = delete;
     WavOutput& operator=(const WavOutput&) = delete;
@@ -357,7 +336,7 @@ public:
     void Commit(size_t reserved, size_t bytes) {
         buffer_.resize(buffer_.size() - (reserved - bytes));
         dataBytes_ += bytes;
-        if (dataBytes_ > kWavMaxDataBytes && !streaming())
+        if (dataBytes_ > maxDataBytes_ && file_)
             Fail(kStatusTooLong, "the decoded audio exceeds the 4 GiB that a WAV file can hold");
     }
 
@@ -365,56 +344,41 @@ public:
 
     void Finish() {
         Flush();
-        if (streaming()) {
-            if (streamStart_ >= 0) {
-                // Audio beyond the 4 GiB of the sizes gets the header of a
-                // file whose length is not known: RIFF size 8 and data size
-                // 0, which readers (libsndfile, and so LAME, and FFmpeg) read
-                // to the end of the file, where "unknown" (0xFFFFFFFF)
-                // would stop them at 4 GiB.
-                const bool fits = dataBytes_ <= kWavMaxDataBytes;
-                uint8_t header[kWavHeaderSize];
-                BuildWavHeader(header, sampleRate_, channels_, fits ? static_cast<uint32_t>(dataBytes_) : 0);
-                if (!fits) {
-                    const uint8_t eight[4] = {8, 0, 0, 0};
-                    std::memcpy(header + 4, eight, 4);
-                }
-                WriteAt(header, sizeof header, static_cast<uint64_t>(streamStart_));
-            }
+        uint8_t header[kWavExtensibleHeaderSize];
+        if (file_) {
+            BuildWavHeader(header, sampleRate_, channels_, static_cast<uint32_t>(dataBytes_), bits_);
+            file_->WriteAt(header, headerSize_, 0);
+            file_->Commit();
             return;
         }
-        uint8_t header[kWavHeaderSize];
-        BuildWavHeader(header, sampleRate_, channels_, static_cast<uint32_t>(dataBytes_));
-        WriteAt(header, sizeof header, 0);
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        if (::fchmod(fd_, 0666 & ~mask) != 0)
-            Fail(kStatusOutput, std::string("cannot set the output's mode: ") + std::strerror(errno));
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0)
-            Fail(kStatusOutput, "cannot write " + output_ + ": " + std::strerror(errno));
-        if (::rename(temp_.c_str(), output_.c_str()) != 0)
-            Fail(kStatusOutput, "cannot create " + output_ + ": " + std::strerror(errno));
-        temp_.clear();
-        g_tempActive = 0;
+        if (streamStart_ < 0)
+            return;
+        // Audio beyond the 4 GiB of the sizes gets the header of a file whose
+        // length is not known: RIFF size 8 and data size 0, which readers
+        // (libsndfile, and so LAME, and FFmpeg) read to the end of the file,
+        // where "unknown" (0xFFFFFFFF) would stop them at 4 GiB.
+        const bool fits = dataBytes_ <= maxDataBytes_;
+        BuildWavHeader(header, sampleRate_, channels_, fits ? static_cast<uint32_t>(dataBytes_) : 0, bits_);
+        if (!fits) {
+            const uint8_t eight[4] = {8, 0, 0, 0};
+            std::memcpy(header + 4, eight, 4);
+        }
+        WriteAt(STDOUT_FILENO, header, headerSize_, static_cast<uint64_t>(streamStart_));
     }
 
 private:
-    bool streaming() const { return temp_.empty() && output_ == kStandardOutput; }
-
     void Flush() {
-        if (streaming())
-            WriteNext(buffer_.data(), buffer_.size());
+        if (file_)
+            file_->WriteAt(buffer_.data(), buffer_.size(), written_);
         else
-            WriteAt(buffer_.data(), buffer_.size(), written_);
+            WriteNext(buffer_.data(), buffer_.size());
         written_ += buffer_.size();
         buffer_.clear();
     }
 
-    void WriteAt(const uint8_t* data, size_t size, uint64_t offset) {
+    void WriteAt(int fd, const uint8_t* data, size_t size, uint64_t offset) {
         while (size > 0) {
-            const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
+            const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -428,7 +392,7 @@ private:
     // A stream is written in order, wherever it is.
     void WriteNext(const uint8_t* data, size_t size) {
         while (size > 0) {
-            const ssize_t n = ::write(fd_, data, size);
+            const ssize_t n = ::write(STDOUT_FILENO, data, size);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -440,25 +404,17 @@ private:
     }
 
     std::string output_;
-    std::string temp_;
-    int fd_ = -1;
+    std::unique_ptr<TempOutput> file_;  // none for the standard output
     uint32_t sampleRate_;
     uint16_t channels_;
+    int bits_;
+    size_t headerSize_;
+    uint64_t maxDataBytes_;
     off_t streamStart_ = -1;  // where a seekable standard output's header lies
     std::vector<uint8_t> buffer_;
     uint64_t written_ = 0;
     uint64_t dataBytes_ = 0;
 };
-
-// An output that exists must be a regular file: a link, a FIFO or a device
-// standing there is left as it is rather than replaced or written through.
-void CheckOutputPath(const std::string& output) {
-    if (output == kStandardOutput)
-        return;
-    struct stat st {};
-    if (::lstat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        Fail(kStatusOutput, output + " exists and is not a regular file");
-}
 
 // ---------------------------------------------------------------------------
 // Decoding.
@@ -479,12 +435,12 @@ struct FrameFreer {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 
-// Converts decoded frames to interleaved signed 16-bit samples at a fixed
-// rate and channel count, rebuilding the converter whenever the decoder's
-// output format changes.
+// Converts decoded frames to interleaved 16-bit or 24-bit samples at a
+// fixed rate and channel count, rebuilding the converter whenever the
+// decoder's output format changes.
 class Converter {
 public:
-    Converter(int outRate, int outChannels) : outRate_(outRate) {
+    Converter(int outRate, int outChannels, int bits) : outRate_(outRate), bits_(bits) {
         av_channel_layout_default(&outLayout_, outChannels);
     }
     ~Converter() {
@@ -530,10 +486,19 @@ private:
         } else {
             av_channel_layout_default(&inLayout_, frame->ch_layout.nb_channels);
         }
+        // 24 bits go through 32-bit integers from an integer decoder, through
+        // floats from a floating-point one, so that no precision is lost on
+        // the way to the 24-bit samples.
+        const AVSampleFormat inFormat = static_cast<AVSampleFormat>(frame->format);
+        if (bits_ == 16)
+            outFormat_ = AV_SAMPLE_FMT_S16;
+        else if (av_get_packed_sample_fmt(inFormat) == AV_SAMPLE_FMT_S32)
+            outFormat_ = AV_SAMPLE_FMT_S32;
+        else
+            outFormat_ = AV_SAMPLE_FMT_FLT;
         SwrContext* swr = nullptr;
-        int err =
-            swr_alloc_set_opts2(&swr, &outLayout_, AV_SAMPLE_FMT_S16, outRate_, &inLayout_,
-                                static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+        int err = swr_alloc_set_opts2(&swr, &outLayout_, outFormat_, outRate_, &inLayout_, inFormat,
+                                      frame->sample_rate, 0, nullptr);
         if (err >= 0)
             err = swr_init(swr);
         swr_.reset(swr);
@@ -553,16 +518,27 @@ private:
                 Fail(kStatusDamaged, "cannot convert the decoded audio");
             if (maxOut == 0 && in == nullptr)
                 return;
-            const size_t frameBytes = size_t(2) * size_t(outLayout_.nb_channels);
+            const int channels = outLayout_.nb_channels;
+            const size_t frameBytes = size_t(bits_ / 8) * size_t(channels);
             const size_t reserved = size_t(maxOut) * frameBytes;
             uint8_t* dst = out.Reserve(reserved);
-            const int got = swr_convert(swr_.get(), &dst, maxOut,
+            // 16 bits are converted straight into the output; 24 bits through
+            // a buffer of 32-bit samples.
+            uint8_t* converted = dst;
+            if (bits_ != 16) {
+                wide_.resize(size_t(maxOut) * size_t(channels));
+                converted = reinterpret_cast<uint8_t*>(wide_.data());
+            }
+            const int got = swr_convert(swr_.get(), &converted, maxOut,
                                         in ? const_cast<const uint8_t**>(in) : nullptr, inSamples);
             if (got < 0)
                 Fail(kStatusDamaged, "cannot convert the decoded audio: " + AvError(got));
+            if (bits_ != 16)
+                PackTo24Bits(&converted, outFormat_, channels, got, dst);
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-            for (size_t i = 0; i + 1 < size_t(got) * frameBytes; i += 2)
-                std::swap(dst[i], dst[i + 1]);
+            else
+                for (size_t i = 0; i + 1 < size_t(got) * frameBytes; i += 2)
+                    std::swap(dst[i], dst[i + 1]);
 #endif
             out.Commit(reserved, size_t(got) * frameBytes);
             if (in != nullptr || got == 0)
@@ -575,12 +551,16 @@ private:
     AVChannelLayout inLayout_{};
     AVChannelLayout frameLayout_{};
     int outRate_;
+    int bits_;
+    AVSampleFormat outFormat_ = AV_SAMPLE_FMT_S16;
+    std::vector<int32_t> wide_;  // 24-bit audio on its way, as 32-bit samples or floats
     int inFormat_ = -1;
     int inRate_ = 0;
 };
 
 DecodeResult Decode(const std::string& input, const std::string& output, const DecodeOptions& options) {
-    CheckOutputPath(output);
+    if (output != kStandardOutput)
+        CheckOutputPath(output);
     InputFile file(input);
     const AsfFacts facts = CheckAsfStructure(file, options.acceptCutShort);
 
@@ -639,9 +619,10 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
         Fail(kStatusDamaged, "the audio stream has no valid sample rate or channel count");
 
     const int outChannels = dec->ch_layout.nb_channels > 2 ? 2 : dec->ch_layout.nb_channels;
-    Converter converter(dec->sample_rate, outChannels);
-    WavOutput out(output, static_cast<uint32_t>(dec->sample_rate),
-                  static_cast<uint16_t>(converter.channels()));
+    const int bits = options.keepDepth && HasMoreThan16Bits(*dec, *stream->codecpar) ? 24 : 16;
+    Converter converter(dec->sample_rate, outChannels, bits);
+    WavOutput out(output, static_cast<uint32_t>(dec->sample_rate), static_cast<uint16_t>(converter.channels()),
+                  bits);
 
     std::unique_ptr<AVPacket, PacketFreer> pkt(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
@@ -706,7 +687,8 @@ DecodeResult Decode(const std::string& input, const std::string& output, const D
 
     out.Finish();
     DecodeResult result;
-    result.decodedSeconds = double(out.dataBytes()) / (2.0 * converter.channels() * dec->sample_rate);
+    result.decodedSeconds =
+        double(out.dataBytes()) / (double(bits / 8) * converter.channels() * dec->sample_rate);
     result.expectedSeconds = facts.expectedSeconds;
     // A file of its full size whose audio stops early (the rest zeros, as a
     // download that a client made at full size and never finished) is told
@@ -734,18 +716,15 @@ DecodeResult DecodeToWav(const std::string& input, const std::string& output, co
         result.status = f.status;
         result.message = f.message;
         return result;
+    } catch (const OutputFailure& f) {
+        DecodeResult result;
+        result.status = kStatusOutput;
+        result.message = f.message;
+        return result;
     } catch (const std::bad_alloc&) {
         DecodeResult result;
         result.status = kStatusDamaged;
         result.message = "out of memory";
         return result;
     }
-}
-
-void InstallTempCleanupOnSignals() {
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
 }

@@ -1,4 +1,4 @@
-// Decoding one ASF/WMA file to a 16-bit PCM WAV file.
+// Decoding one ASF/WMA file to a PCM WAV file.
 #pragma once
 
 #include <string>
@@ -46,6 +46,11 @@ struct DecodeOptions {
     // before the first audio packet, or any other damage, fails as it would
     // without it.
     bool acceptCutShort = false;
+    // Where the decoder gives more than 16 bits of the source's audio (WMA
+    // Lossless of 24 bits; WMA Pro made from a source of more than 16 bits),
+    // the WAV file holds 24-bit samples (WAVE_FORMAT_EXTENSIBLE, a 68-byte
+    // header); every other source gives the same 16-bit file as without it.
+    bool keepDepth = false;
 };
 
 struct DecodeResult {
@@ -60,9 +65,9 @@ struct DecodeResult {
 };
 
 // Decodes the first audio stream of `input` (an ASF file, or one behind an
-// ID3v2 tag) into a canonical RIFF/WAVE file at `output`: 16-bit PCM at the
-// source's sample rate, mono or stereo (more channels are mixed down to
-// stereo). The input is opened once and only when it is a regular file: a
+// ID3v2 tag) into a RIFF/WAVE file at `output`: 16-bit PCM (or 24-bit, see
+// DecodeOptions::keepDepth) at the source's sample rate, mono or stereo
+// (more channels are mixed down to stereo). The input is opened once and only when it is a regular file: a
 // FIFO or device is refused at once, never waited on. The input "-" is the
 // standard input, under the same rule, read from its start whatever its
 // offset and left open. The file is written under a temporary name
@@ -80,7 +85,3 @@ struct DecodeResult {
 // size 0), which LAME (through libsndfile) and FFmpeg read to the end.
 DecodeResult DecodeToWav(const std::string& input, const std::string& output,
                          const DecodeOptions& options = DecodeOptions());
-
-// Makes SIGINT, SIGTERM and SIGHUP remove a half-written temporary file
-// before the process ends. For the command-line program.
-void InstallTempCleanupOnSignals();

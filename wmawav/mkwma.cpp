@@ -1,9 +1,10 @@
 // mkwma: makes the project's test media.
 //
-//   mkwma encode OUT [--codec wmav1|wmav2|pcm] [--channels N] [--rate HZ]
+//   mkwma encode OUT [--codec wmav1|wmav2|pcm|pcm24] [--channels N] [--rate HZ]
 //                    [--seconds S] [--freqs LIST] [--bitrate BPS] [--title TEXT]
 //                    [--wav IN.wav] [TAG OPTIONS]
-//       Encodes audio into an ASF file. The audio is a sine tone per channel
+//       Encodes audio into an ASF file (pcm: 16-bit PCM, pcm24: 24-bit PCM,
+//       as no encoder at hand writes WMA of more than 16 bits). The audio is a sine tone per channel
 //       (LIST is comma-separated per channel; "440+550+660" is a chord, "0"
 //       silence; default 440,660,550,880,330,770,...), or the samples of a
 //       16-bit PCM WAV file given with --wav (its rate and channels win).
@@ -267,6 +268,8 @@ void EncodeAsf(const std::string& path, const Audio& a, const std::string& codec
         id = AV_CODEC_ID_WMAV2;
     else if (codecName == "pcm")
         id = AV_CODEC_ID_PCM_S16LE;
+    else if (codecName == "pcm24")
+        id = AV_CODEC_ID_PCM_S24LE;
     else
         throw Error("unknown codec " + codecName);
     const AVCodec* codec = avcodec_find_encoder(id);
@@ -281,7 +284,9 @@ void EncodeAsf(const std::string& path, const Audio& a, const std::string& codec
         av_dict_set(&oc->metadata, "title", title.c_str(), 0);
 
     std::unique_ptr<AVCodecContext, CodecFree> enc(avcodec_alloc_context3(codec));
-    enc->sample_fmt = id == AV_CODEC_ID_PCM_S16LE ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
+    enc->sample_fmt = id == AV_CODEC_ID_PCM_S16LE   ? AV_SAMPLE_FMT_S16
+                      : id == AV_CODEC_ID_PCM_S24LE ? AV_SAMPLE_FMT_S32
+                                                    : AV_SAMPLE_FMT_FLTP;
     enc->sample_rate = a.rate;
     av_channel_layout_default(&enc->ch_layout, channels);
     enc->bit_rate = bitrate > 0 ? bitrate : (channels == 1 ? 64000 : 128000);
@@ -330,6 +335,9 @@ void EncodeAsf(const std::string& path, const Audio& a, const std::string& codec
                 const float v = i < n ? a.channels[size_t(c)][pos + size_t(i)] : 0.0f;
                 if (enc->sample_fmt == AV_SAMPLE_FMT_FLTP)
                     reinterpret_cast<float*>(frame->extended_data[c])[i] = v;
+                else if (enc->sample_fmt == AV_SAMPLE_FMT_S32)  // 24 bits in the upper bits
+                    reinterpret_cast<int32_t*>(frame->data[0])[i * channels + c] =
+                        int32_t(std::lround(std::max(-1.0f, std::min(1.0f, v)) * 8388607.0f) * 256);
                 else
                     reinterpret_cast<int16_t*>(frame->data[0])[i * channels + c] =
                         int16_t(std::lround(std::max(-1.0f, std::min(1.0f, v)) * 32767.0f));
@@ -518,7 +526,7 @@ std::string Opt(const Options& o, const char* key, const char* def) {
 
 int Usage() {
     std::fputs(
-        "usage: mkwma encode OUT [--codec wmav1|wmav2|pcm] [--channels N] [--rate HZ] [--seconds S]\n"
+        "usage: mkwma encode OUT [--codec wmav1|wmav2|pcm|pcm24] [--channels N] [--rate HZ] [--seconds S]\n"
         "                        [--freqs LIST] [--bitrate BPS] [--title TEXT] [--wav IN.wav]\n"
         "                        [--noise DBFS]\n"
         "                        [--artist|--album-artist|--album|--track|--disc|--year|--genre|\n"

@@ -146,8 +146,10 @@ void MeasurePlan(const std::string& root, const std::string& small) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // "batch_bench plan" measures the plan alone.
+    // "batch_bench plan" measures the plan alone, "batch_bench targets" the
+    // targets other than MP3 alone.
     const bool planOnly = argc > 1 && std::string(argv[1]) == "plan";
+    const bool targetsOnly = argc > 1 && std::string(argv[1]) == "targets";
     const int cores = static_cast<int>(std::thread::hardware_concurrency());
     const std::string jobs = std::to_string(cores);
     QTemporaryDir dir;
@@ -182,7 +184,9 @@ int main(int argc, char** argv) {
         const char* folder;
         std::vector<std::string> extra;
     };
-    const std::vector<Kind> kinds{{"music-like", "/in", {"--noise", "-30"}}, {"pure tones", "/tones", {}}};
+    std::vector<Kind> kinds{{"music-like", "/in", {"--noise", "-30"}}, {"pure tones", "/tones", {}}};
+    if (targetsOnly)
+        kinds.pop_back();
     std::string first;
     for (const Kind& kind : kinds) {
         QDir().mkpath(dir.path() + kind.folder);
@@ -228,6 +232,8 @@ int main(int argc, char** argv) {
     std::printf("load average before: %.2f (%d cores)\n", LoadAverage(), cores);
     Outcome musicBatch1;
     for (const Kind& kind : kinds) {
+        if (targetsOnly)
+            break;
         const std::string in = root + kind.folder;
         Outcome batchN = batchRun(in, jobs), reference = referenceRun(in);
         for (int round = 1; round < 3; ++round) {
@@ -268,19 +274,71 @@ int main(int argc, char** argv) {
                         musicBatch1.seconds / batchN.seconds, 0.85 * cores);
         }
     }
+
+    // The other targets on the music-like files, against ffmpeg making the
+    // same target at the same settings.
+    struct Target {
+        const char* name;
+        std::vector<std::string> ffmpeg;
+    };
+    const std::vector<Target> targets{{"flac", {"-c:a", "flac"}},
+                                      {"opus", {"-c:a", "libopus", "-b:a", "128k"}},
+                                      {"m4a", {"-c:a", "aac", "-b:a", "192k"}}};
+    for (const Target& target : targets) {
+        const std::string in = root + "/in";
+        const auto batchTarget = [&] {
+            QDir(QString::fromStdString(root + "/a")).removeRecursively();
+            return Run({BRENVALE_EXECUTABLE, "--convert", "--to", target.name, "--jobs", jobs, "--output",
+                        root + "/a", in});
+        };
+        std::string options;
+        for (const std::string& o : target.ffmpeg)
+            options += " " + o;
+        const auto referenceTarget = [&] {
+            return Run({"sh", "-c",
+                        "ls \"$0\"/*.wma | xargs -P \"$1\" -I{} sh -c "
+                        "'ffmpeg -nostdin -loglevel error -y -i \"$1\"" + options +
+                            " \"$2/$(basename \"$1\" .wma).$3\"' "
+                            "sh {} \"$2\" \"$3\"",
+                        in, jobs, root + "/b", target.name});
+        };
+        Outcome batch = batchTarget(), reference = referenceTarget();
+        for (int round = 1; round < 3; ++round) {
+            batch = faster(batch, batchTarget());
+            reference = faster(reference, referenceTarget());
+        }
+        if (batch.status != 0 || reference.status != 0) {
+            std::fprintf(stderr, "a %s run failed (%d %d)\n", target.name, batch.status, reference.status);
+            return 1;
+        }
+        std::printf("%s: brenvale --convert %.2f s (CPU %.2f s), xargs -P%d ffmpeg%s %.2f s (CPU %.2f s): "
+                    "ratio %.3f (target at most 1.05)\n",
+                    target.name, batch.seconds, batch.cpuSeconds, cores, options.c_str(), reference.seconds,
+                    reference.cpuSeconds, batch.seconds / reference.seconds);
+    }
+    if (targetsOnly)
+        return 0;
     std::printf("load average after: %.2f\n", LoadAverage());
 
-    // One short file: the program's own start and end beyond its tools.
-    double own = 1e9, tools = 1e9;
-    for (int i = 0; i < 5; ++i) {
-        own = std::min(own, Run({BRENVALE_EXECUTABLE, "--convert", "--output", root + "/c", small}).seconds);
-        const double decode = Run({root + "/work/batch-tools/wmawav", small, root + "/c/s.wav"}).seconds;
-        tools = std::min(
-            tools,
-            decode + Run({root + "/work/batch-tools/lame", root + "/c/s.wav", root + "/c/s.mp3"}).seconds);
-    }
-    std::printf("one 1-second file: %.1f ms, its tools alone %.1f ms: %.1f ms of its own (target under 30)\n",
-                own * 1000, tools * 1000, (own - tools) * 1000);
+    // One short file: the program's own start and end beyond its tools, for
+    // MP3 and for FLAC, whose encoder is the quickest, so that the batch's
+    // own share shows most there.
+    const auto ownTime = [&](const char* to, const std::vector<std::string>& encoder, const char* suffix) {
+        double own = 1e9, tools = 1e9;
+        for (int i = 0; i < 5; ++i) {
+            own = std::min(own, Run({BRENVALE_EXECUTABLE, "--convert", "--to", to, "--output", root + "/c", small})
+                                    .seconds);
+            const double decode = Run({root + "/work/batch-tools/wmawav", small, root + "/c/s.wav"}).seconds;
+            std::vector<std::string> encode = encoder;
+            encode.insert(encode.end(), {root + "/c/s.wav", root + "/c/s" + suffix});
+            tools = std::min(tools, decode + Run(encode).seconds);
+        }
+        std::printf("one 1-second file to %s: %.1f ms, its tools alone %.1f ms: %.1f ms of its own "
+                    "(target under 30)\n",
+                    to, own * 1000, tools * 1000, (own - tools) * 1000);
+    };
+    ownTime("mp3", {root + "/work/batch-tools/lame"}, ".mp3");
+    ownTime("flac", {root + "/work/batch-tools/audioenc", "--to", "flac"}, ".flac");
 
     // 10,000 files named that are not there: each fails at once without a
     // tool, so that the figure is the batch process's own bookkeeping.

@@ -1,6 +1,7 @@
 // brenvale --convert on a small tree, run as a user runs it: no display.
 #include "../convert/mp3check.h"
 #include "convert/conversion.h"
+#include "decodedaudio.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -8,8 +9,14 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/tpropertymap.h>
 #include <taglib/tag.h>
+#include <taglib/xiphcomment.h>
 
 #include <fcntl.h>
 #include <ftw.h>
@@ -405,6 +412,70 @@ private slots:
             const Mp3File mp3 = ParseMp3(bytes);
             QCOMPARE(mp3.error, QString());
             QVERIFY2(qAbs(mp3.seconds - seconds.toDouble()) < 0.1, qPrintable(QString::number(mp3.seconds)));
+        }
+    }
+
+    // Each target from a tagged source with a cover: the result decodes to
+    // the decoder's own samples (FLAC) or to the source's length (Opus, M4A:
+    // gapless), and carries the tags and the picture.
+    void targets_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("exact");  // sample for sample
+        for (const char* target : {"flac", "opus", "m4a"})
+            QTest::newRow(target) << QString(target) << (QByteArray(target) == "flac");
+    }
+    void targets() {
+        QFETCH(QString, target);
+        QFETCH(bool, exact);
+        const QString root = env_->root();
+        QDir().mkpath(root + "/music");
+        QVERIFY(QFile::copy(kMedia + "tags_all.wma", root + "/music/tagged.wma"));
+        QProcess p;
+        start(p, {"--to", target, "-o", "out", "music"});
+        QVERIFY(p.waitForFinished(120000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray result = QFile::encodeName(root + "/out/tagged." + target);
+
+        // What the decoder gives for the source, as the batch's decoder ran.
+        QCOMPARE(QProcess::execute(WMAWAV_EXECUTABLE, {"--keep-depth", root + "/music/tagged.wma", root + "/ref.wav"}), 0);
+        const DecodedAudio reference = DecodeAudio(QFile::encodeName(root + "/ref.wav"));
+        const DecodedAudio decoded = DecodeAudio(result);
+        QCOMPARE(decoded.error, QString());
+        QVERIFY(!decoded.samples.empty());
+        if (exact) {
+            QCOMPARE(decoded.sampleRate, reference.sampleRate);
+            QVERIFY(decoded.samples == reference.samples);
+        } else {
+            QVERIFY2(qAbs(decoded.seconds() - reference.seconds()) <= 0.001,
+                     qPrintable(QString("%1 s against %2 s").arg(decoded.seconds()).arg(reference.seconds())));
+        }
+
+        const TagLib::FileRef file(result.constData());
+        QVERIFY(file.tag());
+        QCOMPARE(QString::fromStdString(file.tag()->title().to8Bit(true)), QString("Evening Tide"));
+        QCOMPARE(QString::fromStdString(file.tag()->artist().to8Bit(true)), QString("The Brenvale Players"));
+        const TagLib::PropertyMap properties = file.file()->properties();
+        QCOMPARE(QString::fromStdString(properties["MUSICBRAINZ_TRACKID"].toString().to8Bit(true)),
+                 QString("6c4e9a53-0a36-4b8b-8a3e-1c1b7a2d1e01"));
+        // TagLib has no property of its own for a freeform atom it does not know.
+        auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file.file());
+        QCOMPARE(mp4 ? mp4->tag()->item("----:com.apple.iTunes:REPLAYGAIN_TRACK_GAIN").toStringList().toString()
+                     : properties["REPLAYGAIN_TRACK_GAIN"].toString(),
+                 TagLib::String("-6.48 dB"));
+        // "3" beside TRACKTOTAL "12", or the atom's "3/12".
+        QVERIFY(properties["TRACKNUMBER"].toString().startsWith("3"));
+        bool picture = false;
+        if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file.file()))
+            picture = !flac->pictureList().isEmpty();
+        else if (auto* opus = dynamic_cast<TagLib::Ogg::Opus::File*>(file.file()))
+            picture = !opus->tag()->pictureList().isEmpty();
+        else if (mp4)
+            picture = mp4->tag()->contains("covr");
+        QVERIFY(picture);
+        if (target == "m4a") {  // an ordinary M4A file
+            QFile f(QFile::decodeName(result));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.read(12).mid(4), QByteArray("ftypM4A "));
         }
     }
 

@@ -283,8 +283,9 @@ void TestStaging::resourcesByteForByte_data() {
     QTest::newRow("102 wmawav") << 102 << WMAWAV_EXECUTABLE;
     QTest::newRow("103 MP3 script") << 103 << BRENVALE_SOURCE_DIR "/resources/scripts/wma2mp3.sh";
     QTest::newRow("104 WAV script") << 104 << BRENVALE_SOURCE_DIR "/resources/scripts/wma2wav.sh";
+    QTest::newRow("105 audioenc") << 105 << AUDIOENC_EXECUTABLE;
     QTest::newRow("100 none") << 100 << "";
-    QTest::newRow("105 none") << 105 << "";
+    QTest::newRow("106 none") << 106 << "";
 }
 
 void TestStaging::resourcesByteForByte() {
@@ -305,6 +306,8 @@ void TestStaging::stageToolsWritesAllFour() {
     StageTools(UserWorkContext());
     QCOMPARE(Entries(work()), kToolNames);  // and no temporary file left behind
     for (const StagedTool& tool : kStagedTools) {
+        if (!tool.window)
+            continue;  // the batch's own
         const QString path = work() + "/" + tool.fileName;
         QVERIFY2(ReadAll(path) == ConversionResource(tool.resourceId), tool.fileName);
         QVERIFY(S_ISREG(LStat(path).st_mode));

@@ -1,9 +1,14 @@
 // The wmawav program, run as a process on the test media: good files decode
 // to correct WAV files; protected, damaged and foreign files fail with one
-// line on stderr and leave nothing behind.
+// line on stderr and leave nothing behind. And the audioenc program on the
+// WAV files it decodes: FLAC of exactly their samples, Opus and M4A of
+// their length.
 
+#include "avdecode.h"
+#include "decoder.h"
 #include "wavcheck.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -19,6 +24,7 @@ namespace {
 
 const QString kMedia = QStringLiteral(WMAWAV_TESTMEDIA_DIR);
 const QString kWmawav = QStringLiteral(WMAWAV_EXECUTABLE);
+const QString kAudioenc = QStringLiteral(AUDIOENC_EXECUTABLE);
 
 struct Run {
     bool finished = false;
@@ -27,13 +33,13 @@ struct Run {
     QByteArray err;
 };
 
-// Runs wmawav with the given arguments; a run that takes more than 60
-// seconds counts as a hang.
-Run RunWmawav(const QStringList& args, const QString& workDir = QString()) {
+// Runs wmawav (or another program) with the given arguments; a run that
+// takes more than 60 seconds counts as a hang.
+Run RunWmawav(const QStringList& args, const QString& workDir = QString(), const QString& program = kWmawav) {
     QProcess p;
     if (!workDir.isEmpty())
         p.setWorkingDirectory(workDir);
-    p.start(kWmawav, args);
+    p.start(program, args);
     Run r;
     if (!p.waitForStarted(10000))
         return r;
@@ -87,6 +93,10 @@ private slots:
     void unreadableInput();
     void longestOutputName();
     void relativeOutputPath();
+    void encodes_data();
+    void encodes();
+    void encoderRefuses_data();
+    void encoderRefuses();
 };
 
 void TestWmawav::initTestCase() {
@@ -181,21 +191,28 @@ void TestWmawav::decodesValidFiles() {
     QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
     QFile a(out), b(dir.filePath("stdin.wav"));
     QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-    QVERIFY(a.readAll() == b.readAll());
+    const QByteArray bytes = a.readAll();
+    QVERIFY(bytes == b.readAll());
+
+    // --keep-depth changes nothing where the source has 16 bits.
+    QCOMPARE(RunWmawav({"--keep-depth", kMedia + "/" + file, dir.filePath("deep.wav")}).exitCode, 0);
+    QFile c(dir.filePath("deep.wav"));
+    QVERIFY(c.open(QIODevice::ReadOnly) && c.readAll() == bytes);
 }
 
 void TestWmawav::decodesCutShortFile_data() {
+    QTest::addColumn<QStringList>("options");  // in any order
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("whole");   // the file it was cut from
     QTest::addColumn<QString>("length");  // the whole file's, as the line gives it
     QTest::addColumn<double>("seconds");  // what is left, give or take a packet (0.19 s)
-    QTest::newRow("3 s cut half-way") << "truncated_mid_data.wma"
+    QTest::newRow("3 s cut half-way") << QStringList{"--partial"} << "truncated_mid_data.wma"
                                       << "wmav2_stereo_44100.wma"
                                       << "3.0" << 1.5;
-    QTest::newRow("90% of 60 s") << "truncated_90_percent.wma"
+    QTest::newRow("90% of 60 s") << QStringList{"--partial", "--keep-depth"} << "truncated_90_percent.wma"
                                  << "wmav2_stereo_44100_60s.wma"
                                  << "60.0" << 53.9;
-    QTest::newRow("full size, zeros after half") << "zeroed_half.wma"
+    QTest::newRow("full size, zeros after half") << QStringList{"--keep-depth", "--partial"} << "zeroed_half.wma"
                                                  << "wmav2_stereo_44100.wma"
                                                  << "3.0" << 1.5;
 }
@@ -203,13 +220,14 @@ void TestWmawav::decodesCutShortFile_data() {
 // With --partial, a file cut short in its packets is decoded up to the cut:
 // status 8, the WAV file written whole, and a line that says how much.
 void TestWmawav::decodesCutShortFile() {
+    QFETCH(QStringList, options);
     QFETCH(QString, file);
     QFETCH(QString, whole);
     QFETCH(QString, length);
     QFETCH(double, seconds);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const Run r = RunWmawav({"--partial", kMedia + "/" + file, dir.filePath("cut.wav")});
+    const Run r = RunWmawav(options + QStringList{kMedia + "/" + file, dir.filePath("cut.wav")});
     QCOMPARE(r.exitCode, 8);
     const QRegularExpressionMatch m =
         QRegularExpression("^wmawav: .*/" + file + ": cut short: (\\d+\\.\\d) s of " + length + " s\n$")
@@ -516,6 +534,97 @@ void TestWmawav::relativeOutputPath() {
     const WavFile w = ReadCanonicalWav(dir.filePath("working.wav"));
     QVERIFY2(w.error.isEmpty(), qPrintable(w.error));
     QCOMPARE(w.channels, 1);
+}
+
+void TestWmawav::encodes_data() {
+    QTest::addColumn<QString>("file");    // the source of the WAV stream
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("pipe");       // the stream comes through a pipe, as wmawav writes it there
+    QTest::newRow("flac, 16 bits, piped") << "wmav2_stereo_44100.wma" << "flac" << true;
+    QTest::newRow("flac, 24 bits") << "pcm24_stereo_44100.wma" << "flac" << false;
+    QTest::newRow("opus from 44100 Hz, piped") << "wmav2_stereo_44100.wma" << "opus" << true;
+    QTest::newRow("m4a, mono 22050 Hz, piped") << "wmav1_mono_22050.wma" << "m4a" << true;
+}
+
+// The WAV stream the decoder makes of a source, encoded; what a player built
+// on FFmpeg decodes of the result is compared with the stream itself.
+void TestWmawav::encodes() {
+    QFETCH(QString, file);
+    QFETCH(QString, target);
+    QFETCH(bool, pipe);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString wav = dir.filePath("in.wav"), out = dir.filePath("out." + target);
+    Run r;
+    if (pipe) {
+        // The decoder writes sizes of "unknown" on the pipe; tee keeps the
+        // stream for the comparison.
+        r = RunWmawav({"-c", "\"$0\" \"$1\" - | tee \"$2\" | \"$3\" --to \"$4\" - \"$5\"", kWmawav,
+                       kMedia + "/" + file, wav, kAudioenc, target, out},
+                      QString(), "/bin/sh");
+    } else {
+        // 24-bit PCM stands in for WMA Lossless, which no encoder at hand writes.
+        DecodeOptions options;
+        options.keepDepth = true;
+        options.wmaCodecsOnly = false;
+        QCOMPARE(DecodeToWav((kMedia + "/" + file).toStdString(), wav.toStdString(), options).status, kStatusOk);
+        r = RunWmawav({"--to", target, wav, out}, QString(), kAudioenc);
+    }
+    QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
+    QCOMPARE(Entries(dir.path()), (QStringList{"in.wav", "out." + target}));
+
+    const Decoded in = DecodeFile(wav), enc = DecodeFile(out);
+    QVERIFY2(in.error.isEmpty() && enc.error.isEmpty(), qPrintable(in.error + " " + enc.error));
+    QCOMPARE(enc.channels, in.channels);
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    if (target == "flac") {
+        // Sample for sample, at the source's depth, and the MD5 of them in
+        // STREAMINFO.
+        QCOMPARE(enc.bits, in.bits);
+        QVERIFY(enc.samples == in.samples);
+        QCryptographicHash md5(QCryptographicHash::Md5);
+        for (qint32 s : in.samples)
+            md5.addData(QByteArray(reinterpret_cast<const char*>(&s), in.bits / 8));  // little-endian
+        QCOMPARE(bytes.mid(26, 16).toHex(), md5.result().toHex());
+    } else if (target == "opus") {
+        // Resampled to 48 kHz; the pre-skip and the last granule position
+        // leave exactly the input's length.
+        QCOMPARE(enc.sampleRate, 48000);
+        QVERIFY2(qAbs(enc.seconds() - in.seconds()) < 0.001, qPrintable(QString::number(enc.seconds())));
+    } else {
+        // An ordinary M4A file. FFmpeg's decoding skips the encoder delay as
+        // the edit list says but runs on to the end of the last AAC frame
+        // (1024 samples); the edit list's length, which players that end
+        // where it says follow, is the input's.
+        QCOMPARE(bytes.mid(4, 8), QByteArray("ftypM4A "));
+        QCOMPARE(enc.sampleRate, in.sampleRate);
+        QVERIFY2(enc.frames >= in.frames && enc.frames < in.frames + 1024, qPrintable(QString::number(enc.frames)));
+        QVERIFY2(qAbs(enc.containerSeconds - in.seconds()) < 0.001, qPrintable(QString::number(enc.containerSeconds)));
+    }
+}
+
+void TestWmawav::encoderRefuses_data() {
+    QTest::addColumn<QStringList>("args");  // OUT stands for a file in an empty folder
+    QTest::addColumn<int>("status");
+    const QString wav = kMedia + "/source_stereo_44100.wav";
+    QTest::newRow("not a WAV stream") << QStringList{"--to", "flac", kMedia + "/wmav2_stereo_44100.wma", "OUT"} << 3;
+    QTest::newRow("output folder missing") << QStringList{"--to", "opus", wav, "OUT/missing.opus"} << 6;
+    QTest::newRow("no target") << QStringList{wav, "OUT"} << 2;
+    QTest::newRow("bitrate for flac") << QStringList{"--to", "flac", "--bitrate", "128", wav, "OUT"} << 2;
+}
+
+void TestWmawav::encoderRefuses() {
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    args.replaceInStrings(QRegularExpression("^OUT"), dir.filePath("out"));
+    const Run r = RunWmawav(args, QString(), kAudioenc);
+    QCOMPARE(r.exitCode, status);
+    QVERIFY2(IsOneLine(r.err), r.err.constData());
+    QCOMPARE(Entries(dir.path()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestWmawav)

@@ -1,7 +1,10 @@
 // The decoding library in-process: the mixdown of more than two channels,
-// the codec check, the lengths it reports, and the WAV header it writes.
+// the codec check, the lengths it reports, the samples of more than 16 bits,
+// and the WAV header it writes.
 
+#include "avdecode.h"
 #include "decoder.h"
+#include "pcm24.h"
 #include "wavcheck.h"
 #include "wavheader.h"
 
@@ -27,6 +30,10 @@ private slots:
     void refusesNonWmaByDefault();
     void keepsMonoAndStereo_data();
     void keepsMonoAndStereo();
+    void keepsDepth_data();
+    void keepsDepth();
+    void packsTo24Bits_data();
+    void packsTo24Bits();
     void wavHeader_data();
     void wavHeader();
 };
@@ -110,37 +117,129 @@ void TestWmawavDecoder::keepsMonoAndStereo() {
     QCOMPARE(r.decodedSeconds < 2.9, partial);
 }
 
+// With keepDepth, a source of more than 16 bits gives a 24-bit WAV file of
+// exactly its samples; any other source gives the very bytes it gave
+// without. No WMA of 24 bits can be made here: 24-bit PCM in ASF stands in
+// for WMA Lossless, whose decoder gives its samples the same way.
+void TestWmawavDecoder::keepsDepth_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("bits");
+    QTest::newRow("wmav2, 16 bits") << "wmav2_stereo_44100.wma" << 16;
+    QTest::newRow("wmav1 mono, 16 bits") << "wmav1_mono_22050.wma" << 16;
+    QTest::newRow("24-bit PCM") << "pcm24_stereo_44100.wma" << 24;
+}
+
+void TestWmawavDecoder::keepsDepth() {
+    QFETCH(QString, file);
+    QFETCH(int, bits);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    DecodeOptions options;
+    options.wmaCodecsOnly = false;
+    const std::string source = (kMedia + "/" + file).toStdString();
+    QCOMPARE(DecodeToWav(source, dir.filePath("plain.wav").toStdString(), options).status, kStatusOk);
+    options.keepDepth = true;
+    const DecodeResult r = DecodeToWav(source, dir.filePath("deep.wav").toStdString(), options);
+    QVERIFY2(r.status == kStatusOk, r.message.c_str());
+    QFile plain(dir.filePath("plain.wav")), deep(dir.filePath("deep.wav"));
+    QVERIFY(plain.open(QIODevice::ReadOnly) && deep.open(QIODevice::ReadOnly));
+    const QByteArray bytes = deep.readAll();
+    if (bits == 16) {
+        QVERIFY(bytes == plain.readAll());
+        return;
+    }
+    uint8_t header[kWavExtensibleHeaderSize];
+    BuildWavHeader(header, 44100, 2, uint32_t(bytes.size() - sizeof header), 24);
+    QCOMPARE(bytes.left(sizeof header), QByteArray(reinterpret_cast<const char*>(header), sizeof header));
+    QCOMPARE(r.decodedSeconds, 2.0);
+    const Decoded in = DecodeFile(kMedia + "/" + file), out = DecodeFile(deep.fileName());
+    QVERIFY2(in.error.isEmpty() && out.error.isEmpty(), qPrintable(in.error + out.error));
+    QCOMPARE(out.bits, 24);
+    QVERIFY(out.samples == in.samples);
+}
+
+void TestWmawavDecoder::packsTo24Bits_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<QVector<qint32>>("in");  // the samples' bits; planar: the channels one after the other
+    QTest::addColumn<QByteArray>("out");
+    auto bits = [](float f) { return qint32(qFromUnaligned<quint32>(&f)); };
+    QTest::newRow("s32, 24 significant bits") << int(AV_SAMPLE_FMT_S32) << 1
+                                              << QVector<qint32>{0x7FFFFF00, INT32_MIN, 0x100, -0x100, 0}
+                                              << QByteArray::fromHex("ffff7f 000080 010000 ffffff 000000");
+    QTest::newRow("s32 rounded and clipped") << int(AV_SAMPLE_FMT_S32) << 1
+                                             << QVector<qint32>{INT32_MAX, 0x80, 0x7F, -0x81}
+                                             << QByteArray::fromHex("ffff7f 010000 000000 ffffff");
+    QTest::newRow("s32p interleaved") << int(AV_SAMPLE_FMT_S32P) << 2 << QVector<qint32>{0x100, 0x200, 0x300, 0x400}
+                                      << QByteArray::fromHex("010000 030000 020000 040000");
+    QTest::newRow("flt scaled, clipped") << int(AV_SAMPLE_FMT_FLT) << 2
+                                         << QVector<qint32>{bits(0.5f), bits(-1.0f), bits(1.0f), bits(-2.0f)}
+                                         << QByteArray::fromHex("000040 000080 ffff7f 000080");
+    QTest::newRow("fltp interleaved") << int(AV_SAMPLE_FMT_FLTP) << 2
+                                      << QVector<qint32>{bits(0.25f), bits(1.0f / 8388608), bits(-0.25f), bits(0)}
+                                      << QByteArray::fromHex("000020 0000e0 010000 000000");
+    QTest::newRow("s16 is not taken") << int(AV_SAMPLE_FMT_S16) << 1 << QVector<qint32>{1} << QByteArray();
+}
+
+void TestWmawavDecoder::packsTo24Bits() {
+    QFETCH(int, format);
+    QFETCH(int, channels);
+    QFETCH(QVector<qint32>, in);
+    QFETCH(QByteArray, out);
+    const int frames = in.size() / channels;
+    const bool planar = av_sample_fmt_is_planar(AVSampleFormat(format));
+    const uint8_t* planes[2] = {reinterpret_cast<const uint8_t*>(in.constData()),
+                                reinterpret_cast<const uint8_t*>(in.constData() + (planar ? frames : 0))};
+    QByteArray packed(3 * in.size(), '\x5A');
+    const bool taken =
+        PackTo24Bits(planes, AVSampleFormat(format), channels, frames, reinterpret_cast<uint8_t*>(packed.data()));
+    QCOMPARE(taken, !out.isEmpty());
+    QCOMPARE(packed, taken ? out : QByteArray(3 * in.size(), '\x5A'));
+}
+
 void TestWmawavDecoder::wavHeader_data() {
     QTest::addColumn<quint32>("rate");
     QTest::addColumn<int>("channels");
     QTest::addColumn<quint32>("dataBytes");
-    QTest::newRow("mono 22050 empty") << 22050u << 1 << 0u;
-    QTest::newRow("stereo 44100") << 44100u << 2 << 176400u;
-    QTest::newRow("stereo 48000 largest") << 48000u << 2 << quint32(kWavMaxDataBytes);
-    QTest::newRow("mono 8000 odd size") << 8000u << 1 << 12346u;
+    QTest::addColumn<int>("bits");
+    QTest::newRow("mono 22050 empty") << 22050u << 1 << 0u << 16;
+    QTest::newRow("stereo 44100") << 44100u << 2 << 176400u << 16;
+    QTest::newRow("stereo 48000 largest") << 48000u << 2 << quint32(kWavMaxDataBytes) << 16;
+    QTest::newRow("mono 8000 odd size") << 8000u << 1 << 12346u << 16;
+    QTest::newRow("24-bit stereo 96000") << 96000u << 2 << 576000u << 24;
+    QTest::newRow("24-bit mono largest") << 44100u << 1 << quint32(WavMaxDataBytes(24)) << 24;
 }
 
 void TestWmawavDecoder::wavHeader() {
     QFETCH(quint32, rate);
     QFETCH(int, channels);
     QFETCH(quint32, dataBytes);
-    uint8_t h[kWavHeaderSize + 1];
+    QFETCH(int, bits);
+    const quint32 size = quint32(WavHeaderSize(bits)), bytes = quint32(bits / 8);
+    uint8_t h[kWavExtensibleHeaderSize + 1];
     std::memset(h, 0xAB, sizeof h);
-    BuildWavHeader(h, rate, uint16_t(channels), dataBytes);
-    QCOMPARE(h[kWavHeaderSize], uint8_t(0xAB));  // nothing written past the header
+    BuildWavHeader(h, rate, uint16_t(channels), dataBytes, bits);
+    QCOMPARE(h[size], uint8_t(0xAB));  // nothing written past the header
     const char* c = reinterpret_cast<const char*>(h);
     QCOMPARE(QByteArray(c, 4), QByteArray("RIFF"));
-    QCOMPARE(qFromLittleEndian<quint32>(h + 4), quint32(36 + quint64(dataBytes)));
+    QCOMPARE(qFromLittleEndian<quint32>(h + 4), quint32(size - 8 + quint64(dataBytes)));
     QCOMPARE(QByteArray(c + 8, 8), QByteArray("WAVEfmt "));
-    QCOMPARE(qFromLittleEndian<quint32>(h + 16), 16u);
-    QCOMPARE(qFromLittleEndian<quint16>(h + 20), quint16(1));
+    QCOMPARE(qFromLittleEndian<quint32>(h + 16), size - 28);
+    QCOMPARE(qFromLittleEndian<quint16>(h + 20), quint16(bits == 16 ? 1 : 0xFFFE));
     QCOMPARE(qFromLittleEndian<quint16>(h + 22), quint16(channels));
     QCOMPARE(qFromLittleEndian<quint32>(h + 24), rate);
-    QCOMPARE(qFromLittleEndian<quint32>(h + 28), rate * 2 * quint32(channels));
-    QCOMPARE(qFromLittleEndian<quint16>(h + 32), quint16(2 * channels));
-    QCOMPARE(qFromLittleEndian<quint16>(h + 34), quint16(16));
-    QCOMPARE(QByteArray(c + 36, 4), QByteArray("data"));
-    QCOMPARE(qFromLittleEndian<quint32>(h + 40), dataBytes);
+    QCOMPARE(qFromLittleEndian<quint32>(h + 28), rate * bytes * quint32(channels));
+    QCOMPARE(qFromLittleEndian<quint16>(h + 32), quint16(bytes * channels));
+    QCOMPARE(qFromLittleEndian<quint16>(h + 34), quint16(bits));
+    if (bits == 24) {
+        // The extension: its size, the valid bits, the speakers and the PCM
+        // sub-format.
+        const QByteArray speakers = channels == 1 ? "04000000" : "03000000";
+        QCOMPARE(QByteArray(c + 36, 24).toHex(),
+                 "16001800" + speakers + "0100000000001000800000aa00389b71");
+    }
+    QCOMPARE(QByteArray(c + size - 8, 4), QByteArray("data"));
+    QCOMPARE(qFromLittleEndian<quint32>(h + size - 4), dataBytes);
 }
 
 QTEST_APPLESS_MAIN(TestWmawavDecoder)

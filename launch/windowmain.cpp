@@ -1,4 +1,4 @@
-// The window's program: everything `brenvale` does but the batch mode. It is
+// The window's start: everything `brenvale` does but the batch mode. It is
 // a module that the program loads from its own folder, so that the batch
 // mode starts without loading the libraries of windows and the desktop.
 #include "app/dialogs.h"

@@ -1,0 +1,35 @@
+#pragma once
+// What the tag writers of the result formats share: the copy through which a
+// result is tagged, and what a picture's own bytes tell of it.
+#include <QByteArray>
+#include <QString>
+
+#include <taglib/tstring.h>
+
+#include <functional>
+
+class CheckedFileStream;
+
+TagLib::String ToTagLib(const QString& s);
+
+// Tags a copy of the file at path through tagIt, and puts the copy in its
+// place only when the copy was read, tagged and written without a single
+// failure. The copy lies beside the file under a hidden temporary name.
+bool TagThroughCopy(const QString& path, const std::function<bool(CheckedFileStream&)>& tagIt);
+
+// A picture as its header describes it. The size is 0 by 0 where the format
+// is not one of these or the header is damaged.
+struct ImageInfo {
+    enum Format { Unknown, Jpeg, Png, Gif, Bmp };
+    Format format = Unknown;
+    int width = 0;
+    int height = 0;
+    int depth = 0;   // bits per pixel
+    int colors = 0;  // the palette's size for an indexed picture, else 0
+};
+
+// Tells the format from the picture's first bytes, whatever MIME type it
+// was stored with.
+ImageInfo ImageInfoOf(const QByteArray& data);
+// The MIME type of a format; empty for Unknown.
+QString MimeTypeOf(ImageInfo::Format format);
