@@ -64,13 +64,14 @@ inline DecodedAudio DecodeAudio(const QByteArray& path) {
                     const uint8_t* data = frame->extended_data[planar ? c : 0];
                     switch (av_get_packed_sample_fmt(fmt)) {
                         case AV_SAMPLE_FMT_S16:
-                            d.samples.push_back(qint32(reinterpret_cast<const int16_t*>(data)[at]) << 16);
+                            d.samples.push_back(qint32(reinterpret_cast<const int16_t*>(data)[at]) * 65536);
                             break;
                         case AV_SAMPLE_FMT_S32:
                             d.samples.push_back(reinterpret_cast<const int32_t*>(data)[at]);
                             break;
                         case AV_SAMPLE_FMT_FLT:
-                            d.samples.push_back(qint32(reinterpret_cast<const float*>(data)[at] * 2147483647.0));
+                            d.samples.push_back(qint32(
+                                qBound(-1.0, double(reinterpret_cast<const float*>(data)[at]), 1.0) * 2147483647.0));
                             break;
                         default:
                             d.error = "sample format";
