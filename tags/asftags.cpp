@@ -307,9 +307,8 @@ bool ReadField(const TagField& field, const QString& name, const TagLib::ASF::At
             t.fields[key] = QStringList(QString::number(number));
             // The total that comes with the number stands for the total
             // field until that field is read.
-            for (const TagField& other : kTagFields)
-                if (other.kind == FieldKind::Total && qstrcmp(other.id3, field.id3) == 0 && total > 0)
-                    t.fields[QLatin1String(other.key)] = QStringList(QString::number(total));
+            if (const TagField* totalField = TotalFieldOf(field); totalField && total > 0)
+                t.fields[QLatin1String(totalField->key)] = QStringList(QString::number(total));
             return true;
         }
         case FieldKind::Total: {
@@ -354,14 +353,10 @@ bool ReadField(const TagField& field, const QString& name, const TagLib::ASF::At
 
 // A total below its number is dropped.
 void DropSmallTotals(TrackTags& t) {
-    for (const TagField& total : kTagFields) {
-        if (total.kind != FieldKind::Total)
-            continue;
-        for (const TagField& number : kTagFields) {
-            if (number.kind == FieldKind::Number && qstrcmp(number.id3, total.id3) == 0 &&
-                t.value(total.key).toInt() < t.value(number.key).toInt())
-                t.fields.remove(QLatin1String(total.key));
-        }
+    for (const TagField& number : kTagFields) {
+        const TagField* total = TotalFieldOf(number);
+        if (total && t.value(total->key).toInt() < t.value(number.key).toInt())
+            t.fields.remove(QLatin1String(total->key));
     }
 }
 

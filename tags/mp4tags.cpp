@@ -23,14 +23,6 @@ TagLib::StringList ToTagLib(const QStringList& values) {
     return list;
 }
 
-// The total that shares the number's atom (trkn, disk).
-const TagField* TotalOf(const TagField& number) {
-    for (const TagField& field : kTagFields)
-        if (field.kind == FieldKind::Total && field.mp4 && qstrcmp(field.mp4, number.mp4) == 0)
-            return &field;
-    return nullptr;
-}
-
 // The tempo atom holds whole beats per minute (16 bits, as TagLib reads
 // them back): a tempo with a fraction is rounded, a text that is no tempo
 // gives no atom.
@@ -89,7 +81,7 @@ void FillMp4(TagLib::MP4::Tag& tag, const TrackTags& t) {
         int bpm = 0;
         switch (field.kind) {
             case FieldKind::Number: {
-                const TagField* total = TotalOf(field);
+                const TagField* total = TotalFieldOf(field);
                 tag.setItem(atom,
                             TagLib::MP4::Item(values[0].toInt(), total ? t.value(total->key).toInt() : 0));
                 break;
@@ -132,18 +124,12 @@ void FillMp4(TagLib::MP4::Tag& tag, const TrackTags& t) {
 }  // namespace
 
 bool WriteM4aTags(const QString& path, const TrackTags& tags) {
-    if (tags.isEmpty())
-        return true;
-    try {
-        return TagThroughCopy(path, [&](CheckedFileStream& stream) {
-            TagLib::MP4::File file(&stream, false);
-            TagLib::MP4::Tag* tag = file.isValid() ? file.tag() : nullptr;
-            if (!tag)
-                return false;
-            FillMp4(*tag, tags);
-            return file.save();
-        });
-    } catch (...) {
-        return false;
-    }
+    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+        TagLib::MP4::File file(&stream, false);
+        TagLib::MP4::Tag* tag = file.isValid() ? file.tag() : nullptr;
+        if (!tag)
+            return false;
+        FillMp4(*tag, tags);
+        return file.save();
+    });
 }

@@ -79,6 +79,15 @@ const TagField* FieldOfAsfName(const QString& name) {
     return fields.value(name.toLower(), nullptr);
 }
 
+const TagField* TotalFieldOf(const TagField& number) {
+    if (number.kind != FieldKind::Number)
+        return nullptr;
+    for (const TagField& field : kTagFields)
+        if (field.kind == FieldKind::Total && qstrcmp(field.id3, number.id3) == 0)
+            return &field;
+    return nullptr;
+}
+
 bool IsTechnicalAsfAttribute(const QString& name) {
     if (name.startsWith(QLatin1String(kDrmPrefix), Qt::CaseInsensitive))
         return true;

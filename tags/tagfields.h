@@ -235,6 +235,10 @@ inline constexpr TagField kTagFields[] = {
 // when no row does.
 const TagField* FieldOfAsfName(const QString& name);
 
+// The total that goes with a number (the track count with the track
+// number, the disc count with the disc number); nullptr for any other row.
+const TagField* TotalFieldOf(const TagField& number);
+
 // True for an attribute that an encoder or player writes about the WMA file
 // itself (its encoder, its settings, the ids Windows Media Player files it
 // under): true of the source, false of a result, so never carried.

@@ -36,13 +36,6 @@ constexpr char kInfoJoin[] = "; ";
 constexpr char kRatingEmail[] = "Windows Media Player 9 Series";
 constexpr int kRatingOfStars[] = {0, 1, 64, 128, 196, 255};
 
-const TagField* TotalFieldOf(const TagField& number) {
-    for (const TagField& field : kTagFields)
-        if (field.kind == FieldKind::Total && qstrcmp(field.id3, number.id3) == 0)
-            return &field;
-    return nullptr;
-}
-
 // A field's text for a frame or an INFO id that holds one text.
 QString JoinedText(const TagField& field, const TrackTags& t, const char* join) {
     switch (field.kind) {
@@ -72,7 +65,6 @@ QString UrlText(const QString& text) {
 // A text frame, only for a text that is not empty. TagLib stores Latin-1
 // where the text allows and switches to UTF-16 otherwise.
 void SetTextFrame(TagLib::ID3v2::Tag& tag, const char* id, const QString& text) {
-    tag.removeFrames(id);
     if (text.isEmpty())
         return;
     auto frame = std::make_unique<TagLib::ID3v2::TextIdentificationFrame>(TagLib::ByteVector(id),
@@ -228,38 +220,26 @@ void FillInfo(TagLib::RIFF::Info::Tag& info, const TrackTags& t) {
 }  // namespace
 
 bool WriteMp3Tags(const QString& path, const TrackTags& tags) {
-    if (tags.isEmpty())
-        return true;
-    try {
-        return TagThroughCopy(path, [&](CheckedFileStream& stream) {
-            TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-            if (!file.isValid())
-                return false;
-            FillId3v2(*file.ID3v2Tag(true), tags);
-            return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3,
-                             TagLib::File::DoNotDuplicate);
-        });
-    } catch (...) {
-        return false;
-    }
+    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+        TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+        if (!file.isValid())
+            return false;
+        FillId3v2(*file.ID3v2Tag(true), tags);
+        return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3,
+                         TagLib::File::DoNotDuplicate);
+    });
 }
 
 bool WriteWavTags(const QString& path, const TrackTags& tags) {
-    if (tags.isEmpty())
-        return true;
-    try {
-        return TagThroughCopy(path, [&](CheckedFileStream& stream) {
-            TagLib::RIFF::WAV::File file(&stream, false);
-            if (!file.isValid())
-                return false;
-            FillInfo(*file.InfoTag(), tags);
-            FillId3v2(*file.ID3v2Tag(), tags);
-            // The RIFF sizes are 32-bit: a file that the tags would take past
-            // them is left untagged.
-            return file.save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, TagLib::ID3v2::v3) &&
-                   stream.length() - 8 <= 0xFFFFFFFFL;
-        });
-    } catch (...) {
-        return false;
-    }
+    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+        TagLib::RIFF::WAV::File file(&stream, false);
+        if (!file.isValid())
+            return false;
+        FillInfo(*file.InfoTag(), tags);
+        FillId3v2(*file.ID3v2Tag(), tags);
+        // The RIFF sizes are 32-bit: a file that the tags would take past
+        // them is left untagged.
+        return file.save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, TagLib::ID3v2::v3) &&
+               stream.length() - 8 <= 0xFFFFFFFFL;
+    });
 }

@@ -13,7 +13,9 @@ TagLib::String ToTagLib(const QString& s) {
     return TagLib::String(s.toStdString(), TagLib::String::UTF8);
 }
 
-bool TagThroughCopy(const QString& path, const std::function<bool(CheckedFileStream&)>& tagIt) {
+namespace {
+
+bool TagCopyAndReplace(const QString& path, const std::function<bool(CheckedFileStream&)>& tagIt) {
     const std::string target = SystemPath(path);
     CheckedFileStream original(target);
     if (!original.isOpen())
@@ -45,6 +47,19 @@ bool TagThroughCopy(const QString& path, const std::function<bool(CheckedFileStr
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool TagThroughCopy(const QString& path, const TrackTags& tags,
+                    const std::function<bool(CheckedFileStream&)>& tagIt) {
+    if (tags.isEmpty())
+        return true;
+    try {
+        return TagCopyAndReplace(path, tagIt);
+    } catch (...) {
+        return false;
+    }
 }
 
 namespace {

@@ -121,50 +121,38 @@ constexpr unsigned int kMaxFlacBlockBytes = 0xFFFFFF;
 }  // namespace
 
 bool WriteFlacTags(const QString& path, const TrackTags& tags) {
-    if (tags.isEmpty())
-        return true;
-    try {
-        return TagThroughCopy(path, [&](CheckedFileStream& stream) {
-            TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-            if (!file.isValid())
-                return false;
-            FillXiphComment(*file.xiphComment(true), tags);
-            if (file.xiphComment()->render(false).size() > kMaxFlacBlockBytes)
-                return false;
-            // A picture that does not fit a block is left out.
-            if (!tags.pictures.isEmpty()) {
-                file.removePictures();
-                for (const CoverPicture& p : tags.pictures) {
-                    std::unique_ptr<TagLib::FLAC::Picture> picture = FlacPicture(p);
-                    if (picture->render().size() <= kMaxFlacBlockBytes)
-                        file.addPicture(picture.release());
-                }
+    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+        TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+        if (!file.isValid())
+            return false;
+        FillXiphComment(*file.xiphComment(true), tags);
+        if (file.xiphComment()->render(false).size() > kMaxFlacBlockBytes)
+            return false;
+        // A picture that does not fit a block is left out.
+        if (!tags.pictures.isEmpty()) {
+            file.removePictures();
+            for (const CoverPicture& p : tags.pictures) {
+                std::unique_ptr<TagLib::FLAC::Picture> picture = FlacPicture(p);
+                if (picture->render().size() <= kMaxFlacBlockBytes)
+                    file.addPicture(picture.release());
             }
-            return file.save();
-        });
-    } catch (...) {
-        return false;
-    }
+        }
+        return file.save();
+    });
 }
 
 bool WriteOpusTags(const QString& path, const TrackTags& tags) {
-    if (tags.isEmpty())
-        return true;
-    try {
-        return TagThroughCopy(path, [&](CheckedFileStream& stream) {
-            TagLib::Ogg::Opus::File file(&stream, false);
-            TagLib::Ogg::XiphComment* comment = file.isValid() ? file.tag() : nullptr;
-            if (!comment)
-                return false;
-            FillXiphComment(*comment, tags);
-            if (!tags.pictures.isEmpty()) {
-                comment->removeAllPictures();
-                for (const CoverPicture& p : tags.pictures)
-                    comment->addPicture(FlacPicture(p).release());
-            }
-            return file.save();
-        });
-    } catch (...) {
-        return false;
-    }
+    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+        TagLib::Ogg::Opus::File file(&stream, false);
+        TagLib::Ogg::XiphComment* comment = file.isValid() ? file.tag() : nullptr;
+        if (!comment)
+            return false;
+        FillXiphComment(*comment, tags);
+        if (!tags.pictures.isEmpty()) {
+            comment->removeAllPictures();
+            for (const CoverPicture& p : tags.pictures)
+                comment->addPicture(FlacPicture(p).release());
+        }
+        return file.save();
+    });
 }
