@@ -163,8 +163,6 @@ bool ReadAsfFileProperties(const uint8_t* data, size_t size, AsfFileProperties& 
             out.playDuration = ReadLe64(obj + 64);
             out.preroll = ReadLe64(obj + 80);
             out.broadcast = (ReadLe32(obj + 88) & 1) != 0;
-            out.minPacketSize = ReadLe32(obj + 92);
-            out.maxPacketSize = ReadLe32(obj + 96);
             return true;
         }
         pos += static_cast<size_t>(objSize);

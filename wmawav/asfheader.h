@@ -50,8 +50,6 @@ struct AsfFileProperties {
     uint64_t playDuration = 0;  // 100-nanosecond units, the preroll included
     uint64_t preroll = 0;       // milliseconds
     bool broadcast = false;     // the sizes and durations above are not valid
-    uint32_t minPacketSize = 0;
-    uint32_t maxPacketSize = 0;
 };
 
 // Finds the File Properties Object among the children of the Header Object at

@@ -1,6 +1,7 @@
 #include "decoder.h"
 
 #include "asfheader.h"
+#include "avobjects.h"
 #include "outputfile.h"
 #include "pcm24.h"
 #include "wavheader.h"
@@ -41,12 +42,6 @@ struct Failure {
 
 [[noreturn]] void Fail(WmaWavStatus status, std::string message) {
     throw Failure{status, std::move(message)};
-}
-
-std::string AvError(int err) {
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, buf, sizeof buf);
-    return buf;
 }
 
 bool IsWmaCodec(AVCodecID id) {
@@ -363,7 +358,7 @@ public:
             const uint8_t eight[4] = {8, 0, 0, 0};
             std::memcpy(header + 4, eight, 4);
         }
-        WriteAt(STDOUT_FILENO, header, headerSize_, static_cast<uint64_t>(streamStart_));
+        WriteAllAt(STDOUT_FILENO, header, headerSize_, static_cast<uint64_t>(streamStart_), output_);
     }
 
 private:
@@ -374,19 +369,6 @@ private:
             WriteNext(buffer_.data(), buffer_.size());
         written_ += buffer_.size();
         buffer_.clear();
-    }
-
-    void WriteAt(int fd, const uint8_t* data, size_t size, uint64_t offset) {
-        while (size > 0) {
-            const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                Fail(kStatusOutput, "cannot write " + output_ + ": " + std::strerror(n < 0 ? errno : ENOSPC));
-            data += n;
-            size -= static_cast<size_t>(n);
-            offset += static_cast<uint64_t>(n);
-        }
     }
 
     // A stream is written in order, wherever it is.
@@ -421,18 +403,6 @@ private:
 
 struct FormatCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct SwrFreer {
-    void operator()(SwrContext* c) const { swr_free(&c); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 
 // Converts decoded frames to interleaved 16-bit or 24-bit samples at a

@@ -1,5 +1,6 @@
 #include "encoder.h"
 
+#include "avobjects.h"
 #include "outputfile.h"
 #include "pcm24.h"
 #include "wavreader.h"
@@ -22,6 +23,7 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -57,29 +59,11 @@ struct Failure {
     throw Failure{status, std::move(message)};
 }
 
-std::string AvError(int err) {
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, buf, sizeof buf);
-    return buf;
-}
-
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
 struct FormatFreer {
     void operator()(AVFormatContext* c) const { avformat_free_context(c); }
 };
-struct SwrFreer {
-    void operator()(SwrContext* c) const { swr_free(&c); }
-};
 struct FifoFreer {
     void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 
 // ---------------------------------------------------------------------------
@@ -103,9 +87,11 @@ public:
         fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (fd_ < 0)
             Fail(kEncInput, "cannot open " + path + ": " + std::strerror(errno));
-        owned_ = true;
-        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd_);
             Fail(kEncInput, path + " is not a regular file");
+        }
+        owned_ = true;
     }
     ~Input() {
         if (owned_)
@@ -163,11 +149,7 @@ public:
         avio_flush(avio_);
         if (!error_.empty() || avio_->error < 0)
             FailWriting("cannot write " + file_.output(), avio_->error);
-        try {
-            file_.Commit();
-        } catch (const OutputFailure& f) {
-            Fail(kEncOutput, f.message);
-        }
+        file_.Commit();
     }
 
 private:
@@ -571,44 +553,25 @@ private:
 };
 
 void Encode(const std::string& input, const std::string& output, const EncodeOptions& options) {
-    try {
-        CheckOutputPath(output);
-    } catch (const OutputFailure& f) {
-        Fail(kEncOutput, f.message);
-    }
+    CheckOutputPath(output);
     Input in(input);
-    std::unique_ptr<WavStreamReader> reader;
-    std::vector<uint8_t> block;
-    size_t frames = 0, blockFrames = 0;
-    try {
-        reader = std::make_unique<WavStreamReader>(in.fd());
-        blockFrames = kReadBytes / reader->format().frameBytes();
-        block.resize(blockFrames * reader->format().frameBytes());
-        frames = reader->Read(block.data(), blockFrames);
-    } catch (const WavStreamError& e) {
-        Fail(kEncInput, e.message);
-    }
+    WavStreamReader reader(in.fd());
+    const size_t blockFrames = kReadBytes / reader.format().frameBytes();
+    std::vector<uint8_t> block(blockFrames * reader.format().frameBytes());
+    size_t frames = reader.Read(block.data(), blockFrames);
     if (frames == 0)
         Fail(kEncInput, "the WAV stream holds no audio");
 
     // The encoder is set up before the output is made, and goes before it.
-    std::unique_ptr<MuxOutput> out;
-    auto encoder = std::make_unique<Encoder>(options, reader->format());
-    try {
-        out = std::make_unique<MuxOutput>(output);
-    } catch (const OutputFailure& f) {
-        Fail(kEncOutput, f.message);
-    }
-    encoder->Start(*out);
+    std::optional<MuxOutput> out;
+    Encoder encoder(options, reader.format());
+    out.emplace(output);
+    encoder.Start(*out);
     while (frames > 0) {
-        encoder->Write(block.data(), frames);
-        try {
-            frames = reader->Read(block.data(), blockFrames);
-        } catch (const WavStreamError& e) {
-            Fail(kEncInput, e.message);
-        }
+        encoder.Write(block.data(), frames);
+        frames = reader.Read(block.data(), blockFrames);
     }
-    encoder->Finish();
+    encoder.Finish();
     out->Commit();
 }
 
@@ -620,6 +583,12 @@ EncodeResult EncodeWav(const std::string& input, const std::string& output, cons
         Encode(input, output, options);
     } catch (const Failure& f) {
         result.status = f.status;
+        result.message = f.message;
+    } catch (const WavStreamError& e) {
+        result.status = kEncInput;
+        result.message = e.message;
+    } catch (const OutputFailure& f) {
+        result.status = kEncOutput;
         result.message = f.message;
     } catch (const std::bad_alloc&) {
         result.status = kEncFailed;

@@ -45,7 +45,7 @@ struct EncodeResult {
 // regular file is left as it is.
 //
 // FLAC holds exactly the input's samples and the MD5 of them. Opus is
-// resampled to 48 kHz (SoX's resampler at 28 bits of precision) and holds
+// resampled to 48 kHz (SoX's resampler at 20 bits of precision) and holds
 // as many samples as the input's length at 48 kHz, its encoder delay
 // recorded as pre-skip and its end as the last granule position. AAC keeps
 // the input's rate where AAC has it (else the next higher one AAC has) and

@@ -66,17 +66,21 @@ TempOutput::~TempOutput() {
     }
 }
 
-void TempOutput::WriteAt(const uint8_t* data, size_t size, uint64_t offset) {
+void WriteAllAt(int fd, const uint8_t* data, size_t size, uint64_t offset, const std::string& name) {
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
+        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            Fail("cannot write " + output_ + ": " + std::strerror(n < 0 ? errno : ENOSPC));
+            Fail("cannot write " + name + ": " + std::strerror(n < 0 ? errno : ENOSPC));
         data += n;
         size -= static_cast<size_t>(n);
         offset += static_cast<uint64_t>(n);
     }
+}
+
+void TempOutput::WriteAt(const uint8_t* data, size_t size, uint64_t offset) {
+    WriteAllAt(fd_, data, size, offset, output_);
 }
 
 void TempOutput::Commit() {

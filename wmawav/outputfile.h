@@ -12,6 +12,10 @@ struct OutputFailure {
     std::string message;
 };
 
+// Writes all of `data` at `offset` of fd, the file named `name` in the
+// message. Throws OutputFailure.
+void WriteAllAt(int fd, const uint8_t* data, size_t size, uint64_t offset, const std::string& name);
+
 // An output that exists must be a regular file: a link, a FIFO or a device
 // standing there is left as it is rather than replaced or written through.
 // Throws OutputFailure.
