@@ -59,6 +59,13 @@ private:
             out.paths.push_back(PathIn(folder, name));
     }
 
+    // A folder left out whole: always named.
+    void LeaveFolder(LeftOutRule rule, const QByteArray& path) {
+        TreeWalk::LeftOut& out = walk_.leftOut[static_cast<int>(rule)];
+        ++out.count;
+        out.paths.push_back(path);
+    }
+
     static QByteArray PathIn(const QByteArray& folder, const std::string& name) {
         QByteArray path;
         path.reserve(folder.size() + 1 + static_cast<qsizetype>(name.size()));
@@ -101,15 +108,11 @@ private:
             return;
         }
         if (!visited_.insert({self.st_dev, self.st_ino}).second) {
-            TreeWalk::LeftOut& out = walk_.leftOut[static_cast<int>(LeftOutRule::WalkedAlready)];
-            ++out.count;
-            out.paths.push_back(path);
+            LeaveFolder(LeftOutRule::WalkedAlready, path);
             return;
         }
         if (kinds_.IsOnPseudoFileSystem(folder.fd(), self.st_dev)) {
-            TreeWalk::LeftOut& out = walk_.leftOut[static_cast<int>(LeftOutRule::SystemFolder)];
-            ++out.count;
-            out.paths.push_back(path);
+            LeaveFolder(LeftOutRule::SystemFolder, path);
             return;
         }
         std::vector<Kept> kept;

@@ -102,8 +102,7 @@ VbError CurrentFailure(std::exception_ptr failure) {
     } catch (const SystemError& e) {
         // The engine's way of telling a failure: the runtime's number for
         // its errno.
-        const int number = ErrorNumberForErrno(e.code().value(), e.aboutFolder);
-        return VbError(number, ErrorDescription(number));
+        return VbError(ErrorNumberForErrno(e.code().value(), e.aboutFolder), QString());
     } catch (const std::bad_alloc&) {
         return VbError(7, QString());
     } catch (const std::exception& e) {

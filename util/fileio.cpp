@@ -211,16 +211,8 @@ int CopyContents(int in, int out, bool& readFailed, const std::function<void()>&
             readFailed = true;
             return errno;
         }
-        ssize_t written = 0;
-        while (written < n) {
-            const ssize_t w = ::write(out, buffer.data() + written, static_cast<size_t>(n - written));
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                return errno;
-            }
-            written += w;
-        }
+        if (const int err = WriteFully(out, buffer.data(), static_cast<size_t>(n)))
+            return err;
         if (between)
             between();
     }
@@ -256,19 +248,22 @@ NewCopy CopyIntoNewFile(const QString& source, const QString& destination,
     return copy;
 }
 
-int WriteFully(int fd, const QByteArray& bytes) {
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t w =
-            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        written += w;
+int WriteFully(int fd, const void* data, size_t size) {
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t w = ::write(fd, at, size);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return w < 0 ? errno : EIO;
+        at += w;
+        size -= static_cast<size_t>(w);
     }
     return 0;
+}
+
+int WriteFully(int fd, const QByteArray& bytes) {
+    return WriteFully(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
 

@@ -69,8 +69,10 @@ NewCopy CopyIntoNewFile(const QString& source, const QString& destination,
 NewCopy CopyDescriptorIntoNewFile(int sourceFd, const QString& destination,
                                   const std::function<void()>& between = {});
 
-// Writes all of bytes to an open file descriptor, going on after partial
-// writes and interruptions. Returns 0, or the errno of the failure.
+// Writes all of data to an open file descriptor, going on after partial
+// writes and interruptions. Returns 0, or the errno of the failure. Makes
+// no call but write(), so a child may call it between fork and exec.
+int WriteFully(int fd, const void* data, size_t size);
 int WriteFully(int fd, const QByteArray& bytes);
 
 // Copies everything from in to out, both read and written from where they

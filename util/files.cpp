@@ -8,13 +8,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <cerrno>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {

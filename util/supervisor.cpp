@@ -1,6 +1,6 @@
 #include "util/supervisor.h"
 
-#include <QFile>
+#include "util/fileio.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,9 +25,9 @@ constexpr qsizetype kMessagesKept = 16384;
 class ExecArguments {
 public:
     ExecArguments(const QString& program, const QStringList& arguments) {
-        strings_.push_back(QFile::encodeName(program).toStdString());
+        strings_.push_back(SystemPath(program));
         for (const QString& a : arguments)
-            strings_.push_back(QFile::encodeName(a).toStdString());
+            strings_.push_back(SystemPath(a));
         for (std::string& s : strings_)
             pointers_.push_back(s.data());
         pointers_.push_back(nullptr);
@@ -75,24 +75,11 @@ bool MakePipe(int fds[2]) {
     return false;
 }
 
-void WriteAll(int fd, const void* data, size_t size) {
-    const char* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, at, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        at += n;
-        size -= static_cast<size_t>(n);
-    }
-}
-
 void ReportFailure(int fd, int stage, int error) {
     StartFailure failure;
     failure.stage = stage;
     failure.error = error;
-    WriteAll(fd, &failure, sizeof failure);
+    WriteFully(fd, &failure, sizeof failure);
 }
 
 [[noreturn]] void ChildFail(int fd, int stage, int error) {
@@ -362,7 +349,7 @@ void KillGroup(pid_t group) {
     }
     while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
     }
-    WriteAll(plan.statusFd, plan.ends, sizeof(ProgramEnd) * count);
+    WriteFully(plan.statusFd, plan.ends, sizeof(ProgramEnd) * count);
     ::_exit(plan.ends[0].started && plan.ends[0].status >= 0 ? plan.ends[0].status : 127);
 }
 
@@ -423,7 +410,7 @@ bool SupervisedPipeline::Start(const PipelineCommand& command) {
     std::vector<std::unique_ptr<ExecArguments>> programs;
     for (const ProgramCommand& program : command.programs)
         programs.push_back(std::make_unique<ExecArguments>(program.program, program.arguments));
-    const std::string folder = QFile::encodeName(command.folder).toStdString();
+    const std::string folder = SystemPath(command.folder);
     std::vector<Running> running(programs.size());
     std::vector<struct pollfd> polls(programs.size() + 2);
     ends_.assign(programs.size(), ProgramEnd{});
@@ -456,10 +443,11 @@ bool SupervisedPipeline::Start(const PipelineCommand& command) {
     const pid_t pid = ::fork();
     if (pid == 0)
         Watch(plan);
-    failure_.error = errno;
+    const int forkError = errno;
     for (const int fd : {error[1], status[1], messages[1]})
         CloseIfOpen(fd);
     if (pid < 0) {
+        failure_.error = forkError;
         for (const int fd : {error[0], status[0], messages[0]})
             CloseIfOpen(fd);
         return false;
@@ -569,7 +557,7 @@ pid_t SupervisedPipeline::Release() {
 
 bool StartDetached(const ProgramCommand& command, const QString& folder, bool hidden, StartFailure* failure) {
     const ExecArguments argv(command.program, command.arguments);
-    const std::string directory = QFile::encodeName(folder).toStdString();
+    const std::string directory = SystemPath(folder);
     const char* const workIn = folder.isEmpty() ? nullptr : directory.c_str();
     int error[2];
     if (!MakePipe(error)) {
