@@ -70,7 +70,6 @@ enum class FileOutcome {
 //   be told, as is a status that was lost (-1).
 FileOutcome OutcomeOfScript(const WorkContext& work, int status, ConversionFormat format);
 
-
 class FileConversion {
 public:
     // The source as the system names it; nothing is opened yet.

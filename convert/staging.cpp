@@ -306,7 +306,6 @@ WorkContext UserWorkContext() {
     return WorkContext{WorkFolder(), {}, {}, [] { QCoreApplication::processEvents(); }};
 }
 
-
 void StageTools(const WorkContext& work) {
     const QString& folder = work.folder;
     if (folder.isEmpty())
@@ -353,7 +352,6 @@ void StageToolsLinked(const QString& stagedSet, const WorkContext& work) {
     }
 }
 
-
 void RemoveStagedTools(const WorkContext& work) {
     if (work.folder.isEmpty())
         return;
@@ -362,7 +360,6 @@ void RemoveStagedTools(const WorkContext& work) {
             RemoveQuietly(work, work.folder + QLatin1Char('/') + QLatin1String(tool.fileName));
     }
 }
-
 
 void RemoveWorkingFiles(const WorkContext& work) {
     if (work.folder.isEmpty())
@@ -413,7 +410,6 @@ Preparation PrepareWorkingFiles(const WorkContext& work, const QString& source) 
     }
     return Preparation::Ready;
 }
-
 
 ScriptCommands BuildScriptCommands(const WorkContext& work) {
     ScriptCommands commands;

@@ -21,7 +21,6 @@
 QString ResolveTargetPath(const QString& source, ConversionFormat format, bool option3, bool option4,
                           const QString& folderText);
 
-
 // The path under which a result for target is saved so that it replaces
 // nothing of taken (the results this run has written, the listed files, the
 // source): target itself when it is none of them, otherwise "NAME (2).EXT",

@@ -218,7 +218,6 @@ int CopyContents(int in, int out, bool& readFailed, const std::function<void()>&
     }
 }
 
-
 NewCopy CopyDescriptorIntoNewFile(int in, const QString& destination, const std::function<void()>& between) {
     const std::string d = SystemPath(destination);
     if (in < 0 || ::lseek(in, 0, SEEK_SET) != 0)
@@ -265,7 +264,6 @@ int WriteFully(int fd, const void* data, size_t size) {
 int WriteFully(int fd, const QByteArray& bytes) {
     return WriteFully(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
 }
-
 
 QByteArray CurrentFolderBytes() {
     const QByteArray pwd = qgetenv("PWD");
