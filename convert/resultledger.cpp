@@ -1,0 +1,313 @@
+#include "convert/resultledger.h"
+
+#include "convert/resultnames.h"
+#include "util/fileio.h"
+
+#include <QByteArrayList>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+constexpr char kHeader[] =
+    "# Brenvale's record of the results it made in this folder, one per line:\n"
+    "# result, source, source size, source time, result size, result time, options.\n";
+constexpr char kRewriteName[] = ".brenvale-ledger.new";
+constexpr int kFields = 7;
+// A ledger is rewritten when it holds more lines than this many times its
+// results (and more than a few).
+constexpr int kGrowth = 2;
+constexpr int kFewLines = 64;
+
+// A field as written: the bytes that would break a line or a field (and
+// "%") as %XX; every other byte as it is, so names in any encoding stay
+// what they are.
+QByteArray Escaped(const QByteArray& field) {
+    QByteArray out;
+    out.reserve(field.size());
+    for (const char c : field) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == '%' || b == 0x7F) {
+            static const char kHex[] = "0123456789ABCDEF";
+            out += '%';
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QByteArray Unescaped(QByteArrayView field) {
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '%' && i + 2 < field.size()) {
+            bool ok = false;
+            const int b = field.sliced(i + 1, 2).toByteArray().toInt(&ok, 16);
+            if (ok) {
+                out += static_cast<char>(b);
+                i += 2;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+QByteArray Line(const LedgerEntry& e, const QByteArray& where) {
+    // A source in the ledger's own folder is written relative to it, so
+    // that the record holds wherever the folder is mounted next time.
+    QByteArray source = e.source;
+    if (source.startsWith(where) && source.size() > where.size() && source[where.size()] == '/')
+        source = source.mid(where.size() + 1);
+    return Escaped(e.result) + '\t' + Escaped(source) + '\t' + QByteArray::number(e.sourceSize) + '\t' +
+           QByteArray::number(e.sourceTime) + '\t' + QByteArray::number(e.resultSize) + '\t' +
+           QByteArray::number(e.resultTime) + '\t' + Escaped(e.options) + '\n';
+}
+
+qint64 TimeOf(const struct stat& st) {
+    return static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+bool OwnRegularFile(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// True when fd is still the file that name in folder holds.
+bool StillNamed(int folder, const char* name, int fd) {
+    struct stat held, named;
+    return ::fstat(fd, &held) == 0 && held.st_nlink > 0 &&
+           ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
+           named.st_ino == held.st_ino;
+}
+
+}  // namespace
+
+bool SameFileTime(qint64 a, qint64 b) {
+    return std::llabs(a - b) < 2000000000LL;
+}
+
+bool FileStampAt(int folder, const QByteArray& name, qint64& size, qint64& time) {
+    struct stat st;
+    if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid())
+        return false;
+    size = static_cast<qint64>(st.st_size);
+    time = TimeOf(st);
+    return true;
+}
+
+ResultLedger::ResultLedger(int folder, const QByteArray& where, bool foldsCase)
+    : folder_(folder), where_(where.endsWith('/') && where.size() > 1 ? where.chopped(1) : where),
+      foldsCase_(foldsCase) {
+    const int fd = ::openat(folder_, kLedgerName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        usable_ = errno == ENOENT;
+        return;
+    }
+    if (OwnRegularFile(fd))
+        ReadFrom(fd, 0);
+    else
+        usable_ = false;
+    ::close(fd);
+}
+
+QByteArray ResultLedger::Key(const QByteArray& name) const {
+    return foldsCase_ ? CaseKey(name) : name;
+}
+
+void ResultLedger::Take(const QByteArray& line) {
+    if (line.isEmpty() || line.startsWith('#'))
+        return;
+    const QByteArrayList fields = line.split('\t');
+    if (fields.size() != kFields)
+        return;
+    LedgerEntry e;
+    bool ok[4] = {};
+    e.result = Unescaped(fields[0]);
+    e.source = Unescaped(fields[1]);
+    e.sourceSize = fields[2].toLongLong(&ok[0]);
+    e.sourceTime = fields[3].toLongLong(&ok[1]);
+    e.resultSize = fields[4].toLongLong(&ok[2]);
+    e.resultTime = fields[5].toLongLong(&ok[3]);
+    e.options = Unescaped(fields[6]);
+    if (e.result.isEmpty() || e.source.isEmpty() || !ok[0] || !ok[1] || !ok[2] || !ok[3])
+        return;
+    if (!e.source.startsWith('/'))
+        e.source = where_ + '/' + e.source;
+    ++lines_;
+    const size_t at = entries_.size();
+    byResult_.insert(Key(e.result), at);
+    bySource_.insert(e.source, at);
+    entries_.push_back(std::move(e));
+}
+
+void ResultLedger::ReadFrom(int fd, qint64 from) {
+    QByteArray pending;
+    char buffer[1 << 16];
+    qint64 at = from;
+    for (;;) {
+        const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        at += got;
+        pending.append(buffer, got);
+        qsizetype start = 0;
+        for (qsizetype end; (end = pending.indexOf('\n', start)) >= 0; start = end + 1) {
+            Take(pending.sliced(start, end - start));
+            readTo_ += end + 1 - start;
+        }
+        pending.remove(0, start);
+    }
+    // A last line without its end is one a kill cut short: passed over
+    // (and the next line appended begins on a line of its own).
+}
+
+std::optional<LedgerEntry> ResultLedger::EntryForResult(const QByteArray& name, bool refresh) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (refresh && usable_) {
+        const int fd = ::openat(folder_, kLedgerName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0) {
+            if (OwnRegularFile(fd))
+                ReadFrom(fd, readTo_);
+            ::close(fd);
+        }
+    }
+    const auto it = byResult_.constFind(Key(name));
+    if (it == byResult_.cend())
+        return std::nullopt;
+    return entries_[*it];
+}
+
+std::optional<LedgerEntry> ResultLedger::EntryForSource(const QByteArray& source) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    const auto it = bySource_.constFind(source);
+    if (it == bySource_.cend())
+        return std::nullopt;
+    return entries_[*it];
+}
+
+std::vector<LedgerEntry> ResultLedger::Entries() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<LedgerEntry> latest;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (byResult_.value(Key(entries_[i].result)) == i)
+            latest.push_back(entries_[i]);
+    }
+    return latest;
+}
+
+// Opens the ledger for appending, made when missing, locked and checked to
+// be the file its name holds (a rewrite may have replaced it meanwhile).
+int ResultLedger::OpenForAppend(int& fd) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        fd = ::openat(folder_, kLedgerName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                      0666);
+        if (fd < 0)
+            return errno == ELOOP ? EEXIST : errno;
+        if (!OwnRegularFile(fd)) {
+            ::close(fd);
+            fd = -1;
+            return EEXIST;
+        }
+        if (::flock(fd, LOCK_EX) == 0 && StillNamed(folder_, kLedgerName, fd))
+            return 0;
+        ::close(fd);
+        fd = -1;
+    }
+    return EAGAIN;
+}
+
+int ResultLedger::Record(const LedgerEntry& entry) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!usable_)
+        return EEXIST;
+    int fd = -1;
+    if (const int err = OpenForAppend(fd)) {
+        if (err == EEXIST)
+            usable_ = false;
+        return err;
+    }
+    // What other batches appended comes in first, so that this one's line
+    // is the latest here as it is in the file.
+    const int readFd = ::openat(folder_, kLedgerName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (readFd >= 0) {
+        ReadFrom(readFd, readTo_);
+        ::close(readFd);
+    }
+    struct stat st;
+    QByteArray bytes;
+    if (::fstat(fd, &st) == 0 && st.st_size == 0)
+        bytes = kHeader;
+    char last = '\n';
+    if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+        bytes += '\n';  // after a line that a kill cut short
+    const QByteArray line = Line(entry, where_);
+    bytes += line;
+    int err = WriteFully(fd, bytes);
+    if (err == 0 && ::fdatasync(fd) != 0 && errno != EINVAL)
+        err = errno;
+    ::close(fd);
+    if (err == 0) {
+        readTo_ = static_cast<qint64>(st.st_size) + bytes.size();
+        Take(line.chopped(1));
+    }
+    return err;
+}
+
+void ResultLedger::Compact() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!usable_ || lines_ <= kFewLines || lines_ <= kGrowth * byResult_.size())
+        return;
+    int fd = -1;
+    if (OpenForAppend(fd) != 0)
+        return;
+    // Under the lock: everything written so far, then only what stands.
+    const int readFd = ::openat(folder_, kLedgerName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (readFd >= 0) {
+        ReadFrom(readFd, readTo_);
+        ::close(readFd);
+    }
+    QByteArray bytes = kHeader;
+    std::vector<LedgerEntry> kept;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const LedgerEntry& e = entries_[i];
+        qint64 size = 0, time = 0;
+        if (byResult_.value(Key(e.result)) != i || !FileStampAt(folder_, e.result, size, time) ||
+            size != e.resultSize || !SameFileTime(time, e.resultTime))
+            continue;
+        bytes += Line(e, where_);
+        kept.push_back(e);
+    }
+    ::unlinkat(folder_, kRewriteName, 0);
+    const int out = ::openat(folder_, kRewriteName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    bool written = out >= 0 && WriteFully(out, bytes) == 0 && (::fdatasync(out) == 0 || errno == EINVAL);
+    if (out >= 0)
+        ::close(out);
+    written = written && ::renameat(folder_, kRewriteName, folder_, kLedgerName) == 0;
+    if (!written) {
+        ::unlinkat(folder_, kRewriteName, 0);
+    } else {
+        entries_.clear();
+        byResult_.clear();
+        bySource_.clear();
+        lines_ = 0;
+        readTo_ = 0;
+        for (const LedgerEntry& e : kept)
+            Take(Line(e, where_).chopped(1));
+        readTo_ = bytes.size();
+    }
+    ::close(fd);
+}
