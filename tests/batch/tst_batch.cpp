@@ -1,6 +1,7 @@
 // brenvale --convert on a small tree, run as a user runs it: no display.
 #include "../convert/mp3check.h"
 #include "convert/conversion.h"
+#include "convert/resultledger.h"
 #include "decodedaudio.h"
 #include "support/testenv.h"
 
@@ -30,12 +31,14 @@ namespace {
 
 const QString kMedia = QStringLiteral(BRENVALE_TESTMEDIA_DIR "/");
 
-// The results under root, relative to it, sorted.
+// The results under root, relative to it, sorted, and any hidden file but
+// the output folders' ledgers.
 QStringList Results(const QString& root) {
     QStringList found;
     QDirIterator it(root, {"*.mp3", "*.wav", ".*"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
-        found << QDir(root).relativeFilePath(it.next());
+        if (it.next(), it.fileName() != kLedgerName)
+            found << QDir(root).relativeFilePath(it.filePath());
     found.sort();
     return found;
 }
@@ -68,7 +71,7 @@ QByteArrayList FilesUnder(const QByteArray& folder) {
     ::nftw(
         folder.constData(),
         [](const char* path, const struct stat*, int type, struct FTW*) {
-            if (type == FTW_F)
+            if (type == FTW_F && !QByteArray(path).endsWith(QByteArray("/") + kLedgerName))
                 found->append(QByteArray(path));
             return 0;
         },
