@@ -276,7 +276,7 @@ void Planner::NameFile(PlannedFile& file) {
     if (rules.portable && !file.relative.isEmpty()) {
         QByteArrayList parts = file.relative.split('/');
         for (QByteArray& part : parts)
-            part = PortableName(FittedName(PortableName(part), rules.longestName));
+            part = PortableName(FittedName(PortableName(part, rules.asciiOnly), rules.longestName), rules.asciiOnly);
         file.relative = parts.join('/');
     } else if (!file.relative.isEmpty()) {
         QByteArrayList parts = file.relative.split('/');
@@ -285,7 +285,7 @@ void Planner::NameFile(PlannedFile& file) {
         file.relative = parts.join('/');
     }
     const QByteArrayView stem = StemOf(sourceName);
-    const QByteArray madeStem = rules.portable ? PortableName(stem) : stem.toByteArray();
+    const QByteArray madeStem = rules.portable ? PortableName(stem, rules.asciiOnly) : stem.toByteArray();
     file.plainName = NumberedName(madeStem, 1, extension, rules.longestName);
     file.name = file.plainName;
     if (file.plainName != ResultFileName(sourceName, options_.format))

@@ -59,6 +59,8 @@ OutputProbe ProbeOutputFolder(int folder) {
         const QByteArray upper = name.toUpper();
         probe.rules.foldsCase = ::faccessat(dir, upper.constData(), F_OK, AT_SYMLINK_NOFOLLOW) == 0;
         probe.rules.portable = !Takes(dir, name + "?") || !Takes(dir, name + ":") || !Takes(dir, name + "\xF6");
+        probe.rules.asciiOnly = !Takes(dir, name + "\xC3\xA9");
+        probe.rules.portable = probe.rules.portable || probe.rules.asciiOnly;
         ::unlinkat(dir, name.constData(), 0);
     }
     ::close(dir);

@@ -209,12 +209,12 @@ std::vector<LedgerEntry> ResultLedger::Entries() const {
     return latest;
 }
 
-// Opens the ledger for appending, made when missing, locked and checked to
-// be the file its name holds (a rewrite may have replaced it meanwhile).
-int ResultLedger::OpenForAppend(int& fd) {
+// Opens the ledger, made when missing, locked and checked to be the file
+// its name holds (a rewrite may have replaced it meanwhile). The lock is
+// held on a descriptor opened for reading, which every file system allows.
+int ResultLedger::OpenLocked(int& fd) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        fd = ::openat(folder_, kLedgerName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
-                      0666);
+        fd = ::openat(folder_, kLedgerName, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd < 0)
             return errno == ELOOP ? EEXIST : errno;
         if (!OwnRegularFile(fd)) {
@@ -230,38 +230,77 @@ int ResultLedger::OpenForAppend(int& fd) {
     return EAGAIN;
 }
 
+// Puts bytes in the place of the ledger (held locked at locked): written
+// whole under another name first, then renamed over it.
+int ResultLedger::Replace(const QByteArray& bytes) {
+    ::unlinkat(folder_, kRewriteName, 0);
+    const int out = ::openat(folder_, kRewriteName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (out < 0)
+        return errno;
+    int err = WriteFully(out, bytes);
+    if (err == 0 && ::fdatasync(out) != 0 && errno != EINVAL)
+        err = errno;
+    ::close(out);
+    if (err == 0 && ::renameat(folder_, kRewriteName, folder_, kLedgerName) != 0)
+        err = errno;
+    if (err != 0)
+        ::unlinkat(folder_, kRewriteName, 0);
+    return err;
+}
+
 int ResultLedger::Record(const LedgerEntry& entry) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (!usable_)
         return EEXIST;
-    int fd = -1;
-    if (const int err = OpenForAppend(fd)) {
+    int locked = -1;
+    if (const int err = OpenLocked(locked)) {
         if (err == EEXIST)
             usable_ = false;
         return err;
     }
     // What other batches appended comes in first, so that this one's line
     // is the latest here as it is in the file.
-    const int readFd = ::openat(folder_, kLedgerName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (readFd >= 0) {
-        ReadFrom(readFd, readTo_);
-        ::close(readFd);
-    }
+    ReadFrom(locked, readTo_);
     struct stat st;
+    const qint64 size = ::fstat(locked, &st) == 0 ? static_cast<qint64>(st.st_size) : 0;
     QByteArray bytes;
-    if (::fstat(fd, &st) == 0 && st.st_size == 0)
+    if (size == 0)
         bytes = kHeader;
     char last = '\n';
-    if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+    if (size > 0 && ::pread(locked, &last, 1, size - 1) == 1 && last != '\n')
         bytes += '\n';  // after a line that a kill cut short
     const QByteArray line = Line(entry, where_);
     bytes += line;
-    int err = WriteFully(fd, bytes);
-    if (err == 0 && ::fdatasync(fd) != 0 && errno != EINVAL)
+    // Appended in one write; where the file system cannot append to a file
+    // (some FAT drivers write only new files), the whole ledger is
+    // rewritten.
+    int err = 0;
+    const int append = ::openat(folder_, kLedgerName, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (append >= 0) {
+        err = WriteFully(append, bytes);
+        if (err == 0 && ::fdatasync(append) != 0 && errno != EINVAL)
+            err = errno;
+        ::close(append);
+    } else {
         err = errno;
-    ::close(fd);
+    }
+    bool rewritten = false;
+    if (err != 0 && err != ENOSPC && err != EDQUOT && err != EROFS && err != EIO) {
+        // Made from the lines read (after a refused write the file's pages
+        // are not to be trusted on such a driver).
+        QByteArray whole = kHeader;
+        for (const LedgerEntry& e : entries_)
+            whole += Line(e, where_);
+        whole += line;
+        err = Replace(whole);
+        rewritten = true;
+        if (err == 0)
+            readTo_ = whole.size();
+    }
+    ::close(locked);
     if (err == 0) {
-        readTo_ = static_cast<qint64>(st.st_size) + bytes.size();
+        if (!rewritten)
+            readTo_ = size + bytes.size();
         Take(line.chopped(1));
     }
     return err;
@@ -271,15 +310,11 @@ void ResultLedger::Compact() {
     std::lock_guard<std::mutex> hold(mutex_);
     if (!usable_ || lines_ <= kFewLines || lines_ <= kGrowth * byResult_.size())
         return;
-    int fd = -1;
-    if (OpenForAppend(fd) != 0)
+    int locked = -1;
+    if (OpenLocked(locked) != 0)
         return;
     // Under the lock: everything written so far, then only what stands.
-    const int readFd = ::openat(folder_, kLedgerName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (readFd >= 0) {
-        ReadFrom(readFd, readTo_);
-        ::close(readFd);
-    }
+    ReadFrom(locked, readTo_);
     QByteArray bytes = kHeader;
     std::vector<LedgerEntry> kept;
     for (size_t i = 0; i < entries_.size(); ++i) {
@@ -291,23 +326,14 @@ void ResultLedger::Compact() {
         bytes += Line(e, where_);
         kept.push_back(e);
     }
-    ::unlinkat(folder_, kRewriteName, 0);
-    const int out = ::openat(folder_, kRewriteName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    bool written = out >= 0 && WriteFully(out, bytes) == 0 && (::fdatasync(out) == 0 || errno == EINVAL);
-    if (out >= 0)
-        ::close(out);
-    written = written && ::renameat(folder_, kRewriteName, folder_, kLedgerName) == 0;
-    if (!written) {
-        ::unlinkat(folder_, kRewriteName, 0);
-    } else {
+    if (Replace(bytes) == 0) {
         entries_.clear();
         byResult_.clear();
         bySource_.clear();
         lines_ = 0;
-        readTo_ = 0;
         for (const LedgerEntry& e : kept)
             Take(Line(e, where_).chopped(1));
         readTo_ = bytes.size();
     }
-    ::close(fd);
+    ::close(locked);
 }

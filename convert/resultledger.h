@@ -67,7 +67,8 @@ public:
 
 private:
     QByteArray Key(const QByteArray& name) const;
-    int OpenForAppend(int& fd);
+    int OpenLocked(int& fd);
+    int Replace(const QByteArray& bytes);
     void ReadFrom(int fd, qint64 from);
     void Take(const QByteArray& line);
 

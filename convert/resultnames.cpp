@@ -49,10 +49,35 @@ qsizetype CutAt(QByteArrayView name, qsizetype most) {
     return at;
 }
 
+// The text in ASCII: accents dropped, a few letters spelt out, anything
+// else "_".
+QString InAscii(const QString& text) {
+    QString ascii;
+    for (const QChar c : text.normalized(QString::NormalizationForm_D)) {
+        if (c.unicode() < 0x80)
+            ascii += c;
+        else if (c.category() == QChar::Mark_NonSpacing)
+            continue;
+        else if (c == QChar(0xDF))
+            ascii += QLatin1String("ss");
+        else if (c == QChar(0xE6) || c == QChar(0xC6))
+            ascii += c == QChar(0xE6) ? QLatin1String("ae") : QLatin1String("AE");
+        else if (c == QChar(0x153) || c == QChar(0x152))
+            ascii += c == QChar(0x153) ? QLatin1String("oe") : QLatin1String("OE");
+        else if (c == QChar(0xF8) || c == QChar(0xD8))
+            ascii += c == QChar(0xF8) ? QLatin1Char('o') : QLatin1Char('O');
+        else
+            ascii += QLatin1Char('_');
+    }
+    return ascii;
+}
+
 }  // namespace
 
-QByteArray PortableName(QByteArrayView name) {
+QByteArray PortableName(QByteArrayView name, bool asciiOnly) {
     QString text = FromUtf8OrWindows1252(name);
+    if (asciiOnly)
+        text = InAscii(text);
     for (QChar& c : text) {
         const char16_t u = c.unicode();
         if (u == u'"')

@@ -15,6 +15,9 @@ struct NameRules {
     bool foldsCase = false;
     // Names are made portable: see PortableName.
     bool portable = false;
+    // Only ASCII names are taken (some FAT drivers take no other): letters
+    // lose their accents, other characters become "_".
+    bool asciiOnly = false;
     // The longest name in bytes.
     int longestName = 255;
 };
@@ -25,8 +28,10 @@ struct NameRules {
 // a visible stand-in (" by ', control characters and * / : < > ? \ | by _);
 // trailing dots and spaces dropped; a name that Windows keeps for a device
 // (CON, NUL, COM1 ...) followed by "_"; an empty name "_". One component of
-// a path: a folder's name, or a file name without its extension.
-QByteArray PortableName(QByteArrayView name);
+// a path: a folder's name, or a file name without its extension. With
+// asciiOnly, letters lose their accents ("Björk" gives "Bjork") and every
+// other character that is not ASCII becomes "_".
+QByteArray PortableName(QByteArrayView name, bool asciiOnly = false);
 
 // A result's name: stem, " (k)" for k above 1, then extension, with the
 // stem shortened (never inside a character) so that the whole fits in
