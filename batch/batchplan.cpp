@@ -1,6 +1,7 @@
 #include "batch/batchplan.h"
 
 #include "batch/batchoptions.h"
+#include "batch/terminaltext.h"
 #include "convert/formats.h"
 #include "convert/outputprobe.h"
 #include "convert/resultsave.h"
@@ -469,7 +470,8 @@ void Planner::Run() {
         const OutputFolder& output = *plan_.outputs[at];
         if (output.error != 0)
             plan_.stop = QStringLiteral("cannot write to %1: %2")
-                             .arg(QString::fromUtf8(output.path), QString::fromUtf8(SystemText(output.error)));
+                             .arg(QString::fromUtf8(PrintableName(output.path)),
+                                  QString::fromUtf8(SystemText(output.error)));
     }
     AssignNames();
 }
