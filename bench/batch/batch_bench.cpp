@@ -2,6 +2,7 @@
 // CMakeLists.txt. Prints the figures and the ratios, asserts nothing.
 #include "batch/batchoptions.h"
 #include "batch/batchplan.h"
+#include "convert/resultledger.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -139,6 +140,49 @@ void MeasurePlan(const std::string& root, const std::string& small) {
     }
     std::printf("plan of %zu files (%zu shared names): %.1f ms, find %.1f ms: ratio %.2f (target at most 2)\n",
                 planned, shared, plan * 1000, find * 1000, plan / find);
+
+    // A resume of the same library where every source has its result: the
+    // output folder's ledger holds a line for each (as the batch writes
+    // them), and the results stand.
+    {
+        const BatchPlan first = PlanBatch(options);
+        QByteArray ledger = "# a ledger of results\n";
+        for (const PlannedFile& file : first.files) {
+            QFile result(QFile::decodeName(file.Target()));
+            if (!result.open(QIODevice::WriteOnly) || result.write("x") != 1)
+                return;
+            result.close();
+            struct stat source, made;
+            if (::stat(file.source.constData(), &source) != 0 || ::stat(file.Target().constData(), &made) != 0)
+                return;
+            const auto ns = [](const struct timespec& t) { return QByteArray::number(t.tv_sec * 1000000000LL + t.tv_nsec); };
+            ledger += file.Recorded() + '\t' + file.source + '\t' + QByteArray::number(qint64(source.st_size)) + '\t' +
+                      ns(source.st_mtim) + '\t' + QByteArray::number(qint64(made.st_size)) + '\t' + ns(made.st_mtim) +
+                      "\tmp3\n";
+        }
+        QFile file(QString::fromStdString(root + "/c/") + kLedgerName);
+        if (!file.open(QIODevice::WriteOnly) || file.write(ledger) != ledger.size())
+            return;
+        file.close();
+        const BatchOptions resume = ParseBatchOptions({"--convert", "--skip-existing", "-o",
+                                                       QByteArray::fromStdString(root + "/c"),
+                                                       QByteArray::fromStdString(tree)},
+                                                      QByteArray::fromStdString(root), 1);
+        double withLedger = 1e9;
+        size_t kept = 0;
+        for (int round = 0; round < 5; ++round) {
+            const auto start = std::chrono::steady_clock::now();
+            const BatchPlan p = PlanBatch(resume);
+            withLedger =
+                std::min(withLedger, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            kept = 0;
+            for (const PlannedFile& f : p.files)
+                kept += f.earlier ? 1 : 0;
+        }
+        std::printf("  the same plan with a ledger of %zu lines, %zu sources with their results: %.1f ms, "
+                    "ratio %.2f to the plan without one (target at most 2)\n",
+                    first.files.size(), kept, withLedger * 1000, withLedger / plan);
+    }
     std::printf("  the whole brenvale --convert --dry-run: %.1f ms (ratio %.2f), peak RSS %.1f MB (target under 60)\n",
                 dryRun * 1000, dryRun / find, peakKb / 1024.0);
 }
@@ -264,6 +308,9 @@ int main(int argc, char** argv) {
                         static_cast<double>((after.written - before.written) - (after.cancelled - before.cancelled)) /
                             results,
                         static_cast<double>(after.written - before.written) / results);
+            const QFileInfo ledger(QString::fromStdString(root + "/a/") + kLedgerName);
+            std::printf("  the output folder's ledger: %lld bytes, %.4f %% of the results' size (target at most 1 %%)\n",
+                        static_cast<long long>(ledger.size()), 100.0 * static_cast<double>(ledger.size()) / results);
             if (musicBatch1.status != 0) {
                 std::fprintf(stderr, "the --jobs 1 run failed (%d)\n", musicBatch1.status);
                 return 1;
