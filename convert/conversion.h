@@ -33,7 +33,9 @@ struct StageResult {
     StageOutcome outcome = StageOutcome::Done;
     // For SourceGone, the errno; for ToolKilled, the tool and the signal
     // ("lame (the encoder) was killed by signal 9 (Killed)"); for CutShort,
-    // the decoder's account ("cut short: 53.9 s of 60.0 s"); for a
+    // the decoder's account ("cut short: 53.9 s of 60.0 s"); for NotWma from
+    // Stream, the audio the source holds instead when its first bytes tell
+    // it ("MP3", see AudioKindOf); for a
     // WorkFolderFailed from an encoder that failed, its status.
     QString detail;
     int error = 0;
