@@ -252,7 +252,8 @@ QString BatchRun::Reason(const StageResult& stage) const {
         case StageOutcome::SourceUnusable:
             return stage.error != 0 ? OpenFailureReason(stage.error) : QStringLiteral("empty");
         case StageOutcome::NotWma:
-            return QStringLiteral("not a WMA file");
+            return stage.detail.isEmpty() ? QStringLiteral("not a WMA file")
+                                          : QStringLiteral("holds %1 audio, not WMA").arg(stage.detail);
         case StageOutcome::DrmProtected:
             return QStringLiteral("may be DRM protected");
         case StageOutcome::Damaged:

@@ -1,5 +1,6 @@
 #include "convert/conversion.h"
 
+#include "convert/audiokind.h"
 #include "util/fileio.h"
 #include "wmawav/decoder.h"
 
@@ -224,6 +225,8 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
                 decoded.detail = QStringLiteral("cut short");
         } else if (decoded.outcome == StageOutcome::TooLong && row.encoder) {
             decoded.outcome = StageOutcome::WorkFolderFailed;  // a stream has no such bound
+        } else if (decoded.outcome == StageOutcome::NotWma) {
+            decoded.detail = AudioKindOf(fd_);
         } else if (decoded.outcome == StageOutcome::DecodingFailed) {
             decoded.detail = QStringLiteral("wmawav (the decoder) failed with status %1").arg(end.decoder.status);
         }

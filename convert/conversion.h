@@ -35,8 +35,10 @@ struct StageResult {
     StageOutcome outcome = StageOutcome::Done;
     // For SourceGone, the errno; for ToolKilled, the tool and the signal
     // ("lame (the encoder) was killed by signal 9 (Killed)"); for CutShort,
-    // the decoder's account ("cut short: 53.9 s of 60.0 s"); for a
-    // EncoderFailed, the encoder's status and its last line.
+    // the decoder's account ("cut short: 53.9 s of 60.0 s"); for NotWma from
+    // Stream, the audio the source holds instead when its first bytes tell
+    // it ("MP3", see AudioKindOf); for EncoderFailed, the encoder's status
+    // and its last line.
     QString detail;
     int error = 0;
     // What a tool noted of a result it made all the same ("Opus takes at

@@ -221,22 +221,6 @@ bool IsSourceGone(int err) {
            err == ENAMETOOLONG || err == EIO || err == ESTALE;
 }
 
-// Reads up to size bytes at offset; -1 when the read fails.
-ssize_t ReadAt(int fd, uint8_t* buffer, size_t size, off_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
 // What the first bytes of an open source say: Ready when they begin as an
 // ASF file does (after an ID3v2 tag, if any), SourceUnusable when they do not
 // (an empty file included), SourceGone when they cannot be read.

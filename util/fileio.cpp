@@ -247,6 +247,22 @@ NewCopy CopyIntoNewFile(const QString& source, const QString& destination,
     return copy;
 }
 
+ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+    char* at = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, at + done, size - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
 int WriteFully(int fd, const void* data, size_t size) {
     const char* at = static_cast<const char*>(data);
     while (size > 0) {

@@ -75,6 +75,11 @@ NewCopy CopyDescriptorIntoNewFile(int sourceFd, const QString& destination,
 int WriteFully(int fd, const void* data, size_t size);
 int WriteFully(int fd, const QByteArray& bytes);
 
+// Reads up to size bytes at offset (pread: the descriptor's own offset
+// stays), fewer only at the end of the file. Returns the bytes read, or -1
+// with errno set.
+ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset);
+
 // Copies everything from in to out, both read and written from where they
 // stand (the caller has them at their start). Returns 0, or the errno of the
 // failure; readFailed tells a failed read from a failed write. between, when

@@ -4,6 +4,7 @@
 //
 // Each started program runs offscreen with the "brenvale.launch" log on, which
 // tells the program folder in use and the list's items after each addition.
+#include "convert/formats.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -149,6 +150,32 @@ int Run(const QString& program, const QStringList& arguments, QString* output,
         return -1;
     *output = QString::fromLocal8Bit(p.readAll());
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// The text that roff lines print, in words: macro lines left out (those of
+// the help's options carry no text), the escapes of fonts, hyphens,
+// backslashes and non-printing marks undone.
+QString Unroffed(const QString& roff) {
+    QString text;
+    for (const QString& line : roff.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1Char('.')))
+            continue;
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            if (line[i] != QLatin1Char('\\') || i + 1 == line.size()) {
+                text += line[i];
+                continue;
+            }
+            const QChar escape = line[++i];
+            if (escape == QLatin1Char('f'))
+                ++i;  // \fB, \fI, \fR
+            else if (escape == QLatin1Char('e'))
+                text += QLatin1Char('\\');
+            else if (escape == QLatin1Char('-'))
+                text += QLatin1Char('-');
+        }
+        text += QLatin1Char(' ');
+    }
+    return text.simplified();
 }
 
 }  // namespace
@@ -356,6 +383,7 @@ private slots:
         for (const char* f :
              {"lib/brenvale/HAND-M.CUR", "lib/brenvale/drag.ico", "lib/brenvale/drm-protection.html",
               "lib/brenvale/Samples/Sample 1 - Spoken Words.wma", "share/man/man1/brenvale.1.gz",
+              "share/bash-completion/completions/brenvale",
               "share/applications/org.brenvale.Brenvale.desktop",
               "share/metainfo/org.brenvale.Brenvale.metainfo.xml",
               "share/icons/hicolor/scalable/apps/org.brenvale.Brenvale.svg"})
@@ -412,6 +440,67 @@ private slots:
                       installed + QStringLiteral("/share/metainfo/org.brenvale.Brenvale.metainfo.xml")},
                      &output) == 0,
                  qPrintable(output));
+    }
+
+    // The manual page gives each help text from its first option on, word
+    // for word.
+    void manualPage_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("the window's options") << QStringList{"--help"};
+        QTest::newRow("the batch's options") << QStringList{"--convert", "--help"};
+    }
+    void manualPage() {
+        QFETCH(QStringList, arguments);
+        QString help, page;
+        QCOMPARE(Run(BuiltProgram(), arguments, &help), 0);
+        const qsizetype options = help.indexOf(QLatin1String("\n  -"));
+        QVERIFY2(options > 0, qPrintable(help));
+        QCOMPARE(Run(QStringLiteral("gzip"),
+                     {QStringLiteral("-dc"), QStringLiteral(BRENVALE_BUILD_DIR "/desktop/brenvale.1.gz")}, &page),
+                 0);
+        QVERIFY2(Unroffed(page).contains(help.mid(options).simplified()),
+                 qPrintable(QStringLiteral("not in the manual page as --help has it:") + help.mid(options)));
+    }
+
+    // What bash completes, with the program on the PATH, in the fixture.
+    void completion_data() {
+        QTest::addColumn<QStringList>("words");  // the last is the word completed
+        QTest::addColumn<QStringList>("completed");
+        QStringList formats;
+        for (const FormatRow& row : kFormats)
+            formats << QLatin1String(row.name);
+        QTest::newRow("the window's options") << QStringList{"brenvale", "--c"} << QStringList{"--convert"};
+        QTest::newRow("the batch's options")
+            << QStringList{"brenvale", "--convert", "--sk"} << QStringList{"--skip-existing"};
+        QTest::newRow("the formats") << QStringList{"brenvale", "--convert", "--to", ""} << formats;
+        QTest::newRow("a folder for --output") << QStringList{"brenvale", "--convert", "-o", ""}
+                                               << QStringList{"music"};
+        QTest::newRow("folders and .wma files")
+            << QStringList{"brenvale", "--convert", ""}
+            << QStringList{"-dash.wma", "LOUD.WMA", "a b#1.wma", "music", "single.wma"};
+    }
+    void completion() {
+        QFETCH(QStringList, words);
+        QFETCH(QStringList, completed);
+        MakeFile(root() + QStringLiteral("/LOUD.WMA"));
+        MakeFile(root() + QStringLiteral("/notes.txt"));
+        QProcess bash;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("PATH"), BuildProgramFolder() + QLatin1Char(':') + e.value(QStringLiteral("PATH")));
+        bash.setProcessEnvironment(e);
+        bash.setWorkingDirectory(root());
+        bash.start(QStringLiteral("bash"),
+                   QStringList{QStringLiteral("-c"),
+                               QStringLiteral("source \"$0\"; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); "
+                                              "_brenvale; printf '%s\\n' \"${COMPREPLY[@]}\""),
+                               QStringLiteral(BRENVALE_SOURCE_DIR "/desktop/brenvale.bash")} +
+                       words);
+        QVERIFY(bash.waitForFinished(kWaitMs));
+        QStringList got =
+            QString::fromLocal8Bit(bash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        got.sort();
+        completed.sort();
+        QCOMPARE(got, completed);
     }
 };
 
