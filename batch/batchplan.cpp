@@ -100,16 +100,24 @@ private:
         return listing.fd >= 0 && ::fstatat(listing.fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
     }
-    bool IsSource(const QByteArray& target) const;
+    bool IsSource(const PlannedFile& file) const;
     void AssignNames();
 
     const BatchOptions& options_;
     BatchPlan& plan_;
     QHash<QByteArray, size_t> outputsByPath_;
     std::unordered_map<dev_t, OutputProbe> probes_;  // by device, where a probe could be made
-    std::map<QByteArray, Listing> listings_;         // by output and folder
+    std::map<std::pair<size_t, QByteArray>, Listing> listings_;  // by output and folder
+    Listing* lastListing_ = nullptr;
+    size_t lastOutput_ = 0;
+    QByteArray lastRelative_;
     // Files met so far by device and inode, and the first path of each.
-    std::map<std::pair<dev_t, ino_t>, QByteArray> seen_;
+    struct IdHash {
+        size_t operator()(const std::pair<dev_t, ino_t>& id) const {
+            return std::hash<ino_t>()(id.second) * 31 + std::hash<dev_t>()(id.first);
+        }
+    };
+    std::unordered_map<std::pair<dev_t, ino_t>, QByteArray, IdHash> seen_;
     QSet<QByteArray> fileArguments_;
     std::set<std::pair<dev_t, ino_t>> fileArgumentInodes_;
     // The ledger's entries whose source is gone: a source moved (the same
@@ -244,11 +252,17 @@ void Planner::OpenOutput(OutputFolder& output, bool make) {
 }
 
 Listing& Planner::ListingOf(const PlannedFile& file) {
-    const QByteArray key = QByteArray::number(static_cast<qulonglong>(file.output)) + ':' + file.relative;
+    // The files of one folder come one after another.
+    if (lastListing_ && lastOutput_ == file.output && lastRelative_ == file.relative)
+        return *lastListing_;
+    lastOutput_ = file.output;
+    lastRelative_ = file.relative;
+    const auto key = std::make_pair(file.output, file.relative);
     const auto it = listings_.find(key);
     if (it != listings_.end())
-        return it->second;
+        return *(lastListing_ = &it->second);
     Listing& listing = listings_[key];
+    lastListing_ = &listing;
     const OutputFolder& output = *plan_.outputs[file.output];
     if (output.fd < 0)
         return listing;
@@ -273,7 +287,7 @@ void Planner::NameFile(PlannedFile& file) {
     const NameRules& rules = output.rules;
     file.base = output.path;
     const QByteArrayView sourceName = NamePart(file.source);
-    const QByteArray extension = FormatOf(options_.format).extension;
+    const QByteArrayView extension(FormatOf(options_.format).extension);
     if (rules.portable && !file.relative.isEmpty()) {
         QByteArrayList parts = file.relative.split('/');
         for (QByteArray& part : parts)
@@ -289,13 +303,17 @@ void Planner::NameFile(PlannedFile& file) {
     const QByteArray madeStem = rules.portable ? PortableName(stem, rules.asciiOnly) : stem.toByteArray();
     file.plainName = NumberedName(madeStem, 1, extension, rules.longestName);
     file.name = file.plainName;
-    if (file.plainName != ResultFileName(sourceName, options_.format))
+    if ((rules.portable || file.plainName.size() < stem.size() + extension.size()) &&
+        file.plainName != ResultFileName(sourceName, options_.format))
         plan_.renamed.push_back(static_cast<size_t>(&file - plan_.files.data()));
 }
 
-bool Planner::IsSource(const QByteArray& target) const {
+// True when file's result would take the name of a FILE argument: the same
+// text, or the same file. (The files a walk finds end in .wma.)
+bool Planner::IsSource(const PlannedFile& file) const {
     if (fileArguments_.isEmpty())
         return false;
+    const QByteArray target = file.Target();
     struct stat st;
     return fileArguments_.contains(target) ||
            (::stat(target.constData(), &st) == 0 && fileArgumentInodes_.count({st.st_dev, st.st_ino}) > 0);
@@ -306,7 +324,7 @@ bool Planner::IsSource(const QByteArray& target) const {
 // file takes that name's number.
 std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
     const OutputFolder& output = *plan_.outputs[file.output];
-    if (!output.ledger)
+    if (!output.ledger || output.ledger->Empty())
         return std::nullopt;
     std::optional<LedgerEntry> entry = output.ledger->EntryForSource(file.source);
     if (!entry) {
@@ -366,16 +384,19 @@ std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
 }
 
 void Planner::AssignNames() {
+    const size_t count = plan_.files.size();
+    std::vector<QByteArray> plainKeys(count);
     QHash<QByteArray, size_t> claimedBy;  // a key and the source that has it
-    claimedBy.reserve(static_cast<qsizetype>(plan_.files.size()));
+    claimedBy.reserve(static_cast<qsizetype>(count));
     std::vector<size_t> unnamed;
     // First the sources that have a result already: each keeps its name.
-    for (size_t i = 0; i < plan_.files.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         PlannedFile& file = plan_.files[i];
+        plainKeys[i] = Key(file, file.plainName);
         file.earlier = Earlier(file);
         if (file.earlier) {
             file.name = file.earlier->result;
-            claimedBy.insert(Key(file, file.name), i);
+            claimedBy.insert(file.name == file.plainName ? plainKeys[i] : Key(file, file.name), i);
         } else {
             unnamed.push_back(i);
         }
@@ -386,13 +407,8 @@ void Planner::AssignNames() {
     std::vector<size_t> numbered;
     for (const size_t i : unnamed) {
         PlannedFile& file = plan_.files[i];
-        const QByteArray key = Key(file, file.plainName);
-        const auto it = claimedBy.constFind(key);
-        if (it != claimedBy.cend()) {
-            numbered.push_back(i);
-            continue;
-        }
-        if (IsSource(file.Target())) {
+        const QByteArray& key = plainKeys[i];
+        if (claimedBy.contains(key) || IsSource(file)) {
             numbered.push_back(i);
             continue;
         }
@@ -419,45 +435,53 @@ void Planner::AssignNames() {
         }
         claimedBy.insert(key, i);
     }
+    plan_.targets.reserve(static_cast<qsizetype>(count));
     for (auto it = claimedBy.cbegin(); it != claimedBy.cend(); ++it)
         plan_.targets.insert(it.key());
     for (const size_t i : numbered) {
         PlannedFile& file = plan_.files[i];
         const int longest = plan_.outputs[file.output]->rules.longestName;
         const QByteArrayView extension = ExtensionOf(file.plainName);
-        const QByteArray stem = StemOf(file.plainName).toByteArray();
+        const QByteArrayView stem = StemOf(file.plainName);
         for (int k = 2;; ++k) {
             file.name = NumberedName(stem, k, extension, longest);
             file.number = k;
             const QByteArray key = Key(file, file.name);
-            if (!plan_.targets.contains(key) && !Present(file, file.name) && !IsSource(file.Target())) {
+            if (!plan_.targets.contains(key) && !Present(file, file.name) && !IsSource(file)) {
                 plan_.targets.insert(key);
                 break;
             }
         }
     }
-    // The sources that share a plain name, announced together: the one
-    // that has it first, the others in plan order.
-    QHash<QByteArray, qsizetype> groupOf;  // a plain name's key, and its group (-1: none yet)
-    for (size_t i = 0; i < plan_.files.size(); ++i) {
-        const PlannedFile& file = plan_.files[i];
-        const QByteArray key = Key(file, file.plainName);
-        auto it = groupOf.find(key);
-        if (it == groupOf.end()) {
-            groupOf.insert(key, -static_cast<qsizetype>(i) - 1);
+    // The sources that share a plain name, announced together: the one that
+    // has it first, the others in plan order. Only a source whose name is
+    // not its plain name can share one.
+    std::map<QByteArray, std::set<size_t>> groups;
+    for (size_t i = 0; i < count; ++i) {
+        if (plan_.files[i].name == plan_.files[i].plainName)
             continue;
-        }
-        if (*it < 0) {
-            const size_t first = static_cast<size_t>(-*it - 1);
-            *it = static_cast<qsizetype>(plan_.sharedNames.size());
-            plan_.sharedNames.push_back({first});
-        }
-        std::vector<size_t>& group = plan_.sharedNames[static_cast<size_t>(*it)];
-        if (file.name == file.plainName)
-            group.insert(group.begin(), i);
-        else
-            group.push_back(i);
+        std::set<size_t>& group = groups[plainKeys[i]];
+        group.insert(i);
+        const auto holder = claimedBy.constFind(plainKeys[i]);
+        if (holder != claimedBy.cend())
+            group.insert(*holder);
     }
+    std::vector<std::vector<size_t>> shared;
+    for (const auto& [key, members] : groups) {
+        if (members.size() < 2)
+            continue;
+        std::vector<size_t> group(members.begin(), members.end());
+        const auto holder = claimedBy.constFind(key);
+        if (holder != claimedBy.cend())
+            std::rotate(group.begin(), std::find(group.begin(), group.end(), *holder),
+                        std::find(group.begin(), group.end(), *holder) + 1);
+        shared.push_back(std::move(group));
+    }
+    // In the order of their first source.
+    std::sort(shared.begin(), shared.end(), [](const auto& a, const auto& b) {
+        return *std::min_element(a.begin(), a.end()) < *std::min_element(b.begin(), b.end());
+    });
+    plan_.sharedNames = std::move(shared);
 }
 
 void Planner::Run() {
@@ -497,9 +521,15 @@ QByteArray PlannedFile::Recorded() const {
 }
 
 QByteArray BatchPlan::TargetKey(const PlannedFile& file, const QByteArray& name) const {
-    const QByteArray path = Joined(file.relative, name);
-    return QByteArray::number(static_cast<qulonglong>(file.output)) + ':' +
-           (outputs[file.output]->rules.foldsCase ? CaseKey(path) : path);
+    QByteArray key;
+    key.reserve(12 + file.relative.size() + name.size());
+    key.setNum(static_cast<qulonglong>(file.output));
+    key += ':';
+    if (outputs[file.output]->rules.foldsCase)
+        return key += CaseKey(Joined(file.relative, name));
+    if (!file.relative.isEmpty())
+        key.append(file.relative).append('/');
+    return key += name;
 }
 
 bool BatchPlan::Reserved(const PlannedFile& file, const QByteArray& name) const {

@@ -46,6 +46,8 @@ QByteArray Escaped(const QByteArray& field) {
 }
 
 QByteArray Unescaped(QByteArrayView field) {
+    if (!field.contains('%'))
+        return field.toByteArray();
     QByteArray out;
     out.reserve(field.size());
     for (qsizetype i = 0; i < field.size(); ++i) {
@@ -126,12 +128,19 @@ QByteArray ResultLedger::Key(const QByteArray& name) const {
     return foldsCase_ ? CaseKey(name) : name;
 }
 
-void ResultLedger::Take(const QByteArray& line) {
+void ResultLedger::Take(QByteArrayView line) {
     if (line.isEmpty() || line.startsWith('#'))
         return;
-    const QByteArrayList fields = line.split('\t');
-    if (fields.size() != kFields)
-        return;
+    QByteArrayView fields[kFields];
+    qsizetype from = 0;
+    for (int i = 0; i < kFields; ++i) {
+        const bool last = i + 1 == kFields;
+        const qsizetype end = last ? line.size() : line.indexOf('\t', from);
+        if (end < 0 || (last && line.sliced(from).contains('\t')))
+            return;  // not the fields of a line
+        fields[i] = line.sliced(from, end - from);
+        from = end + 1;
+    }
     LedgerEntry e;
     bool ok[4] = {};
     e.result = Unescaped(fields[0]);
@@ -166,7 +175,7 @@ void ResultLedger::ReadFrom(int fd, qint64 from) {
         pending.append(buffer, got);
         qsizetype start = 0;
         for (qsizetype end; (end = pending.indexOf('\n', start)) >= 0; start = end + 1) {
-            Take(pending.sliced(start, end - start));
+            Take(QByteArrayView(pending).sliced(start, end - start));
             readTo_ += end + 1 - start;
         }
         pending.remove(0, start);
@@ -197,6 +206,11 @@ std::optional<LedgerEntry> ResultLedger::EntryForSource(const QByteArray& source
     if (it == bySource_.cend())
         return std::nullopt;
     return entries_[*it];
+}
+
+bool ResultLedger::Empty() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return entries_.empty();
 }
 
 std::vector<LedgerEntry> ResultLedger::Entries() const {

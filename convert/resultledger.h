@@ -55,6 +55,8 @@ public:
     std::optional<LedgerEntry> EntryForSource(const QByteArray& source) const;
     // The latest entry of each result, in the order written.
     std::vector<LedgerEntry> Entries() const;
+    // True when the ledger holds no entry (or there is none yet).
+    bool Empty() const;
 
     // Appends entry, whole, and flushes it to the disk. Returns 0 or the
     // errno (no ledger can be kept in a folder where another user's file
@@ -70,7 +72,7 @@ private:
     int OpenLocked(int& fd);
     int Replace(const QByteArray& bytes);
     void ReadFrom(int fd, qint64 from);
-    void Take(const QByteArray& line);
+    void Take(QByteArrayView line);
 
     int folder_;
     QByteArray where_;

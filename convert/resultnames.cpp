@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <cstdio>
+
 namespace {
 
 // Windows-1252's characters for the bytes 0x80 to 0x9F (0: none there); the
@@ -98,12 +100,12 @@ QByteArray PortableName(QByteArrayView name, bool asciiOnly) {
 }
 
 QByteArray NumberedName(QByteArrayView stem, int k, QByteArrayView extension, int longest) {
-    QByteArray tail;
-    if (k > 1)
-        tail = " (" + QByteArray::number(k) + ")";
-    tail += extension;
-    QByteArray name = stem.first(CutAt(stem, longest - tail.size())).toByteArray();
-    return name += tail;
+    char number[16];
+    const int digits = k > 1 ? std::snprintf(number, sizeof number, " (%d)", k) : 0;
+    const qsizetype kept = CutAt(stem, longest - digits - extension.size());
+    QByteArray name;
+    name.reserve(kept + digits + extension.size());
+    return name.append(stem.first(kept)).append(number, digits).append(extension);
 }
 
 QByteArray FittedName(QByteArrayView name, int longest) {

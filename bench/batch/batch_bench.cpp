@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,9 +98,19 @@ double LoadAverage() {
     return ::getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
-// The plan of a library: 10,000 small WMA files in 50 folders, among them
-// 100 names that two folders hold each, planned into one output folder.
-void MeasurePlan(const std::string& root, const std::string& small) {
+// A file of its own (the plan reads no file, but tells files that are one
+// apart: links to one file would be one source).
+bool MakeSmallFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const bool made = fd >= 0 && ::write(fd, "x", 1) == 1;
+    if (fd >= 0)
+        ::close(fd);
+    return made;
+}
+
+// The plan of a library: 10,000 small files named .wma in 50 folders, among
+// them 100 names that two folders hold each, planned into one output folder.
+void MeasurePlan(const std::string& root) {
     const std::string tree = root + "/library";
     char name[64];
     for (int folder = 0; folder < 50; ++folder) {
@@ -111,41 +122,30 @@ void MeasurePlan(const std::string& root, const std::string& small) {
         const std::string dir = tree + name;
         for (int i = 0; i < 196; ++i, ++n) {
             std::snprintf(name, sizeof name, "/f%05d.wma", n);
-            if (::link(small.c_str(), (dir + name).c_str()) != 0)
+            if (!MakeSmallFile(dir + name))
                 return;
         }
         for (int k = folder; k < 100; k += 50)
             for (const int in : {k % 50, (k + 1) % 50}) {
                 std::snprintf(name, sizeof name, "/d%03d/same_%03d.wma", in, k);
-                if (::link(small.c_str(), (tree + name).c_str()) != 0)
+                if (!MakeSmallFile(tree + name))
                     return;
             }
     }
-    double find = 1e9, plan = 1e9, dryRun = 1e9;
-    long peakKb = 0;
-    size_t planned = 0, shared = 0;
-    const BatchOptions options = ParseBatchOptions({"--convert", "-o", QByteArray::fromStdString(root + "/c"),
-                                                    QByteArray::fromStdString(tree)},
-                                                   QByteArray::fromStdString(root), 1);
-    for (int round = 0; round < 5; ++round) {
-        find = std::min(find, Run({"find", tree, "-iname", "*.wma"}).seconds);
-        const auto start = std::chrono::steady_clock::now();
-        const BatchPlan p = PlanBatch(options);
-        plan = std::min(plan, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        planned = p.files.size();
-        shared = p.sharedNames.size();
-        const Outcome whole = Run({BRENVALE_EXECUTABLE, "--convert", "--dry-run", "--quiet", "-o", root + "/c", tree});
-        dryRun = std::min(dryRun, whole.seconds);
-        peakKb = std::max(peakKb, whole.maxRssKb);
-    }
-    std::printf("plan of %zu files (%zu shared names): %.1f ms, find %.1f ms: ratio %.2f (target at most 2)\n",
-                planned, shared, plan * 1000, find * 1000, plan / find);
-
-    // A resume of the same library where every source has its result: the
-    // output folder's ledger holds a line for each (as the batch writes
-    // them), and the results stand.
+    const auto optionsFor = [&](const char* output, bool resume) {
+        QByteArrayList arguments{"--convert", "-o", QByteArray::fromStdString(root + output),
+                                 QByteArray::fromStdString(tree)};
+        if (resume)
+            arguments.insert(1, "--skip-existing");
+        return ParseBatchOptions(arguments, QByteArray::fromStdString(root), 1);
+    };
+    const BatchOptions options = optionsFor("/c", false);
+    // A resume of the same library where every source has its result, in
+    // another output folder: its ledger holds a line for each (as the batch
+    // writes them), and the results stand.
+    const BatchOptions resume = optionsFor("/resumed", true);
     {
-        const BatchPlan first = PlanBatch(options);
+        const BatchPlan first = PlanBatch(resume);
         QByteArray ledger = "# a ledger of results\n";
         for (const PlannedFile& file : first.files) {
             QFile result(QFile::decodeName(file.Target()));
@@ -160,29 +160,36 @@ void MeasurePlan(const std::string& root, const std::string& small) {
                       ns(source.st_mtim) + '\t' + QByteArray::number(qint64(made.st_size)) + '\t' + ns(made.st_mtim) +
                       "\tmp3\n";
         }
-        QFile file(QString::fromStdString(root + "/c/") + kLedgerName);
+        QFile file(QString::fromStdString(root + "/resumed/") + kLedgerName);
         if (!file.open(QIODevice::WriteOnly) || file.write(ledger) != ledger.size())
             return;
-        file.close();
-        const BatchOptions resume = ParseBatchOptions({"--convert", "--skip-existing", "-o",
-                                                       QByteArray::fromStdString(root + "/c"),
-                                                       QByteArray::fromStdString(tree)},
-                                                      QByteArray::fromStdString(root), 1);
-        double withLedger = 1e9;
-        size_t kept = 0;
-        for (int round = 0; round < 5; ++round) {
-            const auto start = std::chrono::steady_clock::now();
-            const BatchPlan p = PlanBatch(resume);
-            withLedger =
-                std::min(withLedger, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-            kept = 0;
-            for (const PlannedFile& f : p.files)
-                kept += f.earlier ? 1 : 0;
-        }
-        std::printf("  the same plan with a ledger of %zu lines, %zu sources with their results: %.1f ms, "
-                    "ratio %.2f to the plan without one (target at most 2)\n",
-                    first.files.size(), kept, withLedger * 1000, withLedger / plan);
     }
+    const auto timed = [](const BatchOptions& o, BatchPlan& p) {
+        const auto start = std::chrono::steady_clock::now();
+        p = PlanBatch(o);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    double find = 1e9, plan = 1e9, withLedger = 1e9, dryRun = 1e9;
+    long peakKb = 0;
+    size_t planned = 0, shared = 0, kept = 0;
+    for (int round = 0; round < 7; ++round) {
+        find = std::min(find, Run({"find", tree, "-iname", "*.wma"}).seconds);
+        BatchPlan p;
+        plan = std::min(plan, timed(options, p));
+        planned = p.files.size();
+        shared = p.sharedNames.size();
+        withLedger = std::min(withLedger, timed(resume, p));
+        kept = static_cast<size_t>(std::count_if(p.files.begin(), p.files.end(),
+                                                 [](const PlannedFile& f) { return f.earlier.has_value(); }));
+        const Outcome whole = Run({BRENVALE_EXECUTABLE, "--convert", "--dry-run", "--quiet", "-o", root + "/c", tree});
+        dryRun = std::min(dryRun, whole.seconds);
+        peakKb = std::max(peakKb, whole.maxRssKb);
+    }
+    std::printf("plan of %zu files (%zu shared names): %.1f ms, find %.1f ms: ratio %.2f (target at most 2)\n",
+                planned, shared, plan * 1000, find * 1000, plan / find);
+    std::printf("  the same plan resumed, a ledger of %zu lines and %zu sources with their results: %.1f ms, "
+                "ratio %.2f to the plan without one (target at most 2)\n",
+                planned, kept, withLedger * 1000, withLedger / plan);
     std::printf("  the whole brenvale --convert --dry-run: %.1f ms (ratio %.2f), peak RSS %.1f MB (target under 60)\n",
                 dryRun * 1000, dryRun / find, peakKb / 1024.0);
 }
@@ -200,7 +207,7 @@ int main(int argc, char** argv) {
     if (!dir.isValid())
         return 1;
     const std::string root = QFile::encodeName(dir.path()).toStdString();
-    for (const char* sub : {"/work", "/home", "/a", "/b", "/c", "/many"})
+    for (const char* sub : {"/work", "/home", "/a", "/b", "/c", "/many", "/resumed"})
         QDir().mkpath(dir.path() + sub);
     // The batch runs in a work folder of its own, as a fresh user's would.
     ::setenv("TEMP", (root + "/work").c_str(), 1);
@@ -211,7 +218,7 @@ int main(int argc, char** argv) {
     const std::string small = root + "/small.wma";
     Run({MKWMA_EXECUTABLE, "encode", small, "--codec", "wmav2", "--seconds", "1"});
     if (planOnly) {
-        MeasurePlan(root, small);
+        MeasurePlan(root);
         return 0;
     }
 
@@ -398,6 +405,6 @@ int main(int argc, char** argv) {
     const Outcome memory = Run(many, root + "/many");
     std::printf("10,000 files named: status %d, %.2f s, peak RSS %.1f MB (target at most 60)\n",
                 memory.status, memory.seconds, memory.maxRssKb / 1024.0);
-    MeasurePlan(root, small);
+    MeasurePlan(root);
     return 0;
 }
