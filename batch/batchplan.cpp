@@ -117,7 +117,7 @@ private:
             return std::hash<ino_t>()(id.second) * 31 + std::hash<dev_t>()(id.first);
         }
     };
-    std::unordered_map<std::pair<dev_t, ino_t>, QByteArray, IdHash> seen_;
+    std::unordered_map<std::pair<dev_t, ino_t>, size_t, IdHash> seen_;  // the first source of each
     QSet<QByteArray> fileArguments_;
     std::set<std::pair<dev_t, ino_t>> fileArgumentInodes_;
     // The ledger's entries whose source is gone: a source moved (the same
@@ -130,14 +130,14 @@ private:
 bool Planner::GivenTwice(const QByteArray& path, TreeWalk::FileId id) {
     if (id.inode == 0)
         return false;
-    const auto [it, added] = seen_.emplace(std::make_pair(id.device, id.inode), path);
+    const auto [it, added] = seen_.emplace(std::make_pair(id.device, id.inode), plan_.files.size());
     if (added)
         return false;
     // The listing's inode numbers are only a hint: the files themselves
     // must be one.
     struct stat a, b;
-    return ::stat(it->second.constData(), &a) == 0 && ::stat(path.constData(), &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return ::stat(plan_.files[it->second].source.constData(), &a) == 0 && ::stat(path.constData(), &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 void Planner::AddSources() {
@@ -168,6 +168,7 @@ void Planner::AddSources() {
         }
         const size_t first = walk.files.size();
         WalkTree(path, "wma", walk);
+        plan_.files.reserve(plan_.files.size() + walk.files.size() - first);
         const QByteArray root = path.endsWith('/') ? path : path + '/';
         QByteArray lastFolder, lastRelative;
         size_t lastOutput = 0;
@@ -320,8 +321,10 @@ bool Planner::IsSource(const PlannedFile& file) const {
 }
 
 // The source's earlier result, where the ledger has one under a name this
-// plan could give it (in its folder, of its format) that stands still; the
-// file takes that name's number.
+// plan could give it (in its folder, of its format); the file takes that
+// name's number. Whether the result still stands there is looked at when it
+// matters: a resume converts a source whose result is gone again, under its
+// name, and a save replaces only a file that is still as the ledger has it.
 std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
     const OutputFolder& output = *plan_.outputs[file.output];
     if (!output.ledger || output.ledger->Empty())
@@ -359,7 +362,7 @@ std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
     const QByteArray folder = entry->result.contains('/') ? FolderPart(entry->result) : QByteArray();
     const QByteArray name = NamePart(entry->result).toByteArray();
     const bool sameFolder = output.rules.foldsCase ? CaseKey(folder) == CaseKey(file.relative) : folder == file.relative;
-    if (!holder || holder->source != entry->source || !sameFolder || !Present(file, name))
+    if (!holder || holder->source != entry->source || !sameFolder)
         return std::nullopt;
     const QByteArrayView extension = ExtensionOf(file.plainName);
     const QByteArrayView stem = StemOf(file.plainName);
@@ -375,11 +378,13 @@ std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
         if (ok && number > 1)
             k = number;
     }
-    if (NumberedName(StemOf(file.plainName), k, extension, output.rules.longestName) != name &&
-        NumberedName(stem, 1, extension, output.rules.longestName) != name)
+    // "Song (3).mp3" is the third of "Song", or the plain name of "Song (3)".
+    if (k > 1 && NumberedName(stem, k, extension, output.rules.longestName) != name)
+        k = 1;
+    if (k == 1 && name != file.plainName)
         return std::nullopt;
     entry->result = name;  // the name alone, for the plan
-    file.number = NumberedName(StemOf(file.plainName), k, extension, output.rules.longestName) == name ? k : 1;
+    file.number = k;
     return entry;
 }
 
@@ -393,7 +398,8 @@ void Planner::AssignNames() {
     for (size_t i = 0; i < count; ++i) {
         PlannedFile& file = plan_.files[i];
         plainKeys[i] = Key(file, file.plainName);
-        file.earlier = Earlier(file);
+        if (std::optional<LedgerEntry> earlier = Earlier(file))
+            file.earlier = std::make_shared<const LedgerEntry>(std::move(*earlier));
         if (file.earlier) {
             file.name = file.earlier->result;
             claimedBy.insert(file.name == file.plainName ? plainKeys[i] : Key(file, file.name), i);

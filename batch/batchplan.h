@@ -54,7 +54,7 @@ struct PlannedFile {
     int number = 1;        // the number in name (1: none)
     // This source's earlier result in the ledger, where one stands under
     // the name planned: a resume may leave it alone.
-    std::optional<LedgerEntry> earlier;
+    std::shared_ptr<const LedgerEntry> earlier;
 
     QByteArray Folder() const;  // base and relative joined
     QByteArray Target() const;  // the result's path

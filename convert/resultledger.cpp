@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -63,6 +64,25 @@ QByteArray Unescaped(QByteArrayView field) {
         out += field[i];
     }
     return out;
+}
+
+// A whole number as the ledger writes it (an optional "-", then digits).
+bool ReadNumber(QByteArrayView field, qint64& value) {
+    const bool negative = field.startsWith('-');
+    if (negative)
+        field = field.sliced(1);
+    if (field.isEmpty() || field.size() > 19)
+        return false;
+    quint64 n = 0;
+    for (const char c : field) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + static_cast<quint64>(c - '0');
+    }
+    if (n > static_cast<quint64>(std::numeric_limits<qint64>::max()))
+        return false;
+    value = negative ? -static_cast<qint64>(n) : static_cast<qint64>(n);
+    return true;
 }
 
 QByteArray Line(const LedgerEntry& e, const QByteArray& where) {
@@ -117,10 +137,17 @@ ResultLedger::ResultLedger(int folder, const QByteArray& where, bool foldsCase)
         usable_ = errno == ENOENT;
         return;
     }
-    if (OwnRegularFile(fd))
+    struct stat st;
+    if (OwnRegularFile(fd) && ::fstat(fd, &st) == 0) {
+        // About a line a hundred bytes: room made once.
+        const auto lines = static_cast<qsizetype>(st.st_size / 100 + 16);
+        entries_.reserve(static_cast<size_t>(lines));
+        byResult_.reserve(lines);
+        bySource_.reserve(lines);
         ReadFrom(fd, 0);
-    else
+    } else {
         usable_ = false;
+    }
     ::close(fd);
 }
 
@@ -142,16 +169,16 @@ void ResultLedger::Take(QByteArrayView line) {
         from = end + 1;
     }
     LedgerEntry e;
-    bool ok[4] = {};
+    if (fields[0].isEmpty() || fields[1].isEmpty() || !ReadNumber(fields[2], e.sourceSize) ||
+        !ReadNumber(fields[3], e.sourceTime) || !ReadNumber(fields[4], e.resultSize) ||
+        !ReadNumber(fields[5], e.resultTime))
+        return;
     e.result = Unescaped(fields[0]);
     e.source = Unescaped(fields[1]);
-    e.sourceSize = fields[2].toLongLong(&ok[0]);
-    e.sourceTime = fields[3].toLongLong(&ok[1]);
-    e.resultSize = fields[4].toLongLong(&ok[2]);
-    e.resultTime = fields[5].toLongLong(&ok[3]);
-    e.options = Unescaped(fields[6]);
-    if (e.result.isEmpty() || e.source.isEmpty() || !ok[0] || !ok[1] || !ok[2] || !ok[3])
-        return;
+    // The options of one batch are the same on every line: kept once.
+    if (fields[6] != QByteArrayView(lastOptions_))
+        lastOptions_ = Unescaped(fields[6]);
+    e.options = lastOptions_;
     if (!e.source.startsWith('/'))
         e.source = where_ + '/' + e.source;
     ++lines_;

@@ -81,6 +81,7 @@ private:
     qint64 readTo_ = 0;   // the ledger's bytes read so far
     int lines_ = 0;
     std::vector<LedgerEntry> entries_;
+    QByteArray lastOptions_;
     QHash<QByteArray, size_t> byResult_;  // the latest entry of a result (its key)
     QHash<QByteArray, size_t> bySource_;  // the latest entry made from a source
     mutable std::mutex mutex_;

@@ -4,6 +4,7 @@
 #include <QStringDecoder>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -103,9 +104,12 @@ QByteArray NumberedName(QByteArrayView stem, int k, QByteArrayView extension, in
     char number[16];
     const int digits = k > 1 ? std::snprintf(number, sizeof number, " (%d)", k) : 0;
     const qsizetype kept = CutAt(stem, longest - digits - extension.size());
-    QByteArray name;
-    name.reserve(kept + digits + extension.size());
-    return name.append(stem.first(kept)).append(number, digits).append(extension);
+    QByteArray name(kept + digits + extension.size(), Qt::Uninitialized);
+    char* at = name.data();
+    std::memcpy(at, stem.data(), static_cast<size_t>(kept));
+    std::memcpy(at + kept, number, static_cast<size_t>(digits));
+    std::memcpy(at + kept + digits, extension.data(), static_cast<size_t>(extension.size()));
+    return name;
 }
 
 QByteArray FittedName(QByteArrayView name, int longest) {

@@ -180,7 +180,7 @@ void MeasurePlan(const std::string& root) {
         shared = p.sharedNames.size();
         withLedger = std::min(withLedger, timed(resume, p));
         kept = static_cast<size_t>(std::count_if(p.files.begin(), p.files.end(),
-                                                 [](const PlannedFile& f) { return f.earlier.has_value(); }));
+                                                 [](const PlannedFile& f) { return f.earlier != nullptr; }));
         const Outcome whole = Run({BRENVALE_EXECUTABLE, "--convert", "--dry-run", "--quiet", "-o", root + "/c", tree});
         dryRun = std::min(dryRun, whole.seconds);
         peakKb = std::max(peakKb, whole.maxRssKb);
