@@ -79,7 +79,8 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
     };
     const bool flag = name == "--convert" || name == "--keep-folders" || name == "--skip-existing" ||
                       name == "--quiet" || name == "-q" || name == "--help" || name == "-h" ||
-                      name == "--dry-run" || name == "-n";
+                      name == "--dry-run" || name == "-n" || name == "--portable-names" ||
+                      name == "--overwrite";
     if (flag && inlineValue)
         return QStringLiteral("option %1 takes no value").arg(QString::fromUtf8(name));
     if (name == "--convert") {
@@ -93,6 +94,10 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
         options.quiet = true;
     } else if (name == "--dry-run" || name == "-n") {
         options.dryRun = true;
+    } else if (name == "--portable-names") {
+        options.portableNames = true;
+    } else if (name == "--overwrite") {
+        options.overwrite = true;
     } else if (name == "--to") {
         if (!takeValue())
             return QStringLiteral("option --to needs one of %1").arg(FormatNames(", "));
@@ -184,6 +189,10 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray
         return bad(QStringLiteral("--keep-folders needs --output"));
     if (options.paths.isEmpty())
         return bad(QStringLiteral("no file or folder to convert"));
+    struct stat output;
+    if (!options.outputFolder.isEmpty() && ::stat(options.outputFolder.constData(), &output) == 0 &&
+        !S_ISDIR(output.st_mode))
+        return bad(QStringLiteral("--output %1 is not a folder").arg(QFile::decodeName(options.outputFolder)));
     options.quality = EncoderQuality{bitrate, vbr};
     return options;
 }
@@ -191,8 +200,8 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray
 QString BatchUsageText() {
     return QStringLiteral(
                "Usage: brenvale --convert [--to %1] [--output DIR [--keep-folders]]\n"
-               "                [--skip-existing] [--jobs N] [--bitrate KBPS | --vbr 0..9] [--quiet]\n"
-               "                [--dry-run] [--] FILE|FOLDER...\n"
+               "                [--skip-existing] [--portable-names] [--overwrite] [--jobs N]\n"
+               "                [--bitrate KBPS | --vbr 0..9] [--quiet] [--dry-run] [--] FILE|FOLDER...\n"
                "Try 'brenvale --convert --help' for more information.\n")
         .arg(FormatNames("|"));
 }
@@ -215,9 +224,14 @@ QString BatchHelpText() {
         "                      each result goes beside its source\n"
         "  --keep-folders      with --output: a file found in a FOLDER goes to the same\n"
         "                      place under DIR as it has under that FOLDER\n"
-        "  --skip-existing     leave a source's result that exists already alone\n"
-        "                      (counted as skipped); another source's result of the\n"
-        "                      same name is never taken for it\n"
+        "  --skip-existing     leave alone each source's result that the output folder's\n"
+        "                      ledger records as made from it, unchanged and with the\n"
+        "                      same options; convert the others (to resume a run)\n"
+        "  --portable-names    names that FAT, exFAT and Windows take (\"?\" \":\" \"*\" ...\n"
+        "                      replaced by \"_\", other encodings made UTF-8) on any file\n"
+        "                      system; done anyway where the output refuses such names\n"
+        "  --overwrite         replace a file of yours that stands at a result's name\n"
+        "                      (without it the result takes the next free name)\n"
         "  -j, --jobs N        convert N files at once (default: the usable cores)\n"
         "  --bitrate KBPS      MP3 at a constant bit rate: 8 16 24 32 40 48 56 64 80 96\n"
         "                      112 128 160 192 224 256 320; Opus (6 to 510) and M4A\n"
@@ -234,17 +248,31 @@ QString BatchHelpText() {
         "Every result's name is decided before anything is converted: the arguments in\n"
         "the order given, each folder's files sorted by path; sources that share a name\n"
         "get \"NAME (2).mp3\", \"NAME (3).mp3\" ... in that order, and are listed first.\n"
-        "A result is linked in only when whole, and never replaces another source's\n"
-        "result or another user's file. Files left out of a FOLDER (hidden, \"~\",\n"
-        "not regular, links of other users) are named in the summary.\n"
+        "A source that has a result already keeps its name. A result is linked in only\n"
+        "when whole, and never replaces another source's result, a file of yours\n"
+        "(unless --overwrite) or another user's file. Where the output's file system\n"
+        "takes names equal but for letter case as one (FAT, exFAT), they are numbered\n"
+        "apart. Each output folder keeps a ledger of the results made there\n"
+        "(.brenvale-ledger). Files left out of a FOLDER (hidden, \"~\", not regular,\n"
+        "links of other users, given twice) are named in the summary.\n"
         "\n"
         "Progress goes to stderr: one updating line on a terminal, otherwise one line per\n"
         "finished file. The tags of each source are kept. A summary follows at the end.\n"
         "\n"
-        "Exit status: 0 every file converted or skipped, 1 at least one file failed (or\n"
+        "Exit status: 0 every file converted or skipped (names changed on the way are\n"
+        "said in the summary), 1 at least one file failed (or\n"
         "could not be read, or was cut short and converted up to the cut),\n"
         "2 wrong usage, 130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung up\n"
         "(SIGHUP). An interrupted run leaves no partial result; what was converted stays.\n");
+}
+
+QByteArray BatchOptions::OptionsText() const {
+    QByteArray text = FormatOf(format).name;
+    if (quality.bitrate > 0)
+        text += " --bitrate " + QByteArray::number(quality.bitrate);
+    if (quality.vbr >= 0)
+        text += " --vbr " + QByteArray::number(quality.vbr);
+    return text;
 }
 
 int UsableCores() {

@@ -21,11 +21,21 @@ struct BatchOptions {
     bool skipExisting = false;
     bool quiet = false;
     bool dryRun = false;  // say what would be converted and where, convert nothing
+    // Names any file system takes (as FAT and exFAT need them), whatever
+    // the output's file system takes.
+    bool portableNames = false;
+    // A file of the user's at a result's name is replaced (else the result
+    // takes the next free name).
+    bool overwrite = false;
     int jobs = 0;                // files at once
     EncoderQuality quality;      // none chosen: the encoder's own defaults
     // The FILE and FOLDER arguments, absolute and tidied, as the system's
     // bytes: a name need not be valid UTF-8.
     QByteArrayList paths;
+
+    // What a result is made with, as a ledger records it: "mp3",
+    // "mp3 --vbr 2", "opus --bitrate 96".
+    QByteArray OptionsText() const;
 };
 
 // True when the arguments after the program's name ask for the batch mode:

@@ -1,14 +1,24 @@
 #include "batch/batchplan.h"
 
+#include "batch/batchoptions.h"
+#include "batch/terminaltext.h"
 #include "convert/formats.h"
+#include "convert/outputprobe.h"
+#include "convert/resultsave.h"
+#include "folderscan/folderreader.h"
+#include "util/safepath.h"
 
 #include <QHash>
 #include <QSet>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -18,30 +28,491 @@ QByteArray FolderPart(const QByteArray& path) {
     return slash <= 0 ? QByteArray("/") : path.left(slash);
 }
 
-QByteArrayView NamePart(const QByteArray& path) {
-    return QByteArrayView(path).sliced(path.lastIndexOf('/') + 1);
+QByteArrayView NamePart(const QByteArrayView path) {
+    return path.sliced(path.lastIndexOf('/') + 1);
 }
 
 QByteArray Joined(const QByteArray& folder, const QByteArray& name) {
     if (name.isEmpty())
         return folder;
+    if (folder.isEmpty())
+        return name;
     QByteArray path;
     path.reserve(folder.size() + 1 + name.size());
     path += folder;
-    if (!folder.endsWith('/'))
+    if (!path.endsWith('/'))
         path += '/';
     return path += name;
 }
 
-QByteArray Numbered(const QByteArray& name, int k) {
-    const qsizetype dot = name.lastIndexOf('.');
-    const QByteArray stem = dot > 0 ? name.left(dot) : name;
-    return stem + " (" + QByteArray::number(k) + ")" + (dot > 0 ? name.mid(dot) : QByteArray());
+// The nearest folder at or above path that exists: where a missing output
+// folder would be made.
+QByteArray NearestExisting(QByteArray path) {
+    struct stat st;
+    while (path.size() > 1 && ::stat(path.constData(), &st) != 0)
+        path = FolderPart(path);
+    return path;
 }
 
-using InodeKey = std::pair<dev_t, ino_t>;
+QByteArray SystemText(int err) {
+    QByteArray text = std::strerror(err);
+    if (!text.isEmpty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+// What stands in one result folder before the batch: the names of its
+// entries (as keys), and the folder itself for looking closer.
+struct Listing {
+    int fd = -1;  // -1: the folder does not exist (yet), or cannot be read
+    QSet<QByteArray> names;
+    ~Listing() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// The planner's working state.
+class Planner {
+public:
+    Planner(const BatchOptions& options, BatchPlan& plan) : options_(options), plan_(plan) {}
+
+    void Run();
+
+private:
+    void AddSources();
+    bool GivenTwice(const QByteArray& path, TreeWalk::FileId id);
+    size_t OutputFor(const QByteArray& base);
+    void OpenOutput(OutputFolder& output, bool make);
+    void NameFile(PlannedFile& file);
+    QByteArray Key(const PlannedFile& file, const QByteArray& name) const {
+        return plan_.TargetKey(file, name);
+    }
+    Listing& ListingOf(const PlannedFile& file);
+    bool Present(const PlannedFile& file, const QByteArray& name) {
+        const OutputFolder& output = *plan_.outputs[file.output];
+        return ListingOf(file).names.contains(output.rules.foldsCase ? CaseKey(name) : name);
+    }
+    std::optional<LedgerEntry> Earlier(PlannedFile& file);
+    bool OwnFileAt(const PlannedFile& file, const QByteArray& name) {
+        const Listing& listing = ListingOf(file);
+        struct stat st;
+        return listing.fd >= 0 && ::fstatat(listing.fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    }
+    bool IsSource(const PlannedFile& file) const;
+    void AssignNames();
+
+    const BatchOptions& options_;
+    BatchPlan& plan_;
+    QHash<QByteArray, size_t> outputsByPath_;
+    std::unordered_map<dev_t, OutputProbe> probes_;  // by device, where a probe could be made
+    std::map<std::pair<size_t, QByteArray>, Listing> listings_;  // by output and folder
+    Listing* lastListing_ = nullptr;
+    size_t lastOutput_ = 0;
+    QByteArray lastRelative_;
+    // Files met so far by device and inode, and the first path of each.
+    struct IdHash {
+        size_t operator()(const std::pair<dev_t, ino_t>& id) const {
+            return std::hash<ino_t>()(id.second) * 31 + std::hash<dev_t>()(id.first);
+        }
+    };
+    std::unordered_map<std::pair<dev_t, ino_t>, size_t, IdHash> seen_;  // the first source of each
+    QSet<QByteArray> fileArguments_;
+    std::set<std::pair<dev_t, ino_t>> fileArgumentInodes_;
+    // The ledger's entries whose source is gone: a source moved (the same
+    // name, size and time) is known by them.
+    std::map<size_t, std::multimap<QByteArray, LedgerEntry>> moved_;
+    std::set<size_t> movedRead_;
+    std::set<std::pair<size_t, QByteArray>> movedTaken_;
+};
+
+bool Planner::GivenTwice(const QByteArray& path, TreeWalk::FileId id) {
+    if (id.inode == 0)
+        return false;
+    const auto [it, added] = seen_.emplace(std::make_pair(id.device, id.inode), plan_.files.size());
+    if (added)
+        return false;
+    // The listing's inode numbers are only a hint: the files themselves
+    // must be one.
+    struct stat a, b;
+    return ::stat(plan_.files[it->second].source.constData(), &a) == 0 && ::stat(path.constData(), &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void Planner::AddSources() {
+    const QByteArray& output = options_.outputFolder;
+    TreeWalk& walk = plan_.walk;
+    for (const QByteArray& path : options_.paths) {
+        struct stat st;
+        if (::stat(path.constData(), &st) != 0) {
+            // Not there (or not to be reached): told as the run tells it.
+            walk.unreadable.push_back({path, errno, false});
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            // Converted as the user named it: what it is turns out when it
+            // is opened.
+            if (GivenTwice(path, {st.st_dev, st.st_ino})) {
+                walk.leftOut[static_cast<int>(LeftOutRule::GivenTwice)].count++;
+                walk.leftOut[static_cast<int>(LeftOutRule::GivenTwice)].paths.push_back(path);
+                continue;
+            }
+            PlannedFile file;
+            file.source = path;
+            file.output = OutputFor(output.isEmpty() ? FolderPart(path) : output);
+            plan_.files.push_back(std::move(file));
+            fileArguments_.insert(path);
+            fileArgumentInodes_.insert({st.st_dev, st.st_ino});
+            continue;
+        }
+        const size_t first = walk.files.size();
+        WalkTree(path, "wma", walk);
+        plan_.files.reserve(plan_.files.size() + walk.files.size() - first);
+        const QByteArray root = path.endsWith('/') ? path : path + '/';
+        QByteArray lastFolder, lastRelative;
+        size_t lastOutput = 0;
+        for (size_t i = first; i < walk.files.size(); ++i) {
+            if (GivenTwice(walk.files[i], walk.ids[i])) {
+                walk.leftOut[static_cast<int>(LeftOutRule::GivenTwice)].count++;
+                walk.leftOut[static_cast<int>(LeftOutRule::GivenTwice)].paths.push_back(walk.files[i]);
+                continue;
+            }
+            PlannedFile file;
+            file.source = std::move(walk.files[i]);
+            // The files of one folder share their folder's texts.
+            const QByteArray folder = FolderPart(file.source);
+            if (folder != lastFolder) {
+                lastFolder = folder;
+                lastOutput = OutputFor(output.isEmpty() ? folder : output);
+                // With --keep-folders, the folders below the FOLDER argument
+                // again below DIR.
+                lastRelative = !output.isEmpty() && options_.keepFolders ? folder.mid(root.size()) : QByteArray();
+            }
+            file.output = lastOutput;
+            file.relative = lastRelative;
+            plan_.files.push_back(std::move(file));
+        }
+    }
+    walk.files.clear();
+    walk.files.shrink_to_fit();
+    walk.ids.clear();
+    walk.ids.shrink_to_fit();
+}
+
+size_t Planner::OutputFor(const QByteArray& base) {
+    const auto it = outputsByPath_.constFind(base);
+    if (it != outputsByPath_.cend())
+        return *it;
+    auto output = std::make_unique<OutputFolder>();
+    output->path = base;
+    // The --output folder is made before anything is converted; a source's
+    // own folder is there already.
+    OpenOutput(*output, !options_.dryRun && base == options_.outputFolder);
+    const size_t index = plan_.outputs.size();
+    plan_.outputs.push_back(std::move(output));
+    outputsByPath_.insert(base, index);
+    return index;
+}
+
+void Planner::OpenOutput(OutputFolder& output, bool make) {
+    QByteArray problem;
+    int err = 0;
+    output.fd = OpenFolderSafely(output.path, make, &problem, &err);
+    // A folder still to be made is probed where it would be made.
+    const QByteArray probed = output.fd >= 0 ? output.path : NearestExisting(FolderPart(output.path));
+    const int probeFd = output.fd >= 0 ? output.fd : OpenFolderSafely(probed, false, &problem, &err);
+    if (probeFd < 0) {
+        output.error = err != 0 ? err : EACCES;
+        return;
+    }
+    struct stat st;
+    const bool known = ::fstat(probeFd, &st) == 0;
+    const auto cached = known ? probes_.find(st.st_dev) : probes_.end();
+    OutputProbe probe;
+    if (cached != probes_.end() && cached->second.error == 0) {
+        probe = cached->second;
+        // A folder of its own may still be closed to this user.
+        if (::faccessat(probeFd, ".", W_OK, AT_EACCESS) != 0 && errno != ENOSYS)
+            probe.error = errno;
+    } else {
+        probe = ProbeOutputFolder(probeFd);
+        if (known && (probe.error == 0 || probe.error == EROFS))
+            probes_[st.st_dev] = probe;
+    }
+    if (probeFd != output.fd)
+        ::close(probeFd);
+    output.error = probe.error;
+    output.rules = probe.rules;
+    output.rules.portable = output.rules.portable || options_.portableNames;
+    if (output.fd >= 0) {
+        output.ledger = std::make_unique<ResultLedger>(output.fd, output.path, output.rules.foldsCase);
+        if (!options_.dryRun && output.error == 0)
+            output.ledger->Compact();
+    }
+}
+
+Listing& Planner::ListingOf(const PlannedFile& file) {
+    // The files of one folder come one after another.
+    if (lastListing_ && lastOutput_ == file.output && lastRelative_ == file.relative)
+        return *lastListing_;
+    lastOutput_ = file.output;
+    lastRelative_ = file.relative;
+    const auto key = std::make_pair(file.output, file.relative);
+    const auto it = listings_.find(key);
+    if (it != listings_.end())
+        return *(lastListing_ = &it->second);
+    Listing& listing = listings_[key];
+    lastListing_ = &listing;
+    const OutputFolder& output = *plan_.outputs[file.output];
+    if (output.fd < 0)
+        return listing;
+    QByteArray problem;
+    const int path = file.relative.isEmpty()
+                         ? ::fcntl(output.fd, F_DUPFD_CLOEXEC, 0)
+                         : OpenFolderSafelyAt(output.fd, file.relative, false, output.path, &problem, nullptr, true);
+    if (path < 0)
+        return listing;
+    listing.fd = path;
+    FolderReader reader(path, ".", false);
+    if (reader.fd() >= 0)
+        reader.ForEach([&](const char* name, size_t length, unsigned char) {
+            const QByteArray entry(name, static_cast<qsizetype>(length));
+            listing.names.insert(output.rules.foldsCase ? CaseKey(entry) : entry);
+        });
+    return listing;
+}
+
+void Planner::NameFile(PlannedFile& file) {
+    const OutputFolder& output = *plan_.outputs[file.output];
+    const NameRules& rules = output.rules;
+    file.base = output.path;
+    const QByteArrayView sourceName = NamePart(file.source);
+    const QByteArrayView extension(FormatOf(options_.format).extension);
+    if (rules.portable && !file.relative.isEmpty()) {
+        QByteArrayList parts = file.relative.split('/');
+        for (QByteArray& part : parts)
+            part = PortableName(FittedName(PortableName(part, rules.asciiOnly), rules.longestName), rules.asciiOnly);
+        file.relative = parts.join('/');
+    } else if (!file.relative.isEmpty()) {
+        QByteArrayList parts = file.relative.split('/');
+        for (QByteArray& part : parts)
+            part = FittedName(part, rules.longestName);
+        file.relative = parts.join('/');
+    }
+    const QByteArrayView stem = StemOf(sourceName);
+    const QByteArray madeStem = rules.portable ? PortableName(stem, rules.asciiOnly) : stem.toByteArray();
+    file.plainName = NumberedName(madeStem, 1, extension, rules.longestName);
+    file.name = file.plainName;
+    if ((rules.portable || file.plainName.size() < stem.size() + extension.size()) &&
+        file.plainName != ResultFileName(sourceName, options_.format))
+        plan_.renamed.push_back(static_cast<size_t>(&file - plan_.files.data()));
+}
+
+// True when file's result would take the name of a FILE argument: the same
+// text, or the same file. (The files a walk finds end in .wma.)
+bool Planner::IsSource(const PlannedFile& file) const {
+    if (fileArguments_.isEmpty())
+        return false;
+    const QByteArray target = file.Target();
+    struct stat st;
+    return fileArguments_.contains(target) ||
+           (::stat(target.constData(), &st) == 0 && fileArgumentInodes_.count({st.st_dev, st.st_ino}) > 0);
+}
+
+// The source's earlier result, where the ledger has one under a name this
+// plan could give it (in its folder, of its format); the file takes that
+// name's number. Whether the result still stands there is looked at when it
+// matters: a resume converts a source whose result is gone again, under its
+// name, and a save replaces only a file that is still as the ledger has it.
+std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
+    const OutputFolder& output = *plan_.outputs[file.output];
+    if (!output.ledger || output.ledger->Empty())
+        return std::nullopt;
+    std::optional<LedgerEntry> entry = output.ledger->EntryForSource(file.source);
+    if (!entry) {
+        // A source that moved (a library copied elsewhere, a stick mounted
+        // under another name): its name, size and time are the same.
+        auto& moved = moved_[file.output];
+        if (movedRead_.insert(file.output).second) {
+            struct stat st;
+            for (const LedgerEntry& e : output.ledger->Entries()) {
+                if (::stat(e.source.constData(), &st) != 0)
+                    moved.emplace(NamePart(e.source).toByteArray(), e);
+            }
+        }
+        const auto [from, to] = moved.equal_range(NamePart(file.source).toByteArray());
+        struct stat st;
+        if (from == to || ::stat(file.source.constData(), &st) != 0)
+            return std::nullopt;
+        for (auto it = from; it != to; ++it) {
+            const qint64 time = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+            if (it->second.sourceSize == st.st_size && SameFileTime(it->second.sourceTime, time) &&
+                movedTaken_.insert({file.output, it->second.result}).second) {
+                entry = it->second;
+                break;
+            }
+        }
+        if (!entry)
+            return std::nullopt;
+    }
+    // Still that source's result, in this folder, of this format, named as
+    // this plan names this source.
+    const std::optional<LedgerEntry> holder = output.ledger->EntryForResult(entry->result);
+    const QByteArray folder = entry->result.contains('/') ? FolderPart(entry->result) : QByteArray();
+    const QByteArray name = NamePart(entry->result).toByteArray();
+    const bool sameFolder = output.rules.foldsCase ? CaseKey(folder) == CaseKey(file.relative) : folder == file.relative;
+    if (!holder || holder->source != entry->source || !sameFolder)
+        return std::nullopt;
+    const QByteArrayView extension = ExtensionOf(file.plainName);
+    const QByteArrayView stem = StemOf(file.plainName);
+    const QByteArrayView tail = ExtensionOf(name);
+    if (tail != extension)
+        return std::nullopt;
+    int k = 1;
+    const QByteArrayView nameStem = StemOf(name);
+    if (nameStem.endsWith(')')) {
+        const qsizetype open = nameStem.lastIndexOf(" (");
+        bool ok = false;
+        const int number = open > 0 ? nameStem.sliced(open + 2).chopped(1).toInt(&ok) : 0;
+        if (ok && number > 1)
+            k = number;
+    }
+    // "Song (3).mp3" is the third of "Song", or the plain name of "Song (3)".
+    if (k > 1 && NumberedName(stem, k, extension, output.rules.longestName) != name)
+        k = 1;
+    if (k == 1 && name != file.plainName)
+        return std::nullopt;
+    entry->result = name;  // the name alone, for the plan
+    file.number = k;
+    return entry;
+}
+
+void Planner::AssignNames() {
+    const size_t count = plan_.files.size();
+    std::vector<QByteArray> plainKeys(count);
+    QHash<QByteArray, size_t> claimedBy;  // a key and the source that has it
+    claimedBy.reserve(static_cast<qsizetype>(count));
+    std::vector<size_t> unnamed;
+    // First the sources that have a result already: each keeps its name.
+    for (size_t i = 0; i < count; ++i) {
+        PlannedFile& file = plan_.files[i];
+        plainKeys[i] = Key(file, file.plainName);
+        if (std::optional<LedgerEntry> earlier = Earlier(file))
+            file.earlier = std::make_shared<const LedgerEntry>(std::move(*earlier));
+        if (file.earlier) {
+            file.name = file.earlier->result;
+            claimedBy.insert(file.name == file.plainName ? plainKeys[i] : Key(file, file.name), i);
+        } else {
+            unnamed.push_back(i);
+        }
+    }
+    // Then the others, each its plain name in plan order where it is free;
+    // those whose name is taken are numbered once every plain name is out,
+    // so that a source named "Song (2).wma" keeps its own name.
+    std::vector<size_t> numbered;
+    for (const size_t i : unnamed) {
+        PlannedFile& file = plan_.files[i];
+        const QByteArray& key = plainKeys[i];
+        if (claimedBy.contains(key) || IsSource(file)) {
+            numbered.push_back(i);
+            continue;
+        }
+        if (Present(file, file.plainName) && OwnFileAt(file, file.plainName)) {
+            // What stands there: another source's result, this source's own
+            // from before the ledger, or a file of the user's. (Another
+            // user's file, a link or a folder stops the save of this name,
+            // which says so.)
+            const OutputFolder& output = *plan_.outputs[file.output];
+            const std::optional<LedgerEntry> entry =
+                output.ledger ? output.ledger->EntryForResult(Joined(file.relative, file.plainName)) : std::nullopt;
+            const Listing& listing = ListingOf(file);
+            const QByteArray recorded =
+                entry ? entry->source : listing.fd >= 0 ? ResultSourceOf(listing.fd, file.plainName) : QByteArray();
+            if (!recorded.isEmpty() && recorded != file.source) {
+                numbered.push_back(i);
+                continue;
+            }
+            if (recorded.isEmpty() && !options_.overwrite) {
+                plan_.userFiles.emplace_back(i, file.Target());
+                numbered.push_back(i);
+                continue;
+            }
+        }
+        claimedBy.insert(key, i);
+    }
+    plan_.targets.reserve(static_cast<qsizetype>(count));
+    for (auto it = claimedBy.cbegin(); it != claimedBy.cend(); ++it)
+        plan_.targets.insert(it.key());
+    for (const size_t i : numbered) {
+        PlannedFile& file = plan_.files[i];
+        const int longest = plan_.outputs[file.output]->rules.longestName;
+        const QByteArrayView extension = ExtensionOf(file.plainName);
+        const QByteArrayView stem = StemOf(file.plainName);
+        for (int k = 2;; ++k) {
+            file.name = NumberedName(stem, k, extension, longest);
+            file.number = k;
+            const QByteArray key = Key(file, file.name);
+            if (!plan_.targets.contains(key) && !Present(file, file.name) && !IsSource(file)) {
+                plan_.targets.insert(key);
+                break;
+            }
+        }
+    }
+    // The sources that share a plain name, announced together: the one that
+    // has it first, the others in plan order. Only a source whose name is
+    // not its plain name can share one.
+    std::map<QByteArray, std::set<size_t>> groups;
+    for (size_t i = 0; i < count; ++i) {
+        if (plan_.files[i].name == plan_.files[i].plainName)
+            continue;
+        std::set<size_t>& group = groups[plainKeys[i]];
+        group.insert(i);
+        const auto holder = claimedBy.constFind(plainKeys[i]);
+        if (holder != claimedBy.cend())
+            group.insert(*holder);
+    }
+    std::vector<std::vector<size_t>> shared;
+    for (const auto& [key, members] : groups) {
+        if (members.size() < 2)
+            continue;
+        std::vector<size_t> group(members.begin(), members.end());
+        const auto holder = claimedBy.constFind(key);
+        if (holder != claimedBy.cend())
+            std::rotate(group.begin(), std::find(group.begin(), group.end(), *holder),
+                        std::find(group.begin(), group.end(), *holder) + 1);
+        shared.push_back(std::move(group));
+    }
+    // In the order of their first source.
+    std::sort(shared.begin(), shared.end(), [](const auto& a, const auto& b) {
+        return *std::min_element(a.begin(), a.end()) < *std::min_element(b.begin(), b.end());
+    });
+    plan_.sharedNames = std::move(shared);
+}
+
+void Planner::Run() {
+    AddSources();
+    for (PlannedFile& file : plan_.files)
+        NameFile(file);
+    // The --output folder must take files before anything is converted.
+    if (!options_.outputFolder.isEmpty()) {
+        const size_t at = OutputFor(options_.outputFolder);
+        const OutputFolder& output = *plan_.outputs[at];
+        if (output.error != 0)
+            plan_.stop = QStringLiteral("cannot write to %1: %2")
+                             .arg(QString::fromUtf8(PrintableName(output.path)),
+                                  QString::fromUtf8(SystemText(output.error)));
+    }
+    AssignNames();
+}
 
 }  // namespace
+
+OutputFolder::~OutputFolder() {
+    ledger.reset();
+    if (fd >= 0)
+        ::close(fd);
+}
 
 QByteArray PlannedFile::Folder() const {
     return Joined(base, relative);
@@ -51,102 +522,28 @@ QByteArray PlannedFile::Target() const {
     return Joined(Folder(), name);
 }
 
+QByteArray PlannedFile::Recorded() const {
+    return Joined(relative, name);
+}
+
+QByteArray BatchPlan::TargetKey(const PlannedFile& file, const QByteArray& name) const {
+    QByteArray key;
+    key.reserve(12 + file.relative.size() + name.size());
+    key.setNum(static_cast<qulonglong>(file.output));
+    key += ':';
+    if (outputs[file.output]->rules.foldsCase)
+        return key += CaseKey(Joined(file.relative, name));
+    if (!file.relative.isEmpty())
+        key.append(file.relative).append('/');
+    return key += name;
+}
+
+bool BatchPlan::Reserved(const PlannedFile& file, const QByteArray& name) const {
+    return targets.contains(TargetKey(file, name));
+}
+
 BatchPlan PlanBatch(const BatchOptions& options) {
     BatchPlan plan;
-    const QByteArray& output = options.outputFolder;
-    // A result never takes a source's name: the same text, or the same
-    // file. Only a FILE argument can be named like a result: the files a
-    // walk finds end in .wma.
-    QSet<QByteArray> fileArguments;
-    std::set<InodeKey> fileArgumentInodes;
-    for (const QByteArray& path : options.paths) {
-        struct stat st;
-        if (::stat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            // Converted as the user named it: what it is turns out when it
-            // is opened.
-            PlannedFile file;
-            file.source = path;
-            file.base = output.isEmpty() ? FolderPart(path) : output;
-            plan.files.push_back(std::move(file));
-            fileArguments.insert(path);
-            if (::stat(path.constData(), &st) == 0)
-                fileArgumentInodes.insert({st.st_dev, st.st_ino});
-            continue;
-        }
-        const size_t first = plan.walk.files.size();
-        WalkTree(path, "wma", plan.walk);
-        const QByteArray root = path.endsWith('/') ? path : path + '/';
-        QByteArray lastFolder, lastBase, lastRelative;
-        for (size_t i = first; i < plan.walk.files.size(); ++i) {
-            PlannedFile file;
-            file.source = std::move(plan.walk.files[i]);
-            // The files of one folder share their folder's texts.
-            const QByteArray folder = FolderPart(file.source);
-            if (folder != lastFolder) {
-                lastFolder = folder;
-                lastBase = output.isEmpty() ? folder : output;
-                // With --keep-folders, the folders below the FOLDER argument
-                // again below DIR.
-                lastRelative = !output.isEmpty() && options.keepFolders ? folder.mid(root.size()) : QByteArray();
-            }
-            file.base = lastBase;
-            file.relative = lastRelative;
-            plan.files.push_back(std::move(file));
-        }
-    }
-    plan.walk.files.clear();
-    plan.walk.files.shrink_to_fit();
-
-    const auto isSource = [&](const QByteArray& target) {
-        if (fileArguments.isEmpty())
-            return false;
-        struct stat st;
-        return fileArguments.contains(target) || (::stat(target.constData(), &st) == 0 &&
-                                                  fileArgumentInodes.count({st.st_dev, st.st_ino}) > 0);
-    };
-
-    // Each source claims its plain name in plan order; those whose name was
-    // claimed before them are numbered once every plain name is out, so
-    // that a source named "Song (2).wma" keeps its own name.
-    QHash<QByteArray, size_t> claimedBy;  // a plain target and the source that has it
-    claimedBy.reserve(static_cast<qsizetype>(plan.files.size()));
-    std::vector<std::pair<size_t, size_t>> numbered;  // a source, and the one that has its name
-    for (size_t i = 0; i < plan.files.size(); ++i) {
-        PlannedFile& file = plan.files[i];
-        file.plainName = ResultFileName(NamePart(file.source), options.format);
-        file.name = file.plainName;
-        const QByteArray target = file.Target();
-        const auto it = claimedBy.constFind(target);
-        if (it != claimedBy.cend())
-            numbered.emplace_back(i, *it);
-        else if (isSource(target))
-            numbered.emplace_back(i, i);
-        else
-            claimedBy.insert(target, i);
-    }
-    plan.targets.reserve(static_cast<qsizetype>(plan.files.size()));
-    for (auto it = claimedBy.cbegin(); it != claimedBy.cend(); ++it)
-        plan.targets.insert(it.key());
-    std::map<size_t, std::vector<size_t>> groups;  // by the source that keeps the name
-    for (const auto& [i, holder] : numbered) {
-        PlannedFile& file = plan.files[i];
-        const QByteArray folder = file.Folder();
-        for (int k = 2;; ++k) {
-            file.name = Numbered(file.plainName, k);
-            const QByteArray target = Joined(folder, file.name);
-            if (!plan.targets.contains(target) && !isSource(target)) {
-                plan.targets.insert(target);
-                break;
-            }
-        }
-        if (holder != i) {
-            std::vector<size_t>& group = groups[holder];
-            if (group.empty())
-                group.push_back(holder);
-            group.push_back(i);
-        }
-    }
-    for (auto& [holder, group] : groups)
-        plan.sharedNames.push_back(std::move(group));
+    Planner(options, plan).Run();
     return plan;
 }

@@ -32,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -49,6 +50,7 @@ struct Finished {
     QByteArray target;  // where the result is (converted, skipped)
     QString reason;     // why it failed
     QString warning;    // what is wrong with a result that was saved (a file cut short)
+    QString notice;     // what the summary says of a result that is right (a name it was saved under)
 };
 
 void PrintLine(const QByteArray& line) {
@@ -78,10 +80,20 @@ QString OpenFailureReason(int err) {
     }
 }
 
+QString LowerFirst(const char* text) {
+    QString s = QString::fromLocal8Bit(text);
+    if (!s.isEmpty())
+        s[0] = s[0].toLower();
+    return s;
+}
+
 QString WorkFolderReason(const QString& folder) {
     return QStringLiteral("work folder: check that ") + folder +
            QStringLiteral(" has free space, can be written to and allows programs to run");
 }
+
+// How many names a list of the summary shows before "... and N more".
+constexpr size_t kNamesShown = 10;
 
 // Each job's private folder under the work folder: this prefix and a unique
 // ending.
@@ -194,8 +206,10 @@ public:
 
 private:
     void Job(int slot);
+    bool OwnResultStands(const PlannedFile& file) const;
     Finished Convert(int slot, const JobFolder& job, size_t index);
-    Finished Save(const QString& resultPath, size_t index, Finished done);
+    Finished Save(const FileConversion& conversion, size_t index, Finished done);
+    void SweepLeftovers() const;
     QString Reason(const StageResult& stage) const;
     void PrintPlan() const;
     void Report(Finished finished);
@@ -204,9 +218,10 @@ private:
     void PrintSummary() const;
     void PrintUnreadable() const;
     void PrintLeftOut() const;
+    void PrintNotes() const;
 
     const BatchOptions& options_;
-    const BatchPlan plan_;
+    BatchPlan plan_;
     JobProcesses processes_;
     QString workFolder_;
     QString stagedSet_;
@@ -217,13 +232,14 @@ private:
     std::mutex mutex_;  // guards everything below
     std::deque<Finished> finished_;
     QByteArray inWork_;
-    std::set<std::pair<dev_t, ino_t>> swept_;  // output folders cleared of leftovers
+    std::map<QByteArray, int> unrecorded_;  // output folders whose ledger could not be written, and why
 
     // The main thread's own.
     int converted_ = 0;
     int skipped_ = 0;
     std::vector<Finished> failures_;
     std::vector<Finished> warnings_;
+    std::vector<Finished> notices_;
     bool terminal_ = false;
     bool statusShown_ = false;
     QElapsedTimer clock_;
@@ -246,7 +262,10 @@ QString BatchRun::Reason(const StageResult& stage) const {
             return QStringLiteral("too long for a WAV file, which holds at most 4 GB: convert it to MP3");
         case StageOutcome::ToolKilled:
         case StageOutcome::DecodingFailed:
+        case StageOutcome::EncoderFailed:
             return stage.detail;
+        case StageOutcome::SourceChanged:
+            return QStringLiteral("changed while converting");
         case StageOutcome::WorkFolderFailed:
             return stage.detail.isEmpty() ? WorkFolderReason(workFolder_)
                                           : stage.detail + QStringLiteral(": ") + WorkFolderReason(workFolder_);
@@ -255,6 +274,33 @@ QString BatchRun::Reason(const StageResult& stage) const {
             break;
     }
     return QString();
+}
+
+// True when the result that stands at file's name is this source's own,
+// made from the source as it is now and with these options: a resume leaves
+// it alone.
+bool BatchRun::OwnResultStands(const PlannedFile& file) const {
+    const OutputFolder& output = *plan_.outputs[file.output];
+    if (output.fd < 0)
+        return false;
+    QByteArray problem;
+    const Descriptor folder(file.relative.isEmpty()
+                                ? ::fcntl(output.fd, F_DUPFD_CLOEXEC, 0)
+                                : OpenFolderSafelyAt(output.fd, file.relative, false, output.path, &problem, nullptr, true));
+    if (folder.get() < 0)
+        return false;
+    if (file.earlier) {
+        const LedgerEntry& e = *file.earlier;
+        struct stat st;
+        qint64 size = 0, time = 0;
+        return ::stat(file.source.constData(), &st) == 0 && st.st_size == e.sourceSize &&
+               SameFileTime(static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, e.sourceTime) &&
+               e.options == options_.OptionsText() && FileStampAt(folder.get(), file.name, size, time) &&
+               size == e.resultSize && SameFileTime(time, e.resultTime);
+    }
+    // No ledger there: a result of an older version records its source
+    // itself.
+    return ResultSourceOf(folder.get(), file.name) == file.source;
 }
 
 Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
@@ -266,23 +312,15 @@ Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
         done.reason = reason;
         return done;
     };
-    if (options_.skipExisting) {
-        // Left alone only when what stands there is this source's result:
-        // it records this source, or (a file system without records, an
-        // older run) it is a file of the user's under this source's name.
-        QByteArray problem;
-        const Descriptor folder(OpenFolderSafely(file.Folder(), false, &problem));
-        struct stat st;
-        if (folder.get() >= 0 && ::fstatat(folder.get(), file.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
-            const QByteArray owner = ResultSourceOf(folder.get(), file.name);
-            if (owner == file.source || owner.isEmpty()) {
-                done.result = Result::Skipped;
-                done.target = file.Target();
-                return done;
-            }
-        }
+    if (options_.skipExisting && OwnResultStands(file)) {
+        done.result = Result::Skipped;
+        done.target = file.Target();
+        return done;
     }
+    const OutputFolder& output = *plan_.outputs[file.output];
+    if (output.error != 0)
+        return failed(QStringLiteral("cannot write to %1: %2")
+                          .arg(QString::fromUtf8(Shown(output.path)), LowerFirst(std::strerror(output.error))));
     if (job.path.isEmpty())
         return failed(WorkFolderReason(workFolder_));
 
@@ -301,45 +339,64 @@ Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
         return failed(Reason(stage));
     if (stage.outcome == StageOutcome::CutShort)
         done.warning = stage.detail;
+    done.notice = stage.note;
     conversion.Tag();
-    return Save(conversion.ResultPath(), index, std::move(done));
+    // A source written to meanwhile gave audio and tags of two files.
+    if (conversion.SourceChanged()) {
+        ::unlink(SystemPath(conversion.ResultPath()).c_str());
+        return failed(QStringLiteral("changed while converting"));
+    }
+    return Save(conversion, index, std::move(done));
 }
 
-Finished BatchRun::Save(const QString& resultPath, size_t index, Finished done) {
+Finished BatchRun::Save(const FileConversion& conversion, size_t index, Finished done) {
     const PlannedFile& file = plan_.files[index];
+    const QString& resultPath = conversion.ResultPath();
     const auto failed = [&done, &resultPath](const QString& reason) {
         ::unlink(SystemPath(resultPath).c_str());
         done.result = Result::Failed;
         done.reason = reason;
         return done;
     };
+    OutputFolder& output = *plan_.outputs[file.output];
     const QByteArray folderPath = file.Folder();
     QByteArray problem;
     int err = 0;
-    const Descriptor base(OpenFolderSafely(file.base, !options_.outputFolder.isEmpty(), &problem, &err));
-    const Descriptor folder(base.get() < 0 ? -1
-                                           : OpenFolderSafelyAt(base.get(), file.relative, true, file.base,
-                                                                &problem, &err));
+    const Descriptor folder(output.fd < 0 ? -1
+                                          : OpenFolderSafelyAt(output.fd, file.relative, true, output.path, &problem,
+                                                               &err, true));
     if (folder.get() < 0)
         return failed(QStringLiteral("can not save %1: %2")
-                          .arg(QString::fromUtf8(Shown(file.Target())), QString::fromUtf8(Shown(problem))));
-    struct stat st;
-    if (::fstat(folder.get(), &st) == 0) {
-        bool sweep;
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            sweep = swept_.insert({st.st_dev, st.st_ino}).second;
-        }
-        if (sweep)
-            RemoveStaleParts(folder.get());
-    }
+                          .arg(QString::fromUtf8(Shown(file.Target())),
+                               QString::fromUtf8(Shown(output.fd < 0 ? output.path + ": not there" : problem))));
     const Descriptor result(::open(SystemPath(resultPath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (result.get() < 0)
         return failed(WorkFolderReason(workFolder_));
-    const auto reserved = [&](const QByteArray& name) {
-        return plan_.targets.contains(folderPath.endsWith('/') ? folderPath + name : folderPath + '/' + name);
+    // Who made what stands at a name: the ledger says it on every file
+    // system (for a file still as it recorded it), the file's attribute
+    // where there is one.
+    ResultLedger* ledger = output.ledger.get();
+    const auto ownerOf = [&](const QByteArray& name) {
+        qint64 size = 0, time = 0;
+        const std::optional<LedgerEntry> entry =
+            ledger ? ledger->EntryForResult(file.relative.isEmpty() ? name : file.relative + '/' + name, true)
+                   : std::nullopt;
+        QByteArray source;
+        if (entry && FileStampAt(folder.get(), name, size, time) && size == entry->resultSize &&
+            SameFileTime(time, entry->resultTime))
+            source = entry->source;
+        else
+            source = ResultSourceOf(folder.get(), name);
+        if (source.isEmpty())
+            return ResultOwner::Nobody;
+        const bool own = source == file.source || (file.earlier && source == file.earlier->source);
+        return own ? ResultOwner::ThisSource : ResultOwner::OtherSource;
     };
-    const SaveOutcome saved = SaveResultFile(folder.get(), file.name, result.get(), file.source, reserved);
+    const auto reserved = [&](const QByteArray& name) { return plan_.Reserved(file, name); };
+    const ResultName name{StemOf(file.plainName).toByteArray(), ExtensionOf(file.plainName).toByteArray(), file.number,
+                          output.rules.longestName};
+    const SaveOutcome saved =
+        SaveResultFile(folder.get(), name, result.get(), file.source, ownerOf, reserved, options_.overwrite);
     ::unlink(SystemPath(resultPath).c_str());
     const QByteArray target = file.Target();
     switch (saved.status) {
@@ -356,9 +413,25 @@ Finished BatchRun::Save(const QString& resultPath, size_t index, Finished done) 
     }
     done.result = Result::Converted;
     done.target = folderPath.endsWith('/') ? folderPath + saved.name : folderPath + '/' + saved.name;
+    if (ledger) {
+        LedgerEntry entry{file.relative.isEmpty() ? saved.name : file.relative + '/' + saved.name,
+                          file.source,
+                          conversion.SourceSize(),
+                          conversion.SourceTime(),
+                          saved.size,
+                          saved.time,
+                          options_.OptionsText()};
+        if (const int recordError = ledger->Record(entry)) {
+            std::lock_guard<std::mutex> hold(mutex_);
+            unrecorded_.emplace(output.path, recordError);
+        }
+    }
     if (saved.name != file.name)
-        done.warning = QStringLiteral("saved as %1: %2 holds another source's result")
-                           .arg(QString::fromUtf8(Shown(saved.name)), QString::fromUtf8(Shown(file.name)));
+        done.notice = QStringLiteral("saved as %1: %2 %3")
+                          .arg(QString::fromUtf8(Shown(saved.name)), QString::fromUtf8(Shown(file.name)),
+                               saved.heldBy == ResultOwner::Nobody
+                                   ? QStringLiteral("is a file of yours")
+                                   : QStringLiteral("holds another source's result (another batch saved it meanwhile)"));
     return done;
 }
 
@@ -447,6 +520,8 @@ void BatchRun::Report(Finished finished) {
             ++converted_;
             if (!finished.warning.isEmpty())
                 warnings_.push_back(finished);
+            if (!finished.notice.isEmpty())
+                notices_.push_back(finished);
             break;
         case Result::Skipped:
             ++skipped_;
@@ -466,7 +541,7 @@ void BatchRun::Report(Finished finished) {
     else if (finished.result == Result::Converted)
         line = "converted " + Shown(file.source) + " -> " + Shown(finished.target);
     else
-        line = "skipped " + Shown(file.source) + ": " + Shown(finished.target) + " exists";
+        line = "skipped " + Shown(file.source) + ": its result " + Shown(finished.target) + " stands";
     if (statusShown_)
         std::fputs("\r\033[K", stderr);
     statusShown_ = false;
@@ -524,7 +599,53 @@ void BatchRun::PrintSummary() const {
         for (const Finished& f : warnings_)
             PrintLine("  " + Shown(plan_.files[f.index].source) + ": " + f.warning.toUtf8());
     }
+    PrintNotes();
     PrintLeftOut();
+}
+
+// What the summary tells of results that are right: names changed on the
+// way, and what a tool noted, each said once.
+void BatchRun::PrintNotes() const {
+    const auto some = [](size_t shown, size_t all) {
+        if (all > shown)
+            PrintLine("    ... and " + QByteArray::number(static_cast<qulonglong>(all - shown)) + " more");
+    };
+    if (!plan_.renamed.empty()) {
+        PrintLine("Names made for the output's file system (characters it refuses replaced, other encodings as "
+                  "UTF-8, long names shortened): " +
+                  QByteArray::number(static_cast<qulonglong>(plan_.renamed.size())) + ".");
+        for (size_t n = 0; n < plan_.renamed.size() && n < kNamesShown; ++n) {
+            const PlannedFile& file = plan_.files[plan_.renamed[n]];
+            PrintLine("  " + Shown(file.source) + " -> " + Shown(file.Recorded()));
+        }
+        some(kNamesShown, plan_.renamed.size());
+    }
+    if (!plan_.userFiles.empty()) {
+        PrintLine("Files of yours left as they are (--overwrite replaces them): " +
+                  QByteArray::number(static_cast<qulonglong>(plan_.userFiles.size())) + ".");
+        for (const auto& [i, path] : plan_.userFiles)
+            PrintLine("  " + Shown(path) + ": the result is " + Shown(plan_.files[i].name));
+    }
+    std::map<QString, int> noted;  // a tool's note, and how many results it is of
+    for (const Finished& f : notices_) {
+        if (f.notice.startsWith(QLatin1String("saved as ")))
+            continue;
+        ++noted[f.notice];
+    }
+    for (const auto& [note, count] : noted)
+        PrintLine("Note: " + note.toUtf8() + " (" + QByteArray::number(count) + (count == 1 ? " file)" : " files)"));
+    bool first = true;
+    for (const Finished& f : notices_) {
+        if (!f.notice.startsWith(QLatin1String("saved as ")))
+            continue;
+        if (first)
+            PrintLine("Saved under another name than planned:");
+        first = false;
+        PrintLine("  " + Shown(plan_.files[f.index].source) + ": " + f.notice.toUtf8());
+    }
+    for (const auto& [folder, err] : unrecorded_)
+        PrintLine("Note: the results in " + Shown(folder) + " are not in its ledger (" + kLedgerName +
+                  "): " + LowerFirst(std::strerror(err)).toUtf8() + "; a later run takes them for files of yours");
 }
 
 // What the walk could not read: failures too.
@@ -558,6 +679,10 @@ void BatchRun::PrintLeftOut() const {
 }
 
 int BatchRun::DryRun() const {
+    if (!plan_.stop.isEmpty()) {
+        PrintLine("brenvale: " + plan_.stop.toUtf8());
+        return 1;
+    }
     PrintPlan();
     if (!options_.quiet) {
         for (const PlannedFile& file : plan_.files)
@@ -566,14 +691,41 @@ int BatchRun::DryRun() const {
     PrintLine("Planned: " + QByteArray::number(static_cast<qulonglong>(plan_.files.size())) +
               ", failed: " + QByteArray::number(static_cast<qulonglong>(plan_.walk.unreadable.size())) + ".");
     PrintUnreadable();
-    if (!options_.quiet)
+    if (!options_.quiet) {
+        PrintNotes();
         PrintLeftOut();
+    }
     return plan_.walk.unreadable.empty() ? 0 : 1;
+}
+
+// Removes what saves killed half-way left (a kill during a save on a file
+// system without unnamed files, such as FAT and exFAT) in every folder the
+// batch writes to.
+void BatchRun::SweepLeftovers() const {
+    std::set<std::pair<size_t, QByteArray>> folders;
+    for (const PlannedFile& file : plan_.files)
+        folders.insert({file.output, file.relative});
+    for (const auto& [at, relative] : folders) {
+        const OutputFolder& output = *plan_.outputs[at];
+        if (output.fd < 0 || output.error != 0)
+            continue;
+        QByteArray problem;
+        const Descriptor folder(relative.isEmpty()
+                                    ? ::fcntl(output.fd, F_DUPFD_CLOEXEC, 0)
+                                    : OpenFolderSafelyAt(output.fd, relative, false, output.path, &problem, nullptr, true));
+        if (folder.get() >= 0)
+            RemoveStaleParts(folder.get());
+    }
 }
 
 int BatchRun::Run(const sigset_t& stopSignals) {
     terminal_ = ::isatty(STDERR_FILENO) == 1;
     clock_.start();
+    if (!plan_.stop.isEmpty()) {
+        PrintLine("brenvale: " + plan_.stop.toUtf8());
+        return 1;
+    }
+    SweepLeftovers();
     workFolder_ = WorkFolder();
     if (workFolder_.isEmpty())
         workFolder_ = WorkFolderForMessages();
@@ -648,6 +800,7 @@ int BatchRun::Run(const sigset_t& stopSignals) {
                       .toUtf8());
         return 128 + stopSignal;
     }
+    SweepLeftovers();
     PrintProgress(true);
     if (!options_.quiet)
         PrintSummary();

@@ -41,7 +41,8 @@ PipelineEnd JobProcesses::Run(int slot, const ToolCommand& decoder, const ToolCo
         end.decoder = ends.front();
         if (encoder)
             end.encoder = ends.back();
-        end.decoderMessage = pipeline.messages();
+        end.messages = pipeline.messages();
+        end.supervisorSignal = pipeline.watchdogSignal();
     }
     std::lock_guard<std::mutex> hold(mutex_);
     running_[static_cast<size_t>(slot)] = nullptr;

@@ -31,7 +31,32 @@ QString EncoderName(const FormatRow& row) {
 }
 
 StageResult Outcome(StageOutcome outcome, const QString& detail = QString(), int error = 0) {
-    return StageResult{outcome, detail, error};
+    return StageResult{outcome, detail, error, QString()};
+}
+
+qint64 NanosecondsOf(const struct timespec& t) {
+    return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// The line of the tools' messages that holds what, to its end.
+QString LineWith(const QByteArray& messages, const char* what) {
+    const qsizetype at = messages.indexOf(what);
+    if (at < 0)
+        return QString();
+    const qsizetype end = messages.indexOf('\n', at);
+    return QString::fromUtf8(messages.mid(at, end < 0 ? -1 : end - at)).trimmed();
+}
+
+// The last line a tool other than the decoder wrote: an encoder's own
+// words on why it failed.
+QString LastEncoderLine(const QByteArray& messages) {
+    const QList<QByteArray> lines = messages.split('\n');
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        const QByteArray line = it->trimmed();
+        if (!line.isEmpty() && !line.startsWith("wmawav:"))
+            return QString::fromUtf8(line);
+    }
+    return QString();
 }
 
 }  // namespace
@@ -114,7 +139,16 @@ StageResult FileConversion::OpenSource() {
         return Outcome(StageOutcome::SourceGone, QString(), errno);
     if (st.st_size == 0)
         return Outcome(StageOutcome::SourceUnusable);
+    sourceSize_ = static_cast<qint64>(st.st_size);
+    sourceTime_ = NanosecondsOf(st.st_mtim);
+    sourceChange_ = NanosecondsOf(st.st_ctim);
     return Outcome(StageOutcome::Done);
+}
+
+bool FileConversion::SourceChanged() const {
+    struct stat st;
+    return fd_ >= 0 && (::fstat(fd_, &st) != 0 || static_cast<qint64>(st.st_size) != sourceSize_ ||
+                        NanosecondsOf(st.st_mtim) != sourceTime_ || NanosecondsOf(st.st_ctim) != sourceChange_);
 }
 
 StageResult FileConversion::PrepareWorkingCopy() {
@@ -170,6 +204,9 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
         ::unlink(SystemPath(result_).c_str());
         return Outcome(outcome, detail);
     };
+    if (end.supervisorSignal != 0)
+        return failed(StageOutcome::ToolKilled,
+                      QStringLiteral("the tool supervisor stopped: signal %1").arg(end.supervisorSignal));
     if (!end.decoder.started)
         return failed(StageOutcome::WorkFolderFailed);
     // The encoder's end comes first where the decoder only followed it: its
@@ -183,9 +220,9 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
     if (!decoderFollowed) {
         decoded.outcome = DecoderOutcome(end.decoder.status);
         if (decoded.outcome == StageOutcome::CutShort) {
-            const qsizetype at = end.decoderMessage.indexOf("cut short");
-            decoded.detail = at < 0 ? QStringLiteral("cut short")
-                                    : QString::fromUtf8(end.decoderMessage.mid(at)).trimmed();
+            decoded.detail = LineWith(end.messages, "cut short");
+            if (decoded.detail.isEmpty())
+                decoded.detail = QStringLiteral("cut short");
         } else if (decoded.outcome == StageOutcome::TooLong && row.encoder) {
             decoded.outcome = StageOutcome::WorkFolderFailed;  // a stream has no such bound
         } else if (decoded.outcome == StageOutcome::NotWma) {
@@ -196,13 +233,21 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
         if (!decoded.ok())
             return failed(decoded.outcome, decoded.detail);
     }
-    if (row.encoder && end.encoder.status != 0)
-        return failed(StageOutcome::WorkFolderFailed,
-                      end.encoder.status == 126 || end.encoder.status == 127 || !end.encoder.started
-                          ? QString()
-                          : QStringLiteral("%1 failed with status %2").arg(EncoderName(row)).arg(end.encoder.status));
+    if (row.encoder && end.encoder.status != 0) {
+        // A tool the system could not start is the work folder's; any other
+        // failure is the encoder's, told in its own words.
+        if (end.encoder.status == 126 || end.encoder.status == 127 || !end.encoder.started)
+            return failed(StageOutcome::WorkFolderFailed);
+        const QString words = LastEncoderLine(end.messages);
+        return failed(StageOutcome::EncoderFailed,
+                      QStringLiteral("%1 failed with status %2").arg(EncoderName(row)).arg(end.encoder.status) +
+                          (words.isEmpty() ? QString() : QStringLiteral(": ") + words));
+    }
     if (!ResultPresent())
         return failed(StageOutcome::WorkFolderFailed);
+    const QString note = LineWith(end.messages, ": note: ");
+    if (!note.isEmpty())
+        decoded.note = note.mid(note.indexOf(QLatin1String(": note: ")) + 8);
     tags_ = ReadWmaTags(fd_);
     return decoded;
 }

@@ -25,7 +25,9 @@ enum class StageOutcome {
     Damaged,           // the source is damaged
     DecodingFailed,    // the source did not decode, the cause cannot be told
     TooLong,           // the audio is more than the format's file can hold
-    ToolKilled,        // a tool was ended by a signal
+    ToolKilled,        // a tool (or the supervisor of the tools) was ended by a signal
+    EncoderFailed,     // the encoder failed; detail gives its status and its own words
+    SourceChanged,     // the source was written to while it was converted
     WorkFolderFailed,  // the work folder could not hold or run what was needed
 };
 
@@ -35,10 +37,13 @@ struct StageResult {
     // ("lame (the encoder) was killed by signal 9 (Killed)"); for CutShort,
     // the decoder's account ("cut short: 53.9 s of 60.0 s"); for NotWma from
     // Stream, the audio the source holds instead when its first bytes tell
-    // it ("MP3", see AudioKindOf); for a
-    // WorkFolderFailed from an encoder that failed, its status.
+    // it ("MP3", see AudioKindOf); for EncoderFailed, the encoder's status
+    // and its last line.
     QString detail;
     int error = 0;
+    // What a tool noted of a result it made all the same ("Opus takes at
+    // most 256 kb/s for 1 channel: 256 kb/s used").
+    QString note;
 
     bool ok() const { return outcome == StageOutcome::Done || outcome == StageOutcome::CutShort; }
 };
@@ -102,6 +107,15 @@ public:
     // result whose tags cannot be written stays as it was. Never throws.
     void Tag();
 
+    // The opened source's size and modification time (nanoseconds), as they
+    // were when it was opened.
+    qint64 SourceSize() const { return sourceSize_; }
+    qint64 SourceTime() const { return sourceTime_; }
+    // True when the opened source was written to since it was opened (its
+    // size, modification or change time differ): a result of it would mix
+    // two files.
+    bool SourceChanged() const;
+
     // The result in the work folder, of the format last converted to.
     const QString& ResultPath() const { return result_; }
     bool ResultPresent() const;
@@ -114,5 +128,8 @@ private:
     QByteArray source_;
     QString result_;
     int fd_ = -1;
+    qint64 sourceSize_ = 0;
+    qint64 sourceTime_ = 0;
+    qint64 sourceChange_ = 0;
     TrackTags tags_;
 };

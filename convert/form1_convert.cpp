@@ -202,7 +202,7 @@ void Form1::PushButton2_Click() {
         });
         // Until a step finds otherwise, the file counts as one that could not
         // be decoded, the cause unknown.
-        StageResult prepared{StageOutcome::SourceUnusable, QString(), 0};
+        StageResult prepared{StageOutcome::SourceUnusable, QString(), 0, QString()};
         ConversionFormat format = ConversionFormat::MP3;
         std::optional<FileConversion> file;
         ++attempted;
@@ -221,7 +221,7 @@ void Form1::PushButton2_Click() {
 
         StageResult converted{prepared.outcome == StageOutcome::WorkFolderFailed ? StageOutcome::WorkFolderFailed
                                                                                  : StageOutcome::DecodingFailed,
-                              QString(), 0};
+                              QString(), 0, QString()};
         trap.run(158, [&] {
             if (file && prepared.ok())
                 converted = file->RunScript(format, commands);

@@ -38,11 +38,13 @@ QByteArray ResultFileName(QByteArrayView sourceName, ConversionFormat format) {
 }
 
 QStringList LameArguments(const EncoderQuality& quality) {
+    // -S: no progress on stderr, where only its failures are wanted; the
+    // bytes are the same.
     if (quality.bitrate > 0)
-        return {QStringLiteral("--cbr"), QStringLiteral("-b"), QString::number(quality.bitrate)};
+        return {QStringLiteral("-S"), QStringLiteral("--cbr"), QStringLiteral("-b"), QString::number(quality.bitrate)};
     if (quality.vbr >= 0)
-        return {QStringLiteral("-V"), QString::number(quality.vbr)};
-    return {};  // LAME's own defaults: the window's bytes
+        return {QStringLiteral("-S"), QStringLiteral("-V"), QString::number(quality.vbr)};
+    return {QStringLiteral("-S")};  // LAME's own defaults: the window's bytes
 }
 
 namespace {

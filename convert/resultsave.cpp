@@ -18,8 +18,9 @@ namespace {
 
 constexpr size_t kSuffixLength = 6;
 // A temporary name younger than this is never taken for a leftover: its
-// writer may not have locked it yet.
-constexpr time_t kStaleAfterSeconds = 10;
+// writer may not have locked it yet (it does so right after making it). FAT
+// keeps times to 2 seconds.
+constexpr time_t kStaleAfterSeconds = 3;
 
 QByteArray RandomPartName() {
     static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -152,13 +153,6 @@ int ReplaceWithPart(int folder, Part& part, const QByteArray& name) {
     return 0;
 }
 
-QByteArray NumberedName(const QByteArray& name, int k) {
-    const qsizetype dot = name.lastIndexOf('.');
-    const QByteArray stem = dot > 0 ? name.left(dot) : name;
-    const QByteArray extension = dot > 0 ? name.mid(dot) : QByteArray();
-    return stem + " (" + QByteArray::number(k) + ")" + extension;
-}
-
 SaveOutcome Failure(SaveStatus status, const QByteArray& problem) {
     SaveOutcome outcome;
     outcome.status = status;
@@ -191,8 +185,9 @@ QByteArray ResultSourceOf(int folder, const QByteArray& name) {
     return value;
 }
 
-SaveOutcome SaveResultFile(int folder, const QByteArray& name, int result, const QByteArray& source,
-                           const std::function<bool(const QByteArray& name)>& reserved) {
+SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const QByteArray& source,
+                           const std::function<ResultOwner(const QByteArray& name)>& ownerOf,
+                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles) {
     Part part;
     if (const int err = NewPart(folder, part))
         return SystemFailure(err);
@@ -202,57 +197,74 @@ SaveOutcome SaveResultFile(int folder, const QByteArray& name, int result, const
         return SystemFailure(err);
     }
     // A file system without extended attributes keeps the result without
-    // its source: such a result counts as the user's own file.
+    // its source here: the output folder's ledger records it all the same.
     ::fsetxattr(part.fd, kResultSourceAttribute, source.constData(), static_cast<size_t>(source.size()), 0);
+    const auto owner = [&](const QByteArray& candidate) {
+        if (ownerOf)
+            return ownerOf(candidate);
+        const QByteArray recorded = ResultSourceOf(folder, candidate);
+        return recorded.isEmpty() ? ResultOwner::Nobody
+                                  : recorded == source ? ResultOwner::ThisSource : ResultOwner::OtherSource;
+    };
 
-    QByteArray candidate = name;
-    int k = 1;
+    const auto dropPart = [&]() {
+        if (!part.temp.isEmpty())
+            ::unlinkat(folder, part.temp.constData(), 0);
+    };
+    int k = name.k;
+    QByteArray candidate = name.At(k);
+    ResultOwner heldBy = ResultOwner::ThisSource;
     for (int looks = 0; looks < 10000; ++looks) {
+        const bool planned = k == name.k;
         int err = LinkPart(folder, part, candidate);
         if (err == EEXIST) {
             struct stat st;
             if (::fstatat(folder, candidate.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;  // gone meanwhile: the name is tried again
-            if (S_ISDIR(st.st_mode) && k == 1) {
+            if (S_ISDIR(st.st_mode) && planned) {
                 err = EISDIR;
-            } else if (st.st_uid != ::geteuid() && k == 1) {
-                if (!part.temp.isEmpty())
-                    ::unlinkat(folder, part.temp.constData(), 0);
+            } else if (st.st_uid != ::geteuid() && planned) {
+                dropPart();
                 return Failure(SaveStatus::ForeignEntry, S_ISLNK(st.st_mode) ? "another user's link stands at"
                                                                              : "another user's file stands at");
             } else {
-                const QByteArray owner = S_ISREG(st.st_mode) ? ResultSourceOf(folder, candidate) : QByteArray();
-                // The first name is replaced unless another source's result
-                // holds it; a numbered one only when it is this source's own.
+                const ResultOwner who =
+                    st.st_uid == ::geteuid() && S_ISREG(st.st_mode) ? owner(candidate) : ResultOwner::Nobody;
                 const bool replace = st.st_uid == ::geteuid() && !S_ISDIR(st.st_mode) &&
-                                     (owner == source || (k == 1 && owner.isEmpty()));
+                                     (who == ResultOwner::ThisSource ||
+                                      (who == ResultOwner::Nobody && planned && replaceUsersFiles));
                 if (replace) {
                     err = ReplaceWithPart(folder, part, candidate);
                 } else {
+                    if (planned)
+                        heldBy = who;
                     do
-                        candidate = NumberedName(name, ++k);
+                        candidate = name.At(++k);
                     while (reserved && reserved(candidate));
                     continue;
                 }
             }
         }
         if (err == EISDIR) {
-            if (!part.temp.isEmpty())
-                ::unlinkat(folder, part.temp.constData(), 0);
+            dropPart();
             return Failure(SaveStatus::ForeignEntry, "a folder stands at");
         }
         if (err != 0) {
-            if (!part.temp.isEmpty())
-                ::unlinkat(folder, part.temp.constData(), 0);
+            dropPart();
             return SystemFailure(err);
         }
         SaveOutcome saved;
         saved.status = SaveStatus::Saved;
         saved.name = candidate;
+        saved.heldBy = heldBy;
+        struct stat st;
+        if (::fstat(part.fd, &st) == 0) {
+            saved.size = static_cast<qint64>(st.st_size);
+            saved.time = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        }
         return saved;
     }
-    if (!part.temp.isEmpty())
-        ::unlinkat(folder, part.temp.constData(), 0);
+    dropPart();
     return Failure(SaveStatus::Failed, "no free name");
 }
 

@@ -8,6 +8,8 @@
 // name exists), so two batches writing into one folder never replace each
 // other's results. Each result records the source it was made from, which
 // tells a result of this source from another source's of the same name.
+#include "convert/resultnames.h"
+
 #include <QByteArray>
 
 #include <functional>
@@ -24,6 +26,22 @@ inline constexpr char kResultPartPrefix[] = ".brenvale-part-";
 // user's regular file.
 QByteArray ResultSourceOf(int folder, const QByteArray& name);
 
+// Who made a file of the user's that stands at a result's name.
+enum class ResultOwner {
+    ThisSource,   // an earlier result of this very source
+    OtherSource,  // another source's result
+    Nobody,       // no batch: a file of the user's own
+};
+
+// A result's name and its numbered forms (see NumberedName).
+struct ResultName {
+    QByteArray stem;
+    QByteArray extension;
+    int k = 1;  // the number of the name planned (1: no number)
+    int longest = 255;
+    QByteArray At(int number) const { return NumberedName(stem, number, extension, longest); }
+};
+
 enum class SaveStatus {
     Saved,
     NoSpace,         // the output disk is full (or the user's quota used up)
@@ -35,19 +53,27 @@ struct SaveOutcome {
     SaveStatus status = SaveStatus::Failed;
     QByteArray name;     // the name the result was saved under
     QByteArray problem;  // what went wrong, for the failures
+    // Why it is not the name planned: who holds that one.
+    ResultOwner heldBy = ResultOwner::ThisSource;
+    qint64 size = 0;  // the saved file's size and modification time (ns)
+    qint64 time = 0;
 };
 
 // Copies the whole file open at result (read from its start) into the
-// folder open at folder (an O_PATH descriptor will do) as name, recording
-// source. Where name is taken:
-// - by this source's own earlier result, or by a file of the user's that
-//   records no source: it is replaced, atomically;
-// - by another source's result: the result takes the next free name
-//   "STEM (2).EXT", "STEM (3).EXT" ..., never one for which reserved says
-//   true (the names other sources of the run are to get);
+// folder open at folder (an O_PATH descriptor will do) under name.At(name.k),
+// recording source. ownerOf tells who made a file of the user's that stands
+// at a name (without it, the file's attribute tells). Where the name is
+// taken:
+// - by this source's own earlier result: it is replaced, atomically;
+// - by a file of the user's that no batch made: replaced only with
+//   replaceUsersFiles (and only at the name planned);
+// - otherwise (another source's result, a file of the user's): the result
+//   takes the next free number, never one for which reserved says true
+//   (the names other sources of the run are to get);
 // - by another user's file or link, or a folder: nothing is saved.
-SaveOutcome SaveResultFile(int folder, const QByteArray& name, int result, const QByteArray& source,
-                           const std::function<bool(const QByteArray& name)>& reserved);
+SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const QByteArray& source,
+                           const std::function<ResultOwner(const QByteArray& name)>& ownerOf,
+                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles);
 
 // Removes the temporary names that saves killed half-way left in the
 // folder: only the user's own, and only those whose writer has gone (a save

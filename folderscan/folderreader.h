@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 // A folder opened for reading its entries in large batches: one system call
 // per batch of entries, none per entry.
@@ -32,8 +33,9 @@ public:
     int openError() const { return error_; }
 
     // Calls onEntry(name, length, type) for every entry but "." and "..",
-    // type being the entry's d_type. Returns 0 once every entry has been
-    // read, or the errno of a failed read.
+    // type being the entry's d_type (and, for a caller that takes a fourth
+    // argument, the entry's inode number as the listing gives it). Returns 0
+    // once every entry has been read, or the errno of a failed read.
     template <typename OnEntry>
     int ForEach(OnEntry&& onEntry) {
         const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
@@ -52,7 +54,10 @@ public:
                 const char* name = entry->d_name;
                 if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                     continue;
-                onEntry(name, std::strlen(name), entry->d_type);
+                if constexpr (std::is_invocable_v<OnEntry, const char*, size_t, unsigned char, ino_t>)
+                    onEntry(name, std::strlen(name), entry->d_type, static_cast<ino_t>(entry->d_ino));
+                else
+                    onEntry(name, std::strlen(name), entry->d_type);
             }
         }
     }

@@ -36,6 +36,7 @@ private:
         std::string name;
         bool folder;
         bool throughLink;
+        TreeWalk::FileId id;
     };
 
     bool Matches(const std::string& name) const {
@@ -77,7 +78,7 @@ private:
 
     // A regular file: kept when it has the extension, unless a rule leaves
     // it out. Whether it can be read is found out when it is opened.
-    void File(const QByteArray& folder, std::string&& name, std::vector<Kept>& kept) {
+    void File(const QByteArray& folder, std::string&& name, TreeWalk::FileId id, std::vector<Kept>& kept) {
         if (!Matches(name))
             Leave(LeftOutRule::OtherFile, folder, name);
         else if (name[0] == '.')
@@ -85,7 +86,7 @@ private:
         else if (name[0] == '~')
             Leave(LeftOutRule::Tilde, folder, name);
         else
-            kept.push_back({std::move(name), false, false});
+            kept.push_back({std::move(name), false, false, id});
     }
 
     // Before b in the order of the paths below the folder: a folder's name
@@ -116,7 +117,7 @@ private:
             return;
         }
         std::vector<Kept> kept;
-        const int err = folder.ForEach([&](const char* bytes, size_t length, unsigned char type) {
+        const int err = folder.ForEach([&](const char* bytes, size_t length, unsigned char type, ino_t inode) {
             std::string name(bytes, length);
             struct stat st;
             if (type == DT_UNKNOWN) {
@@ -130,9 +131,9 @@ private:
                                              : DT_FIFO;
             }
             if (type == DT_DIR) {
-                kept.push_back({std::move(name), true, false});
+                kept.push_back({std::move(name), true, false, {}});
             } else if (type == DT_REG) {
-                File(path, std::move(name), kept);
+                File(path, std::move(name), {self.st_dev, inode}, kept);
             } else if (type != DT_LNK) {
                 Leave(Matches(name) ? LeftOutRule::NotRegular : LeftOutRule::OtherFile, path, name);
             } else if (::fstatat(folder.fd(), bytes, &st, AT_SYMLINK_NOFOLLOW) != 0 || !MayFollowLink(st, self)) {
@@ -140,9 +141,9 @@ private:
             } else if (::fstatat(folder.fd(), bytes, &st, 0) != 0) {
                 Leave(Matches(name) ? LeftOutRule::BrokenLink : LeftOutRule::OtherFile, path, name);
             } else if (S_ISDIR(st.st_mode)) {
-                kept.push_back({std::move(name), true, true});
+                kept.push_back({std::move(name), true, true, {}});
             } else if (S_ISREG(st.st_mode)) {
-                File(path, std::move(name), kept);
+                File(path, std::move(name), {st.st_dev, st.st_ino}, kept);
             } else {
                 Leave(Matches(name) ? LeftOutRule::NotRegular : LeftOutRule::OtherFile, path, name);
             }
@@ -155,6 +156,7 @@ private:
             QByteArray entryPath = PathIn(path, entry.name);
             if (!entry.folder) {
                 walk_.files.push_back(std::move(entryPath));
+                walk_.ids.push_back(entry.id);
                 continue;
             }
             FolderReader sub(folder.fd(), entry.name.c_str(), entry.throughLink);
@@ -193,6 +195,8 @@ const char* LeftOutRuleText(LeftOutRule rule) {
             return "a system folder (/proc, /sys)";
         case LeftOutRule::OtherFile:
             return "not a .wma file";
+        case LeftOutRule::GivenTwice:
+            return "given twice (the same file named again, or inside a folder named too)";
     }
     return "";
 }

@@ -6,6 +6,8 @@
 // from a Windows archive) are walked and kept as they are.
 #include <QByteArray>
 
+#include <sys/types.h>
+
 #include <vector>
 
 enum class LeftOutRule {
@@ -17,8 +19,9 @@ enum class LeftOutRule {
     WalkedAlready, // a link to a folder the walk has entered already (a loop)
     SystemFolder,  // a folder of a kernel pseudo file system (/proc, /sys)
     OtherFile,     // a file without the extension
+    GivenTwice,    // a file met already: named twice, or by two names (a folder and a file in it)
 };
-inline constexpr int kLeftOutRules = 8;
+inline constexpr int kLeftOutRules = 9;
 
 // What the rule says, for the summary: "hidden", "name begins with ~" ...
 const char* LeftOutRuleText(LeftOutRule rule);
@@ -34,6 +37,14 @@ struct TreeWalk {
         std::vector<QByteArray> paths;  // all of them, but for OtherFile the first few
     };
     std::vector<QByteArray> files;  // to convert, sorted by their bytes
+    // For each of files, its device and the inode number its folder's
+    // listing gives: a hint of which files are one (to be confirmed by
+    // asking for the file itself, since some file systems list none).
+    struct FileId {
+        dev_t device;
+        ino_t inode;
+    };
+    std::vector<FileId> ids;
     std::vector<Unreadable> unreadable;
     LeftOut leftOut[kLeftOutRules];
 };

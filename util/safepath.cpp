@@ -50,7 +50,7 @@ int OpenFolderSafely(const QByteArray& path, bool make, QByteArray* problem, int
 }
 
 int OpenFolderSafelyAt(int base, const QByteArray& relative, bool make, const QByteArray& shown,
-                       QByteArray* problem, int* errnum) {
+                       QByteArray* problem, int* errnum, bool ownFoldersOnly) {
     int current = ::fcntl(base, F_DUPFD_CLOEXEC, 0);
     QByteArray where = shown;
     const auto fail = [&](const QByteArray& text, int err) {
@@ -72,6 +72,12 @@ int OpenFolderSafelyAt(int base, const QByteArray& relative, bool make, const QB
         parts.pop_front();
         const QByteArray here = Joined(where, name);
         const int next = ::openat(current, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat entered;
+        if (next >= 0 && ownFoldersOnly &&
+            (::fstat(next, &entered) != 0 || (entered.st_uid != ::geteuid() && entered.st_uid != 0))) {
+            ::close(next);
+            return fail("folder of another user: " + here, EACCES);
+        }
         if (next >= 0) {
             ::close(current);
             current = next;

@@ -25,6 +25,9 @@ bool MayFollowLink(const struct stat& link, const struct stat& folder);
 int OpenFolderSafely(const QByteArray& path, bool make, QByteArray* problem, int* errnum = nullptr);
 
 // The same for a path relative to the folder open at base ("" is base
-// itself); shown is how the problem names base.
+// itself); shown is how the problem names base. With ownFoldersOnly, no
+// folder below base that another user owns (root aside) is entered, even
+// one that lets everybody write: "folder of another user: PATH". Its
+// entries, links among them, are never looked at.
 int OpenFolderSafelyAt(int base, const QByteArray& relative, bool make, const QByteArray& shown,
-                       QByteArray* problem, int* errnum = nullptr);
+                       QByteArray* problem, int* errnum = nullptr, bool ownFoldersOnly = false);

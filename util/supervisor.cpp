@@ -174,7 +174,7 @@ struct WatchPlan {
     const char* folder = nullptr;  // null: stay where this process is
     int input = -1;
     bool hidden = true;
-    int messages = -1;  // the first program's standard error, or -1
+    int messages = -1;  // the programs' standard error, or -1
     int errorFd = -1;   // start failures
     int statusFd = -1;  // the programs' ends, written once they have all ended
     int stopFd = -1;    // a byte here stops the pipeline
@@ -264,7 +264,7 @@ void KillGroup(pid_t group) {
         Streams streams;
         streams.in = i > 0 ? feed : plan.input >= 0 ? plan.input : null >= 0 ? null : 0;
         streams.out = !last ? next[1] : null >= 0 ? null : 1;
-        streams.err = i == 0 && plan.messages >= 0 ? plan.messages : null >= 0 ? null : 2;
+        streams.err = plan.messages >= 0 ? plan.messages : null >= 0 ? null : 2;
         // _Fork, unlike fork, runs no fork handlers and may be called here.
         const pid_t pid = ::_Fork();
         if (pid == 0) {
@@ -520,9 +520,12 @@ std::vector<ProgramEnd> SupervisedPipeline::Wait(const std::function<void()>& be
         if (between)
             between();
     }
-    while (::waitpid(watchdog_, nullptr, 0) < 0 && errno == EINTR) {
+    int watchdogStatus = 0;
+    while (::waitpid(watchdog_, &watchdogStatus, 0) < 0 && errno == EINTR) {
     }
-    // What the first program wrote last; a writer that left the group does
+    if (got != wanted && WIFSIGNALED(watchdogStatus))
+        watchdogSignal_ = WTERMSIG(watchdogStatus);
+    // What the programs wrote last; a writer that left the group does
     // not hold the wait up.
     while (messagesFd_ >= 0 && readMessages() > 0) {
     }

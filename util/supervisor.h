@@ -46,7 +46,7 @@ struct PipelineCommand {
     // input, the last one's output, every standard error) read and write
     // /dev/null; false: they are this process's own.
     bool hidden = true;
-    // The first program's standard error comes back through messages().
+    // Every program's standard error comes back through messages().
     bool captureMessages = false;
 };
 
@@ -88,11 +88,14 @@ public:
     // started. With `between`, it is called at least once and at least every
     // 100 ms meanwhile, on the waiting thread; without, the wait blocks.
     // Returns each program's end, in the pipeline's order (all unknown when
-    // the watchdog itself was killed).
+    // the watchdog itself was killed: watchdogSignal() then says by what).
     std::vector<ProgramEnd> Wait(const std::function<void()>& between = {});
 
-    // The first program's standard error (its first 16 KiB) once Wait has
-    // returned, when it was captured.
+    // The signal that ended the watchdog before it could report, or 0.
+    int watchdogSignal() const { return watchdogSignal_; }
+
+    // What the programs wrote on their standard error (its first 16 KiB)
+    // once Wait has returned, when it was captured.
     const QByteArray& messages() const { return messages_; }
 
     // Kills the pipeline's process group; before Start, keeps it from
@@ -111,6 +114,7 @@ private:
     int stopWrite_ = -1;
     std::atomic<bool> stopRequested_{false};
     int status_ = -1;  // the watchdog's report of the ends
+    int watchdogSignal_ = 0;
     int messagesFd_ = -1;
     std::vector<ProgramEnd> ends_;
     QByteArray messages_;

@@ -17,7 +17,8 @@ using ToolEnd = ProgramEnd;
 struct PipelineEnd {
     ToolEnd decoder;
     ToolEnd encoder;
-    QByteArray decoderMessage;  // what the decoder wrote on its standard error
+    QByteArray messages;  // what the tools wrote on their standard error
+    int supervisorSignal = 0;  // the signal that ended their supervisor before it reported
 };
 
 // Starts decoder reading input (a descriptor that stays the caller's) in

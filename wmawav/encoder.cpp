@@ -21,6 +21,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -257,7 +258,17 @@ public:
         } else {
             rate = options.target == EncodeTarget::Opus ? 48000 : AacRate(*codec, rate);
             ctx_->sample_fmt = options.target == EncodeTarget::Opus ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
-            const int kbps = options.kbps > 0 ? options.kbps : in.channels == 1 ? settings_.monoKbps : settings_.stereoKbps;
+            int kbps = options.kbps > 0 ? options.kbps : in.channels == 1 ? settings_.monoKbps : settings_.stereoKbps;
+            // A rate the channels cannot take is capped to the most they can:
+            // libopus takes 256 kb/s a channel, an AAC frame 6144 bits a
+            // channel. Said on stderr as a note; the result is made.
+            const int most = options.target == EncodeTarget::Opus ? 256 * int(in.channels)
+                                                                   : int(6144LL * in.channels * rate / 1024 / 1000);
+            if (kbps > most) {
+                std::fprintf(stderr, "audioenc: note: %s takes at most %d kb/s for %d channel%s: %d kb/s used\n",
+                             settings_.label, most, int(in.channels), in.channels == 1 ? "" : "s", most);
+                kbps = most;
+            }
             ctx_->bit_rate = int64_t(kbps) * 1000;
             // Opus in VBR (libopus's default too); the AAC encoder makes
             // AAC-LC unless told otherwise.

@@ -2,6 +2,7 @@
 // CMakeLists.txt. Prints the figures and the ratios, asserts nothing.
 #include "batch/batchoptions.h"
 #include "batch/batchplan.h"
+#include "convert/resultledger.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,9 +98,19 @@ double LoadAverage() {
     return ::getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
-// The plan of a library: 10,000 small WMA files in 50 folders, among them
-// 100 names that two folders hold each, planned into one output folder.
-void MeasurePlan(const std::string& root, const std::string& small) {
+// A file of its own (the plan reads no file, but tells files that are one
+// apart: links to one file would be one source).
+bool MakeSmallFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const bool made = fd >= 0 && ::write(fd, "x", 1) == 1;
+    if (fd >= 0)
+        ::close(fd);
+    return made;
+}
+
+// The plan of a library: 10,000 small files named .wma in 50 folders, among
+// them 100 names that two folders hold each, planned into one output folder.
+void MeasurePlan(const std::string& root) {
     const std::string tree = root + "/library";
     char name[64];
     for (int folder = 0; folder < 50; ++folder) {
@@ -110,35 +122,74 @@ void MeasurePlan(const std::string& root, const std::string& small) {
         const std::string dir = tree + name;
         for (int i = 0; i < 196; ++i, ++n) {
             std::snprintf(name, sizeof name, "/f%05d.wma", n);
-            if (::link(small.c_str(), (dir + name).c_str()) != 0)
+            if (!MakeSmallFile(dir + name))
                 return;
         }
         for (int k = folder; k < 100; k += 50)
             for (const int in : {k % 50, (k + 1) % 50}) {
                 std::snprintf(name, sizeof name, "/d%03d/same_%03d.wma", in, k);
-                if (::link(small.c_str(), (tree + name).c_str()) != 0)
+                if (!MakeSmallFile(tree + name))
                     return;
             }
     }
-    double find = 1e9, plan = 1e9, dryRun = 1e9;
-    long peakKb = 0;
-    size_t planned = 0, shared = 0;
-    const BatchOptions options = ParseBatchOptions({"--convert", "-o", QByteArray::fromStdString(root + "/c"),
-                                                    QByteArray::fromStdString(tree)},
-                                                   QByteArray::fromStdString(root), 1);
-    for (int round = 0; round < 5; ++round) {
-        find = std::min(find, Run({"find", tree, "-iname", "*.wma"}).seconds);
+    const auto optionsFor = [&](const char* output, bool resume) {
+        QByteArrayList arguments{"--convert", "-o", QByteArray::fromStdString(root + output),
+                                 QByteArray::fromStdString(tree)};
+        if (resume)
+            arguments.insert(1, "--skip-existing");
+        return ParseBatchOptions(arguments, QByteArray::fromStdString(root), 1);
+    };
+    const BatchOptions options = optionsFor("/c", false);
+    // A resume of the same library where every source has its result, in
+    // another output folder: its ledger holds a line for each (as the batch
+    // writes them), and the results stand.
+    const BatchOptions resume = optionsFor("/resumed", true);
+    {
+        const BatchPlan first = PlanBatch(resume);
+        QByteArray ledger = "# a ledger of results\n";
+        for (const PlannedFile& file : first.files) {
+            QFile result(QFile::decodeName(file.Target()));
+            if (!result.open(QIODevice::WriteOnly) || result.write("x") != 1)
+                return;
+            result.close();
+            struct stat source, made;
+            if (::stat(file.source.constData(), &source) != 0 || ::stat(file.Target().constData(), &made) != 0)
+                return;
+            const auto ns = [](const struct timespec& t) { return QByteArray::number(t.tv_sec * 1000000000LL + t.tv_nsec); };
+            ledger += file.Recorded() + '\t' + file.source + '\t' + QByteArray::number(qint64(source.st_size)) + '\t' +
+                      ns(source.st_mtim) + '\t' + QByteArray::number(qint64(made.st_size)) + '\t' + ns(made.st_mtim) +
+                      "\tmp3\n";
+        }
+        QFile file(QString::fromStdString(root + "/resumed/") + kLedgerName);
+        if (!file.open(QIODevice::WriteOnly) || file.write(ledger) != ledger.size())
+            return;
+    }
+    const auto timed = [](const BatchOptions& o, BatchPlan& p) {
         const auto start = std::chrono::steady_clock::now();
-        const BatchPlan p = PlanBatch(options);
-        plan = std::min(plan, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        p = PlanBatch(o);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    double find = 1e9, plan = 1e9, withLedger = 1e9, dryRun = 1e9;
+    long peakKb = 0;
+    size_t planned = 0, shared = 0, kept = 0;
+    for (int round = 0; round < 7; ++round) {
+        find = std::min(find, Run({"find", tree, "-iname", "*.wma"}).seconds);
+        BatchPlan p;
+        plan = std::min(plan, timed(options, p));
         planned = p.files.size();
         shared = p.sharedNames.size();
+        withLedger = std::min(withLedger, timed(resume, p));
+        kept = static_cast<size_t>(std::count_if(p.files.begin(), p.files.end(),
+                                                 [](const PlannedFile& f) { return f.earlier != nullptr; }));
         const Outcome whole = Run({BRENVALE_EXECUTABLE, "--convert", "--dry-run", "--quiet", "-o", root + "/c", tree});
         dryRun = std::min(dryRun, whole.seconds);
         peakKb = std::max(peakKb, whole.maxRssKb);
     }
     std::printf("plan of %zu files (%zu shared names): %.1f ms, find %.1f ms: ratio %.2f (target at most 2)\n",
                 planned, shared, plan * 1000, find * 1000, plan / find);
+    std::printf("  the same plan resumed, a ledger of %zu lines and %zu sources with their results: %.1f ms, "
+                "ratio %.2f to the plan without one (target at most 2)\n",
+                planned, kept, withLedger * 1000, withLedger / plan);
     std::printf("  the whole brenvale --convert --dry-run: %.1f ms (ratio %.2f), peak RSS %.1f MB (target under 60)\n",
                 dryRun * 1000, dryRun / find, peakKb / 1024.0);
 }
@@ -156,7 +207,7 @@ int main(int argc, char** argv) {
     if (!dir.isValid())
         return 1;
     const std::string root = QFile::encodeName(dir.path()).toStdString();
-    for (const char* sub : {"/work", "/home", "/a", "/b", "/c", "/many"})
+    for (const char* sub : {"/work", "/home", "/a", "/b", "/c", "/many", "/resumed"})
         QDir().mkpath(dir.path() + sub);
     // The batch runs in a work folder of its own, as a fresh user's would.
     ::setenv("TEMP", (root + "/work").c_str(), 1);
@@ -167,7 +218,7 @@ int main(int argc, char** argv) {
     const std::string small = root + "/small.wma";
     Run({MKWMA_EXECUTABLE, "encode", small, "--codec", "wmav2", "--seconds", "1"});
     if (planOnly) {
-        MeasurePlan(root, small);
+        MeasurePlan(root);
         return 0;
     }
 
@@ -264,6 +315,9 @@ int main(int argc, char** argv) {
                         static_cast<double>((after.written - before.written) - (after.cancelled - before.cancelled)) /
                             results,
                         static_cast<double>(after.written - before.written) / results);
+            const QFileInfo ledger(QString::fromStdString(root + "/a/") + kLedgerName);
+            std::printf("  the output folder's ledger: %lld bytes, %.4f %% of the results' size (target at most 1 %%)\n",
+                        static_cast<long long>(ledger.size()), 100.0 * static_cast<double>(ledger.size()) / results);
             if (musicBatch1.status != 0) {
                 std::fprintf(stderr, "the --jobs 1 run failed (%d)\n", musicBatch1.status);
                 return 1;
@@ -351,6 +405,6 @@ int main(int argc, char** argv) {
     const Outcome memory = Run(many, root + "/many");
     std::printf("10,000 files named: status %d, %.2f s, peak RSS %.1f MB (target at most 60)\n",
                 memory.status, memory.seconds, memory.maxRssKb / 1024.0);
-    MeasurePlan(root, small);
+    MeasurePlan(root);
     return 0;
 }

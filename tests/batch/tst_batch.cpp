@@ -1,7 +1,9 @@
 // brenvale --convert on a small tree, run as a user runs it: no display.
 #include "../convert/mp3check.h"
 #include "convert/conversion.h"
+#include "convert/resultledger.h"
 #include "decodedaudio.h"
+#include "stickimage.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -21,6 +23,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
+#include <sys/mount.h>
 
 #include <optional>
 #include <sys/stat.h>
@@ -30,12 +33,14 @@ namespace {
 
 const QString kMedia = QStringLiteral(BRENVALE_TESTMEDIA_DIR "/");
 
-// The results under root, relative to it, sorted.
+// The results under root, relative to it, sorted, and any hidden file but
+// the output folders' ledgers.
 QStringList Results(const QString& root) {
     QStringList found;
     QDirIterator it(root, {"*.mp3", "*.wav", ".*"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
-        found << QDir(root).relativeFilePath(it.next());
+        if (it.next(), it.fileName() != kLedgerName)
+            found << QDir(root).relativeFilePath(it.filePath());
     found.sort();
     return found;
 }
@@ -68,7 +73,7 @@ QByteArrayList FilesUnder(const QByteArray& folder) {
     ::nftw(
         folder.constData(),
         [](const char* path, const struct stat*, int type, struct FTW*) {
-            if (type == FTW_F)
+            if (type == FTW_F && !QByteArray(path).endsWith(QByteArray("/") + kLedgerName))
                 found->append(QByteArray(path));
             return 0;
         },
@@ -84,6 +89,17 @@ pid_t ToolInJob(const QString& comm, const QString& jobsUnder) {
             QFileInfo("/proc/" + pid + "/cwd").symLinkTarget().startsWith(jobsUnder))
             return static_cast<pid_t>(pid.toInt());
     }
+    return 0;
+}
+
+// The parent of a process.
+pid_t ParentOf(pid_t pid) {
+    QFile status("/proc/" + QString::number(pid) + "/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("PPid:"))
+            return static_cast<pid_t>(line.mid(5).trimmed().toInt());
     return 0;
 }
 
@@ -152,6 +168,12 @@ private slots:
             << "Converted: 3, skipped: 0" + failedThree;
         QTest::newRow("bad value") << QStringList{"--jobs", "0", "lib"} << QStringList() << 2 << QStringList()
                                    << "Usage: brenvale --convert";
+        QTest::newRow("an output that is a file")
+            << QStringList{"--dry-run", "-o", "lib/drm.wma", "lib"} << QStringList() << 2 << QStringList()
+            << "lib/drm.wma is not a folder";
+        QTest::newRow("a dry run of a source that is not there")
+            << QStringList{"--dry-run", "lib/none.wma"} << QStringList() << 1 << QStringList()
+            << "/lib/none.wma: not found";
         QTest::newRow("bitrate and vbr")
             << QStringList{"--bitrate", "128", "--vbr", "2", "lib"} << QStringList() << 2 << QStringList()
             << "Usage: brenvale --convert";
@@ -180,7 +202,7 @@ private slots:
         QVERIFY2(err.contains(summary), qPrintable(err));
         QCOMPARE(Results(env_->root()), results);
         QCOMPARE(jobFolders(), QStringList());
-        if (status == 2)
+        if (status == 2 || args.contains("--dry-run"))
             return;
         // Every failure is named with the window's cause; every result is
         // whole and carries its source's tags.
@@ -247,6 +269,24 @@ private slots:
                                             << QStringList{"Converted: 1"} << QByteArrayList{"out/tagged.mp3=2"};
         QTest::newRow("names like options") << QStringList{"-o", "out", "-rf.wma"} << 0
                                             << QStringList{"Converted: 1"} << QByteArrayList{"out/-rf.mp3=1"};
+        QTest::newRow("another user's folder in a shared output")
+            << QStringList{"--keep-folders", "-o", "shared", "victim/music"} << 1
+            << QStringList{"folder of another user: ", "shared/Album"} << QByteArrayList();
+        QTest::newRow("the supervisor of the tools killed")
+            << QStringList{"-o", "out", "music"} << 1 << QStringList{"the tool supervisor stopped: signal 9"}
+            << QByteArrayList();
+        QTest::newRow("a source written to while it converts")
+            << QStringList{"-o", "out", "music"} << 1 << QStringList{"long.wma: changed while converting"}
+            << QByteArrayList();
+        QTest::newRow("given twice, and a killed save's leftover")
+            << QStringList{"-o", "out", "music", "music/one.wma", "./music/one.wma"} << 0
+            << QStringList{"Converted: 1, skipped: 0, failed: 0.", "given twice (the same file named again, "
+                                                                   "or inside a folder named too): 2"}
+            << QByteArrayList{"out/one.mp3=1"};
+        QTest::newRow("mono at an Opus bit rate only stereo takes")
+            << QStringList{"--to", "opus", "--bitrate", "300", "-o", "out", "music"} << 0
+            << QStringList{"Note: Opus takes at most 256 kb/s for 1 channel: 256 kb/s used (1 file)"}
+            << QByteArrayList{"out/mono.opus=2"};
         QTest::newRow("a name that is an option too")
             << QStringList{"--output=evil.wma", "one.wma"} << 2 << QStringList{"is both an option and a file"}
             << QByteArrayList();
@@ -279,7 +319,7 @@ private slots:
         } else if (tag == "cut short") {
             QDir().mkpath(root + "/music");
             QVERIFY(QFile::copy(kMedia + "truncated_mid_data.wma", root + "/music/cut.wma"));
-        } else if (tag.startsWith("another")) {
+        } else if (tag.startsWith("another user's link")) {
             // shared: writable by all and sticky, like /tmp, where a third
             // user put a link into the user's music and a file of its own.
             QVERIFY(MakeTone(Raw(root, "victim/music/Album/x.wma"), 1));
@@ -293,8 +333,27 @@ private slots:
         } else if (tag.startsWith("a full")) {
             QVERIFY(MakeTone(Raw(root, "music/one.wma"), 3));
             QVERIFY(QDir().mkpath(root + "/out"));
-        } else if (tag.startsWith("the encoder")) {
-            QVERIFY(MakeTone(Raw(root, "music/long.wma"), 40));
+        } else if (tag.startsWith("the encoder") || tag.startsWith("the supervisor") || tag.startsWith("a source")) {
+            QVERIFY(MakeTone(Raw(root, "music/long.wma"), tag.startsWith("a source") ? 240 : 40));
+        } else if (tag.startsWith("given twice")) {
+            QVERIFY(MakeTone(Raw(root, "music/one.wma"), 1));
+            MakeFile(root + "/out/.brenvale-part-AbCdEf", "what a killed save left");
+            const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, Raw(root, "out/.brenvale-part-AbCdEf").constData(), old, 0), 0);
+        } else if (tag.startsWith("mono")) {
+            QDir().mkpath(root + "/music");
+            QCOMPARE(QProcess::execute(MKWMA_EXECUTABLE, {"encode", root + "/music/mono.wma", "--codec", "wmav2",
+                                                          "--channels", "1", "--seconds", "2"}),
+                     0);
+        } else if (tag == "another user's folder in a shared output") {
+            // In the shared output a third user made the folder a result
+            // goes to, with a link in it into the user's own music.
+            QVERIFY(MakeTone(Raw(root, "victim/music/Album/Disc 1/x.wma"), 1));
+            QVERIFY(QDir().mkpath(root + "/victim/Music") && QDir().mkpath(root + "/shared/Album"));
+            QCOMPARE(::chmod(QFile::encodeName(root + "/shared").constData(), 01777), 0);
+            QVERIFY(QFile::link(root + "/victim/Music", root + "/shared/Album/Disc 1"));
+            QCOMPARE(::lchown(QFile::encodeName(root + "/shared/Album/Disc 1").constData(), 65533, 65533), 0);
+            QCOMPARE(::chown(QFile::encodeName(root + "/shared/Album").constData(), 65533, 65533), 0);
         } else if (tag.startsWith("escape")) {
             QVERIFY(MakeTone(Raw(root, "music/\x1b]0;pwned\x07\x1b[2J.wma"), 1));
             QVERIFY(MakeTone(Raw(root, "music/new\nline.wma"), 2));
@@ -355,10 +414,17 @@ private slots:
         } else {
             start(p, args);
         }
-        if (tag.startsWith("the encoder")) {
-            pid_t lame = 0;
-            QTRY_VERIFY_WITH_TIMEOUT((lame = ToolInJob("lame", env_->work() + "/batch-job-")) > 0, 60000);
-            ::kill(lame, SIGKILL);
+        if (tag.startsWith("the encoder") || tag.startsWith("the supervisor")) {
+            pid_t tool = 0;
+            QTRY_VERIFY_WITH_TIMEOUT((tool = ToolInJob("lame", env_->work() + "/batch-job-")) > 0, 60000);
+            if (tag.startsWith("the supervisor"))
+                tool = ParentOf(tool);
+            ::kill(tool, SIGKILL);
+        } else if (tag.startsWith("a source")) {
+            QTRY_VERIFY_WITH_TIMEOUT(ToolInJob("lame", env_->work() + "/batch-job-") > 0, 60000);
+            QFile rewritten(root + "/music/long.wma");
+            QVERIFY(rewritten.open(QIODevice::ReadWrite) && rewritten.seek(rewritten.size() - 4096) &&
+                    rewritten.write(QByteArray(4096, '\0')) == 4096);
         }
         QVERIFY(p.waitForFinished(120000));
         const QByteArray err = p.readAllStandardError();
@@ -409,9 +475,109 @@ private slots:
                 QCOMPARE(bytes, QByteArray("the other user's"));
                 continue;
             }
+            if (!r.contains(".mp3=")) {
+                const DecodedAudio audio = DecodeAudio(Raw(root, r.left(r.lastIndexOf('='))));
+                QVERIFY2(audio.error.isEmpty() && qAbs(audio.seconds() - seconds.toDouble()) < 0.1, r.constData());
+                continue;
+            }
             const Mp3File mp3 = ParseMp3(bytes);
             QCOMPARE(mp3.error, QString());
             QVERIFY2(qAbs(mp3.seconds - seconds.toDouble()) < 0.1, qPrintable(QString::number(mp3.seconds)));
+        }
+    }
+
+    // Onto a stick: FAT32 and exFAT images through FUSE (and tmpfs). Every
+    // source ends with one result made from it, told by its audio (each
+    // source has a length of its own), however the library grew.
+    void sticks_data() {
+        QTest::addColumn<QString>("fs");               // fat, exfat, or a folder ("", "ro" read-only)
+        QTest::addColumn<QByteArrayList>("sources");   // "PATH=SECONDS" under lib/
+        QTest::addColumn<QByteArrayList>("grown");     // added before a second run with --skip-existing
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("said");         // by the last run
+        QTest::addColumn<QByteArrayList>("results");   // "PATH=SECONDS" under the output
+        for (const QString fs : {"fat", "exfat"}) {
+            QTest::addRow("%s: names equal but for case, resumed", qPrintable(fs))
+                << fs << QByteArrayList{"Album/Song.wma=1", "Album/song.wma=2"} << QByteArrayList() << 0
+                << QStringList{"Converted: 0, skipped: 2, failed: 0."}
+                << QByteArrayList{"Song.mp3=1", "song (2).mp3=2"};
+            QTest::addRow("%s: a library grown by an album", qPrintable(fs))
+                << fs << QByteArrayList{"A/01 Intro.wma=1", "B/01 Intro.wma=2"} << QByteArrayList{"AA/01 Intro.wma=3"}
+                << 0 << QStringList{"Converted: 1, skipped: 2, failed: 0."}
+                << QByteArrayList{"01 Intro.mp3=1", "01 Intro (2).mp3=2", "01 Intro (3).mp3=3"};
+            // fusefat takes ASCII names only.
+            QTest::addRow("%s: names it refuses", qPrintable(fs))
+                << fs << QByteArrayList{"What's Up?.wma=1", "A: B.wma=2", "\"Live\".wma=3", "Bj\xf6rk.wma=4", "x*<>|.wma=5"}
+                << QByteArrayList() << 0 << QStringList{"Names made for the output's file system", "Converted: 5"}
+                << QByteArrayList{"What's Up_.mp3=1", "A_ B.mp3=2", "'Live'.mp3=3",
+                                  fs == "fat" ? "Bjork.mp3=4" : "Bj\xc3\xb6rk.mp3=4", "x____.mp3=5"};
+        }
+        QTest::newRow("a file of the user's at a result's name")
+            << "" << QByteArrayList{"Song.wma=1"} << QByteArrayList() << 0
+            << QStringList{"Files of yours left as they are", "out/Song.mp3: the result is Song (2).mp3"}
+            << QByteArrayList{"Song.mp3=0", "Song (2).mp3=1"};
+        QTest::newRow("a read-only output") << "ro" << QByteArrayList{"Song.wma=1"} << QByteArrayList() << 1
+                                            << QStringList{"cannot write to ", "out: read-only file system"}
+                                            << QByteArrayList();
+    }
+    void sticks() {
+        QFETCH(QString, fs);
+        QFETCH(QByteArrayList, sources);
+        QFETCH(QByteArrayList, grown);
+        QFETCH(int, status);
+        QFETCH(QStringList, said);
+        QFETCH(QByteArrayList, results);
+        const QString root = env_->root();
+        const auto make = [&](const QByteArrayList& list) {
+            for (const QByteArray& s : list)
+                QVERIFY(MakeTone(Raw(root, "lib2/" + s.left(s.lastIndexOf('='))), s.mid(s.lastIndexOf('=') + 1).toInt()));
+        };
+        make(sources);
+        std::optional<StickImage> stick;
+        std::optional<TmpfsMount> readOnly;
+        QDir().mkpath(out_);
+        if (fs == "fat" || fs == "exfat") {
+            stick.emplace(root + "/stick.img", out_, fs);
+            if (!stick->mounted())
+                QSKIP(qPrintable(stick->why()));
+        } else if (fs == "ro") {
+            readOnly.emplace(out_, "size=64k");
+            if (!readOnly->mounted() ||
+                ::mount(nullptr, QFile::encodeName(out_).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+                QSKIP("mounting a read-only tmpfs takes root");
+        } else {
+            MakeFile(out_ + "/Song.mp3", "the user's");
+        }
+        QProcess p;
+        start(p, {"-o", "out", "lib2"});
+        QVERIFY(p.waitForFinished(120000));
+        if (status == 0 && (!grown.isEmpty() || QTest::currentDataTag() == fs + ": names equal but for case, resumed")) {
+            make(grown);
+            start(p, {"--skip-existing", "-o", "out", "lib2"});
+            QVERIFY(p.waitForFinished(120000));
+        }
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), status);
+        for (const QString& text : said)
+            QVERIFY2(err.contains(text.toUtf8()), err.constData());
+        QByteArrayList found = FilesUnder(QFile::encodeName(out_));
+        QByteArrayList expected;
+        for (const QByteArray& r : results)
+            expected << QFile::encodeName(out_) + "/" + r.left(r.lastIndexOf('='));
+        std::sort(found.begin(), found.end());
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(found, expected);
+        for (const QByteArray& r : results) {
+            QFile file(QFile::decodeName(QFile::encodeName(out_) + "/" + r.left(r.lastIndexOf('='))));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray bytes = file.readAll();
+            if (r.endsWith("=0")) {
+                QCOMPARE(bytes, QByteArray("the user's"));
+                continue;
+            }
+            const Mp3File mp3 = ParseMp3(bytes);
+            QCOMPARE(mp3.error, QString());
+            QVERIFY2(qAbs(mp3.seconds - r.mid(r.lastIndexOf('=') + 1).toDouble()) < 0.1, r.constData());
         }
     }
 
