@@ -666,7 +666,12 @@ void Form1::closeEvent(QCloseEvent* event) {
 bool Form1::event(QEvent* event) {
     if (event->type() == QEvent::ApplicationPaletteChange && !skinned_)
         FollowColourScheme();
-    return QWidget::event(event);
+    const bool handled = QWidget::event(event);
+    // Qt draws the title bar itself on Wayland, and knows its size only once
+    // the window is shown (after showEvent): the window is fitted again with it.
+    if (event->type() == QEvent::ShowToParent)
+        FitToNewFrame();
+    return handled;
 }
 
 void Form1::showEvent(QShowEvent* event) {
@@ -692,7 +697,12 @@ void Form1::showEvent(QShowEvent* event) {
 void Form1::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     // An X11 window manager tells the frame's size once it has framed the
-    // shown window: the window is then fitted and placed again, with it.
+    // shown window.
+    FitToNewFrame();
+}
+
+void Form1::FitToNewFrame() {
+    // Fitted and, the first time, placed again with the frame now known.
     if (placed_ && FrameMargins(this) != fittedFrame_)
         FitToScreen(fittedFrame_.isNull());
 }
