@@ -251,12 +251,18 @@ void Form1::BuildControls() {
     scrollArea_->setAlignment(Qt::AlignCenter);
     scrollArea_->setFocusPolicy(Qt::NoFocus);
     designedArea_ = new QWidget;
-    designedArea_->setFixedSize(Twips(kFormWidth), Twips(kFormHeight));
+    const QSize designed(Twips(kFormWidth), Twips(kFormHeight));
+    // At a fractional scale the window system may give the window a pixel or
+    // two less than it asked for: the designed area's empty margin gives
+    // them up rather than the window showing scroll bars.
+    designedArea_->setMinimumSize(designed - QSize(2, 2));
+    designedArea_->setMaximumSize(designed);
+    scrollArea_->setWidgetResizable(true);
     scrollArea_->setWidget(designedArea_);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scrollArea_);
-    setFixedSize(designedArea_->size());
+    setFixedSize(designed);
     QWidget* const area = designedArea_;
 
     ListView1 = new FileListView(area);
@@ -715,7 +721,7 @@ void Form1::FitToScreen(bool place) {
     // One pixel more than a scroll bar: at a fractional scale the window
     // system may round the window's size down by one.
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scrollArea_) + 1;
-    const QRect fit = FitWithin(s->availableGeometry(), designedArea_->size(), fittedFrame_, scrollBar);
+    const QRect fit = FitWithin(s->availableGeometry(), designedArea_->maximumSize(), fittedFrame_, scrollBar);
     if (OnWayland()) {
         // A compositor that maximizes the window or fills the screen with it
         // demands a surface of exactly its size: the window takes any size,
