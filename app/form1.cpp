@@ -22,12 +22,14 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -164,9 +166,22 @@ public:
             chosenWidth_ = size;
             FitColumn();
         });
+        // The list raises its scroll bars whenever it lays them out.
+        for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
+            bar->parentWidget()->installEventFilter(this);
     }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ZOrderChange)
+            frameOnTop_->raise();
+        return QTreeWidget::eventFilter(watched, event);
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QTreeWidget::resizeEvent(event);
+        frameOnTop_->setGeometry(rect());
+        frameOnTop_->raise();
+    }
     bool viewportEvent(QEvent* event) override {
         if (event->type() == QEvent::ToolTip) {
             const auto* help = static_cast<QHelpEvent*>(event);
@@ -219,8 +234,29 @@ private:
         fitting_ = false;
     }
 
+    // The list's frame drawn once more, over its header, items and scroll
+    // bars: at a fractional scale (125 %, 150 %) Qt rounds those out to whole
+    // pixels, and they would cover the frame's right edge.
+    class FrameOnTop : public QWidget {
+    public:
+        explicit FrameOnTop(FileListView* view) : QWidget(view), view_(view) {
+            setAttribute(Qt::WA_TransparentForMouseEvents);
+            setAttribute(Qt::WA_NoSystemBackground);  // no background, not even a style sheet's
+        }
+
+    protected:
+        void paintEvent(QPaintEvent*) override {
+            QPainter painter(this);
+            view_->drawFrame(&painter);
+        }
+
+    private:
+        FileListView* view_;
+    };
+
     int chosenWidth_ = 0;
     bool fitting_ = false;
+    FrameOnTop* frameOnTop_ = new FrameOnTop(this);
 };
 
 }  // namespace
