@@ -832,8 +832,7 @@ void Form1::TellRunEnded(int converted, int failed) {
 void Form1::SetProgressText(const QString& text) {
     progressText_ = text;
     static_cast<CaptionProgressBar*>(ProgressBar1)->setCaption(text);
-    // Screen readers learn the file in work as the bar's description.
+    // Screen readers learn the file in work as the bar's description; Qt
+    // tells them of the change itself.
     ProgressBar1->setAccessibleDescription(text);
-    QAccessibleEvent changed(ProgressBar1, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&changed);
 }
