@@ -206,6 +206,13 @@ protected:
         setCurrentItem(current ? current : topLevelItem(0));
     }
     void keyPressEvent(QKeyEvent* event) override {
+        // With no current item (the list took the focus from the mouse) the
+        // list's own End would land on the first item, as Home does.
+        if (event->key() == Qt::Key_End && !currentItem() && topLevelItemCount() > 0) {
+            setCurrentItem(topLevelItem(topLevelItemCount() - 1));
+            event->accept();
+            return;
+        }
         QTreeWidget::keyPressEvent(event);
         switch (event->key()) {
             case Qt::Key_Home:
