@@ -22,12 +22,14 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -164,9 +166,22 @@ public:
             chosenWidth_ = size;
             FitColumn();
         });
+        // The list raises its scroll bars whenever it lays them out.
+        for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
+            bar->parentWidget()->installEventFilter(this);
     }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ZOrderChange)
+            frameOnTop_->raise();
+        return QTreeWidget::eventFilter(watched, event);
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QTreeWidget::resizeEvent(event);
+        frameOnTop_->setGeometry(rect());
+        frameOnTop_->raise();
+    }
     bool viewportEvent(QEvent* event) override {
         if (event->type() == QEvent::ToolTip) {
             const auto* help = static_cast<QHelpEvent*>(event);
@@ -191,6 +206,13 @@ protected:
         setCurrentItem(current ? current : topLevelItem(0));
     }
     void keyPressEvent(QKeyEvent* event) override {
+        // With no current item (the list took the focus from the mouse) the
+        // list's own End would land on the first item, as Home does.
+        if (event->key() == Qt::Key_End && !currentItem() && topLevelItemCount() > 0) {
+            setCurrentItem(topLevelItem(topLevelItemCount() - 1));
+            event->accept();
+            return;
+        }
         QTreeWidget::keyPressEvent(event);
         switch (event->key()) {
             case Qt::Key_Home:
@@ -219,8 +241,29 @@ private:
         fitting_ = false;
     }
 
+    // The list's frame drawn once more, over its header, items and scroll
+    // bars: at a fractional scale (125 %, 150 %) Qt rounds those out to whole
+    // pixels, and they would cover the frame's right edge.
+    class FrameOnTop : public QWidget {
+    public:
+        explicit FrameOnTop(FileListView* view) : QWidget(view), view_(view) {
+            setAttribute(Qt::WA_TransparentForMouseEvents);
+            setAttribute(Qt::WA_NoSystemBackground);  // no background, not even a style sheet's
+        }
+
+    protected:
+        void paintEvent(QPaintEvent*) override {
+            QPainter painter(this);
+            view_->drawFrame(&painter);
+        }
+
+    private:
+        FileListView* view_;
+    };
+
     int chosenWidth_ = 0;
     bool fitting_ = false;
+    FrameOnTop* frameOnTop_ = new FrameOnTop(this);
 };
 
 }  // namespace
@@ -251,12 +294,18 @@ void Form1::BuildControls() {
     scrollArea_->setAlignment(Qt::AlignCenter);
     scrollArea_->setFocusPolicy(Qt::NoFocus);
     designedArea_ = new QWidget;
-    designedArea_->setFixedSize(Twips(kFormWidth), Twips(kFormHeight));
+    const QSize designed(Twips(kFormWidth), Twips(kFormHeight));
+    // At a fractional scale the window system may give the window a pixel or
+    // two less than it asked for: the designed area's empty margin gives
+    // them up rather than the window showing scroll bars.
+    designedArea_->setMinimumSize(designed - QSize(2, 2));
+    designedArea_->setMaximumSize(designed);
+    scrollArea_->setWidgetResizable(true);
     scrollArea_->setWidget(designedArea_);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scrollArea_);
-    setFixedSize(designedArea_->size());
+    setFixedSize(designed);
     QWidget* const area = designedArea_;
 
     ListView1 = new FileListView(area);
@@ -666,7 +715,12 @@ void Form1::closeEvent(QCloseEvent* event) {
 bool Form1::event(QEvent* event) {
     if (event->type() == QEvent::ApplicationPaletteChange && !skinned_)
         FollowColourScheme();
-    return QWidget::event(event);
+    const bool handled = QWidget::event(event);
+    // Qt draws the title bar itself on Wayland, and knows its size only once
+    // the window is shown (after showEvent): the window is fitted again with it.
+    if (event->type() == QEvent::ShowToParent)
+        FitToNewFrame();
+    return handled;
 }
 
 void Form1::showEvent(QShowEvent* event) {
@@ -692,7 +746,12 @@ void Form1::showEvent(QShowEvent* event) {
 void Form1::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     // An X11 window manager tells the frame's size once it has framed the
-    // shown window: the window is then fitted and placed again, with it.
+    // shown window.
+    FitToNewFrame();
+}
+
+void Form1::FitToNewFrame() {
+    // Fitted and, the first time, placed again with the frame now known.
     if (placed_ && FrameMargins(this) != fittedFrame_)
         FitToScreen(fittedFrame_.isNull());
 }
@@ -705,7 +764,7 @@ void Form1::FitToScreen(bool place) {
     // One pixel more than a scroll bar: at a fractional scale the window
     // system may round the window's size down by one.
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scrollArea_) + 1;
-    const QRect fit = FitWithin(s->availableGeometry(), designedArea_->size(), fittedFrame_, scrollBar);
+    const QRect fit = FitWithin(s->availableGeometry(), designedArea_->maximumSize(), fittedFrame_, scrollBar);
     if (OnWayland()) {
         // A compositor that maximizes the window or fills the screen with it
         // demands a surface of exactly its size: the window takes any size,
@@ -780,8 +839,7 @@ void Form1::TellRunEnded(int converted, int failed) {
 void Form1::SetProgressText(const QString& text) {
     progressText_ = text;
     static_cast<CaptionProgressBar*>(ProgressBar1)->setCaption(text);
-    // Screen readers learn the file in work as the bar's description.
+    // Screen readers learn the file in work as the bar's description; Qt
+    // tells them of the change itself.
     ProgressBar1->setAccessibleDescription(text);
-    QAccessibleEvent changed(ProgressBar1, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&changed);
 }

@@ -144,6 +144,8 @@ private:
     // The window fits the screen's available area, its content scrolling
     // where the designed size does not fit; place also moves it there.
     void FitToScreen(bool place);
+    // Fits the window again when its frame's size has changed since the fit.
+    void FitToNewFrame();
     // Code that selects an option button or sets the folder box runs the
     // control's handler itself, inside its own step: a failure then reaches
     // the caller's trap and is reported at the caller's line, and never

@@ -24,6 +24,12 @@ extern "C" __attribute__((visibility("default"))) int BrenvaleWindowMain(int arg
 
     QtArgumentVector qtArguments(argc > 0 ? argv[0] : "brenvale", command.qtArguments);
     QApplication app(qtArguments.argc(), qtArguments.argv());
+    // Every window stays left to right, also when -reverse asks for right to
+    // left: the texts are English (Qt mirrors a window for a right-to-left
+    // translation, and Brenvale has none), and mirrored they would read wrong,
+    // the punctuation at the other end (":Save results to this folder") and
+    // a path's leading "/" at its end.
+    QGuiApplication::setLayoutDirection(Qt::LeftToRight);
     QGuiApplication::setDesktopFileName(QStringLiteral("org.brenvale.Brenvale"));
     InstanceServer server;
     const bool serving = instance.state() == InstanceClaim::Running && server.listen(instance.socketPath());

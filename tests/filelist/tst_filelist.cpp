@@ -243,7 +243,7 @@ private slots:
     }
 
     void navigationKeysSelectTheItemTheyLandOn_data() {
-        QTest::addColumn<int>("removed");  // the keyboard focus passes to its neighbour
+        QTest::addColumn<int>("removed");  // the focus passes to its neighbour; 0: the list clicked instead
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("selected");
         QTest::newRow("Home onto the focused first item") << 1 << int(Qt::Key_Home) << 1;
@@ -255,6 +255,7 @@ private slots:
         QTest::newRow("Down onto the next item") << 2 << int(Qt::Key_Down) << 3;
         QTest::newRow("Home onto another item") << 3 << int(Qt::Key_Home) << 1;
         QTest::newRow("Shift+Tab back into the list") << 2 << int(Qt::Key_Backtab) << 2;
+        QTest::newRow("End with no item focused") << 0 << int(Qt::Key_End) << 4;
     }
     void navigationKeysSelectTheItemTheyLandOn() {
         QFETCH(int, removed);
@@ -263,8 +264,9 @@ private slots:
         ListWindow w;
         QVERIFY(w.exposed);
         w.add(kThree + QStringList{QStringLiteral("/music/four.wma")});
-        w.click(w.itemPoint(removed));
-        w.key(Qt::Key_Delete);
+        w.click(removed > 0 ? w.itemPoint(removed) : w.emptyPoint());
+        if (removed > 0)
+            w.key(Qt::Key_Delete);
         QCOMPARE(w.selectedPosition(), 0);  // a removal leaves nothing selected
         if (key == Qt::Key_Backtab) {
             w.form->PushButton1->setFocus();
