@@ -139,9 +139,12 @@ inline constexpr TagField kTagFields[] = {
      "----:com.apple.iTunes:ORIGLYRICIST"},
     {"originalfilename", FieldKind::Text, "WM/OriginalFilename|ORIGFILENAME", "TOFN", nullptr,
      "ORIGINALFILENAME", "----:com.apple.iTunes:originalfilename"},
-    // Version 2.3 keeps the year alone.
-    {"originaldate", FieldKind::Date, "WM/OriginalReleaseTime|WM/OriginalReleaseYear|ORIGYEAR", "TORY",
-     nullptr, "ORIGINALDATE", "----:com.apple.iTunes:originaldate"},
+    // Version 2.3 keeps the year alone; Picard writes the year beside the
+    // date in Vorbis comments, and a Vorbis name that ends in YEAR takes the
+    // year alone.
+    {"originaldate", FieldKind::Date,
+     "WM/OriginalReleaseTime|WM/OriginalReleaseYear|ORIGYEAR|ORIGINALDATE|ORIGINALYEAR", "TORY", nullptr,
+     "ORIGINALDATE|ORIGINALYEAR", "----:com.apple.iTunes:originaldate"},
     {"producer", FieldKind::Text, "WM/Producer", "TIPL:producer", nullptr, "PRODUCER",
      "----:com.apple.iTunes:PRODUCER"},
     {"engineer", FieldKind::Text, "WM/Engineer", "TIPL:engineer", "IENG", "ENGINEER",
