@@ -221,7 +221,7 @@ void FillInfo(TagLib::RIFF::Info::Tag& info, const TrackTags& t) {
 }  // namespace
 
 bool WriteMp3Tags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
         if (!file.isValid())
             return false;
@@ -232,7 +232,7 @@ bool WriteMp3Tags(const QString& path, const TrackTags& tags) {
 }
 
 bool WriteWavTags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::RIFF::WAV::File file(&stream, false);
         if (!file.isValid())
             return false;

@@ -78,7 +78,8 @@ bool WriteMp3Tags(const QString& path, const TrackTags& tags);
 bool WriteWavTags(const QString& path, const TrackTags& tags);
 // The same for FLAC and Opus files (Vorbis comments, and the pictures as
 // FLAC PICTURE blocks or METADATA_BLOCK_PICTURE comments) and for M4A files
-// (iTunes atoms).
+// (iTunes atoms). An M4A file is tagged even without fields: it gets the
+// gapless information of its edit list as an iTunSMPB atom.
 bool WriteFlacTags(const QString& path, const TrackTags& tags);
 bool WriteOpusTags(const QString& path, const TrackTags& tags);
 bool WriteM4aTags(const QString& path, const TrackTags& tags);

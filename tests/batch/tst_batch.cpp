@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
+#include <QtEndian>
 #include <QtTest>
 
 #include <taglib/fileref.h>
@@ -435,8 +436,8 @@ private slots:
     void targets() {
         QFETCH(QString, target);
         QFETCH(bool, exact);
-        const QString root = env_->root();
         QFETCH(QStringList, fields);
+        const QString root = env_->root();
         QDir().mkpath(root + "/music");
         QVERIFY(QFile::copy(kMedia + "tags_all.wma", root + "/music/tagged.wma"));
         QProcess p;
@@ -485,10 +486,26 @@ private slots:
         else if (mp4)
             picture = mp4->tag()->contains("covr");
         QVERIFY(picture);
-        if (target == "m4a") {  // an ordinary M4A file
+        if (target == "m4a") {  // an ordinary M4A file, its index before the audio after tagging too
             QFile f(QFile::decodeName(result));
             QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.read(12).mid(4), QByteArray("ftypM4A "));
+            const QByteArray bytes = f.readAll();
+            QCOMPARE(bytes.mid(4, 8), QByteArray("ftypM4A "));
+            QByteArrayList boxes;
+            for (qsizetype at = 0; at + 8 <= bytes.size(); at += qFromBigEndian<quint32>(bytes.constData() + at))
+                boxes << bytes.mid(at + 4, 4);
+            QVERIFY2(boxes.contains("moov") && boxes.indexOf("moov") < boxes.indexOf("mdat"), boxes.join(' '));
+            // iTunSMPB: the edit list's delay and length (the source's), the
+            // rest of the encoder's frames of 1024 samples its padding.
+            const QStringList smpb = text("----:com.apple.iTunes:iTunSMPB").split(' ', Qt::SkipEmptyParts);
+            const qsizetype elst = bytes.indexOf("elst");
+            QVERIFY(smpb.size() == 12 && elst > 0 && bytes[elst + 4] == 0);
+            const quint32 length = qFromBigEndian<quint32>(bytes.constData() + elst + 12);
+            const quint32 delay = qFromBigEndian<quint32>(bytes.constData() + elst + 16);
+            QCOMPARE(smpb[1].toUInt(nullptr, 16), delay);
+            QCOMPARE(smpb[3].toULongLong(nullptr, 16), length);
+            QCOMPARE(length, quint32(reference.samples.size() / size_t(reference.channels)));
+            QCOMPARE((delay + length + smpb[2].toUInt(nullptr, 16)) % 1024, 0u);
         }
     }
 
