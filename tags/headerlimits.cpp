@@ -22,7 +22,8 @@ void NoteEntry(const AsfTagEntry& entry, void* context) {
     bool damaged = false;
     for (size_t i = 0; i < bytes && !damaged; i += 2)
         damaged = entry.name[i] == 0 && entry.name[i + 1] == 0;
-    const TagLib::ByteVector name(reinterpret_cast<const char*>(entry.name), static_cast<unsigned int>(entry.nameBytes));
+    const TagLib::ByteVector name(reinterpret_cast<const char*>(entry.name),
+                                  static_cast<unsigned int>(entry.nameBytes));
     static_cast<std::vector<AsfEntryPlace>*>(context)->push_back(
         AsfEntryPlace{entry.object, TagLib::String(name, TagLib::String::UTF16LE), damaged});
 }
@@ -42,7 +43,8 @@ bool Check(TagLib::IOStream& stream, std::vector<AsfEntryPlace>* places) {
     stream.seek(static_cast<long>(prefix));
     const TagLib::ByteVector header = stream.readBlock(static_cast<unsigned long>(headerSize));
     return header.size() == headerSize &&
-           ScanAsfTagObjects(Bytes(header), header.size(), places ? NoteEntry : nullptr, places) == AsfTags::Ok;
+           ScanAsfTagObjects(Bytes(header), header.size(), places ? NoteEntry : nullptr, places) ==
+               AsfTags::Ok;
 }
 
 }  // namespace

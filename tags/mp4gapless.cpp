@@ -112,14 +112,15 @@ QString ITunSmpbOf(TagLib::MP4::File& file) {
         !FramesOf(BodyOf(file, {"moov", "trak", "mdia", "minf", "stbl", "stts"}), frames, frameSamples))
         return QString();
     const unsigned long long length =
-        movieScale == trackScale
-            ? editLength
-            : static_cast<unsigned long long>(std::llround(double(editLength) * double(trackScale) / double(movieScale)));
+        movieScale == trackScale ? editLength
+                                 : static_cast<unsigned long long>(std::llround(
+                                       double(editLength) * double(trackScale) / double(movieScale)));
     const auto delayed = static_cast<unsigned long long>(delay);
     const unsigned long long decoded = frames * frameSamples;
     if (delayed > 0xFFFFFFFFULL || decoded < delayed + length || decoded - delayed - length > 0xFFFFFFFFULL)
         return QString();
-    return QString::asprintf(" 00000000 %08llX %08llX %016llX 00000000 00000000 00000000 00000000 00000000 00000000 "
-                             "00000000 00000000",
-                             delayed, decoded - delayed - length, length);
+    return QString::asprintf(
+        " 00000000 %08llX %08llX %016llX 00000000 00000000 00000000 00000000 00000000 00000000 "
+        "00000000 00000000",
+        delayed, decoded - delayed - length, length);
 }

@@ -84,8 +84,9 @@ bool IsReplayGainName(const QString& name) {
 // instead of ReplayGain's -18, so 5 dB less, in 1/256 dB (Q7.8, a signed
 // 16-bit number). Empty when the text is no gain.
 QString R128GainOf(const QString& replayGain) {
-    static const QRegularExpression gain(QStringLiteral("^\\s*([+-]?(?:\\d+(?:\\.\\d*)?|\\.\\d+))\\s*(?:dB)?\\s*$"),
-                                         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression gain(
+        QStringLiteral("^\\s*([+-]?(?:\\d+(?:\\.\\d*)?|\\.\\d+))\\s*(?:dB)?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = gain.match(replayGain);
     if (!m.hasMatch())
         return QString();

@@ -237,8 +237,9 @@ private:
             return AVERROR(EINVAL);
         auto* reader = new (std::nothrow) ReadBack{static_cast<MuxOutput*>(oc->opaque)};
         auto* buffer = static_cast<unsigned char*>(av_malloc(kAvioBufferBytes));
-        *pb = reader && buffer ? avio_alloc_context(buffer, kAvioBufferBytes, 0, reader, &Read, nullptr, &SeekReading)
-                               : nullptr;
+        *pb = reader && buffer
+                  ? avio_alloc_context(buffer, kAvioBufferBytes, 0, reader, &Read, nullptr, &SeekReading)
+                  : nullptr;
         if (!*pb) {
             av_free(buffer);
             delete reader;

@@ -558,12 +558,13 @@ void AddTagObjects(std::vector<uint8_t>& file, char** items, int count) {
             throw Error("a tag item is OBJECT[/TYPE]:NAME=VALUE: " + item);
         const std::string object = item.substr(0, colon);
         const size_t slash = object.find('/');
-        const TagObjectKind kind = Pick<TagObjectKind>(object.substr(0, slash),
-                                                       {{"cd", TagObjectKind::ContentDescription},
-                                                        {"ecd", TagObjectKind::ExtendedContentDescription},
-                                                        {"meta", TagObjectKind::Metadata},
-                                                        {"lib", TagObjectKind::MetadataLibrary}});
-        auto it = std::find_if(objects.begin(), objects.end(), [&](const auto& o) { return o.first == kind; });
+        const TagObjectKind kind =
+            Pick<TagObjectKind>(object.substr(0, slash), {{"cd", TagObjectKind::ContentDescription},
+                                                          {"ecd", TagObjectKind::ExtendedContentDescription},
+                                                          {"meta", TagObjectKind::Metadata},
+                                                          {"lib", TagObjectKind::MetadataLibrary}});
+        auto it =
+            std::find_if(objects.begin(), objects.end(), [&](const auto& o) { return o.first == kind; });
         if (it == objects.end())
             it = objects.insert(objects.end(), {kind, kind == TagObjectKind::ContentDescription
                                                           ? std::vector<TagEntryBytes>(5)

@@ -492,9 +492,12 @@ private slots:
             const QByteArray bytes = f.readAll();
             QCOMPARE(bytes.mid(4, 8), QByteArray("ftypM4A "));
             QByteArrayList boxes;
-            for (qsizetype at = 0; at + 8 <= bytes.size(); at += qFromBigEndian<quint32>(bytes.constData() + at))
+            for (qsizetype at = 0, size = 8; size >= 8 && at + 8 <= bytes.size(); at += size) {
+                size = qFromBigEndian<quint32>(bytes.constData() + at);
                 boxes << bytes.mid(at + 4, 4);
-            QVERIFY2(boxes.contains("moov") && boxes.indexOf("moov") < boxes.indexOf("mdat"), boxes.join(' '));
+            }
+            QVERIFY2(boxes.contains("moov") && boxes.indexOf("moov") < boxes.indexOf("mdat"),
+                     boxes.join(' '));
             // iTunSMPB: the edit list's delay and length (the source's), the
             // rest of the encoder's frames of 1024 samples its padding.
             const QStringList smpb = text("----:com.apple.iTunes:iTunSMPB").split(' ', Qt::SkipEmptyParts);
