@@ -9,6 +9,10 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <map>
+#include <vector>
+
 #include <fcntl.h>
 
 #include <taglib/asffile.h>
@@ -17,86 +21,33 @@
 
 namespace {
 
+// A text as written, nothing trimmed: TagLib reads it up to its first zero
+// character, where the zero characters that end it start, and where any
+// reader that takes it as a C string ends it. Empty when it is blank or
+// longer than kMaxTextLength.
 QString FromTagLib(const TagLib::String& s) {
-    const QString text = QString::fromStdString(s.to8Bit(true)).trimmed();
-    return text.size() <= kMaxTextLength ? text : QString();
+    const QString text = QString::fromStdString(s.to8Bit(true));
+    return text.size() <= kMaxTextLength && !text.trimmed().isEmpty() ? text : QString();
 }
 
-// An attribute's name as the header holds it, without the zero characters
-// that end it.
 QString NameOf(const TagLib::String& s) {
-    return QString::fromStdString(s.to8Bit(true)).remove(QChar(0));
+    return QString::fromStdString(s.to8Bit(true));
 }
 
-// ---- The order of repeated attributes ----
-//
-// A tagger writes the first value of a repeated attribute into the Extended
-// Content Description object and the others into the Metadata Library
-// object inside the Header Extension Object. TagLib lists the values in the
-// order in which the objects stand, so when the Header Extension comes
-// first, the first value comes last.
-
-const TagLib::ByteVector kHeaderExtensionGuid(
-    "\xB5\x03\xBF\x5F\x2E\xA9\xCF\x11\x8E\xE3\x00\xC0\x0C\x20\x53\x65", 16);
-const TagLib::ByteVector kExtendedContentGuid(
-    "\x40\xA4\xD0\xD2\x07\xE3\xD2\x11\x97\xF0\x00\xA0\xC9\x5E\xA8\x50", 16);
-
-// Per attribute name, how many of its values the Extended Content
-// Description holds when it stands after the Header Extension; empty when
-// it stands before it (TagLib's order is then right) or is not there.
-QHash<QString, int> LateExtendedValues(TagLib::IOStream& stream) {
-    QHash<QString, int> late;
-    stream.seek(0);
-    const TagLib::ByteVector header = stream.readBlock(30);
-    if (header.size() != 30)
-        return late;
-    unsigned int objects = header.toUInt(24, false);
-    long at = 30;
-    bool extensionSeen = false;
-    while (objects-- > 0) {
-        stream.seek(at);
-        const TagLib::ByteVector head = stream.readBlock(24);
-        const long long size = head.size() == 24 ? head.toLongLong(16, false) : 0;
-        if (size < 24 || size > stream.length() - at)
-            break;
-        if (head.mid(0, 16) == kHeaderExtensionGuid) {
-            extensionSeen = true;
-        } else if (head.mid(0, 16) == kExtendedContentGuid) {
-            if (!extensionSeen)
-                break;
-            const TagLib::ByteVector body = stream.readBlock(static_cast<unsigned long>(size - 24));
-            unsigned int pos = 2;
-            for (unsigned int n = body.size() >= 2 ? body.toUShort(0U, false) : 0; n > 0; --n) {
-                if (pos + 2 > body.size())
-                    break;
-                const unsigned int nameBytes = body.toUShort(pos, false);
-                if (pos + 2 + nameBytes + 4 > body.size())
-                    break;
-                const QString name =
-                    NameOf(TagLib::String(body.mid(pos + 2, nameBytes), TagLib::String::UTF16LE));
-                const unsigned int valueBytes = body.toUShort(pos + 2 + nameBytes + 2, false);
-                late[name] += 1;
-                pos += 2 + nameBytes + 4 + valueBytes;
-            }
-            break;
-        }
-        at += static_cast<long>(size);
-    }
-    return late;
-}
-
-// The values of an attribute, the first that the tagger wrote first, given
-// how many of them came late.
-TagLib::ASF::AttributeList InWrittenOrder(const TagLib::ASF::AttributeList& values, int late) {
-    const int n = static_cast<int>(values.size());
-    if (late <= 0 || late >= n)
-        return values;
-    TagLib::ASF::AttributeList ordered;
-    for (int i = n - late; i < n; ++i)
-        ordered.append(values[static_cast<unsigned int>(i)]);
-    for (int i = 0; i < n - late; ++i)
-        ordered.append(values[static_cast<unsigned int>(i)]);
-    return ordered;
+// Whether two values are the same to a reader: text by its text, numbers
+// and yes or no by their digits, other values by their bytes.
+bool SameValue(const TagLib::ASF::Attribute& a, const TagLib::ASF::Attribute& b) {
+    const auto scalar = [](const TagLib::ASF::Attribute& v) {
+        return v.type() != TagLib::ASF::Attribute::BytesType && v.type() != TagLib::ASF::Attribute::GuidType;
+    };
+    if (!scalar(a) || !scalar(b))
+        return a.type() == b.type() && a.toByteVector() == b.toByteVector();
+    const auto text = [](const TagLib::ASF::Attribute& v) {
+        return v.type() == TagLib::ASF::Attribute::UnicodeType ? FromTagLib(v.toString())
+               : v.type() == TagLib::ASF::Attribute::BoolType  ? QString::number(v.toBool())
+                                                               : QString::number(v.toULongLong());
+    };
+    return text(a) == text(b);
 }
 
 // One attribute name of the header with its values.
@@ -105,37 +56,66 @@ struct Attribute {
     TagLib::ASF::AttributeList values;
 };
 
-// Every attribute of the header, the fields of the Content Description
-// first, each name with its values in the order the tagger wrote them. A
-// tagger that writes several artists puts the first into the Content
-// Description and the others into Author attributes.
-QList<Attribute> AttributesOf(const TagLib::ASF::Tag& tag, const QHash<QString, int>& late) {
+// Every attribute of the header, in the order a tagger writes them: the
+// fields of the Content Description, then the attributes of the Extended
+// Content Description, the Metadata and the Metadata Library objects, each
+// object's in the order it holds them (places, from the header's bytes),
+// wherever the objects stand. A tagger writes the first value of a
+// repeated attribute into the Extended Content Description (the first
+// artist into the Content Description) and the others into the Metadata
+// Library, so the values come in the order written. A name that the header
+// holds in two letter cases is the first of them: the other's values are
+// left out, and so are the values of a damaged name. A value that is there
+// twice (a title in the Content Description and again in the Metadata
+// Library) is one value.
+QList<Attribute> AttributesOf(const TagLib::ASF::Tag& tag, const std::vector<AsfEntryPlace>& places) {
+    struct Placed {
+        AsfTagObject object;
+        TagLib::String name;
+        TagLib::ASF::Attribute value;
+    };
+    // TagLib lists the values of a name in the order of the header, so the
+    // n-th entry of a name is the n-th value of its list.
+    const TagLib::ASF::AttributeListMap& map = tag.attributeListMap();
+    std::map<TagLib::String, unsigned int> taken;
+    std::vector<Placed> placed;
+    for (const AsfEntryPlace& place : places) {
+        const auto it = map.find(place.name);
+        unsigned int& n = taken[place.name];
+        if (it != map.end() && n < it->second.size() && !place.damagedName)
+            placed.push_back(Placed{place.object, place.name, it->second[n]});
+        ++n;
+    }
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const Placed& a, const Placed& b) { return a.object < b.object; });
+
     QList<Attribute> attributes;
+    QHash<QString, qsizetype> byName;  // by the name in lower case
+    const auto add = [&](const QString& name, const TagLib::ASF::Attribute& value) {
+        const auto known = byName.constFind(name.toLower());
+        if (known == byName.cend()) {
+            byName.insert(name.toLower(), attributes.size());
+            attributes << Attribute{name, TagLib::ASF::AttributeList()};
+            attributes.last().values.append(value);
+            return;
+        }
+        Attribute& a = attributes[*known];
+        if (a.name != name)
+            return;
+        for (const TagLib::ASF::Attribute& v : a.values)
+            if (SameValue(v, value))
+                return;
+        a.values.append(value);
+    };
     const std::pair<const char*, TagLib::String> described[] = {
         {"Title", tag.title()},         {"Author", tag.artist()}, {"Description", tag.comment()},
         {"Copyright", tag.copyright()}, {"Rating", tag.rating()},
     };
-    for (const auto& [name, value] : described) {
-        if (value.isEmpty())
-            continue;
-        attributes << Attribute{QLatin1String(name), TagLib::ASF::AttributeList()};
-        attributes.last().values.append(TagLib::ASF::Attribute(value));
-    }
-    const int describedCount = static_cast<int>(attributes.size());
-    const TagLib::ASF::AttributeListMap& map = tag.attributeListMap();
-    for (auto it = map.begin(); it != map.end(); ++it) {
-        const QString name = NameOf(it->first);
-        const TagLib::ASF::AttributeList values = InWrittenOrder(it->second, late.value(name));
-        bool added = false;
-        for (int i = 0; i < describedCount && !added; ++i) {
-            if (attributes[i].name == name) {
-                attributes[i].values.append(values);
-                added = true;
-            }
-        }
-        if (!added)
-            attributes << Attribute{name, values};
-    }
+    for (const auto& [name, value] : described)
+        if (!value.isEmpty())
+            add(QLatin1String(name), TagLib::ASF::Attribute(value));
+    for (const Placed& p : placed)
+        add(NameOf(p.name), p.value);
     return attributes;
 }
 
@@ -183,7 +163,7 @@ bool NumberOf(const TagLib::ASF::AttributeList& values, int offset, int& number,
         if (IsNumberType(a)) {
             n = a.toULongLong() + static_cast<unsigned long long>(offset);
         } else if (a.type() == TagLib::ASF::Attribute::UnicodeType && offset == 0) {
-            const QRegularExpressionMatch m = pair.match(FromTagLib(a.toString()));
+            const QRegularExpressionMatch m = pair.match(FromTagLib(a.toString()).trimmed());
             if (!m.hasMatch())
                 continue;
             n = m.captured(1).toULongLong();
@@ -235,7 +215,7 @@ int FlagOf(const TagLib::ASF::AttributeList& values) {
         if (IsNumberType(a))
             return a.toULongLong() != 0 ? 1 : 0;
         if (a.type() == TagLib::ASF::Attribute::UnicodeType) {
-            const QString text = FromTagLib(a.toString()).toLower();
+            const QString text = FromTagLib(a.toString()).trimmed().toLower();
             if (text == QLatin1String("1") || text == QLatin1String("true") || text == QLatin1String("yes"))
                 return 1;
             if (text == QLatin1String("0") || text == QLatin1String("false") || text == QLatin1String("no"))
@@ -320,7 +300,7 @@ bool ReadField(const TagField& field, const QString& name, const TagLib::ASF::At
             return true;
         }
         case FieldKind::Date: {
-            const QString date = DateOf(TextValues(values).value(0));
+            const QString date = DateOf(TextValues(values).value(0).trimmed());
             if (!date.isEmpty())
                 t.fields[key] = QStringList(date);
             return !date.isEmpty();
@@ -329,7 +309,7 @@ bool ReadField(const TagField& field, const QString& name, const TagLib::ASF::At
             for (const TagLib::ASF::Attribute& a : values) {
                 bool ok = IsNumberType(a);
                 const unsigned long long rating =
-                    ok ? a.toULongLong() : FromTagLib(a.toString()).toULongLong(&ok);
+                    ok ? a.toULongLong() : FromTagLib(a.toString()).trimmed().toULongLong(&ok);
                 if (!ok || rating > 99)
                     continue;
                 if (const int stars = StarsOf(rating))
@@ -396,21 +376,18 @@ TrackTags ReadTagsFrom(CheckedFileStream& stream) {
         // The stream starts behind an ID3 tag that stands in front of the ASF
         // header. A header that would keep TagLib busy gives no tags; the
         // decoder still judges the audio.
-        if (!stream.isOpen() || !stream.startAfterId3Tag() || !AsfTagObjectsReadable(stream))
+        std::vector<AsfEntryPlace> places;
+        if (!stream.isOpen() || !stream.startAfterId3Tag() || !AsfTagObjectsReadable(stream, &places))
             return t;
-        const QHash<QString, int> late = LateExtendedValues(stream);
-        stream.seek(0);
         TagLib::ASF::File file(&stream, false);
         const TagLib::ASF::Tag* tag = file.isValid() ? file.tag() : nullptr;
         if (!tag)
             return t;
 
-        // By name in lower case: a name that a file holds in two letter
-        // cases is read as the first of them.
-        const QList<Attribute> attributes = AttributesOf(*tag, late);
+        const QList<Attribute> attributes = AttributesOf(*tag, places);
         QHash<QString, const Attribute*> byName;
         for (const Attribute& a : attributes)
-            byName.insert(a.name.toLower(), byName.value(a.name.toLower(), &a));
+            byName.insert(a.name.toLower(), &a);
 
         for (const TagField& field : kTagFields) {
             for (const QString& name : QString::fromLatin1(field.asf).split(QLatin1Char('|'))) {
@@ -422,8 +399,7 @@ TrackTags ReadTagsFrom(CheckedFileStream& stream) {
         DropSmallTotals(t);
 
         for (const Attribute& a : attributes) {
-            if (FieldOfAsfName(a.name) || IsTechnicalAsfAttribute(a.name) || !IsUsableUserFieldName(a.name) ||
-                byName.value(a.name.toLower()) != &a)
+            if (FieldOfAsfName(a.name) || IsTechnicalAsfAttribute(a.name) || !IsUsableUserFieldName(a.name))
                 continue;
             const QStringList values = UserValues(a.values);
             if (!values.isEmpty())

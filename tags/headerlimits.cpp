@@ -1,7 +1,5 @@
 #include "tags/headerlimits.h"
 
-#include "wmawav/asfheader.h"
-
 #include <cstdint>
 
 namespace {
@@ -14,7 +12,23 @@ const uint8_t* Bytes(const TagLib::ByteVector& v) {
     return reinterpret_cast<const uint8_t*>(v.data());
 }
 
-bool Check(TagLib::IOStream& stream) {
+// An entry's name as TagLib reads it (a UTF-16LE text, which TagLib's
+// String ends at the first zero character), and whether a zero character
+// stands before those that end it.
+void NoteEntry(const AsfTagEntry& entry, void* context) {
+    size_t bytes = entry.nameBytes & ~size_t(1);
+    while (bytes >= 2 && entry.name[bytes - 1] == 0 && entry.name[bytes - 2] == 0)
+        bytes -= 2;
+    bool damaged = false;
+    for (size_t i = 0; i < bytes && !damaged; i += 2)
+        damaged = entry.name[i] == 0 && entry.name[i + 1] == 0;
+    const TagLib::ByteVector name(reinterpret_cast<const char*>(entry.name),
+                                  static_cast<unsigned int>(entry.nameBytes));
+    static_cast<std::vector<AsfEntryPlace>*>(context)->push_back(
+        AsfEntryPlace{entry.object, TagLib::String(name, TagLib::String::UTF16LE), damaged});
+}
+
+bool Check(TagLib::IOStream& stream, std::vector<AsfEntryPlace>* places) {
     const TagLib::ByteVector start = stream.readBlock(10);
     const uint64_t prefix = Id3v2PrefixLength(Bytes(start), start.size());
     const long length = stream.length();
@@ -28,14 +42,16 @@ bool Check(TagLib::IOStream& stream) {
         return false;
     stream.seek(static_cast<long>(prefix));
     const TagLib::ByteVector header = stream.readBlock(static_cast<unsigned long>(headerSize));
-    return header.size() == headerSize && ScanAsfTagObjects(Bytes(header), header.size()) == AsfTags::Ok;
+    return header.size() == headerSize &&
+           ScanAsfTagObjects(Bytes(header), header.size(), places ? NoteEntry : nullptr, places) ==
+               AsfTags::Ok;
 }
 
 }  // namespace
 
-bool AsfTagObjectsReadable(TagLib::IOStream& stream) {
+bool AsfTagObjectsReadable(TagLib::IOStream& stream, std::vector<AsfEntryPlace>* places) {
     stream.seek(0);
-    const bool readable = Check(stream);
+    const bool readable = Check(stream, places);
     stream.seek(0);
     return readable;
 }

@@ -1,6 +1,8 @@
 // Writing the carried fields into M4A results: the iTunes atoms and the
-// freeform atoms that Picard writes, and the cover pictures.
+// freeform atoms that Picard writes, the cover pictures, and the gapless
+// information (tags/mp4gapless.h).
 #include "tags/checkedstream.h"
+#include "tags/mp4gapless.h"
 #include "tags/tagfields.h"
 #include "tags/tags.h"
 #include "tags/tagwrite.h"
@@ -15,6 +17,7 @@
 namespace {
 
 constexpr char kFreeformPrefix[] = "----:com.apple.iTunes:";
+constexpr char kGaplessAtom[] = "----:com.apple.iTunes:iTunSMPB";
 
 TagLib::StringList ToTagLib(const QStringList& values) {
     TagLib::StringList list;
@@ -123,13 +126,18 @@ void FillMp4(TagLib::MP4::Tag& tag, const TrackTags& t) {
 
 }  // namespace
 
+// Every result gets the gapless information beside its tags, a result
+// without tags too.
 bool WriteM4aTags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+    return TagThroughCopy(path, true, [&](CheckedFileStream& stream) {
         TagLib::MP4::File file(&stream, false);
         TagLib::MP4::Tag* tag = file.isValid() ? file.tag() : nullptr;
         if (!tag)
             return false;
         FillMp4(*tag, tags);
+        const QString gapless = ITunSmpbOf(file);
+        if (!gapless.isEmpty())
+            tag->setItem(kGaplessAtom, TagLib::StringList(ToTagLib(gapless)));
         return file.save();
     });
 }

@@ -67,10 +67,16 @@ const char* const kTechnicalAttributes[] = {
     "FileSize",
     "NumberOfFrames",
     "Signature_Name",
+    // The pixel aspect ratio of a video stream.
+    "AspectRatioX",
+    "AspectRatioY",
 };
 
-// The digital rights management attributes all start so.
-constexpr char kDrmPrefix[] = "DRM_";
+// The digital rights management attributes all start so, and so do the
+// dynamic range values of a WMA stream that its encoder measured
+// (WM/WMADRCPeakReference, WM/WMADRCAverageReference) and that Windows Media
+// Player keeps beside them (WM/WMADRCPeakTarget, WM/WMADRCAverageTarget).
+const char* const kTechnicalPrefixes[] = {"DRM_", "WM/WMADRC"};
 
 }  // namespace
 
@@ -89,8 +95,9 @@ const TagField* TotalFieldOf(const TagField& number) {
 }
 
 bool IsTechnicalAsfAttribute(const QString& name) {
-    if (name.startsWith(QLatin1String(kDrmPrefix), Qt::CaseInsensitive))
-        return true;
+    for (const char* prefix : kTechnicalPrefixes)
+        if (name.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
+            return true;
     for (const char* technical : kTechnicalAttributes)
         if (name.compare(QLatin1String(technical), Qt::CaseInsensitive) == 0)
             return true;

@@ -6,8 +6,9 @@
 // tags/vorbistags.cpp, tags/mp4tags.cpp).
 //
 // The ASF names are those that Windows Media Player, MusicBrainz Picard,
-// foobar2000, Mp3tag, MediaMonkey and beets write; they are matched without
-// regard to letter case. The ID3 frames are those that Picard writes into an
+// foobar2000, Mp3tag, MediaMonkey and beets write (beets also its Vorbis
+// names in upper case: YEAR, BPM, LYRICS, DISCC...); they are matched
+// without regard to letter case. The ID3 frames are those that Picard writes into an
 // ID3v2.3 tag, the RIFF INFO ids those that INFO lists have for the field.
 // The Vorbis comment names and MP4 atoms are those that Picard writes; a
 // field that Picard knows but has no MP4 atom for it writes as a freeform
@@ -54,52 +55,56 @@ struct TagField {
 
 inline constexpr TagField kTagFields[] = {
     {"title", FieldKind::Text, "Title", "TIT2", "INAM", "TITLE", "\251nam"},
-    {"artist", FieldKind::Text, "Author", "TPE1", "IART", "ARTIST", "\251ART"},
+    {"artist", FieldKind::Text, "Author|ARTIST", "TPE1", "IART", "ARTIST", "\251ART"},
     {"albumartist", FieldKind::Text, "WM/AlbumArtist|ALBUM ARTIST|ALBUMARTIST", "TPE2", nullptr,
      "ALBUMARTIST", "aART"},
-    {"album", FieldKind::Text, "WM/AlbumTitle", "TALB", "IPRD", "ALBUM", "\251alb"},
+    {"album", FieldKind::Text, "WM/AlbumTitle|ALBUM", "TALB", "IPRD", "ALBUM", "\251alb"},
     // WM/Track, an older attribute, counts from 0. The track number has no id
     // of the INFO list itself; readers take it from IPRT (TagLib, FFmpeg) or
     // ITRK (others).
-    {"tracknumber", FieldKind::Number, "WM/TrackNumber|WM/Track", "TRCK", "IPRT|ITRK", "TRACKNUMBER", "trkn"},
-    {"totaltracks", FieldKind::Total, "TotalTracks|TrackTotal|WM/TrackTotal", "TRCK", nullptr,
+    {"tracknumber", FieldKind::Number, "WM/TrackNumber|WM/Track|TRACKNUMBER|TRACK", "TRCK", "IPRT|ITRK",
+     "TRACKNUMBER", "trkn"},
+    {"totaltracks", FieldKind::Total, "TotalTracks|TrackTotal|WM/TrackTotal|TRACKC", "TRCK", nullptr,
      "TRACKTOTAL|TOTALTRACKS", "trkn"},
-    {"discnumber", FieldKind::Number, "WM/PartOfSet", "TPOS", nullptr, "DISCNUMBER", "disk"},
-    {"totaldiscs", FieldKind::Total, "TotalDiscs|DiscTotal|WM/DiscTotal", "TPOS", nullptr,
+    {"discnumber", FieldKind::Number, "WM/PartOfSet|DISCNUMBER|DISC", "TPOS", nullptr, "DISCNUMBER", "disk"},
+    {"totaldiscs", FieldKind::Total, "TotalDiscs|DiscTotal|WM/DiscTotal|DISCC", "TPOS", nullptr,
      "DISCTOTAL|TOTALDISCS", "disk"},
     // Saved as version 2.3, the date becomes TYER (and TDAT for a full date).
-    {"date", FieldKind::Date, "WM/Year", "TDRC", "ICRD", "DATE", "\251day"},
-    {"genre", FieldKind::Text, "WM/Genre|WM/GenreID", "TCON", "IGNR", "GENRE", "\251gen"},
-    {"composer", FieldKind::Text, "WM/Composer", "TCOM", "IMUS", "COMPOSER", "\251wrt"},
+    {"date", FieldKind::Date, "WM/Year|DATE|YEAR", "TDRC", "ICRD", "DATE", "\251day"},
+    {"genre", FieldKind::Text, "WM/Genre|WM/GenreID|GENRE", "TCON", "IGNR", "GENRE", "\251gen"},
+    {"composer", FieldKind::Text, "WM/Composer|COMPOSER", "TCOM", "IMUS", "COMPOSER", "\251wrt"},
     {"lyricist", FieldKind::Text, "WM/Writer|LYRICIST", "TEXT", "IWRI", "LYRICIST",
      "----:com.apple.iTunes:LYRICIST"},
     {"conductor", FieldKind::Text, "WM/Conductor", "TPE3", nullptr, "CONDUCTOR",
      "----:com.apple.iTunes:CONDUCTOR"},
     {"remixer", FieldKind::Text, "WM/ModifiedBy|WM/REMIXERS|MIXARTIST", "TPE4", nullptr, "REMIXER",
      "----:com.apple.iTunes:REMIXER"},
-    {"comment", FieldKind::First, "Description|WM/Comments", "COMM", "ICMT", "COMMENT", "\251cmt"},
+    {"comment", FieldKind::First, "Description|WM/Comments|COMMENT", "COMM", "ICMT", "COMMENT", "\251cmt"},
     {"copyright", FieldKind::Text, "Copyright", "TCOP", "ICOP", "COPYRIGHT", "cprt"},
-    {"lyrics", FieldKind::First, "WM/Lyrics", "USLT", nullptr, "LYRICS", "\251lyr"},
-    {"label", FieldKind::Text, "WM/Publisher", "TPUB", nullptr, "LABEL", "----:com.apple.iTunes:LABEL"},
-    {"bpm", FieldKind::Text, "WM/BeatsPerMinute", "TBPM", nullptr, "BPM", "tmpo"},
+    {"lyrics", FieldKind::First, "WM/Lyrics|LYRICS", "USLT", nullptr, "LYRICS", "\251lyr"},
+    {"label", FieldKind::Text, "WM/Publisher|LABEL|PUBLISHER", "TPUB", nullptr, "LABEL",
+     "----:com.apple.iTunes:LABEL"},
+    {"bpm", FieldKind::Text, "WM/BeatsPerMinute|BPM", "TBPM", nullptr, "BPM", "tmpo"},
     {"isrc", FieldKind::Text, "WM/ISRC", "TSRC", nullptr, "ISRC", "----:com.apple.iTunes:ISRC"},
     {"subtitle", FieldKind::Text, "WM/SubTitle|Subtitle", "TIT3", nullptr, "SUBTITLE",
      "----:com.apple.iTunes:SUBTITLE"},
     // TSST came with version 2.4, and TagLib drops it from a 2.3 tag.
     {"discsubtitle", FieldKind::Text, "WM/SetSubTitle|SETSUBTITLE|DISCSUBTITLE", "TXXX:DISCSUBTITLE", nullptr,
      "DISCSUBTITLE", "----:com.apple.iTunes:DISCSUBTITLE"},
-    {"grouping", FieldKind::Text, "WM/ContentGroupDescription", "TIT1", nullptr, "GROUPING", "\251grp"},
+    {"grouping", FieldKind::Text, "WM/ContentGroupDescription|GROUPING", "TIT1", nullptr, "GROUPING",
+     "\251grp"},
     {"work", FieldKind::Text, "WM/Work|WORK", "TXXX:WORK", nullptr, "WORK", "\251wrk"},
     {"key", FieldKind::Text, "WM/InitialKey|INITIALKEY", "TKEY", nullptr, "KEY",
      "----:com.apple.iTunes:initialkey"},
-    {"language", FieldKind::Text, "WM/Language", "TLAN", "ILNG", "LANGUAGE",
+    {"language", FieldKind::Text, "WM/Language|LANGUAGE", "TLAN", "ILNG", "LANGUAGE",
      "----:com.apple.iTunes:LANGUAGE"},
     // TMOO came with version 2.4, and TagLib drops it from a 2.3 tag.
     {"mood", FieldKind::Text, "WM/Mood", "TXXX:MOOD", nullptr, "MOOD", "----:com.apple.iTunes:MOOD"},
-    {"media", FieldKind::Text, "WM/Media|MEDIATYPE", "TMED", "IMED", "MEDIA", "----:com.apple.iTunes:MEDIA"},
+    {"media", FieldKind::Text, "WM/Media|MEDIATYPE|MEDIA", "TMED", "IMED", "MEDIA",
+     "----:com.apple.iTunes:MEDIA"},
     {"script", FieldKind::Text, "WM/Script|SCRIPT", "TXXX:SCRIPT", nullptr, "SCRIPT",
      "----:com.apple.iTunes:SCRIPT"},
-    {"encodedby", FieldKind::Text, "WM/EncodedBy", "TENC", "ITCH", "ENCODEDBY", "\251too"},
+    {"encodedby", FieldKind::Text, "WM/EncodedBy|ENCODEDBY", "TENC", "ITCH", "ENCODEDBY", "\251too"},
     {"catalognumber", FieldKind::Text, "WM/CatalogNo|CATALOGNUMBER", "TXXX:CATALOGNUMBER", nullptr,
      "CATALOGNUMBER", "----:com.apple.iTunes:CATALOGNUMBER"},
     {"barcode", FieldKind::Text, "WM/Barcode|BARCODE", "TXXX:BARCODE", nullptr, "BARCODE",
@@ -134,9 +139,12 @@ inline constexpr TagField kTagFields[] = {
      "----:com.apple.iTunes:ORIGLYRICIST"},
     {"originalfilename", FieldKind::Text, "WM/OriginalFilename|ORIGFILENAME", "TOFN", nullptr,
      "ORIGINALFILENAME", "----:com.apple.iTunes:originalfilename"},
-    // Version 2.3 keeps the year alone.
-    {"originaldate", FieldKind::Date, "WM/OriginalReleaseTime|WM/OriginalReleaseYear|ORIGYEAR", "TORY",
-     nullptr, "ORIGINALDATE", "----:com.apple.iTunes:originaldate"},
+    // Version 2.3 keeps the year alone; Picard writes the year beside the
+    // date in Vorbis comments, and a Vorbis name that ends in YEAR takes the
+    // year alone.
+    {"originaldate", FieldKind::Date,
+     "WM/OriginalReleaseTime|WM/OriginalReleaseYear|ORIGYEAR|ORIGINALDATE|ORIGINALYEAR", "TORY", nullptr,
+     "ORIGINALDATE|ORIGINALYEAR", "----:com.apple.iTunes:originaldate"},
     {"producer", FieldKind::Text, "WM/Producer", "TIPL:producer", nullptr, "PRODUCER",
      "----:com.apple.iTunes:PRODUCER"},
     {"engineer", FieldKind::Text, "WM/Engineer", "TIPL:engineer", "IENG", "ENGINEER",
@@ -144,7 +152,7 @@ inline constexpr TagField kTagFields[] = {
     {"mixer", FieldKind::Text, "WM/Mixer", "TIPL:mix", nullptr, "MIXER", "----:com.apple.iTunes:MIXER"},
     {"djmixer", FieldKind::Text, "WM/DJMixer", "TIPL:DJ-mix", nullptr, "DJMIXER",
      "----:com.apple.iTunes:DJMIXER"},
-    {"arranger", FieldKind::Text, "WM/Arranger|beets/Arranger", "TIPL:arranger", nullptr, "ARRANGER",
+    {"arranger", FieldKind::Text, "WM/Arranger|beets/Arranger|ARRANGER", "TIPL:arranger", nullptr, "ARRANGER",
      "----:com.apple.iTunes:arranger"},
     {"website", FieldKind::Url, "WM/AuthorURL|WWWARTIST", "WOAR", nullptr, "WEBSITE",
      "----:com.apple.iTunes:website"},
@@ -194,11 +202,13 @@ inline constexpr TagField kTagFields[] = {
      "----:com.apple.iTunes:MusicBrainz Album Status"},
     {"releasetype", FieldKind::Text, "MusicBrainz/Album Type|MUSICBRAINZ_ALBUMTYPE",
      "TXXX:MusicBrainz Album Type", nullptr, "RELEASETYPE", "----:com.apple.iTunes:MusicBrainz Album Type"},
-    {"releasecountry", FieldKind::Text, "MusicBrainz/Album Release Country|MUSICBRAINZ_ALBUMRELEASECOUNTRY",
+    {"releasecountry", FieldKind::Text,
+     "MusicBrainz/Album Release Country|MUSICBRAINZ_ALBUMRELEASECOUNTRY|RELEASECOUNTRY",
      "TXXX:MusicBrainz Album Release Country", nullptr, "RELEASECOUNTRY",
      "----:com.apple.iTunes:MusicBrainz Album Release Country"},
-    {"albumcomment", FieldKind::Text, "MusicBrainz/Album Comment", "TXXX:MusicBrainz Album Comment", nullptr,
-     "MUSICBRAINZ_ALBUMCOMMENT", "----:com.apple.iTunes:MusicBrainz Album Comment"},
+    {"albumcomment", FieldKind::Text, "MusicBrainz/Album Comment|MUSICBRAINZ_ALBUMCOMMENT",
+     "TXXX:MusicBrainz Album Comment", nullptr, "MUSICBRAINZ_ALBUMCOMMENT",
+     "----:com.apple.iTunes:MusicBrainz Album Comment"},
     {"musicip_puid", FieldKind::Text, "MusicIP/PUID", "TXXX:MusicIP PUID", nullptr, "MUSICIP_PUID",
      "----:com.apple.iTunes:MusicIP PUID"},
     {"acoustid_id", FieldKind::Text, "Acoustid/Id|ACOUSTID_ID", "TXXX:Acoustid Id", nullptr, "ACOUSTID_ID",

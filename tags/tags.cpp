@@ -53,8 +53,9 @@ QString JoinedText(const TagField& field, const TrackTags& t, const char* join) 
 
 // A web address as URL frames hold it: Latin-1 only, so the address in its
 // encoded form (a host in punycode, the rest percent-encoded). Empty for a
-// text with spaces, which is no address.
-QString UrlText(const QString& text) {
+// text with spaces between its ends, which is no address.
+QString UrlText(const QString& value) {
+    const QString text = value.trimmed();
     const QUrl url(text, QUrl::TolerantMode);
     static const QRegularExpression space(QStringLiteral("\\s"));
     if (text.contains(space) || !url.isValid())
@@ -220,7 +221,7 @@ void FillInfo(TagLib::RIFF::Info::Tag& info, const TrackTags& t) {
 }  // namespace
 
 bool WriteMp3Tags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
         if (!file.isValid())
             return false;
@@ -231,7 +232,7 @@ bool WriteMp3Tags(const QString& path, const TrackTags& tags) {
 }
 
 bool WriteWavTags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::RIFF::WAV::File file(&stream, false);
         if (!file.isValid())
             return false;

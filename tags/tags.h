@@ -56,14 +56,15 @@ inline constexpr qsizetype kMaxPicturesBytes = 32 * 1024 * 1024;
 inline constexpr qsizetype kMaxTextLength = 65535;
 inline constexpr qsizetype kMaxUserFieldName = 256;
 
-// The tags of the WMA (ASF) file at path. A field that is missing, empty,
-// damaged or oversized is left out, and so are the technical attributes
-// (IsTechnicalAsfAttribute), the values of the user's own attributes that
-// are not text or numbers, and those whose name is empty, holds a control
-// character or is longer than kMaxUserFieldName. A file that cannot be read,
-// or whose
-// header's tag objects are damaged or hold more entries than any tagger
-// writes, gives no tags at all. Never raises.
+// The tags of the WMA (ASF) file at path, text as written (up to a zero
+// character, nothing trimmed), a value stored twice once. A field that is
+// missing, empty, damaged or oversized is left out, and so are the technical
+// attributes (IsTechnicalAsfAttribute), the values of the user's own
+// attributes that are not text or numbers, and those whose name is empty,
+// holds a control character (a zero character among them) or is longer than
+// kMaxUserFieldName. A file that cannot be read, or whose header's tag
+// objects are damaged or hold more entries than any tagger writes, gives no
+// tags at all. Never raises.
 TrackTags ReadWmaTags(const QString& path);
 // The same from a file open for reading (read with pread: its offset stays).
 TrackTags ReadWmaTags(int fd);
@@ -77,7 +78,8 @@ bool WriteMp3Tags(const QString& path, const TrackTags& tags);
 bool WriteWavTags(const QString& path, const TrackTags& tags);
 // The same for FLAC and Opus files (Vorbis comments, and the pictures as
 // FLAC PICTURE blocks or METADATA_BLOCK_PICTURE comments) and for M4A files
-// (iTunes atoms).
+// (iTunes atoms). An M4A file is tagged even without fields: it gets the
+// gapless information of its edit list as an iTunSMPB atom.
 bool WriteFlacTags(const QString& path, const TrackTags& tags);
 bool WriteOpusTags(const QString& path, const TrackTags& tags);
 bool WriteM4aTags(const QString& path, const TrackTags& tags);

@@ -51,9 +51,9 @@ bool TagCopyAndReplace(const QString& path, const std::function<bool(CheckedFile
 
 }  // namespace
 
-bool TagThroughCopy(const QString& path, const TrackTags& tags,
+bool TagThroughCopy(const QString& path, bool somethingToWrite,
                     const std::function<bool(CheckedFileStream&)>& tagIt) {
-    if (tags.isEmpty())
+    if (!somethingToWrite)
         return true;
     try {
         return TagCopyAndReplace(path, tagIt);

@@ -9,16 +9,15 @@
 #include <functional>
 
 class CheckedFileStream;
-struct TrackTags;
 
 TagLib::String ToTagLib(const QString& s);
 
 // Writes tags into the file at path: tags a copy of it through tagIt, and
 // puts the copy in its place only when the copy was read, tagged and written
 // without a single failure. The copy lies beside the file under a hidden
-// temporary name. No tags leave the file as it is; false when nothing was
-// written.
-bool TagThroughCopy(const QString& path, const TrackTags& tags,
+// temporary name. Nothing to write (a source without tags) leaves the file
+// as it is; false when nothing was written.
+bool TagThroughCopy(const QString& path, bool somethingToWrite,
                     const std::function<bool(CheckedFileStream&)>& tagIt);
 
 // A picture as its header describes it. The size is 0 by 0 where the format

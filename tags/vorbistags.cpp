@@ -1,11 +1,13 @@
 // Writing the carried fields into FLAC and Opus results: Vorbis comments
-// under the names that Picard writes, and the pictures as FLAC PICTURE
-// blocks (FLAC) or METADATA_BLOCK_PICTURE comments (Opus).
+// under the names that Picard writes (in Opus, the ReplayGain gains as R128
+// gains), and the pictures as FLAC PICTURE blocks (FLAC) or
+// METADATA_BLOCK_PICTURE comments (Opus).
 #include "tags/checkedstream.h"
 #include "tags/tagfields.h"
 #include "tags/tags.h"
 #include "tags/tagwrite.h"
 
+#include <QRegularExpression>
 #include <QSet>
 
 #include <taglib/flacfile.h>
@@ -14,6 +16,8 @@
 #include <taglib/opusfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -69,11 +73,34 @@ QStringList VorbisValues(const TagField& field, const TrackTags& t) {
     return QStringList();
 }
 
+// ReplayGain's comments. RFC 7845 asks Opus files not to carry them (their
+// own loudness adjustment is R128_TRACK_GAIN and R128_ALBUM_GAIN), and
+// players that follow it ignore them.
+bool IsReplayGainName(const QString& name) {
+    return name.startsWith(QLatin1String("REPLAYGAIN_"), Qt::CaseInsensitive);
+}
+
+// A ReplayGain value ("-6.48 dB") as Opus's R128 gain: relative to -23 LUFS
+// instead of ReplayGain's -18, so 5 dB less, in 1/256 dB (Q7.8, a signed
+// 16-bit number). Empty when the text is no gain.
+QString R128GainOf(const QString& replayGain) {
+    static const QRegularExpression gain(
+        QStringLiteral("^\\s*([+-]?(?:\\d+(?:\\.\\d*)?|\\.\\d+))\\s*(?:dB)?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = gain.match(replayGain);
+    if (!m.hasMatch())
+        return QString();
+    const double q78 = std::round((m.captured(1).toDouble() - 5.0) * 256.0);
+    return QString::number(static_cast<int>(std::clamp(q78, -32768.0, 32767.0)));
+}
+
 // Every field under each of its names, replacing what the comment held
 // under them, then the user's own fields under their names: never under a
 // name that the comment holds already (a field's, or the encoder's own),
-// one that is no Vorbis name, or a reserved one.
-void FillXiphComment(TagLib::Ogg::XiphComment& comment, const TrackTags& t) {
+// one that is no Vorbis name, or a reserved one. A date under a name that
+// ends in YEAR is the year alone. An Opus file gets the ReplayGain gains as
+// R128 gains and no ReplayGain comment.
+void FillXiphComment(TagLib::Ogg::XiphComment& comment, const TrackTags& t, bool opus) {
     for (const TagField& field : kTagFields) {
         if (!field.vorbis || field.kind == FieldKind::Picture)
             continue;
@@ -81,14 +108,26 @@ void FillXiphComment(TagLib::Ogg::XiphComment& comment, const TrackTags& t) {
         if (values.isEmpty())
             continue;
         for (const QString& name : QString::fromLatin1(field.vorbis).split(QLatin1Char('|'))) {
+            if (opus && IsReplayGainName(name))
+                continue;
+            const bool year = field.kind == FieldKind::Date && name.endsWith(QLatin1String("YEAR"));
             comment.removeFields(ToTagLib(name));
             for (const QString& value : values)
-                comment.addField(ToTagLib(name), ToTagLib(value), false);
+                comment.addField(ToTagLib(name), ToTagLib(year ? value.left(4) : value), false);
+        }
+    }
+    if (opus) {
+        const std::pair<const char*, const char*> gains[] = {{"replaygain_track_gain", "R128_TRACK_GAIN"},
+                                                             {"replaygain_album_gain", "R128_ALBUM_GAIN"}};
+        for (const auto& [key, name] : gains) {
+            const QString r128 = R128GainOf(t.value(key));
+            if (!r128.isEmpty())
+                comment.addField(name, ToTagLib(r128), true);
         }
     }
     for (const UserField& field : t.userFields) {
         if (!IsVorbisName(field.name) || IsReservedVorbisName(field.name) ||
-            comment.contains(ToTagLib(field.name)))
+            comment.contains(ToTagLib(field.name)) || (opus && IsReplayGainName(field.name)))
             continue;
         for (const QString& value : field.values)
             comment.addField(ToTagLib(field.name), ToTagLib(value), false);
@@ -121,11 +160,11 @@ constexpr unsigned int kMaxFlacBlockBytes = 0xFFFFFF;
 }  // namespace
 
 bool WriteFlacTags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
         if (!file.isValid())
             return false;
-        FillXiphComment(*file.xiphComment(true), tags);
+        FillXiphComment(*file.xiphComment(true), tags, false);
         if (file.xiphComment()->render(false).size() > kMaxFlacBlockBytes)
             return false;
         // A picture that does not fit a block is left out.
@@ -142,12 +181,12 @@ bool WriteFlacTags(const QString& path, const TrackTags& tags) {
 }
 
 bool WriteOpusTags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, tags, [&](CheckedFileStream& stream) {
+    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::Ogg::Opus::File file(&stream, false);
         TagLib::Ogg::XiphComment* comment = file.isValid() ? file.tag() : nullptr;
         if (!comment)
             return false;
-        FillXiphComment(*comment, tags);
+        FillXiphComment(*comment, tags, true);
         if (!tags.pictures.isEmpty()) {
             comment->removeAllPictures();
             for (const CoverPicture& p : tags.pictures)

@@ -143,20 +143,74 @@ std::optional<AsfLayout> ReadAsfLayout(const std::vector<uint8_t>& file) {
     return layout;
 }
 
-bool InsertEncryptionObject(std::vector<uint8_t>& file, EncryptionKind kind) {
-    const std::vector<uint8_t> obj = EncryptionObject(kind);
-    if (kind != EncryptionKind::AdvancedContent)
-        return InsertHeaderObject(file, obj);
+namespace {
+
+// Puts obj into the Header Extension's data, first or last.
+bool InsertIntoExtension(std::vector<uint8_t>& file, const std::vector<uint8_t>& obj, bool first) {
     const std::optional<AsfLayout> layout = ReadAsfLayout(file);
     if (!layout || layout->headerExtension == 0)
         return false;
     const uint64_t ext = layout->headerExtension;
-    // The new object goes first in the extension data.
+    const uint64_t at = first ? ext + 46 : ext + Get64(file, ext + 16);
     Put64(file, ext + 16, Get64(file, ext + 16) + obj.size());
     Put32(file, ext + 42, Get32(file, ext + 42) + uint32_t(obj.size()));
     GrowHeader(file, *layout, obj.size());
-    file.insert(file.begin() + static_cast<std::ptrdiff_t>(ext + 46), obj.begin(), obj.end());
+    file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), obj.begin(), obj.end());
     return true;
+}
+
+}  // namespace
+
+bool InsertEncryptionObject(std::vector<uint8_t>& file, EncryptionKind kind) {
+    const std::vector<uint8_t> obj = EncryptionObject(kind);
+    if (kind != EncryptionKind::AdvancedContent)
+        return InsertHeaderObject(file, obj);
+    return InsertIntoExtension(file, obj, true);
+}
+
+bool InsertExtensionObject(std::vector<uint8_t>& file, const std::vector<uint8_t>& object) {
+    return InsertIntoExtension(file, object, false);
+}
+
+std::vector<uint8_t> TagObject(TagObjectKind kind, const std::vector<TagEntryBytes>& entries) {
+    // 75B22633-668E-11CF-A6D9-00AA0062CE6C, D2D0A440-E307-11D2-97F0-00A0C95EA850,
+    // C5F8CBEA-5BAF-4877-8467-AA8C44FA4CCA, 44231C94-9498-49D1-A141-1D134E457054
+    static const std::array<uint8_t, 16> kGuids[] = {
+        {0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C},
+        {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11, 0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50},
+        {0xEA, 0xCB, 0xF8, 0xC5, 0xAF, 0x5B, 0x77, 0x48, 0x84, 0x67, 0xAA, 0x8C, 0x44, 0xFA, 0x4C, 0xCA},
+        {0x94, 0x1C, 0x23, 0x44, 0x98, 0x94, 0xD1, 0x49, 0xA1, 0x41, 0x1D, 0x13, 0x4E, 0x45, 0x70, 0x54},
+    };
+    const auto put16 = [](std::vector<uint8_t>& out, size_t v) {
+        out.push_back(uint8_t(v));
+        out.push_back(uint8_t(v >> 8));
+    };
+    std::vector<uint8_t> body;
+    if (kind == TagObjectKind::ContentDescription) {
+        for (size_t i = 0; i < 5; ++i)
+            put16(body, i < entries.size() ? entries[i].value.size() : 0);
+        for (const TagEntryBytes& e : entries)
+            body.insert(body.end(), e.value.begin(), e.value.end());
+        return MakeObject(kGuids[0], body);
+    }
+    put16(body, entries.size());
+    for (const TagEntryBytes& e : entries) {
+        if (kind == TagObjectKind::ExtendedContentDescription) {
+            put16(body, e.name.size());
+            body.insert(body.end(), e.name.begin(), e.name.end());
+            put16(body, e.type);
+            put16(body, e.value.size());
+        } else {
+            put16(body, 0);  // language
+            put16(body, kind == TagObjectKind::Metadata ? 1 : 0);
+            put16(body, e.name.size());
+            put16(body, e.type);
+            Append32(body, uint32_t(e.value.size()));
+            body.insert(body.end(), e.name.begin(), e.name.end());
+        }
+        body.insert(body.end(), e.value.begin(), e.value.end());
+    }
+    return MakeObject(kGuids[static_cast<int>(kind)], body);
 }
 
 bool InsertHeaderObject(std::vector<uint8_t>& file, const std::vector<uint8_t>& object) {

@@ -54,6 +54,26 @@ bool InsertEncryptionObject(std::vector<uint8_t>& file, EncryptionKind kind);
 // Properties' file size. Returns false when the header cannot be parsed.
 bool InsertHeaderObject(std::vector<uint8_t>& file, const std::vector<uint8_t>& object);
 
+// Appends object as the last child of the Header Extension Object and fixes
+// up every size that covers it. Returns false when the header lacks a Header
+// Extension Object.
+bool InsertExtensionObject(std::vector<uint8_t>& file, const std::vector<uint8_t>& object);
+
+// The tag objects, and one entry of them: a name (UTF-16LE, ended by two
+// zero bytes as writers end it), the value's type (0 text, 1 bytes, 2 BOOL,
+// 3 DWORD, 4 QWORD, 5 WORD) and its bytes as the object stores them.
+enum class TagObjectKind { ContentDescription, ExtendedContentDescription, Metadata, MetadataLibrary };
+struct TagEntryBytes {
+    std::vector<uint8_t> name;
+    uint16_t type = 0;
+    std::vector<uint8_t> value;
+};
+// A whole tag object of these entries. The Content Description takes its
+// five texts (title, author, copyright, description, rating) as entries in
+// that order, names unused; Metadata records belong to stream 1, the
+// audio's.
+std::vector<uint8_t> TagObject(TagObjectKind kind, const std::vector<TagEntryBytes>& entries);
+
 // Crafted headers. Appends `blocks` Extended Content Description Objects of
 // `entries` empty descriptors each (at most 65,535).
 bool AddEmptyTagBlocks(std::vector<uint8_t>& file, int blocks, int entries);

@@ -223,6 +223,8 @@ struct TagTally {
     uint64_t entries = 0;
     uint64_t topObjects = 0;
     bool excessive = false;
+    AsfTagEntryVisitor visit = nullptr;
+    void* context = nullptr;
 };
 
 // The entries of a tag object, each of which must lie wholly inside it: the
@@ -230,7 +232,8 @@ struct TagTally {
 // value type, value length, value) or the records of a Metadata (Library)
 // Object (two 16-bit fields, name length, value type, 32-bit value length,
 // name, value).
-AsfScan CheckTagEntries(const uint8_t* obj, size_t len, bool records, TagTally& tally) {
+AsfScan CheckTagEntries(const uint8_t* obj, size_t len, AsfTagObject kind, TagTally& tally) {
+    const bool records = kind != AsfTagObject::ExtendedContentDescription;
     if (len < kObjectPrefix + 2)
         return AsfScan::Damaged;
     const uint32_t count = ReadLe16(obj + kObjectPrefix);
@@ -248,16 +251,18 @@ AsfScan CheckTagEntries(const uint8_t* obj, size_t len, bool records, TagTally& 
             return AsfScan::Damaged;
         const uint8_t* e = obj + pos;
         uint64_t variable;
+        const size_t nameLength = records ? ReadLe16(e + 4) : ReadLe16(e);
         if (records) {
-            variable = uint64_t(ReadLe16(e + 4)) + ReadLe32(e + 8);
+            variable = uint64_t(nameLength) + ReadLe32(e + 8);
         } else {
-            const uint64_t nameLength = ReadLe16(e);
             if (len - pos < fixed + nameLength)
                 return AsfScan::Damaged;
             variable = nameLength + ReadLe16(e + 2 + nameLength + 2);
         }
         if (variable > len - pos - fixed)
             return AsfScan::Damaged;
+        if (tally.visit)
+            tally.visit(AsfTagEntry{kind, records ? e + fixed : e + 2, nameLength}, tally.context);
         pos += fixed + static_cast<size_t>(variable);
     }
     return AsfScan::Ok;
@@ -277,19 +282,23 @@ AsfScan VisitTagObject(const uint8_t* obj, size_t len, Level level, void* contex
         return texts <= len - kObjectPrefix - 10 ? AsfScan::Ok : AsfScan::Damaged;
     }
     if (IsGuid(obj, kExtendedContentDescription))
-        return CheckTagEntries(obj, len, false, tally);
-    if (IsGuid(obj, kMetadata) || IsGuid(obj, kMetadataLibrary))
-        return CheckTagEntries(obj, len, true, tally);
+        return CheckTagEntries(obj, len, AsfTagObject::ExtendedContentDescription, tally);
+    if (IsGuid(obj, kMetadata))
+        return CheckTagEntries(obj, len, AsfTagObject::Metadata, tally);
+    if (IsGuid(obj, kMetadataLibrary))
+        return CheckTagEntries(obj, len, AsfTagObject::MetadataLibrary, tally);
     return AsfScan::Ok;
 }
 
 }  // namespace
 
-AsfTags ScanAsfTagObjects(const uint8_t* data, size_t size) {
+AsfTags ScanAsfTagObjects(const uint8_t* data, size_t size, AsfTagEntryVisitor visit, void* context) {
     const uint64_t headerSize = AsfHeaderObjectSize(data, size);
     if (headerSize < kAsfHeaderObjectFixedSize || headerSize > size)
         return AsfTags::Damaged;
     TagTally tally;
+    tally.visit = visit;
+    tally.context = context;
     const AsfScan walk = WalkObjects(data + kAsfHeaderObjectFixedSize,
                                      static_cast<size_t>(headerSize) - kAsfHeaderObjectFixedSize, Level::Top,
                                      VisitTagObject, &tally);

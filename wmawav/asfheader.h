@@ -75,12 +75,33 @@ enum class AsfTags {
 // in one header. Real files carry a few dozen.
 constexpr uint32_t kMaxAsfTagEntries = 4096;
 
+// The tag objects whose entries have names.
+enum class AsfTagObject {
+    ExtendedContentDescription,  // descriptors
+    Metadata,                    // records of one stream each
+    MetadataLibrary,             // records, the values of any size
+};
+
+// One entry of a tag object as the header holds it: the object it stands in
+// and its name, UTF-16LE as the file stores it (zero bytes that end it
+// included).
+struct AsfTagEntry {
+    AsfTagObject object;
+    const uint8_t* name;
+    size_t nameBytes;
+};
+using AsfTagEntryVisitor = void (*)(const AsfTagEntry& entry, void* context);
+
 // Checks the tag objects of the Header Object at data[0] (as ScanAsfHeader
 // takes it): the Content Description, Extended Content Description, Metadata
 // and Metadata Library Objects, the latter two also inside the Header
 // Extension. Every entry must fit its object, and the header must hold as
 // many objects as it says it does. Cost: one pass over the header.
-AsfTags ScanAsfTagObjects(const uint8_t* data, size_t size);
+// visit, if given, sees every entry that fits its object, in the order of
+// the header (the Header Extension's objects where it stands); only a result
+// of Ok vouches for all of them.
+AsfTags ScanAsfTagObjects(const uint8_t* data, size_t size, AsfTagEntryVisitor visit = nullptr,
+                          void* context = nullptr);
 
 // Human-readable reason for a scan result, for the decoder's error line.
 const char* AsfScanText(AsfScan scan);

@@ -24,6 +24,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -138,6 +139,15 @@ public:
 
     AVIOContext* avio() { return avio_; }
 
+    // The container writer reads its output back when it moves the index
+    // (moov) in front of the audio: it opens the output anew for reading
+    // (whatever its name), which is the temporary file, read with pread.
+    void LetWriterReadBack(AVFormatContext* oc) {
+        oc->opaque = this;
+        oc->io_open = &OpenForReading;
+        oc->io_close2 = &CloseReading;
+    }
+
     // A failure of the container writer: the file's own when writing it
     // failed, otherwise the writer's.
     [[noreturn]] void FailWriting(const std::string& what, int err) {
@@ -172,25 +182,80 @@ private:
 
     static int64_t Seek(void* opaque, int64_t offset, int whence) {
         auto* self = static_cast<MuxOutput*>(opaque);
+        return SeekIn(self->pos_, self->size_, offset, whence);
+    }
+
+    // Moves pos in a file of size bytes as avio's seek callbacks do.
+    static int64_t SeekIn(uint64_t& pos, uint64_t size, int64_t offset, int whence) {
         int64_t base = 0;
         switch (whence & ~AVSEEK_FORCE) {
             case AVSEEK_SIZE:
-                return int64_t(self->size_);
+                return int64_t(size);
             case SEEK_SET:
                 break;
             case SEEK_CUR:
-                base = int64_t(self->pos_);
+                base = int64_t(pos);
                 break;
             case SEEK_END:
-                base = int64_t(self->size_);
+                base = int64_t(size);
                 break;
             default:
                 return AVERROR(EINVAL);
         }
         if (offset < -base || offset > INT64_MAX - base)
             return AVERROR(EINVAL);
-        self->pos_ = uint64_t(base + offset);
+        pos = uint64_t(base + offset);
         return base + offset;
+    }
+
+    // A reader of the output and where it stands.
+    struct ReadBack {
+        MuxOutput* out;
+        uint64_t pos = 0;
+    };
+
+    static int Read(void* opaque, uint8_t* data, int size) {
+        auto* reader = static_cast<ReadBack*>(opaque);
+        ssize_t got;
+        do
+            got = ::pread(reader->out->file_.fd(), data, size_t(size), off_t(reader->pos));
+        while (got < 0 && errno == EINTR);
+        if (got < 0)
+            return AVERROR(errno);
+        if (got == 0)
+            return AVERROR_EOF;
+        reader->pos += uint64_t(got);
+        return int(got);
+    }
+
+    static int64_t SeekReading(void* opaque, int64_t offset, int whence) {
+        auto* reader = static_cast<ReadBack*>(opaque);
+        return SeekIn(reader->pos, reader->out->size_, offset, whence);
+    }
+
+    static int OpenForReading(AVFormatContext* oc, AVIOContext** pb, const char*, int flags, AVDictionary**) {
+        if ((flags & AVIO_FLAG_READ_WRITE) != AVIO_FLAG_READ)
+            return AVERROR(EINVAL);
+        auto* reader = new (std::nothrow) ReadBack{static_cast<MuxOutput*>(oc->opaque)};
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kAvioBufferBytes));
+        *pb = reader && buffer
+                  ? avio_alloc_context(buffer, kAvioBufferBytes, 0, reader, &Read, nullptr, &SeekReading)
+                  : nullptr;
+        if (!*pb) {
+            av_free(buffer);
+            delete reader;
+            return AVERROR(ENOMEM);
+        }
+        return 0;
+    }
+
+    static int CloseReading(AVFormatContext* oc, AVIOContext* pb) {
+        if (pb == static_cast<MuxOutput*>(oc->opaque)->avio_)
+            return 0;  // the output itself is closed by its owner
+        delete static_cast<ReadBack*>(pb->opaque);
+        av_freep(&pb->buffer);
+        avio_context_free(&pb);
+        return 0;
     }
 
     TempOutput file_;
@@ -316,9 +381,14 @@ public:
         AVDictionary* muxerOptions = nullptr;
         // The edit list that records AAC's encoder delay and the length in
         // the MP4 container counts samples, not milliseconds (the default),
-        // so that players end exactly where the input did.
-        if (std::strcmp(settings_.muxer, "ipod") == 0)
+        // so that players end exactly where the input did. The index (moov)
+        // goes in front of the audio, where a player that reads over a
+        // network finds it at once.
+        if (std::strcmp(settings_.muxer, "ipod") == 0) {
             av_dict_set_int(&muxerOptions, "movie_timescale", ctx_->sample_rate, 0);
+            av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
+            out.LetWriterReadBack(oc_.get());
+        }
         const int err = avformat_write_header(oc_.get(), &muxerOptions);
         av_dict_free(&muxerOptions);
         if (err < 0)

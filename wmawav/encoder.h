@@ -48,8 +48,9 @@ struct EncodeResult {
 // resampled to 48 kHz (SoX's resampler at 20 bits of precision) and holds
 // as many samples as the input's length at 48 kHz, its encoder delay
 // recorded as pre-skip and its end as the last granule position. AAC keeps
-// the input's rate where AAC has it (else the next higher one AAC has) and
-// records its encoder delay and length in an edit list.
+// the input's rate where AAC has it (else the next higher one AAC has),
+// records its encoder delay and length in an edit list and puts the index
+// (moov) in front of the audio.
 EncodeResult EncodeWav(const std::string& input, const std::string& output, const EncodeOptions& options);
 
 // The targets by the names the command line uses: "flac", "opus", "m4a".

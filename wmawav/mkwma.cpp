@@ -46,6 +46,17 @@
 //       download or copy that stopped would; zeros:F keeps the size but
 //       zeroes everything after that fraction, as a download that a client
 //       made at full size and never finished.
+//   mkwma asftags IN OUT ITEM...
+//       Copies an ASF file, adding tag objects written byte by byte, as
+//       taggers other than TagLib write them. ITEM is OBJECT[/TYPE]:NAME=VALUE:
+//       OBJECT is cd (NAME one of title, author, copyright, description,
+//       rating), ecd, meta (stream 1) or lib; TYPE text (the default), bytes,
+//       bool, dword, qword or word. Each object holds its items in the order
+//       given; cd and ecd are appended to the header, meta and lib to the
+//       Header Extension, in the order they first appear. In NAME and VALUE,
+//       "\n", "\t", "\0" and "\\" stand for a newline, a tab, a zero
+//       character and a backslash; a text ends with a zero character as
+//       writers end it.
 //   mkwma id3 IN OUT v3|v4-footer
 //       Copies a file behind an ID3v2 tag (a title frame and padding) as some
 //       tools write one: version 2.3, or 2.4 with a footer.
@@ -476,6 +487,110 @@ void WriteTags(const std::string& path, const Options& o) {
         throw Error("cannot write the tags of " + path);
 }
 
+template <typename Enum>
+Enum Pick(const std::string& name, std::initializer_list<std::pair<const char*, Enum>> table) {
+    for (const auto& [n, v] : table)
+        if (name == n)
+            return v;
+    throw Error("unknown variant " + name);
+}
+
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        out += c == 'n' ? '\n' : c == 't' ? '\t' : c == '0' ? '\0' : c;
+    }
+    return out;
+}
+
+// UTF-8 text as UTF-16LE with a zero character at its end.
+std::vector<uint8_t> Utf16Text(const std::string& utf8) {
+    const TagLib::ByteVector bytes = Utf8(utf8).data(TagLib::String::UTF16LE);
+    std::vector<uint8_t> out(bytes.begin(), bytes.end());
+    out.insert(out.end(), {0, 0});
+    return out;
+}
+
+// The bytes of a value, little-endian, as an object of kind stores it (a
+// BOOL takes 32 bits in the Extended Content Description, 16 elsewhere).
+std::vector<uint8_t> ValueBytes(const std::string& type, const std::string& value, TagObjectKind kind,
+                                uint16_t& code) {
+    if (type == "text") {
+        code = 0;
+        return Utf16Text(value);
+    }
+    if (type == "bytes") {
+        code = 1;
+        return std::vector<uint8_t>(value.begin(), value.end());
+    }
+    static const std::pair<const char*, std::pair<uint16_t, int>> kNumbers[] = {
+        {"bool", {2, 0}}, {"dword", {3, 4}}, {"qword", {4, 8}}, {"word", {5, 2}}};
+    for (const auto& [name, typeAndBytes] : kNumbers) {
+        if (type != name)
+            continue;
+        code = typeAndBytes.first;
+        int bytes = typeAndBytes.second;
+        if (bytes == 0)
+            bytes = kind == TagObjectKind::ExtendedContentDescription ? 4 : 2;
+        const unsigned long long n = std::stoull(value);
+        std::vector<uint8_t> out;
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(uint8_t(n >> (8 * i)));
+        return out;
+    }
+    throw Error("unknown value type " + type);
+}
+
+// Adds the tag objects that the asftags items describe.
+void AddTagObjects(std::vector<uint8_t>& file, char** items, int count) {
+    static const char* const kDescribed[] = {"title", "author", "copyright", "description", "rating"};
+    std::vector<std::pair<TagObjectKind, std::vector<TagEntryBytes>>> objects;
+    for (int i = 0; i < count; ++i) {
+        const std::string item = items[i];
+        const size_t colon = item.find(':');
+        const size_t eq = item.find('=', colon);
+        if (colon == std::string::npos || eq == std::string::npos)
+            throw Error("a tag item is OBJECT[/TYPE]:NAME=VALUE: " + item);
+        const std::string object = item.substr(0, colon);
+        const size_t slash = object.find('/');
+        const TagObjectKind kind =
+            Pick<TagObjectKind>(object.substr(0, slash), {{"cd", TagObjectKind::ContentDescription},
+                                                          {"ecd", TagObjectKind::ExtendedContentDescription},
+                                                          {"meta", TagObjectKind::Metadata},
+                                                          {"lib", TagObjectKind::MetadataLibrary}});
+        auto it =
+            std::find_if(objects.begin(), objects.end(), [&](const auto& o) { return o.first == kind; });
+        if (it == objects.end())
+            it = objects.insert(objects.end(), {kind, kind == TagObjectKind::ContentDescription
+                                                          ? std::vector<TagEntryBytes>(5)
+                                                          : std::vector<TagEntryBytes>()});
+        const std::string name = Unescape(item.substr(colon + 1, eq - colon - 1));
+        TagEntryBytes entry;
+        entry.name = Utf16Text(name);
+        entry.value = ValueBytes(slash == std::string::npos ? "text" : object.substr(slash + 1),
+                                 Unescape(item.substr(eq + 1)), kind, entry.type);
+        if (kind != TagObjectKind::ContentDescription) {
+            it->second.push_back(entry);
+            continue;
+        }
+        const auto field = std::find(std::begin(kDescribed), std::end(kDescribed), name);
+        if (field == std::end(kDescribed))
+            throw Error("the Content Description has no " + name);
+        it->second[size_t(field - std::begin(kDescribed))] = entry;
+    }
+    for (const auto& [kind, entries] : objects) {
+        const std::vector<uint8_t> object = TagObject(kind, entries);
+        const bool inExtension = kind == TagObjectKind::Metadata || kind == TagObjectKind::MetadataLibrary;
+        if (!(inExtension ? InsertExtensionObject(file, object) : InsertHeaderObject(file, object)))
+            throw Error("cannot add tag objects to this file");
+    }
+}
+
 // An ID3v2 tag with one title frame and 64 bytes of padding (or, with a
 // footer, none: a tag with a footer has no padding).
 std::vector<uint8_t> Id3Tag(bool v4WithFooter) {
@@ -538,18 +653,11 @@ int Usage() {
         "       mkwma cut IN OUT inside-header|after-header|mid-data|fraction:F|zeros:F\n"
         "       mkwma flip IN OUT header-guid|object-size|data-size\n"
         "       mkwma tags IN OUT blocks:N:ENTRIES | mkwma tagcut OUT\n"
+        "       mkwma asftags IN OUT cd|ecd|meta|lib[/TYPE]:NAME=VALUE...\n"
         "       mkwma id3 IN OUT v3|v4-footer\n"
         "       mkwma text OUT | mkwma empty OUT\n",
         stderr);
     return 2;
-}
-
-template <typename Enum>
-Enum Pick(const std::string& name, std::initializer_list<std::pair<const char*, Enum>> table) {
-    for (const auto& [n, v] : table)
-        if (name == n)
-            return v;
-    throw Error("unknown variant " + name);
 }
 
 int Run(int argc, char** argv) {
@@ -588,6 +696,12 @@ int Run(int argc, char** argv) {
     }
     if (cmd == "tagcut") {
         WriteFile(out, CutShortTagHeader());
+        return 0;
+    }
+    if (cmd == "asftags" && argc >= 5) {
+        std::vector<uint8_t> bytes = ReadFile(argv[2]);
+        AddTagObjects(bytes, argv + 4, argc - 4);
+        WriteFile(argv[3], bytes);
         return 0;
     }
     if (argc != 5)

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
+#include <QtEndian>
 #include <QtTest>
 
 #include <taglib/fileref.h>
@@ -583,16 +584,25 @@ private slots:
 
     // Each target from a tagged source with a cover: the result decodes to
     // the decoder's own samples (FLAC) or to the source's length (Opus, M4A:
-    // gapless), and carries the tags and the picture.
+    // gapless), and carries the tags and the picture. Opus carries the
+    // ReplayGain gains as R128 gains (less 5 dB, in 1/256 dB) instead.
     void targets_data() {
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("exact");  // sample for sample
-        for (const char* target : {"flac", "opus", "m4a"})
-            QTest::newRow(target) << QString(target) << (QByteArray(target) == "flac");
+        QTest::addColumn<QStringList>("fields");  // NAME=VALUE, an empty value for none
+        QTest::newRow("flac") << "flac" << true
+                              << QStringList{"REPLAYGAIN_TRACK_GAIN=-6.48 dB", "ORIGINALYEAR=1999",
+                                             "ORIGINALDATE=1999", "R128_TRACK_GAIN="};
+        QTest::newRow("opus") << "opus" << false
+                              << QStringList{"REPLAYGAIN_TRACK_GAIN=", "REPLAYGAIN_ALBUM_PEAK=", "ORIGINALYEAR=1999",
+                                             "R128_TRACK_GAIN=-2939", "R128_ALBUM_GAIN=-3077"};
+        QTest::newRow("m4a") << "m4a" << false
+                             << QStringList{"----:com.apple.iTunes:REPLAYGAIN_TRACK_GAIN=-6.48 dB"};
     }
     void targets() {
         QFETCH(QString, target);
         QFETCH(bool, exact);
+        QFETCH(QStringList, fields);
         const QString root = env_->root();
         QDir().mkpath(root + "/music");
         QVERIFY(QFile::copy(kMedia + "tags_all.wma", root + "/music/tagged.wma"));
@@ -625,9 +635,13 @@ private slots:
                  QString("6c4e9a53-0a36-4b8b-8a3e-1c1b7a2d1e01"));
         // TagLib has no property of its own for a freeform atom it does not know.
         auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file.file());
-        QCOMPARE(mp4 ? mp4->tag()->item("----:com.apple.iTunes:REPLAYGAIN_TRACK_GAIN").toStringList().toString()
-                     : properties["REPLAYGAIN_TRACK_GAIN"].toString(),
-                 TagLib::String("-6.48 dB"));
+        const auto text = [&](const QString& name) {
+            const TagLib::String key(name.toStdString(), TagLib::String::UTF8);
+            return QString::fromStdString(
+                (mp4 ? mp4->tag()->item(key).toStringList() : properties[key]).toString(" | ").to8Bit(true));
+        };
+        for (const QString& field : fields)
+            QCOMPARE(text(field.section('=', 0, 0)), field.section('=', 1));
         // "3" beside TRACKTOTAL "12", or the atom's "3/12".
         QVERIFY(properties["TRACKNUMBER"].toString().startsWith("3"));
         bool picture = false;
@@ -638,10 +652,29 @@ private slots:
         else if (mp4)
             picture = mp4->tag()->contains("covr");
         QVERIFY(picture);
-        if (target == "m4a") {  // an ordinary M4A file
+        if (target == "m4a") {  // an ordinary M4A file, its index before the audio after tagging too
             QFile f(QFile::decodeName(result));
             QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.read(12).mid(4), QByteArray("ftypM4A "));
+            const QByteArray bytes = f.readAll();
+            QCOMPARE(bytes.mid(4, 8), QByteArray("ftypM4A "));
+            QByteArrayList boxes;
+            for (qsizetype at = 0, size = 8; size >= 8 && at + 8 <= bytes.size(); at += size) {
+                size = qFromBigEndian<quint32>(bytes.constData() + at);
+                boxes << bytes.mid(at + 4, 4);
+            }
+            QVERIFY2(boxes.contains("moov") && boxes.indexOf("moov") < boxes.indexOf("mdat"),
+                     boxes.join(' '));
+            // iTunSMPB: the edit list's delay and length (the source's), the
+            // rest of the encoder's frames of 1024 samples its padding.
+            const QStringList smpb = text("----:com.apple.iTunes:iTunSMPB").split(' ', Qt::SkipEmptyParts);
+            const qsizetype elst = bytes.indexOf("elst");
+            QVERIFY(smpb.size() == 12 && elst > 0 && bytes[elst + 4] == 0);
+            const quint32 length = qFromBigEndian<quint32>(bytes.constData() + elst + 12);
+            const quint32 delay = qFromBigEndian<quint32>(bytes.constData() + elst + 16);
+            QCOMPARE(smpb[1].toUInt(nullptr, 16), delay);
+            QCOMPARE(smpb[3].toULongLong(nullptr, 16), length);
+            QCOMPARE(length, quint32(reference.samples.size() / size_t(reference.channels)));
+            QCOMPARE((delay + length + smpb[2].toUInt(nullptr, 16)) % 1024, 0u);
         }
     }
 
