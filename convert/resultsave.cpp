@@ -187,7 +187,8 @@ QByteArray ResultSourceOf(int folder, const QByteArray& name) {
 
 SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const QByteArray& source,
                            const std::function<ResultOwner(const QByteArray& name)>& ownerOf,
-                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles) {
+                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles,
+                           qint64 modified) {
     Part part;
     if (const int err = NewPart(folder, part))
         return SystemFailure(err);
@@ -199,6 +200,11 @@ SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const
     // A file system without extended attributes keeps the result without
     // its source here: the output folder's ledger records it all the same.
     ::fsetxattr(part.fd, kResultSourceAttribute, source.constData(), static_cast<size_t>(source.size()), 0);
+    if (modified >= 0) {
+        const struct timespec times[2] = {{0, UTIME_NOW},
+                                          {static_cast<time_t>(modified / 1000000000), static_cast<long>(modified % 1000000000)}};
+        ::futimens(part.fd, times);
+    }
     const auto owner = [&](const QByteArray& candidate) {
         if (ownerOf)
             return ownerOf(candidate);
