@@ -226,6 +226,7 @@ private:
     void WakeMain();
     void PrintProgress(bool final);
     QByteArray InWorkName(const QByteArray& source) const;
+    void PrintStop(int signal) const;
     void PrintSummary() const;
     void PrintUnreadable() const;
     void PrintLeftOut() const;
@@ -628,6 +629,31 @@ void BatchRun::PrintProgress(bool final) {
     statusShown_ = !final;
 }
 
+// A stop by a signal: what was done, and the command that converts the
+// rest: the same command as typed (relative paths relative to the same
+// folder), with --skip-existing, each word quoted for the shell.
+void BatchRun::PrintStop(int signal) const {
+    const size_t notDone = plan_.files.size() - static_cast<size_t>(converted_ + skipped_) - failures_.size();
+    PrintProblem(QStringLiteral("stopped (%1): converted %2, skipped %3, failed %4, not done %5")
+                     .arg(QString::fromLocal8Bit(::strsignal(signal)))
+                     .arg(converted_)
+                     .arg(skipped_)
+                     .arg(failures_.size())
+                     .arg(notDone)
+                     .toUtf8());
+    QByteArrayList words = options_.commandLine;
+    if (words.size() < 2 || (notDone == 0 && failures_.empty()))
+        return;
+    // Right after "--convert": among the options, wherever the paths begin.
+    if (!options_.skipExisting)
+        words.insert(std::max<qsizetype>(words.indexOf("--convert", 1), 0) + 1, "--skip-existing");
+    for (QByteArray& word : words)
+        word = ShellQuoted(word);
+    PrintProblem("to convert the rest, run in this folder:");
+    const QByteArray command = "  " + words.join(' ') + '\n';
+    std::fwrite(command.constData(), 1, static_cast<size_t>(command.size()), stderr);
+}
+
 void BatchRun::PrintSummary() const {
     const TreeWalk& walk = plan_.walk;
     const size_t failed = failures_.size() + walk.unreadable.size();
@@ -837,13 +863,7 @@ int BatchRun::Run(const sigset_t& stopSignals) {
     if (stopSignal != 0) {
         if (statusShown_)
             std::fputs("\r\033[K", stderr);
-        PrintProblem(QStringLiteral("stopped (%1): converted %2, skipped %3, failed %4, not done %5")
-                         .arg(QString::fromLocal8Bit(::strsignal(stopSignal)))
-                         .arg(converted_)
-                         .arg(skipped_)
-                         .arg(failures_.size())
-                         .arg(plan_.files.size() - static_cast<size_t>(converted_ + skipped_) - failures_.size())
-                         .toUtf8());
+        PrintStop(stopSignal);
         return 128 + stopSignal;
     }
     SweepLeftovers();
@@ -889,7 +909,8 @@ int RunBatchCommand(int argc, char* argv[]) {
     QByteArrayList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QByteArray(argv[i]);
-    const BatchOptions options = ParseBatchOptions(arguments, CurrentFolderBytes(), UsableCores());
+    BatchOptions options = ParseBatchOptions(arguments, CurrentFolderBytes(), UsableCores());
+    options.commandLine = QByteArrayList{argc > 0 ? QByteArray(argv[0]) : QByteArray("brenvale")} + arguments;
     if (options.action == BatchOptions::ShowHelp) {
         std::fputs(BatchHelpText().toLocal8Bit().constData(), stdout);
         return 0;

@@ -691,15 +691,17 @@ private slots:
     }
 
     // Ctrl-C in the middle: every job and its tools stop, nothing partial
-    // is left, the job folders go, and the status is 130.
+    // is left, the job folders go, and the status is 130. The command it
+    // prints converts the rest.
     void interrupt() {
-        QDir().mkpath(lib_ + "/long");
+        const QString longFolder = "lib/it's long";
+        QDir().mkpath(lib_ + "/it's long");
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(QProcess::execute(MKWMA_EXECUTABLE, {"encode", lib_ + QString("/long/%1.wma").arg(i),
+            QCOMPARE(QProcess::execute(MKWMA_EXECUTABLE, {"encode", lib_ + QString("/it's long/%1.wma").arg(i),
                                                           "--codec", "wmav2", "--seconds", "40"}),
                      0);
         QProcess p;
-        start(p, {"--jobs", "2", "-o", "out", "lib/long"});
+        start(p, {"--jobs", "2", "-o", "out", longFolder});
         const QString jobs = env_->work() + "/batch-job-";
         QTRY_VERIFY_WITH_TIMEOUT(jobFolders().size() == 2 && ToolInJob("lame", jobs) > 0, 60000);
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);
@@ -712,11 +714,27 @@ private slots:
         // No tool still works in a job folder.
         for (const QString& pid : QDir("/proc").entryList(QDir::Dirs))
             QVERIFY(!QFileInfo("/proc/" + pid + "/cwd").symLinkTarget().startsWith(jobs));
+        const QByteArray stopped = p.readAllStandardError();
+        const qsizetype done = stopped.indexOf("brenvale: stopped (Interrupt): converted ");
+        QVERIFY2(done >= 0, stopped.constData());
+        const QByteArray resume = stopped.mid(stopped.lastIndexOf("\n  ") + 3).trimmed();
+        QVERIFY2(resume.endsWith(" --convert --skip-existing --jobs 2 -o out 'lib/it'\\''s long'"),
+                 resume.constData());
+        QProcess resumed;
+        resumed.setProcessEnvironment(p.processEnvironment());
+        resumed.setWorkingDirectory(env_->root());
+        resumed.start("sh", {"-c", QString::fromUtf8(resume)});
+        QVERIFY(resumed.waitForFinished(120000));
+        QCOMPARE(resumed.exitCode(), 0);
+        const QByteArray converted = stopped.mid(done + 41).split(',').first();
+        QVERIFY2(resumed.readAllStandardOutput().contains(", skipped: " + converted + ", failed: 0."),
+                 stopped.constData());
+        QCOMPARE(Results(out_).size(), 4);
 
         // A batch killed outright leaves its job folders behind; the next
         // batch removes them, and never the folder of a batch still running.
         QProcess running, next;
-        start(running, QStringList{"--jobs", "1", "-o", "out"} + QStringList(8, "lib/long"));
+        start(running, QStringList{"--jobs", "1", "-o", "out"} + QStringList(8, longFolder));
         QTRY_COMPARE_WITH_TIMEOUT(jobFolders().size(), 1, 60000);
         const QStringList live = jobFolders();
         // Files whose tools take seconds: a killed batch's tools must not
