@@ -154,6 +154,7 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray
         const QByteArray& arg = arguments.at(i);
         if (optionsEnded || !arg.startsWith('-') || arg == "-") {
             options.paths << Absolute(arg, currentFolder);
+            options.givenPaths << arg;
             continue;
         }
         if (arg == "--") {
@@ -169,6 +170,7 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray
         if (namesFile && !problem.isEmpty()) {
             i = at;
             options.paths << Absolute(arg, currentFolder);
+            options.givenPaths << arg;
             continue;
         }
         if (namesFile)
@@ -263,7 +265,7 @@ QString BatchHelpText() {
         "  --vbr Q             MP3 at a variable bit rate of quality Q, 0 (best) to 9\n"
         "                      (without either, MP3 has the encoder's own defaults, the\n"
         "                      same bytes as the window makes)\n"
-        "  -q, --quiet         print only failures\n"
+        "  -q, --quiet         print only failures (no updating line, no summary)\n"
         "  -n, --dry-run       say what would be converted and where; convert nothing\n"
         "  -h, --help          print this help\n"
         "  --                  what follows is a FILE or FOLDER even if it begins with \"-\"\n"
@@ -293,8 +295,15 @@ QString BatchHelpText() {
         "  album = {albumartist|Unknown Artist}/{album|Unknown Album}/[{disc}-][{track} ]{title|filename}\n"
         "  flat  = {artist|Unknown Artist} - {title|filename}\n"
         "\n"
-        "Progress goes to stderr: one updating line on a terminal, otherwise one line per\n"
-        "finished file. The tags of each source are kept. A summary follows at the end.\n"
+
+        "Output: a line per finished file on stdout (\"[n/N] converted SOURCE -> RESULT\",\n"
+        "\"[n/N] skipped ...\", \"[n/N] failed SOURCE: cause\"), then the summary: so\n"
+        "\"> log.txt\" keeps them. Where stderr is a terminal it shows one updating line\n"
+        "(done/total, failures, files per minute, time left, the file in work under its\n"
+        "FOLDER); on a terminal that shows stdout too, that line stands for the lines of\n"
+        "files converted or skipped. Wrong usage, an output that cannot be written, and\n"
+        "a stop by a signal, with the command that converts the rest (the same arguments\n"
+        "and --skip-existing), go to stderr. The tags of each source are kept.\n"
         "\n"
         "Exit status: 0 every file converted or skipped (names changed on the way are\n"
         "said in the summary), 1 at least one file failed (or\n"

@@ -41,6 +41,11 @@ struct BatchOptions {
     // The FILE and FOLDER arguments, absolute and tidied, as the system's
     // bytes: a name need not be valid UTF-8.
     QByteArrayList paths;
+    // The same arguments as typed, one for each of paths.
+    QByteArrayList givenPaths;
+    // The whole command as typed, the program's name first: a stopped run
+    // prints it again, to convert the rest.
+    QByteArrayList commandLine;
 
     // What a result is made with, as a ledger records it: "mp3",
     // "mp3 --vbr 2", "opus --bitrate 96".

@@ -55,8 +55,18 @@ struct Finished {
     bool folderArt = false;  // the album art beside the source went in
 };
 
+// What the run did, file by file, and its summary: stdout, so that a log
+// (> log.txt) keeps it. Line-buffered, so that each line is there as soon
+// as its file is done.
 void PrintLine(const QByteArray& line) {
     const QByteArray bytes = line + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+}
+
+// What keeps the run from going on, and how to go on: stderr, with the
+// updating line, where the user sees it whatever stdout goes to.
+void PrintProblem(const QByteArray& line) {
+    const QByteArray bytes = "brenvale: " + line + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 
@@ -217,6 +227,8 @@ private:
     void Report(Finished finished);
     void WakeMain();
     void PrintProgress(bool final);
+    QByteArray InWorkName(const QByteArray& source) const;
+    void PrintStop(int signal) const;
     void PrintSummary() const;
     void PrintUnreadable() const;
     void PrintLeftOut() const;
@@ -243,7 +255,8 @@ private:
     std::vector<Finished> failures_;
     std::vector<Finished> warnings_;
     std::vector<Finished> notices_;
-    bool terminal_ = false;
+    bool terminal_ = false;        // stderr is a terminal: the updating line is shown there
+    bool outputTerminal_ = false;  // stdout is one too
     bool statusShown_ = false;
     QElapsedTimer clock_;
 };
@@ -476,7 +489,7 @@ void BatchRun::Job(int slot) {
             break;
         {
             std::lock_guard<std::mutex> hold(mutex_);
-            inWork_ = plan_.files[i].source;
+            inWork_ = InWorkName(plan_.files[i].source);
         }
         Finished done = Convert(slot, job, i);
         // A file whose tools were stopped has not failed: it is left for a
@@ -537,22 +550,42 @@ void BatchRun::Report(Finished finished) {
             failures_.push_back(finished);
             break;
     }
-    QByteArray line;
+    // Each line carries how far the run is: "[n/N] ".
+    const size_t done = static_cast<size_t>(converted_ + skipped_) + failures_.size();
+    QByteArray line = "[" + QByteArray::number(static_cast<qulonglong>(done)) + "/" +
+                      QByteArray::number(static_cast<qulonglong>(plan_.files.size())) + "] ";
     if (finished.result == Result::Failed)
-        line = "failed " + Shown(file.source) + ": " + finished.reason.toUtf8();
+        line += "failed " + Shown(file.source) + ": " + finished.reason.toUtf8();
     else if (!finished.warning.isEmpty())
-        line = "converted " + Shown(file.source) + " -> " + Shown(finished.target) + " (" +
-               finished.warning.toUtf8() + ")";
-    else if (options_.quiet || terminal_)
-        return;
+        line += "converted " + Shown(file.source) + " -> " + Shown(finished.target) + " (" +
+                finished.warning.toUtf8() + ")";
+    else if (options_.quiet || (terminal_ && outputTerminal_))
+        return;  // the updating line tells it on that terminal
     else if (finished.result == Result::Converted)
-        line = "converted " + Shown(file.source) + " -> " + Shown(finished.target);
+        line += "converted " + Shown(file.source) + " -> " + Shown(finished.target);
     else
-        line = "skipped " + Shown(file.source) + ": its result " + Shown(finished.target) + " stands";
-    if (statusShown_)
+        line += "skipped " + Shown(file.source) + ": its result " + Shown(finished.target) + " stands";
+    // A line on the terminal that shows the updating line takes its place.
+    if (statusShown_ && outputTerminal_) {
         std::fputs("\r\033[K", stderr);
-    statusShown_ = false;
+        statusShown_ = false;
+    }
     PrintLine(line);
+}
+
+// The source as the updating line names it: its path under the FOLDER
+// argument it was found in ("Album B/01 Intro.wma", where "01 Intro.wma"
+// alone could be any album's), or the FILE argument as typed.
+QByteArray BatchRun::InWorkName(const QByteArray& source) const {
+    for (qsizetype i = 0; i < options_.paths.size(); ++i) {
+        const QByteArray& path = options_.paths.at(i);
+        if (source == path)
+            return i < options_.givenPaths.size() ? options_.givenPaths.at(i) : source;
+        const qsizetype under = path.endsWith('/') ? path.size() : path.size() + 1;
+        if (source.size() > under && source.startsWith(path) && source.at(under - 1) == '/')
+            return source.mid(under);
+    }
+    return source.mid(source.lastIndexOf('/') + 1);
 }
 
 void BatchRun::PrintProgress(bool final) {
@@ -562,6 +595,10 @@ void BatchRun::PrintProgress(bool final) {
     const size_t done = static_cast<size_t>(converted_ + skipped_) + failures_.size();
     const double minutes = clock_.elapsed() / 60000.0;
     QString line = QStringLiteral("[%1/%2] %3%").arg(done).arg(total).arg(total ? done * 100 / total : 100);
+    // Failures listed where the terminal does not show them (stdout
+    // elsewhere) are counted here.
+    if (!failures_.empty())
+        line += QStringLiteral(", %1 failed").arg(failures_.size());
     if (done > 0 && minutes > 0) {
         const double perMinute = done / minutes;
         line += QStringLiteral(", %1 files/min").arg(perMinute, 0, 'f', 1);
@@ -569,25 +606,59 @@ void BatchRun::PrintProgress(bool final) {
             line += QStringLiteral(", %1 left")
                         .arg(Duration(static_cast<qint64>((total - done) / perMinute * 60.0)));
     }
-    QByteArray bytes = line.toUtf8();
+    QString name;
     if (!final) {
         std::lock_guard<std::mutex> hold(mutex_);
-        if (!inWork_.isEmpty())
-            bytes += ": " + Shown(inWork_.mid(inWork_.lastIndexOf('/') + 1));
+        name = QString::fromUtf8(Shown(inWork_));
     }
     struct winsize size {};
     const int width =
         ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
-    // Cut to the width in characters, never inside one.
-    const QString shown = QString::fromUtf8(bytes);
-    if (shown.size() > width)
-        bytes = shown.left(width).toUtf8();
+    // A name too long for the line loses its beginning: its end tells the
+    // file. The line is cut to the width in characters, never inside one.
+    const qsizetype room = width - line.size() - 2;
+    if (name.size() > room && room > 4) {
+        name = name.right(room - 3);
+        if (name.at(0).isLowSurrogate())
+            name.remove(0, 1);
+        name.prepend(QStringLiteral("..."));
+    }
+    if (!name.isEmpty())
+        line += QStringLiteral(": ") + name;
+    if (line.size() > width)
+        line.truncate(line.at(width - 1).isHighSurrogate() ? width - 1 : width);
+    const QByteArray bytes = line.toUtf8();
     std::fputs("\r\033[K", stderr);
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
     if (final)
         std::fputc('\n', stderr);
     std::fflush(stderr);
     statusShown_ = !final;
+}
+
+// A stop by a signal: what was done, and the command that converts the
+// rest: the same command as typed (relative paths relative to the same
+// folder), with --skip-existing, each word quoted for the shell.
+void BatchRun::PrintStop(int signal) const {
+    const size_t notDone = plan_.files.size() - static_cast<size_t>(converted_ + skipped_) - failures_.size();
+    PrintProblem(QStringLiteral("stopped (%1): converted %2, skipped %3, failed %4, not done %5")
+                     .arg(QString::fromLocal8Bit(::strsignal(signal)))
+                     .arg(converted_)
+                     .arg(skipped_)
+                     .arg(failures_.size())
+                     .arg(notDone)
+                     .toUtf8());
+    QByteArrayList words = options_.commandLine;
+    if (words.size() < 2 || (notDone == 0 && failures_.empty()))
+        return;
+    // Right after "--convert": among the options, wherever the paths begin.
+    if (!options_.skipExisting)
+        words.insert(std::max<qsizetype>(words.indexOf("--convert", 1), 0) + 1, "--skip-existing");
+    for (QByteArray& word : words)
+        word = ShellQuoted(word);
+    PrintProblem("to convert the rest, run in this folder:");
+    const QByteArray command = "  " + words.join(' ') + '\n';
+    std::fwrite(command.constData(), 1, static_cast<size_t>(command.size()), stderr);
 }
 
 void BatchRun::PrintSummary() const {
@@ -704,7 +775,7 @@ void BatchRun::PrintLeftOut() const {
 
 int BatchRun::DryRun() const {
     if (!plan_.stop.isEmpty()) {
-        PrintLine("brenvale: " + plan_.stop.toUtf8());
+        PrintProblem(plan_.stop.toUtf8());
         return 1;
     }
     PrintPlan();
@@ -744,9 +815,10 @@ void BatchRun::SweepLeftovers() const {
 
 int BatchRun::Run(const sigset_t& stopSignals) {
     terminal_ = ::isatty(STDERR_FILENO) == 1;
+    outputTerminal_ = ::isatty(STDOUT_FILENO) == 1;
     clock_.start();
     if (!plan_.stop.isEmpty()) {
-        PrintLine("brenvale: " + plan_.stop.toUtf8());
+        PrintProblem(plan_.stop.toUtf8());
         return 1;
     }
     SweepLeftovers();
@@ -815,13 +887,7 @@ int BatchRun::Run(const sigset_t& stopSignals) {
     if (stopSignal != 0) {
         if (statusShown_)
             std::fputs("\r\033[K", stderr);
-        PrintLine(QStringLiteral("brenvale: stopped (%1): converted %2, skipped %3, failed %4, not done %5")
-                      .arg(QString::fromLocal8Bit(::strsignal(stopSignal)))
-                      .arg(converted_)
-                      .arg(skipped_)
-                      .arg(failures_.size())
-                      .arg(plan_.files.size() - static_cast<size_t>(converted_ + skipped_) - failures_.size())
-                      .toUtf8());
+        PrintStop(stopSignal);
         return 128 + stopSignal;
     }
     SweepLeftovers();
@@ -835,10 +901,11 @@ int BatchRun::Run(const sigset_t& stopSignals) {
 }  // namespace
 
 int RunBatch(const BatchOptions& options) {
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     BatchPlan plan = PlanBatch(options);
     if (options.dryRun) {
         const int status = BatchRun(options, std::move(plan)).DryRun();
-        std::fflush(stderr);
+        std::fflush(stdout);
         return status;
     }
 
@@ -858,7 +925,7 @@ int RunBatch(const BatchOptions& options) {
         BatchRun run(options, std::move(plan));
         status = run.Run(stopSignals);
     }
-    std::fflush(stderr);
+    std::fflush(stdout);
     return status;
 }
 
@@ -866,7 +933,8 @@ int RunBatchCommand(int argc, char* argv[]) {
     QByteArrayList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QByteArray(argv[i]);
-    const BatchOptions options = ParseBatchOptions(arguments, CurrentFolderBytes(), UsableCores());
+    BatchOptions options = ParseBatchOptions(arguments, CurrentFolderBytes(), UsableCores());
+    options.commandLine = QByteArrayList{argc > 0 ? QByteArray(argv[0]) : QByteArray("brenvale")} + arguments;
     if (options.action == BatchOptions::ShowHelp) {
         std::fputs(BatchHelpText().toLocal8Bit().constData(), stdout);
         return 0;

@@ -6,8 +6,9 @@
 
 struct BatchOptions;
 
-// The whole mode for main(): reads the command line, converts, prints the
-// progress and the summary on stderr, and returns the exit status (0 every
+// The whole mode for main(): reads the command line, converts, prints a
+// line per file and the summary on stdout, the updating progress line and
+// what stops the run on stderr, and returns the exit status (0 every
 // file converted or skipped, 1 a file failed, 2 wrong usage, 128 + N after
 // signal N: SIGINT, SIGTERM and SIGHUP stop the run). Makes no display connection:
 // only a QCoreApplication is created.

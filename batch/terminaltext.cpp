@@ -1,6 +1,8 @@
 #include "batch/terminaltext.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -47,6 +49,18 @@ bool ReordersText(char32_t c) {
            (c >= 0x2066 && c <= 0x2069);
 }
 
+// What a name shows escaped, the backslash aside.
+bool Unprintable(char32_t c) {
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || ReordersText(c);
+}
+
+// A character that no shell takes apart, in a word or at its start ("="
+// begins a command's path in zsh).
+bool PlainInShell(char c, bool first) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           (c != '\0' && std::strchr("_-./,:+@%", c)) || (c == '=' && !first);
+}
+
 }  // namespace
 
 QByteArray PrintableName(const QByteArray& name) {
@@ -80,4 +94,39 @@ QByteArray PrintableName(const QByteArray& name) {
         i += length;
     }
     return out;
+}
+
+QByteArray ShellQuoted(const QByteArray& word) {
+    bool plain = !word.isEmpty();
+    bool escaped = false;
+    for (qsizetype i = 0; i < word.size() && !escaped;) {
+        char32_t c = 0;
+        const int length = Sequence(word, i, c);
+        escaped = length == 0 || Unprintable(c);
+        plain = plain && length == 1 && PlainInShell(word[i], i == 0);
+        i += length;
+    }
+    if (plain && !escaped)
+        return word;
+    if (!escaped) {
+        QByteArray quoted = word;
+        return '\'' + quoted.replace('\'', "'\\''") + '\'';
+    }
+    QByteArray out = "$'";
+    for (qsizetype i = 0; i < word.size();) {
+        char32_t c = 0;
+        const int length = Sequence(word, i, c);
+        if (length == 0 || Unprintable(c)) {
+            // Each byte of it, as \xHH.
+            for (int k = 0; k < std::max(length, 1); ++k)
+                Hex(out, static_cast<unsigned char>(word[i + k]));
+            i += std::max(length, 1);
+            continue;
+        }
+        if (c == '\\' || c == '\'')
+            out += '\\';
+        out.append(word.constData() + i, length);
+        i += length;
+    }
+    return out + '\'';
 }

@@ -130,6 +130,12 @@ QByteArray FirstPicture(const QByteArray& path) {
     return QByteArray();
 }
 
+// Whether a run said text: on stdout, the record of the run, or on stderr
+// for a text given as "2>TEXT".
+bool Said(const QByteArray& out, const QByteArray& err, const QString& text) {
+    return text.startsWith("2>") ? err.contains(text.mid(2).toUtf8()) : out.contains(text.toUtf8());
+}
+
 }  // namespace
 
 class TestBatch : public QObject {
@@ -193,17 +199,21 @@ private slots:
         QTest::newRow("a re-run replaces its earlier results")
             << QStringList{"--keep-folders", "-o", "out", "--vbr", "4", "lib"} << QStringList() << 1 << kept
             << "Converted: 3, skipped: 0" + failedThree;
+        // Piped, each file's line carries how far the run is.
+        QTest::newRow("piped lines carry [n/N]")
+            << QStringList{"--jobs", "1", "--to", "wav", "lib/C/one.wma", "lib/A/B"} << QStringList() << 0
+            << QStringList{"lib/A/B/Song.wav", "lib/C/one.wav"} << "/lib/C/one.wav\n[2/2] converted ";
         QTest::newRow("bad value") << QStringList{"--jobs", "0", "lib"} << QStringList() << 2 << QStringList()
-                                   << "Usage: brenvale --convert";
+                                   << "2>Usage: brenvale --convert";
         QTest::newRow("an output that is a file")
             << QStringList{"--dry-run", "-o", "lib/drm.wma", "lib"} << QStringList() << 2 << QStringList()
-            << "lib/drm.wma is not a folder";
+            << "2>lib/drm.wma is not a folder";
         QTest::newRow("a dry run of a source that is not there")
             << QStringList{"--dry-run", "lib/none.wma"} << QStringList() << 1 << QStringList()
             << "/lib/none.wma: not found";
         QTest::newRow("bitrate and vbr")
             << QStringList{"--bitrate", "128", "--vbr", "2", "lib"} << QStringList() << 2 << QStringList()
-            << "Usage: brenvale --convert";
+            << "2>Usage: brenvale --convert";
     }
     void convert() {
         QFETCH(QStringList, args);
@@ -224,9 +234,11 @@ private slots:
             QVERIFY(p.waitForFinished(120000));
             QCOMPARE(QFileInfo(out_ + "/A/one.mp3").lastModified() == firstWrite, !rerun.isEmpty());
         }
-        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
         QCOMPARE(p.exitCode(), status);
-        QVERIFY2(err.contains(summary), qPrintable(err));
+        QVERIFY2(Said(out, err, summary), (out + err).constData());
+        // All of it on the one stream: "> log.txt" keeps a run's record.
+        QVERIFY2((summary.startsWith("2>") ? out : err).isEmpty(), (out + err).constData());
         QCOMPARE(Results(env_->root()), results);
         QCOMPARE(jobFolders(), QStringList());
         if (status == 2 || args.contains("--dry-run"))
@@ -234,9 +246,9 @@ private slots:
         // Every failure is named with the window's cause; every result is
         // whole and carries its source's tags.
         if (results.first().startsWith("out/")) {
-            QVERIFY(err.contains(lib_ + "/drm.wma: may be DRM protected"));
-            QVERIFY(err.contains(lib_ + "/A/bad.wma: damaged"));
-            QVERIFY(err.contains(lib_ + "/ren.wma: holds MP3 audio, not WMA"));
+            QVERIFY(out.contains(QFile::encodeName(lib_) + "/drm.wma: may be DRM protected"));
+            QVERIFY(out.contains(QFile::encodeName(lib_) + "/A/bad.wma: damaged"));
+            QVERIFY(out.contains(QFile::encodeName(lib_) + "/ren.wma: holds MP3 audio, not WMA"));
             for (const QString& r : results)
                 QCOMPARE(ReadMp3(env_->root() + "/" + r).error, QString());
             const QString song = env_->root() + "/" + results.first();
@@ -252,7 +264,7 @@ private slots:
     void library_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("said");     // on stderr
+        QTest::addColumn<QStringList>("said");        // on stdout; "2>TEXT" on stderr
         QTest::addColumn<QByteArrayList>("results");  // "PATH=SECONDS": a result and its source's length
 
         const QByteArrayList intros = {"out/01 Intro.mp3=1", "out/01 Intro (2).mp3=2", "out/01 Intro (3).mp3=3"};
@@ -315,8 +327,8 @@ private slots:
             << QStringList{"Note: Opus takes at most 256 kb/s for 1 channel: 256 kb/s used (1 file)"}
             << QByteArrayList{"out/mono.opus=2"};
         QTest::newRow("a name that is an option too")
-            << QStringList{"--output=evil.wma", "one.wma"} << 2 << QStringList{"is both an option and a file"}
-            << QByteArrayList();
+            << QStringList{"--output=evil.wma", "one.wma"} << 2
+            << QStringList{"2>is both an option and a file"} << QByteArrayList();
     }
     void library() {
         QFETCH(QStringList, args);
@@ -454,12 +466,12 @@ private slots:
                     rewritten.write(QByteArray(4096, '\0')) == 4096);
         }
         QVERIFY(p.waitForFinished(120000));
-        const QByteArray err = p.readAllStandardError();
+        const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
         QCOMPARE(p.exitCode(), status);
         for (const QString& s : said)
-            QVERIFY2(err.contains(s.toUtf8()), err.constData());
+            QVERIFY2(Said(out, err, s), (out + err).constData());
         // No name ever drives the terminal.
-        QVERIFY(!err.contains('\x1b'));
+        QVERIFY(!out.contains('\x1b') && !err.contains('\x1b'));
         QCOMPARE(jobFolders(), QStringList());
 
         if (tag.startsWith("unreadable"))
@@ -497,7 +509,7 @@ private slots:
             // decoder recovered; 0 for a file that is no result.
             QByteArray seconds = r.mid(r.lastIndexOf('=') + 1);
             if (seconds == "cut")
-                seconds = err.mid(err.indexOf("cut short: ") + 11).split(' ').first();
+                seconds = out.mid(out.indexOf("cut short: ") + 11).split(' ').first();
             if (seconds == "0") {
                 QCOMPARE(bytes, QByteArray("the other user's"));
                 continue;
@@ -521,7 +533,7 @@ private slots:
         QTest::addColumn<QByteArrayList>("sources");   // "PATH=SECONDS" under lib/
         QTest::addColumn<QByteArrayList>("grown");     // added before a second run with --skip-existing
         QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("said");         // by the last run
+        QTest::addColumn<QStringList>("said");         // by the last run, on stdout; "2>TEXT" on stderr
         QTest::addColumn<QByteArrayList>("results");   // "PATH=SECONDS" under the output
         for (const QString fs : {"fat", "exfat"}) {
             QTest::addRow("%s: names equal but for case, resumed", qPrintable(fs))
@@ -543,9 +555,9 @@ private slots:
             << "" << QByteArrayList{"Song.wma=1"} << QByteArrayList() << 0
             << QStringList{"Files of yours left as they are", "out/Song.mp3: the result is Song (2).mp3"}
             << QByteArrayList{"Song.mp3=0", "Song (2).mp3=1"};
-        QTest::newRow("a read-only output") << "ro" << QByteArrayList{"Song.wma=1"} << QByteArrayList() << 1
-                                            << QStringList{"cannot write to ", "out: read-only file system"}
-                                            << QByteArrayList();
+        QTest::newRow("a read-only output")
+            << "ro" << QByteArrayList{"Song.wma=1"} << QByteArrayList() << 1
+            << QStringList{"2>cannot write to ", "2>out: read-only file system"} << QByteArrayList();
     }
     void sticks() {
         QFETCH(QString, fs);
@@ -583,10 +595,10 @@ private slots:
             start(p, {"--skip-existing", "-o", "out", "lib2"});
             QVERIFY(p.waitForFinished(120000));
         }
-        const QByteArray err = p.readAllStandardError();
+        const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
         QCOMPARE(p.exitCode(), status);
         for (const QString& text : said)
-            QVERIFY2(err.contains(text.toUtf8()), err.constData());
+            QVERIFY2(Said(out, err, text), (out + err).constData());
         QByteArrayList found = FilesUnder(QFile::encodeName(out_));
         QByteArrayList expected;
         for (const QByteArray& r : results)
@@ -827,15 +839,17 @@ private slots:
     }
 
     // Ctrl-C in the middle: every job and its tools stop, nothing partial
-    // is left, the job folders go, and the status is 130.
+    // is left, the job folders go, and the status is 130. The command it
+    // prints converts the rest.
     void interrupt() {
-        QDir().mkpath(lib_ + "/long");
+        const QString longFolder = "lib/it's long";
+        QDir().mkpath(lib_ + "/it's long");
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(QProcess::execute(MKWMA_EXECUTABLE, {"encode", lib_ + QString("/long/%1.wma").arg(i),
+            QCOMPARE(QProcess::execute(MKWMA_EXECUTABLE, {"encode", lib_ + QString("/it's long/%1.wma").arg(i),
                                                           "--codec", "wmav2", "--seconds", "40"}),
                      0);
         QProcess p;
-        start(p, {"--jobs", "2", "-o", "out", "lib/long"});
+        start(p, {"--jobs", "2", "-o", "out", longFolder});
         const QString jobs = env_->work() + "/batch-job-";
         QTRY_VERIFY_WITH_TIMEOUT(jobFolders().size() == 2 && ToolInJob("lame", jobs) > 0, 60000);
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);
@@ -848,11 +862,27 @@ private slots:
         // No tool still works in a job folder.
         for (const QString& pid : QDir("/proc").entryList(QDir::Dirs))
             QVERIFY(!QFileInfo("/proc/" + pid + "/cwd").symLinkTarget().startsWith(jobs));
+        const QByteArray stopped = p.readAllStandardError();
+        const qsizetype done = stopped.indexOf("brenvale: stopped (Interrupt): converted ");
+        QVERIFY2(done >= 0, stopped.constData());
+        const QByteArray resume = stopped.mid(stopped.lastIndexOf("\n  ") + 3).trimmed();
+        QVERIFY2(resume.endsWith(" --convert --skip-existing --jobs 2 -o out 'lib/it'\\''s long'"),
+                 resume.constData());
+        QProcess resumed;
+        resumed.setProcessEnvironment(p.processEnvironment());
+        resumed.setWorkingDirectory(env_->root());
+        resumed.start("sh", {"-c", QString::fromUtf8(resume)});
+        QVERIFY(resumed.waitForFinished(120000));
+        QCOMPARE(resumed.exitCode(), 0);
+        const QByteArray converted = stopped.mid(done + 41).split(',').first();
+        QVERIFY2(resumed.readAllStandardOutput().contains(", skipped: " + converted + ", failed: 0."),
+                 stopped.constData());
+        QCOMPARE(Results(out_).size(), 4);
 
         // A batch killed outright leaves its job folders behind; the next
         // batch removes them, and never the folder of a batch still running.
         QProcess running, next;
-        start(running, QStringList{"--jobs", "1", "-o", "out"} + QStringList(8, "lib/long"));
+        start(running, QStringList{"--jobs", "1", "-o", "out"} + QStringList(8, longFolder));
         QTRY_COMPARE_WITH_TIMEOUT(jobFolders().size(), 1, 60000);
         const QStringList live = jobFolders();
         // Files whose tools take seconds: a killed batch's tools must not
