@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QSet>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,10 +179,14 @@ void Planner::ReadNamingTags() {
     std::atomic<size_t> next{0};
     const auto work = [&]() {
         for (size_t i; (i = next++) < plan_.files.size();) {
-            const int fd = OpenRegularSource(plan_.files[i].source.constData());
+            // The walk found regular files; a FILE argument that is none
+            // (a FIFO) is never waited for, and fails when it converts.
+            const int fd = ::open(plan_.files[i].source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
             if (fd < 0)
                 continue;
-            tags_[i] = ReadWmaTags(fd, TagScope::Naming);
+            struct stat st;
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+                tags_[i] = ReadWmaTags(fd, TagScope::Naming);
             ::close(fd);
         }
     };
@@ -521,17 +526,22 @@ void Planner::AssignNames() {
     plan_.targets.reserve(static_cast<qsizetype>(count));
     for (auto it = claimedBy.cbegin(); it != claimedBy.cend(); ++it)
         plan_.targets.insert(it.key());
+    // The next number to try for a plain name: a thousand sources of one
+    // name are numbered in one pass.
+    QHash<QByteArray, int> nextNumber;
     for (const size_t i : numbered) {
         PlannedFile& file = plan_.files[i];
         const int longest = plan_.outputs[file.output]->rules.longestName;
         const QByteArrayView extension = ExtensionOf(file.plainName);
         const QByteArrayView stem = StemOf(file.plainName);
-        for (int k = 2;; ++k) {
+        int& next = nextNumber[plainKeys[i]];
+        for (int k = std::max(next, 2);; ++k) {
             file.name = NumberedName(stem, k, extension, longest);
             file.number = k;
             const QByteArray key = Key(file, file.name);
             if (!plan_.targets.contains(key) && !Present(file, file.name) && !IsSource(file)) {
                 plan_.targets.insert(key);
+                next = k + 1;
                 break;
             }
         }

@@ -106,7 +106,7 @@ std::optional<NamePattern> NamePattern::Parse(const QString& given, QString* pro
     QString literal;
     const auto flush = [&]() {
         if (!literal.isEmpty())
-            pattern.parts_.push_back(Part{group, literal, {}});
+            pattern.parts_.push_back(Part{group, literal, {}, {}});
         literal.clear();
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -135,7 +135,10 @@ std::optional<NamePattern> NamePattern::Parse(const QString& given, QString* pro
             if (!LooksLikeField(alternatives.first()))
                 return bad(QStringLiteral("--name: {%1} does not begin with a field").arg(alternatives.join('|')));
             flush();
-            pattern.parts_.push_back(Part{group, QString(), alternatives});
+            std::vector<bool> isField;
+            for (const QString& a : alternatives)
+                isField.push_back(LooksLikeField(a));
+            pattern.parts_.push_back(Part{group, QString(), alternatives, isField});
             i = end;
         } else if (c == QLatin1Char('}')) {
             return bad(QStringLiteral("--name: \"}\" without \"{\""));
@@ -170,8 +173,9 @@ std::optional<QStringList> NamePattern::Render(const NameSource& source) const {
             whole.resize(static_cast<size_t>(part.group) + 1, true);
         if (part.alternatives.isEmpty())
             continue;
-        for (const QString& alternative : part.alternatives) {
-            if (!LooksLikeField(alternative)) {
+        for (size_t a = 0; a < part.isField.size(); ++a) {
+            const QString& alternative = part.alternatives[static_cast<qsizetype>(a)];
+            if (!part.isField[a]) {
                 values[i] = Component(alternative);
             } else if (alternative == QLatin1String("folder")) {
                 QStringList folders;

@@ -48,9 +48,11 @@ public:
 private:
     struct Part {
         int group = -1;  // the optional part it stands in, or -1
-        // Either text (alternatives empty) or a field with its alternatives.
+        // Either text (alternatives empty) or a field with its alternatives,
+        // each a field's name or text of its own.
         QString text;
         QStringList alternatives;
+        std::vector<bool> isField;
     };
     std::vector<Part> parts_;
 };

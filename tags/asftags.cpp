@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <optional>
 #include <map>
 #include <vector>
 
@@ -121,10 +122,49 @@ struct HeaderEntries {
     std::vector<Placed> placed;
 };
 
+// The value of an entry as TagLib holds it, or nullopt for one that is cut
+// short.
+std::optional<TagLib::ASF::Attribute> ValueOf(const AsfTagEntry& e, const TagLib::String& name) {
+    const bool descriptor = e.object == AsfTagObject::ExtendedContentDescription;
+    const size_t n = e.valueBytes;
+    switch (e.valueType) {
+        case kAsfUnicode:
+            return TagLib::ASF::Attribute(TextAt(e.value, n));
+        case kAsfBool:
+            if (n < (descriptor ? 4u : 2u))
+                return std::nullopt;
+            return TagLib::ASF::Attribute(LittleEndian(e.value, descriptor ? 4 : 2) == 1);
+        case kAsfDword:
+            if (n < 4)
+                return std::nullopt;
+            return TagLib::ASF::Attribute(static_cast<unsigned int>(LittleEndian(e.value, 4)));
+        case kAsfQword:
+            if (n < 8)
+                return std::nullopt;
+            return TagLib::ASF::Attribute(static_cast<unsigned long long>(LittleEndian(e.value, 8)));
+        case kAsfWord:
+            if (n < 2)
+                return std::nullopt;
+            return TagLib::ASF::Attribute(static_cast<unsigned short>(LittleEndian(e.value, 2)));
+        default: {
+            const TagLib::ByteVector bytes(reinterpret_cast<const char*>(e.value), static_cast<unsigned int>(n));
+            if (e.valueType == kAsfBytes && name == "WM/Picture") {
+                TagLib::ASF::Picture picture;
+                picture.parse(bytes);
+                if (picture.isValid())
+                    return TagLib::ASF::Attribute(picture);
+            }
+            return TagLib::ASF::Attribute(bytes);
+        }
+    }
+}
+
 void TakeEntry(const AsfTagEntry& e, void* context) {
     HeaderEntries& h = *static_cast<HeaderEntries*>(context);
     if (e.object == AsfTagObject::ContentDescription) {
-        h.described.emplace_back(e.described, TextAt(e.value, e.valueBytes));
+        // Of the texts, a name is made of the title and the author only.
+        if (h.scope == TagScope::All || e.described <= 1)
+            h.described.emplace_back(e.described, TextAt(e.value, e.valueBytes));
         return;
     }
     // A zero character inside the name, before those that end it, makes it
@@ -137,46 +177,9 @@ void TakeEntry(const AsfTagEntry& e, void* context) {
             return;
     if (h.scope == TagScope::Naming && !IsNamingAsfName(e.name, e.nameBytes))
         return;
-    const TagLib::String name = TextAt(e.name, e.nameBytes);
-    const bool descriptor = e.object == AsfTagObject::ExtendedContentDescription;
-    const size_t n = e.valueBytes;
-    TagLib::ASF::Attribute value;
-    switch (e.valueType) {
-        case kAsfUnicode:
-            value = TagLib::ASF::Attribute(TextAt(e.value, n));
-            break;
-        case kAsfBool:
-            if (n < (descriptor ? 4u : 2u))
-                return;
-            value = TagLib::ASF::Attribute(LittleEndian(e.value, descriptor ? 4 : 2) == 1);
-            break;
-        case kAsfDword:
-            if (n < 4)
-                return;
-            value = TagLib::ASF::Attribute(static_cast<unsigned int>(LittleEndian(e.value, 4)));
-            break;
-        case kAsfQword:
-            if (n < 8)
-                return;
-            value = TagLib::ASF::Attribute(static_cast<unsigned long long>(LittleEndian(e.value, 8)));
-            break;
-        case kAsfWord:
-            if (n < 2)
-                return;
-            value = TagLib::ASF::Attribute(static_cast<unsigned short>(LittleEndian(e.value, 2)));
-            break;
-        default: {
-            const TagLib::ByteVector bytesValue(reinterpret_cast<const char*>(e.value), static_cast<unsigned int>(n));
-            if (e.valueType == kAsfBytes && name == "WM/Picture") {
-                TagLib::ASF::Picture picture;
-                picture.parse(bytesValue);
-                value = picture.isValid() ? TagLib::ASF::Attribute(picture) : TagLib::ASF::Attribute(bytesValue);
-            } else {
-                value = TagLib::ASF::Attribute(bytesValue);
-            }
-        }
-    }
-    h.placed.push_back(Placed{e.object, name, value});
+    TagLib::String name = TextAt(e.name, e.nameBytes);
+    if (std::optional<TagLib::ASF::Attribute> value = ValueOf(e, name))
+        h.placed.push_back(Placed{e.object, std::move(name), std::move(*value)});
 }
 
 // Every attribute of the header, in the order a tagger writes them: the

@@ -23,8 +23,9 @@ QByteArray ReadAsfHeader(int fd) {
     if (::fstat(fd, &st) != 0 || st.st_size <= 0)
         return QByteArray();
     const auto length = static_cast<uint64_t>(st.st_size);
-    // The first bytes tell an ID3v2 tag in front, and the header's size.
-    QByteArray start(4096, Qt::Uninitialized);
+    // The first bytes tell an ID3v2 tag in front, and the header's size;
+    // they hold the whole header of most files, pictures aside.
+    QByteArray start(16384, Qt::Uninitialized);
     const ssize_t got = ReadAt(fd, reinterpret_cast<uint8_t*>(start.data()), static_cast<size_t>(start.size()), 0);
     if (got <= 0)
         return QByteArray();
@@ -32,16 +33,21 @@ QByteArray ReadAsfHeader(int fd) {
     const uint64_t prefix = Id3v2PrefixLength(Bytes(start), static_cast<size_t>(got));
     if (prefix >= length)
         return QByteArray();
-    QByteArray fixed(kAsfHeaderObjectFixedSize, Qt::Uninitialized);
-    if (ReadAt(fd, reinterpret_cast<uint8_t*>(fixed.data()), kAsfHeaderObjectFixedSize, static_cast<off_t>(prefix)) !=
-        static_cast<ssize_t>(kAsfHeaderObjectFixedSize))
-        return QByteArray();
+    QByteArray fixed;
+    if (prefix + kAsfHeaderObjectFixedSize <= static_cast<uint64_t>(got)) {
+        fixed = start.mid(static_cast<qsizetype>(prefix), kAsfHeaderObjectFixedSize);
+    } else {
+        fixed.resize(kAsfHeaderObjectFixedSize);
+        if (ReadAt(fd, reinterpret_cast<uint8_t*>(fixed.data()), kAsfHeaderObjectFixedSize,
+                   static_cast<off_t>(prefix)) != static_cast<ssize_t>(kAsfHeaderObjectFixedSize))
+            return QByteArray();
+    }
     const uint64_t headerSize = AsfHeaderObjectSize(Bytes(fixed), kAsfHeaderObjectFixedSize);
     if (headerSize < kAsfHeaderObjectFixedSize || headerSize > kMaxHeaderBytes || headerSize > length - prefix)
         return QByteArray();
     QByteArray header;
-    if (prefix == 0 && headerSize <= static_cast<uint64_t>(start.size())) {
-        header = start.left(static_cast<qsizetype>(headerSize));
+    if (prefix + headerSize <= static_cast<uint64_t>(got)) {
+        header = start.mid(static_cast<qsizetype>(prefix), static_cast<qsizetype>(headerSize));
     } else {
         header.resize(static_cast<qsizetype>(headerSize));
         if (ReadAt(fd, reinterpret_cast<uint8_t*>(header.data()), headerSize, static_cast<off_t>(prefix)) !=
