@@ -100,7 +100,7 @@ private:
         const OutputFolder& output = *plan_.outputs[file.output];
         return ListingOf(file).names.contains(output.rules.foldsCase ? CaseKey(name) : name);
     }
-    std::optional<LedgerEntry> Earlier(PlannedFile& file);
+    std::optional<LedgerEntry> Earlier(PlannedFile& file, QByteArray& madeBefore);
     int NumberOf(const PlannedFile& file, QByteArrayView name) const;
     bool OwnFileAt(const PlannedFile& file, const QByteArray& name) {
         const Listing& listing = ListingOf(file);
@@ -119,7 +119,7 @@ private:
     Listing* lastListing_ = nullptr;
     size_t lastOutput_ = 0;
     QByteArray lastRelative_;
-    // Files met so far by device and inode, and the first path of each.
+    // Files met so far by device and inode, and the first source of each.
     struct IdHash {
         size_t operator()(const std::pair<dev_t, ino_t>& id) const {
             return std::hash<ino_t>()(id.second) * 31 + std::hash<dev_t>()(id.first);
@@ -134,7 +134,6 @@ private:
     std::set<size_t> movedRead_;
     QHash<QByteArray, QByteArray> folderArt_;  // of the folders of FILE arguments
     std::vector<TrackTags> tags_;              // for --name, by source
-    QByteArray madeBefore_;                    // what Earlier found under another name
     std::set<std::pair<size_t, QByteArray>> movedTaken_;
 };
 
@@ -397,10 +396,11 @@ bool Planner::IsSource(const PlannedFile& file) const {
 
 // The source's earlier result, where the ledger has one under a name this
 // plan could give it (in its folder, of its format); the file takes that
-// name's number. Whether the result still stands there is looked at when it
+// name's number. A result of this format under another name is told in
+// madeBefore. Whether the result still stands there is looked at when it
 // matters: a resume converts a source whose result is gone again, under its
 // name, and a save replaces only a file that is still as the ledger has it.
-std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
+std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file, QByteArray& madeBefore) {
     const OutputFolder& output = *plan_.outputs[file.output];
     if (!output.ledger || output.ledger->Empty())
         return std::nullopt;
@@ -444,7 +444,7 @@ std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
     }
     // Results under other names (another pattern, another format) stay.
     if (!entries.empty() && ExtensionOf(entries.front().result) == ExtensionOf(file.plainName))
-        madeBefore_ = entries.front().result;
+        madeBefore = entries.front().result;
     return std::nullopt;
 }
 
@@ -477,11 +477,11 @@ void Planner::AssignNames() {
     for (size_t i = 0; i < count; ++i) {
         PlannedFile& file = plan_.files[i];
         plainKeys[i] = Key(file, file.plainName);
-        madeBefore_.clear();
-        if (std::optional<LedgerEntry> earlier = Earlier(file))
+        QByteArray madeBefore;
+        if (std::optional<LedgerEntry> earlier = Earlier(file, madeBefore))
             file.earlier = std::make_shared<const LedgerEntry>(std::move(*earlier));
-        else if (!madeBefore_.isEmpty())
-            plan_.madeBefore.emplace_back(i, Joined(file.base, madeBefore_));
+        else if (!madeBefore.isEmpty())
+            plan_.madeBefore.emplace_back(i, Joined(file.base, madeBefore));
         if (file.earlier) {
             file.name = file.earlier->result;
             claimedBy.insert(file.name == file.plainName ? plainKeys[i] : Key(file, file.name), i);
