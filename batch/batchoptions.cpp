@@ -80,7 +80,7 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
     const bool flag = name == "--convert" || name == "--keep-folders" || name == "--skip-existing" ||
                       name == "--quiet" || name == "-q" || name == "--help" || name == "-h" ||
                       name == "--dry-run" || name == "-n" || name == "--portable-names" ||
-                      name == "--overwrite";
+                      name == "--overwrite" || name == "--no-folder-art" || name == "--keep-dates";
     if (flag && inlineValue)
         return QStringLiteral("option %1 takes no value").arg(QString::fromUtf8(name));
     if (name == "--convert") {
@@ -98,6 +98,17 @@ QString TakeOption(const QByteArrayList& arguments, qsizetype& i, const QByteArr
         options.portableNames = true;
     } else if (name == "--overwrite") {
         options.overwrite = true;
+    } else if (name == "--no-folder-art") {
+        options.folderArt = false;
+    } else if (name == "--keep-dates") {
+        options.keepDates = true;
+    } else if (name == "--name") {
+        if (!takeValue())
+            return QStringLiteral("option --name needs a pattern or a preset");
+        QString problem;
+        options.name = NamePattern::Parse(text, &problem);
+        if (!options.name)
+            return problem;
     } else if (name == "--to") {
         if (!takeValue())
             return QStringLiteral("option --to needs one of %1").arg(FormatNames(", "));
@@ -189,6 +200,9 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray
                        .arg(format.highestBitrate));
     if (options.keepFolders && options.outputFolder.isEmpty())
         return bad(QStringLiteral("--keep-folders needs --output"));
+    if (options.keepFolders && options.name)
+        return bad(QStringLiteral("--name and --keep-folders exclude each other: a pattern places each result "
+                                  "itself ({folder} gives the source's folder)"));
     if (options.paths.isEmpty())
         return bad(QStringLiteral("no file or folder to convert"));
     struct stat output;
@@ -202,8 +216,9 @@ BatchOptions ParseBatchOptions(const QByteArrayList& arguments, const QByteArray
 QString BatchUsageText() {
     return QStringLiteral(
                "Usage: brenvale --convert [--to %1] [--output DIR [--keep-folders]]\n"
-               "                [--skip-existing] [--portable-names] [--overwrite] [--jobs N]\n"
-               "                [--bitrate KBPS | --vbr 0..9] [--quiet] [--dry-run] [--] FILE|FOLDER...\n"
+               "                [--name PATTERN] [--skip-existing] [--portable-names] [--overwrite]\n"
+               "                [--no-folder-art] [--keep-dates] [--jobs N] [--bitrate KBPS | --vbr 0..9]\n"
+               "                [--quiet] [--dry-run] [--] FILE|FOLDER...\n"
                "Try 'brenvale --convert --help' for more information.\n")
         .arg(FormatNames("|"));
 }
@@ -226,6 +241,14 @@ QString BatchHelpText() {
         "                      each result goes beside its source\n"
         "  --keep-folders      with --output: a file found in a FOLDER goes to the same\n"
         "                      place under DIR as it has under that FOLDER\n"
+        "  --name PATTERN      name and file each result by its source's tags, with a\n"
+        "                      pattern (see \"Names from tags\" below) or a preset:\n"
+        "                        album  ARTIST/ALBUM/[DISC-]TRACK TITLE\n"
+        "                        flat   ARTIST - TITLE\n"
+        "  --no-folder-art     leave out the album art that Windows keeps beside the\n"
+        "                      files (Folder.jpg, AlbumArt_{...}_Large.jpg), which\n"
+        "                      otherwise goes into results whose source has no picture\n"
+        "  --keep-dates        give each result its source's modification time\n"
         "  --skip-existing     leave alone each source's result that the output folder's\n"
         "                      ledger records as made from it, unchanged and with the\n"
         "                      same options; convert the others (to resume a run)\n"
@@ -258,6 +281,20 @@ QString BatchHelpText() {
         "(.brenvale-ledger). Files left out of a FOLDER (hidden, \"~\", not regular,\n"
         "links of other users, given twice) are named in the summary.\n"
         "\n"
+        "Names from tags (--name): {FIELD} is the value of a field: title, artist (the\n"
+        "first), artists (all), albumartist (else the artist; \"Various Artists\" for a\n"
+        "compilation), album, track and disc (with zeros to the width of their totals,\n"
+        "a track at least 2 wide; no disc for a set of one), tracktotal, disctotal,\n"
+        "year, genre, composer, filename (the source's name without .wma), folder (its\n"
+        "folder under the FOLDER argument). {albumartist|artist|Unknown Artist} takes\n"
+        "the first that has a value; an alternative that is not one lower-case word is\n"
+        "text. [...] is left out when a field in it has no value. \"/\" makes folders;\n"
+        "\"/\" and control characters in a value become \"_\". A source whose tags lack a\n"
+        "field the pattern needs keeps its own name. The presets:\n"
+        "  album = {albumartist|Unknown Artist}/{album|Unknown Album}/[{disc}-][{track} ]{title|filename}\n"
+        "  flat  = {artist|Unknown Artist} - {title|filename}\n"
+        "\n"
+
         "Output: a line per finished file on stdout (\"[n/N] converted SOURCE -> RESULT\",\n"
         "\"[n/N] skipped ...\", \"[n/N] failed SOURCE: cause\"), then the summary: so\n"
         "\"> log.txt\" keeps them. Where stderr is a terminal it shows one updating line\n"

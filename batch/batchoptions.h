@@ -1,5 +1,6 @@
 #pragma once
 // The command line of the batch mode: `brenvale --convert [OPTION]... PATH...`.
+#include "batch/namepattern.h"
 #include "convert/formats.h"
 
 #include <QByteArrayList>
@@ -27,6 +28,14 @@ struct BatchOptions {
     // A file of the user's at a result's name is replaced (else the result
     // takes the next free name).
     bool overwrite = false;
+    // Results named and filed from their tags (--name); none: each result
+    // takes its source's name.
+    std::optional<NamePattern> name;
+    // Album art that Windows keeps beside the files (Folder.jpg ...) goes
+    // into the results of sources without a picture of their own.
+    bool folderArt = true;
+    // Each result gets its source's modification time.
+    bool keepDates = false;
     int jobs = 0;                // files at once
     EncoderQuality quality;      // none chosen: the encoder's own defaults
     // The FILE and FOLDER arguments, absolute and tidied, as the system's

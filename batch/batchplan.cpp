@@ -6,18 +6,23 @@
 #include "convert/outputprobe.h"
 #include "convert/resultsave.h"
 #include "folderscan/folderreader.h"
+#include "tags/tags.h"
+#include "util/fileio.h"
 #include "util/safepath.h"
 
 #include <QHash>
 #include <QSet>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <set>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -82,6 +87,8 @@ public:
 private:
     void AddSources();
     bool GivenTwice(const QByteArray& path, TreeWalk::FileId id);
+    QByteArray FolderArtOf(const QByteArray& folder);
+    void ReadNamingTags();
     size_t OutputFor(const QByteArray& base);
     void OpenOutput(OutputFolder& output, bool make);
     void NameFile(PlannedFile& file);
@@ -93,7 +100,8 @@ private:
         const OutputFolder& output = *plan_.outputs[file.output];
         return ListingOf(file).names.contains(output.rules.foldsCase ? CaseKey(name) : name);
     }
-    std::optional<LedgerEntry> Earlier(PlannedFile& file);
+    std::optional<LedgerEntry> Earlier(PlannedFile& file, QByteArray& madeBefore);
+    int NumberOf(const PlannedFile& file, QByteArrayView name) const;
     bool OwnFileAt(const PlannedFile& file, const QByteArray& name) {
         const Listing& listing = ListingOf(file);
         struct stat st;
@@ -111,7 +119,7 @@ private:
     Listing* lastListing_ = nullptr;
     size_t lastOutput_ = 0;
     QByteArray lastRelative_;
-    // Files met so far by device and inode, and the first path of each.
+    // Files met so far by device and inode, and the first source of each.
     struct IdHash {
         size_t operator()(const std::pair<dev_t, ino_t>& id) const {
             return std::hash<ino_t>()(id.second) * 31 + std::hash<dev_t>()(id.first);
@@ -124,6 +132,8 @@ private:
     // name, size and time) is known by them.
     std::map<size_t, std::multimap<QByteArray, LedgerEntry>> moved_;
     std::set<size_t> movedRead_;
+    QHash<QByteArray, QByteArray> folderArt_;  // of the folders of FILE arguments
+    std::vector<TrackTags> tags_;              // for --name, by source
     std::set<std::pair<size_t, QByteArray>> movedTaken_;
 };
 
@@ -138,6 +148,54 @@ bool Planner::GivenTwice(const QByteArray& path, TreeWalk::FileId id) {
     struct stat a, b;
     return ::stat(plan_.files[it->second].source.constData(), &a) == 0 && ::stat(path.constData(), &b) == 0 &&
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The album art in folder (of a FILE argument: no walk has looked there).
+QByteArray Planner::FolderArtOf(const QByteArray& folder) {
+    const auto known = folderArt_.constFind(folder);
+    if (known != folderArt_.cend())
+        return *known;
+    QByteArray art;
+    FolderReader reader(folder);
+    off_t largest = -1;
+    if (reader.fd() >= 0)
+        reader.ForEach([&](const char* name, size_t length, unsigned char) {
+            struct stat st;
+            if (IsFolderArtName(name, length) && ::fstatat(reader.fd(), name, &st, 0) == 0 && S_ISREG(st.st_mode) &&
+                st.st_size > largest) {
+                largest = st.st_size;
+                art = Joined(folder, QByteArray(name, static_cast<qsizetype>(length)));
+            }
+        });
+    folderArt_.insert(folder, art);
+    return art;
+}
+
+// The tags each source's name is made of, read from the headers alone, on
+// every core.
+void Planner::ReadNamingTags() {
+    tags_.resize(plan_.files.size());
+    std::atomic<size_t> next{0};
+    const auto work = [&]() {
+        for (size_t i; (i = next++) < plan_.files.size();) {
+            // The walk found regular files; a FILE argument that is none
+            // (a FIFO) is never waited for, and fails when it converts.
+            const int fd = ::open(plan_.files[i].source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+            if (fd < 0)
+                continue;
+            struct stat st;
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+                tags_[i] = ReadWmaTags(fd, TagScope::Naming);
+            ::close(fd);
+        }
+    };
+    const int helpers = std::min(UsableCores(), static_cast<int>(plan_.files.size() / 64 + 1)) - 1;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < helpers; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads)
+        t.join();
 }
 
 void Planner::AddSources() {
@@ -161,6 +219,8 @@ void Planner::AddSources() {
             PlannedFile file;
             file.source = path;
             file.output = OutputFor(output.isEmpty() ? FolderPart(path) : output);
+            if (options_.folderArt)
+                file.folderArt = FolderArtOf(FolderPart(path));
             plan_.files.push_back(std::move(file));
             fileArguments_.insert(path);
             fileArgumentInodes_.insert({st.st_dev, st.st_ino});
@@ -170,7 +230,7 @@ void Planner::AddSources() {
         WalkTree(path, "wma", walk);
         plan_.files.reserve(plan_.files.size() + walk.files.size() - first);
         const QByteArray root = path.endsWith('/') ? path : path + '/';
-        QByteArray lastFolder, lastRelative;
+        QByteArray lastFolder, lastRelative, lastUnderRoot, lastArt;
         size_t lastOutput = 0;
         for (size_t i = first; i < walk.files.size(); ++i) {
             if (GivenTwice(walk.files[i], walk.ids[i])) {
@@ -187,10 +247,14 @@ void Planner::AddSources() {
                 lastOutput = OutputFor(output.isEmpty() ? folder : output);
                 // With --keep-folders, the folders below the FOLDER argument
                 // again below DIR.
-                lastRelative = !output.isEmpty() && options_.keepFolders ? folder.mid(root.size()) : QByteArray();
+                lastUnderRoot = folder.size() > root.size() ? folder.mid(root.size()) : QByteArray();
+                lastRelative = !output.isEmpty() && options_.keepFolders ? lastUnderRoot : QByteArray();
+                lastArt = options_.folderArt ? walk.folderArt.value(folder) : QByteArray();
             }
             file.output = lastOutput;
             file.relative = lastRelative;
+            file.underRoot = lastUnderRoot;
+            file.folderArt = lastArt;
             plan_.files.push_back(std::move(file));
         }
     }
@@ -289,24 +353,34 @@ void Planner::NameFile(PlannedFile& file) {
     file.base = output.path;
     const QByteArrayView sourceName = NamePart(file.source);
     const QByteArrayView extension(FormatOf(options_.format).extension);
-    if (rules.portable && !file.relative.isEmpty()) {
-        QByteArrayList parts = file.relative.split('/');
-        for (QByteArray& part : parts)
-            part = PortableName(FittedName(PortableName(part, rules.asciiOnly), rules.longestName), rules.asciiOnly);
-        file.relative = parts.join('/');
-    } else if (!file.relative.isEmpty()) {
-        QByteArrayList parts = file.relative.split('/');
-        for (QByteArray& part : parts)
-            part = FittedName(part, rules.longestName);
-        file.relative = parts.join('/');
+    QByteArrayView stem = StemOf(sourceName);
+    QByteArray named;  // the stem a pattern made
+    if (options_.name) {
+        const size_t i = static_cast<size_t>(&file - plan_.files.data());
+        NameSource source{i < tags_.size() ? std::move(tags_[i]) : TrackTags(),
+                          QString::fromUtf8(stem.toByteArray()), QString::fromUtf8(file.underRoot)};
+        const std::optional<QStringList> path = options_.name->Render(source);
+        if (path) {
+            file.relative = path->mid(0, path->size() - 1).join(QLatin1Char('/')).toUtf8();
+            named = path->last().toUtf8();
+            stem = named;
+        } else {
+            plan_.untagged.push_back(i);
+        }
     }
-    const QByteArrayView stem = StemOf(sourceName);
+    QByteArrayList parts = file.relative.isEmpty() ? QByteArrayList() : file.relative.split('/');
+    for (QByteArray& part : parts)
+        part = rules.portable ? PortableName(FittedName(PortableName(part, rules.asciiOnly), rules.longestName),
+                                             rules.asciiOnly)
+                              : FittedName(part, rules.longestName);
+    const QByteArray relative = parts.join('/');
     const QByteArray madeStem = rules.portable ? PortableName(stem, rules.asciiOnly) : stem.toByteArray();
     file.plainName = NumberedName(madeStem, 1, extension, rules.longestName);
     file.name = file.plainName;
-    if ((rules.portable || file.plainName.size() < stem.size() + extension.size()) &&
-        file.plainName != ResultFileName(sourceName, options_.format))
+    if ((rules.portable || file.plainName.size() < stem.size() + extension.size() || relative != file.relative) &&
+        (relative != file.relative || file.plainName != stem.toByteArray() + extension.toByteArray()))
         plan_.renamed.push_back(static_cast<size_t>(&file - plan_.files.data()));
+    file.relative = relative;
 }
 
 // True when file's result would take the name of a FILE argument: the same
@@ -322,15 +396,16 @@ bool Planner::IsSource(const PlannedFile& file) const {
 
 // The source's earlier result, where the ledger has one under a name this
 // plan could give it (in its folder, of its format); the file takes that
-// name's number. Whether the result still stands there is looked at when it
+// name's number. A result of this format under another name is told in
+// madeBefore. Whether the result still stands there is looked at when it
 // matters: a resume converts a source whose result is gone again, under its
 // name, and a save replaces only a file that is still as the ledger has it.
-std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
+std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file, QByteArray& madeBefore) {
     const OutputFolder& output = *plan_.outputs[file.output];
     if (!output.ledger || output.ledger->Empty())
         return std::nullopt;
-    std::optional<LedgerEntry> entry = output.ledger->EntryForSource(file.source);
-    if (!entry) {
+    std::vector<LedgerEntry> entries = output.ledger->EntriesForSource(file.source);
+    if (entries.empty()) {
         // A source that moved (a library copied elsewhere, a stick mounted
         // under another name): its name, size and time are the same.
         auto& moved = moved_[file.output];
@@ -349,43 +424,47 @@ std::optional<LedgerEntry> Planner::Earlier(PlannedFile& file) {
             const qint64 time = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
             if (it->second.sourceSize == st.st_size && SameFileTime(it->second.sourceTime, time) &&
                 movedTaken_.insert({file.output, it->second.result}).second) {
-                entry = it->second;
+                entries.push_back(it->second);
                 break;
             }
         }
-        if (!entry)
-            return std::nullopt;
     }
-    // Still that source's result, in this folder, of this format, named as
-    // this plan names this source.
-    const std::optional<LedgerEntry> holder = output.ledger->EntryForResult(entry->result);
-    const QByteArray folder = entry->result.contains('/') ? FolderPart(entry->result) : QByteArray();
-    const QByteArray name = NamePart(entry->result).toByteArray();
-    const bool sameFolder = output.rules.foldsCase ? CaseKey(folder) == CaseKey(file.relative) : folder == file.relative;
-    if (!holder || holder->source != entry->source || !sameFolder)
-        return std::nullopt;
+    // The result that this plan would name so: in this folder, of this
+    // format, its name this source's plain name or a numbered one.
+    for (LedgerEntry& entry : entries) {
+        const QByteArray folder = entry.result.contains('/') ? FolderPart(entry.result) : QByteArray();
+        const bool sameFolder =
+            output.rules.foldsCase ? CaseKey(folder) == CaseKey(file.relative) : folder == file.relative;
+        const int k = NumberOf(file, NamePart(entry.result));
+        if (sameFolder && k > 0) {
+            entry.result = NamePart(entry.result).toByteArray();  // the name alone, for the plan
+            file.number = k;
+            return std::move(entry);
+        }
+    }
+    // Results under other names (another pattern, another format) stay.
+    if (!entries.empty() && ExtensionOf(entries.front().result) == ExtensionOf(file.plainName))
+        madeBefore = entries.front().result;
+    return std::nullopt;
+}
+
+// The number name has among file's names ("Song (3).mp3" is the third of
+// "Song"; 1 the plain name), or 0 when it is none of them.
+int Planner::NumberOf(const PlannedFile& file, QByteArrayView name) const {
+    if (name == file.plainName)
+        return 1;
     const QByteArrayView extension = ExtensionOf(file.plainName);
-    const QByteArrayView stem = StemOf(file.plainName);
-    const QByteArrayView tail = ExtensionOf(name);
-    if (tail != extension)
-        return std::nullopt;
-    int k = 1;
-    const QByteArrayView nameStem = StemOf(name);
-    if (nameStem.endsWith(')')) {
-        const qsizetype open = nameStem.lastIndexOf(" (");
-        bool ok = false;
-        const int number = open > 0 ? nameStem.sliced(open + 2).chopped(1).toInt(&ok) : 0;
-        if (ok && number > 1)
-            k = number;
-    }
-    // "Song (3).mp3" is the third of "Song", or the plain name of "Song (3)".
-    if (k > 1 && NumberedName(stem, k, extension, output.rules.longestName) != name)
-        k = 1;
-    if (k == 1 && name != file.plainName)
-        return std::nullopt;
-    entry->result = name;  // the name alone, for the plan
-    file.number = k;
-    return entry;
+    const QByteArrayView stem = StemOf(name);
+    if (ExtensionOf(name) != extension || !stem.endsWith(')'))
+        return 0;
+    const qsizetype open = stem.lastIndexOf(" (");
+    bool ok = false;
+    const int k = open > 0 ? stem.sliced(open + 2).chopped(1).toInt(&ok) : 0;
+    return ok && k > 1 &&
+                   NumberedName(StemOf(file.plainName), k, extension, plan_.outputs[file.output]->rules.longestName) ==
+                       name
+               ? k
+               : 0;
 }
 
 void Planner::AssignNames() {
@@ -398,8 +477,11 @@ void Planner::AssignNames() {
     for (size_t i = 0; i < count; ++i) {
         PlannedFile& file = plan_.files[i];
         plainKeys[i] = Key(file, file.plainName);
-        if (std::optional<LedgerEntry> earlier = Earlier(file))
+        QByteArray madeBefore;
+        if (std::optional<LedgerEntry> earlier = Earlier(file, madeBefore))
             file.earlier = std::make_shared<const LedgerEntry>(std::move(*earlier));
+        else if (!madeBefore.isEmpty())
+            plan_.madeBefore.emplace_back(i, Joined(file.base, madeBefore));
         if (file.earlier) {
             file.name = file.earlier->result;
             claimedBy.insert(file.name == file.plainName ? plainKeys[i] : Key(file, file.name), i);
@@ -444,17 +526,22 @@ void Planner::AssignNames() {
     plan_.targets.reserve(static_cast<qsizetype>(count));
     for (auto it = claimedBy.cbegin(); it != claimedBy.cend(); ++it)
         plan_.targets.insert(it.key());
+    // The next number to try for a plain name: a thousand sources of one
+    // name are numbered in one pass.
+    QHash<QByteArray, int> nextNumber;
     for (const size_t i : numbered) {
         PlannedFile& file = plan_.files[i];
         const int longest = plan_.outputs[file.output]->rules.longestName;
         const QByteArrayView extension = ExtensionOf(file.plainName);
         const QByteArrayView stem = StemOf(file.plainName);
-        for (int k = 2;; ++k) {
+        int& next = nextNumber[plainKeys[i]];
+        for (int k = std::max(next, 2);; ++k) {
             file.name = NumberedName(stem, k, extension, longest);
             file.number = k;
             const QByteArray key = Key(file, file.name);
             if (!plan_.targets.contains(key) && !Present(file, file.name) && !IsSource(file)) {
                 plan_.targets.insert(key);
+                next = k + 1;
                 break;
             }
         }
@@ -492,8 +579,11 @@ void Planner::AssignNames() {
 
 void Planner::Run() {
     AddSources();
+    if (options_.name)
+        ReadNamingTags();
     for (PlannedFile& file : plan_.files)
         NameFile(file);
+    tags_.clear();
     // The --output folder must take files before anything is converted.
     if (!options_.outputFolder.isEmpty()) {
         const size_t at = OutputFor(options_.outputFolder);

@@ -52,6 +52,10 @@ struct PlannedFile {
     QByteArray name;       // the result's file name
     QByteArray plainName;  // the name it would have without a number
     int number = 1;        // the number in name (1: none)
+    // The source's folder under its FOLDER argument ("" for a FILE).
+    QByteArray underRoot;
+    // The album art beside the source that Windows keeps for its album, or "".
+    QByteArray folderArt;
     // This source's earlier result in the ledger, where one stands under
     // the name planned: a resume may leave it alone.
     std::shared_ptr<const LedgerEntry> earlier;
@@ -76,6 +80,11 @@ struct BatchPlan {
     std::vector<std::pair<size_t, QByteArray>> userFiles;
     // Sources whose names were changed for the output's file system.
     std::vector<size_t> renamed;
+    // Sources named by their file names: their tags lack what --name needs.
+    std::vector<size_t> untagged;
+    // Sources that have a result under another name (an earlier --name, or
+    // none): it is left as it is, and a new one is made.
+    std::vector<std::pair<size_t, QByteArray>> madeBefore;
     // Why the whole batch cannot be run (the --output folder cannot be
     // written), or "".
     QString stop;

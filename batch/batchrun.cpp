@@ -5,6 +5,7 @@
 #include "batch/jobprocess.h"
 #include "batch/terminaltext.h"
 #include "convert/resultsave.h"
+#include "tags/coverfile.h"
 #include "convert/conversion.h"
 #include "util/fileio.h"
 #include "util/safepath.h"
@@ -51,6 +52,7 @@ struct Finished {
     QString reason;     // why it failed
     QString warning;    // what is wrong with a result that was saved (a file cut short)
     QString notice;     // what the summary says of a result that is right (a name it was saved under)
+    bool folderArt = false;  // the album art beside the source went in
 };
 
 // What the run did, file by file, and its summary: stdout, so that a log
@@ -249,6 +251,7 @@ private:
     // The main thread's own.
     int converted_ = 0;
     int skipped_ = 0;
+    int withFolderArt_ = 0;
     std::vector<Finished> failures_;
     std::vector<Finished> warnings_;
     std::vector<Finished> notices_;
@@ -353,7 +356,10 @@ Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
     if (stage.outcome == StageOutcome::CutShort)
         done.warning = stage.detail;
     done.notice = stage.note;
-    conversion.Tag();
+    if (!file.folderArt.isEmpty())
+        if (const std::optional<CoverPicture> art = ReadCoverFile(file.folderArt))
+            conversion.SetFallbackPicture(*art);
+    done.folderArt = conversion.Tag();
     // A source written to meanwhile gave audio and tags of two files.
     if (conversion.SourceChanged()) {
         ::unlink(SystemPath(conversion.ResultPath()).c_str());
@@ -408,8 +414,8 @@ Finished BatchRun::Save(const FileConversion& conversion, size_t index, Finished
     const auto reserved = [&](const QByteArray& name) { return plan_.Reserved(file, name); };
     const ResultName name{StemOf(file.plainName).toByteArray(), ExtensionOf(file.plainName).toByteArray(), file.number,
                           output.rules.longestName};
-    const SaveOutcome saved =
-        SaveResultFile(folder.get(), name, result.get(), file.source, ownerOf, reserved, options_.overwrite);
+    const SaveOutcome saved = SaveResultFile(folder.get(), name, result.get(), file.source, ownerOf, reserved,
+                                             options_.overwrite, options_.keepDates ? conversion.SourceTime() : -1);
     ::unlink(SystemPath(resultPath).c_str());
     const QByteArray target = file.Target();
     switch (saved.status) {
@@ -522,7 +528,7 @@ void BatchRun::PrintPlan() const {
         for (const size_t i : group)
             PrintLine("  " + Shown(plan_.files[i].source) + " -> " + Shown(plan_.files[i].name));
     }
-    if (!plan_.sharedNames.empty() && !options_.outputFolder.isEmpty() && !options_.keepFolders)
+    if (!plan_.sharedNames.empty() && !options_.outputFolder.isEmpty() && !options_.keepFolders && !options_.name)
         PrintLine("  (--keep-folders keeps the files of each folder apart)");
 }
 
@@ -531,6 +537,7 @@ void BatchRun::Report(Finished finished) {
     switch (finished.result) {
         case Result::Converted:
             ++converted_;
+            withFolderArt_ += finished.folderArt ? 1 : 0;
             if (!finished.warning.isEmpty())
                 warnings_.push_back(finished);
             if (!finished.notice.isEmpty())
@@ -691,6 +698,23 @@ void BatchRun::PrintNotes() const {
         }
         some(kNamesShown, plan_.renamed.size());
     }
+    if (!plan_.untagged.empty()) {
+        PrintLine("Named by their own names (their tags lack what --name needs): " +
+                  QByteArray::number(static_cast<qulonglong>(plan_.untagged.size())) + ".");
+        for (size_t n = 0; n < plan_.untagged.size() && n < kNamesShown; ++n)
+            PrintLine("  " + Shown(plan_.files[plan_.untagged[n]].source));
+        some(kNamesShown, plan_.untagged.size());
+    }
+    if (!plan_.madeBefore.empty()) {
+        PrintLine("Made before under another name, left as they are (a new result is made): " +
+                  QByteArray::number(static_cast<qulonglong>(plan_.madeBefore.size())) + ".");
+        for (size_t n = 0; n < plan_.madeBefore.size() && n < kNamesShown; ++n)
+            PrintLine("  " + Shown(plan_.madeBefore[n].second) + " -> " +
+                      Shown(plan_.files[plan_.madeBefore[n].first].Recorded()));
+        some(kNamesShown, plan_.madeBefore.size());
+    }
+    if (withFolderArt_ > 0)
+        PrintLine("Given the album art beside their sources: " + QByteArray::number(withFolderArt_) + ".");
     if (!plan_.userFiles.empty()) {
         PrintLine("Files of yours left as they are (--overwrite replaces them): " +
                   QByteArray::number(static_cast<qulonglong>(plan_.userFiles.size())) + ".");

@@ -252,7 +252,11 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
     return decoded;
 }
 
-void FileConversion::Tag() {
-    if (ResultPresent())
-        format_->writeTags(result_, tags_);
+bool FileConversion::Tag() {
+    if (!ResultPresent())
+        return false;
+    const bool fallback = tags_.pictures.isEmpty() && fallbackPicture_;
+    if (fallback)
+        tags_.pictures << *fallbackPicture_;
+    return format_->writeTags(result_, tags_) && fallback;
 }

@@ -14,6 +14,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 // What a stage came to.
 enum class StageOutcome {
     Done,              // the stage did its part
@@ -103,9 +105,14 @@ public:
     // the work folder. The decoder takes a file cut short up to the cut.
     StageResult Stream(ConversionFormat format, const PipelineRunner& run);
 
+    // A picture for a source that has none of its own (the album art beside
+    // it): Tag writes it as the result's front cover.
+    void SetFallbackPicture(const CoverPicture& picture) { fallbackPicture_ = picture; }
+
     // Writes the source's tags into the whole result in the work folder. A
     // result whose tags cannot be written stays as it was. Never throws.
-    void Tag();
+    // Returns true when the fallback picture went in.
+    bool Tag();
 
     // The opened source's size and modification time (nanoseconds), as they
     // were when it was opened.
@@ -132,4 +139,5 @@ private:
     qint64 sourceTime_ = 0;
     qint64 sourceChange_ = 0;
     TrackTags tags_;
+    std::optional<CoverPicture> fallbackPicture_;
 };

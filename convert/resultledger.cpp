@@ -227,12 +227,14 @@ std::optional<LedgerEntry> ResultLedger::EntryForResult(const QByteArray& name, 
     return entries_[*it];
 }
 
-std::optional<LedgerEntry> ResultLedger::EntryForSource(const QByteArray& source) const {
+std::vector<LedgerEntry> ResultLedger::EntriesForSource(const QByteArray& source) const {
     std::lock_guard<std::mutex> hold(mutex_);
-    const auto it = bySource_.constFind(source);
-    if (it == bySource_.cend())
-        return std::nullopt;
-    return entries_[*it];
+    std::vector<LedgerEntry> entries;
+    for (auto it = bySource_.constFind(source); it != bySource_.cend() && it.key() == source; ++it)
+        if (byResult_.value(Key(entries_[*it].result)) == *it)
+            entries.push_back(entries_[*it]);
+    // The hash gives the latest insertion first.
+    return entries;
 }
 
 bool ResultLedger::Empty() const {

@@ -15,6 +15,7 @@
 // rewritten, atomically, when a batch starts.
 #include <QByteArray>
 #include <QHash>
+#include <QMultiHash>
 
 #include <mutex>
 #include <optional>
@@ -51,8 +52,10 @@ public:
     // The latest entry for the result name (a path under the folder). With
     // refresh, lines that other batches appended since are read first.
     std::optional<LedgerEntry> EntryForResult(const QByteArray& name, bool refresh = false);
-    // The latest entry made from source.
-    std::optional<LedgerEntry> EntryForSource(const QByteArray& source) const;
+    // The entries made from source that are still the latest of their
+    // results (a source may have results under several names), the most
+    // recent first.
+    std::vector<LedgerEntry> EntriesForSource(const QByteArray& source) const;
     // The latest entry of each result, in the order written.
     std::vector<LedgerEntry> Entries() const;
     // True when the ledger holds no entry (or there is none yet).
@@ -83,6 +86,6 @@ private:
     std::vector<LedgerEntry> entries_;
     QByteArray lastOptions_;
     QHash<QByteArray, size_t> byResult_;  // the latest entry of a result (its key)
-    QHash<QByteArray, size_t> bySource_;  // the latest entry made from a source
+    QMultiHash<QByteArray, size_t> bySource_;  // the entries made from a source
     mutable std::mutex mutex_;
 };

@@ -187,7 +187,8 @@ QByteArray ResultSourceOf(int folder, const QByteArray& name) {
 
 SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const QByteArray& source,
                            const std::function<ResultOwner(const QByteArray& name)>& ownerOf,
-                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles) {
+                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles,
+                           qint64 modified) {
     Part part;
     if (const int err = NewPart(folder, part))
         return SystemFailure(err);
@@ -199,6 +200,7 @@ SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const
     // A file system without extended attributes keeps the result without
     // its source here: the output folder's ledger records it all the same.
     ::fsetxattr(part.fd, kResultSourceAttribute, source.constData(), static_cast<size_t>(source.size()), 0);
+
     const auto owner = [&](const QByteArray& candidate) {
         if (ownerOf)
             return ownerOf(candidate);
@@ -257,8 +259,18 @@ SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const
         saved.status = SaveStatus::Saved;
         saved.name = candidate;
         saved.heldBy = heldBy;
+        // The time is set once the file is closed: some file systems (FUSE
+        // drivers) set it anew when the last writer lets go.
+        ::close(part.fd);
+        part.fd = -1;
+        if (modified >= 0) {
+            const struct timespec times[2] = {
+                {0, UTIME_NOW},
+                {static_cast<time_t>(modified / 1000000000), static_cast<long>(modified % 1000000000)}};
+            ::utimensat(folder, candidate.constData(), times, AT_SYMLINK_NOFOLLOW);
+        }
         struct stat st;
-        if (::fstat(part.fd, &st) == 0) {
+        if (::fstatat(folder, candidate.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             saved.size = static_cast<qint64>(st.st_size);
             saved.time = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
         }

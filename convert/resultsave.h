@@ -71,9 +71,12 @@ struct SaveOutcome {
 //   takes the next free number, never one for which reserved says true
 //   (the names other sources of the run are to get);
 // - by another user's file or link, or a folder: nothing is saved.
+// With modified (nanoseconds since 1970, not negative), the result gets that
+// modification time.
 SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const QByteArray& source,
                            const std::function<ResultOwner(const QByteArray& name)>& ownerOf,
-                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles);
+                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles,
+                           qint64 modified = -1);
 
 // Removes the temporary names that saves killed half-way left in the
 // folder: only the user's own, and only those whose writer has gone (a save

@@ -79,7 +79,9 @@ private:
     // A regular file: kept when it has the extension, unless a rule leaves
     // it out. Whether it can be read is found out when it is opened.
     void File(const QByteArray& folder, std::string&& name, TreeWalk::FileId id, std::vector<Kept>& kept) {
-        if (!Matches(name))
+        if (!Matches(name) && IsFolderArtName(name.data(), name.size()))
+            art_.push_back(std::move(name));
+        else if (!Matches(name))
             Leave(LeftOutRule::OtherFile, folder, name);
         else if (name[0] == '.')
             Leave(LeftOutRule::Hidden, folder, name);
@@ -150,6 +152,16 @@ private:
         });
         if (err != 0)
             walk_.unreadable.push_back({path, err, true});
+        // The folder's album art: the largest picture.
+        off_t largest = -1;
+        for (const std::string& name : art_) {
+            struct stat st;
+            if (::fstatat(folder.fd(), name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode) && st.st_size > largest) {
+                largest = st.st_size;
+                walk_.folderArt.insert(path, PathIn(path, name));
+            }
+        }
+        art_.clear();
 
         std::sort(kept.begin(), kept.end(), Before);
         for (const Kept& entry : kept) {
@@ -173,6 +185,7 @@ private:
     TreeWalk& walk_;
     std::set<std::pair<dev_t, ino_t>> visited_;
     FileSystemKinds kinds_;
+    std::vector<std::string> art_;  // the album art of the folder being read
 };
 
 }  // namespace
@@ -199,6 +212,23 @@ const char* LeftOutRuleText(LeftOutRule rule) {
             return "given twice (the same file named again, or inside a folder named too)";
     }
     return "";
+}
+
+bool IsFolderArtName(const char* name, size_t length) {
+    std::string lower(name, length);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    if (lower == "folder.jpg" || lower == "albumartsmall.jpg")
+        return true;
+    // "albumart_{" GUID "}_large.jpg": 36 characters of the GUID.
+    const std::string start = "albumart_{";
+    if (lower.compare(0, start.size(), start) != 0 || lower.size() < start.size() + 37)
+        return false;
+    const std::string guid = lower.substr(start.size(), 36);
+    const std::string end = lower.substr(start.size() + 36);
+    return guid.find_first_not_of("0123456789abcdef-") == std::string::npos &&
+           (end == "}_large.jpg" || end == "}_small.jpg");
 }
 
 void WalkTree(const QByteArray& root, const QByteArray& extension, TreeWalk& walk) {

@@ -5,6 +5,7 @@
 // Paths are the system's bytes, so names in any encoding (a Latin-1 name
 // from a Windows archive) are walked and kept as they are.
 #include <QByteArray>
+#include <QHash>
 
 #include <sys/types.h>
 
@@ -47,7 +48,16 @@ struct TreeWalk {
     std::vector<FileId> ids;
     std::vector<Unreadable> unreadable;
     LeftOut leftOut[kLeftOutRules];
+    // The album art that Windows keeps beside the files of a folder (see
+    // IsFolderArtName), the largest of them, by the folder's path; such a
+    // file is not left out.
+    QHash<QByteArray, QByteArray> folderArt;
 };
+
+// True for the names of the album art that Windows Media Player keeps beside
+// the files of an album: Folder.jpg, AlbumArtSmall.jpg and
+// AlbumArt_{GUID}_Large.jpg or _Small.jpg, in any letter case.
+bool IsFolderArtName(const char* name, size_t length);
 
 // How many paths of files without the extension are kept (they are counted
 // all the same).

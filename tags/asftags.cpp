@@ -1,21 +1,24 @@
 // Reading the tags of a WMA file into the fields of kTagFields, the user's
 // own attributes and the pictures.
-#include "tags/checkedstream.h"
 #include "tags/headerlimits.h"
 #include "tags/tagfields.h"
 #include "tags/tags.h"
 #include "util/fileio.h"
+#include "wmawav/asfheader.h"
 
 #include <QHash>
+#include <QSet>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <optional>
 #include <map>
 #include <vector>
 
 #include <fcntl.h>
+#include <unistd.h>
 
-#include <taglib/asffile.h>
+#include <taglib/asfattribute.h>
 #include <taglib/asfpicture.h>
 #include <taglib/asftag.h>
 
@@ -56,39 +59,143 @@ struct Attribute {
     TagLib::ASF::AttributeList values;
 };
 
-// Every attribute of the header, in the order a tagger writes them: the
-// fields of the Content Description, then the attributes of the Extended
-// Content Description, the Metadata and the Metadata Library objects, each
-// object's in the order it holds them (places, from the header's bytes),
-// wherever the objects stand. A tagger writes the first value of a
-// repeated attribute into the Extended Content Description (the first
-// artist into the Content Description) and the others into the Metadata
-// Library, so the values come in the order written. A name that the header
-// holds in two letter cases is the first of them: the other's values are
-// left out, and so are the values of a damaged name. A value that is there
-// twice (a title in the Content Description and again in the Metadata
-// Library) is one value.
-QList<Attribute> AttributesOf(const TagLib::ASF::Tag& tag, const std::vector<AsfEntryPlace>& places) {
-    struct Placed {
-        AsfTagObject object;
-        TagLib::String name;
-        TagLib::ASF::Attribute value;
-    };
-    // TagLib lists the values of a name in the order of the header, so the
-    // n-th entry of a name is the n-th value of its list.
-    const TagLib::ASF::AttributeListMap& map = tag.attributeListMap();
-    std::map<TagLib::String, unsigned int> taken;
-    std::vector<Placed> placed;
-    for (const AsfEntryPlace& place : places) {
-        const auto it = map.find(place.name);
-        unsigned int& n = taken[place.name];
-        if (it != map.end() && n < it->second.size() && !place.damagedName)
-            placed.push_back(Placed{place.object, place.name, it->second[n]});
-        ++n;
-    }
-    std::stable_sort(placed.begin(), placed.end(),
-                     [](const Placed& a, const Placed& b) { return a.object < b.object; });
+// An entry of the header as a tag object holds it, and its value.
+struct Placed {
+    AsfTagObject object;
+    TagLib::String name;
+    TagLib::ASF::Attribute value;
+};
 
+// The names of the Content Description's texts, in its order.
+constexpr const char* kDescribed[] = {"Title", "Author", "Copyright", "Description", "Rating"};
+
+uint64_t LittleEndian(const uint8_t* p, size_t bytes) {
+    uint64_t v = 0;
+    for (size_t i = bytes; i > 0; --i)
+        v = (v << 8) | p[i - 1];
+    return v;
+}
+
+// A UTF-16LE text as the header holds it, without the zero characters that
+// end it.
+TagLib::String TextAt(const uint8_t* p, size_t bytes) {
+    bytes &= ~size_t(1);
+    while (bytes >= 2 && p[bytes - 1] == 0 && p[bytes - 2] == 0)
+        bytes -= 2;
+    return TagLib::String(TagLib::ByteVector(reinterpret_cast<const char*>(p), static_cast<unsigned int>(bytes)),
+                          TagLib::String::UTF16LE);
+}
+
+// The fields a result's name can be made of, by their keys.
+constexpr const char* kNamingFields[] = {"title",       "artist",      "albumartist", "album",
+                                         "tracknumber", "totaltracks", "discnumber",  "totaldiscs",
+                                         "date",        "genre",       "composer",    "compilation"};
+
+// The ASF names of the naming fields in lower case, as bytes: what an entry
+// must be called to be read for a name.
+bool IsNamingAsfName(const uint8_t* utf16, size_t bytes) {
+    static const QSet<QByteArray> names = [] {
+        QSet<QByteArray> all;
+        for (const TagField& field : kTagFields)
+            if (IsNamingField(field.key))
+                for (const QByteArray& name : QByteArray(field.asf).split('|'))
+                    all.insert(name.toLower());
+        return all;
+    }();
+    char lower[64];
+    size_t n = 0;
+    for (size_t i = 0; i + 1 < bytes && !(utf16[i] == 0 && utf16[i + 1] == 0); i += 2) {
+        if (utf16[i + 1] != 0 || utf16[i] >= 0x80 || n == sizeof lower)
+            return false;
+        const char c = static_cast<char>(utf16[i]);
+        lower[n++] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return names.contains(QByteArray::fromRawData(lower, static_cast<qsizetype>(n)));
+}
+
+// What the header holds, in its order: the Content Description's texts and
+// the named entries with their values; for a name, only what it can be
+// made of.
+struct HeaderEntries {
+    TagScope scope = TagScope::All;
+    std::vector<std::pair<int, TagLib::String>> described;
+    std::vector<Placed> placed;
+};
+
+// The value of an entry as TagLib holds it, or nullopt for one that is cut
+// short.
+std::optional<TagLib::ASF::Attribute> ValueOf(const AsfTagEntry& e, const TagLib::String& name) {
+    const bool descriptor = e.object == AsfTagObject::ExtendedContentDescription;
+    const size_t n = e.valueBytes;
+    switch (e.valueType) {
+        case kAsfUnicode:
+            return TagLib::ASF::Attribute(TextAt(e.value, n));
+        case kAsfBool:
+            if (n < (descriptor ? 4u : 2u))
+                return std::nullopt;
+            return TagLib::ASF::Attribute(LittleEndian(e.value, descriptor ? 4 : 2) == 1);
+        case kAsfDword:
+            if (n < 4)
+                return std::nullopt;
+            return TagLib::ASF::Attribute(static_cast<unsigned int>(LittleEndian(e.value, 4)));
+        case kAsfQword:
+            if (n < 8)
+                return std::nullopt;
+            return TagLib::ASF::Attribute(static_cast<unsigned long long>(LittleEndian(e.value, 8)));
+        case kAsfWord:
+            if (n < 2)
+                return std::nullopt;
+            return TagLib::ASF::Attribute(static_cast<unsigned short>(LittleEndian(e.value, 2)));
+        default: {
+            const TagLib::ByteVector bytes(reinterpret_cast<const char*>(e.value), static_cast<unsigned int>(n));
+            if (e.valueType == kAsfBytes && name == "WM/Picture") {
+                TagLib::ASF::Picture picture;
+                picture.parse(bytes);
+                if (picture.isValid())
+                    return TagLib::ASF::Attribute(picture);
+            }
+            return TagLib::ASF::Attribute(bytes);
+        }
+    }
+}
+
+void TakeEntry(const AsfTagEntry& e, void* context) {
+    HeaderEntries& h = *static_cast<HeaderEntries*>(context);
+    if (e.object == AsfTagObject::ContentDescription) {
+        // Of the texts, a name is made of the title and the author only.
+        if (h.scope == TagScope::All || e.described <= 1)
+            h.described.emplace_back(e.described, TextAt(e.value, e.valueBytes));
+        return;
+    }
+    // A zero character inside the name, before those that end it, makes it
+    // damaged: a reader that takes it as a C string reads only its start.
+    size_t bytes = e.nameBytes & ~size_t(1);
+    while (bytes >= 2 && e.name[bytes - 1] == 0 && e.name[bytes - 2] == 0)
+        bytes -= 2;
+    for (size_t i = 0; i < bytes; i += 2)
+        if (e.name[i] == 0 && e.name[i + 1] == 0)
+            return;
+    if (h.scope == TagScope::Naming && !IsNamingAsfName(e.name, e.nameBytes))
+        return;
+    TagLib::String name = TextAt(e.name, e.nameBytes);
+    if (std::optional<TagLib::ASF::Attribute> value = ValueOf(e, name))
+        h.placed.push_back(Placed{e.object, std::move(name), std::move(*value)});
+}
+
+// Every attribute of the header, in the order a tagger writes them: the
+// texts of the Content Description, then the attributes of the Extended
+// Content Description, the Metadata and the Metadata Library objects, each
+// object's in the order it holds them, wherever the objects stand. A tagger
+// writes the first value of a repeated attribute into the Extended Content
+// Description (the first artist into the Content Description) and the
+// others into the Metadata Library, so the values come in the order
+// written. A name that the header holds in two letter cases is the first of
+// them: the other's values are left out, and so are the values of a damaged
+// name. A value that is there twice (a title in the Content Description and
+// again in the Metadata Library) is one value.
+QList<Attribute> AttributesOf(HeaderEntries& h) {
+    std::stable_sort(h.placed.begin(), h.placed.end(),
+                     [](const Placed& a, const Placed& b) { return a.object < b.object; });
     QList<Attribute> attributes;
     QHash<QString, qsizetype> byName;  // by the name in lower case
     const auto add = [&](const QString& name, const TagLib::ASF::Attribute& value) {
@@ -107,14 +214,10 @@ QList<Attribute> AttributesOf(const TagLib::ASF::Tag& tag, const std::vector<Asf
                 return;
         a.values.append(value);
     };
-    const std::pair<const char*, TagLib::String> described[] = {
-        {"Title", tag.title()},         {"Author", tag.artist()}, {"Description", tag.comment()},
-        {"Copyright", tag.copyright()}, {"Rating", tag.rating()},
-    };
-    for (const auto& [name, value] : described)
-        if (!value.isEmpty())
-            add(QLatin1String(name), TagLib::ASF::Attribute(value));
-    for (const Placed& p : placed)
+    for (const auto& [index, text] : h.described)
+        if (!text.isEmpty() && index >= 0 && index < 5)
+            add(QLatin1String(kDescribed[index]), TagLib::ASF::Attribute(text));
+    for (const Placed& p : h.placed)
         add(NameOf(p.name), p.value);
     return attributes;
 }
@@ -370,33 +473,54 @@ bool TrackTags::isEmpty() const {
 
 namespace {
 
-TrackTags ReadTagsFrom(CheckedFileStream& stream) {
+// Each field of the table with its ASF names, as written and in lower
+// case, and whether a name can be made of it; made once.
+struct NamesOfField {
+    const TagField* field;
+    bool naming;
+    std::vector<std::pair<QString, QString>> names;
+};
+const std::vector<NamesOfField>& FieldNames() {
+    static const std::vector<NamesOfField> all = [] {
+        std::vector<NamesOfField> fields;
+        for (const TagField& field : kTagFields) {
+            NamesOfField f{&field, IsNamingField(field.key), {}};
+            for (const QString& name : QString::fromLatin1(field.asf).split(QLatin1Char('|')))
+                f.names.emplace_back(name, name.toLower());
+            fields.push_back(std::move(f));
+        }
+        return fields;
+    }();
+    return all;
+}
+
+TrackTags ReadTagsFrom(int fd, TagScope scope) {
     TrackTags t;
     try {
-        // The stream starts behind an ID3 tag that stands in front of the ASF
-        // header. A header that would keep TagLib busy gives no tags; the
-        // decoder still judges the audio.
-        std::vector<AsfEntryPlace> places;
-        if (!stream.isOpen() || !stream.startAfterId3Tag() || !AsfTagObjectsReadable(stream, &places))
+        // A header that would take long to read gives no tags; the decoder
+        // still judges the audio.
+        const QByteArray header = ReadAsfHeader(fd);
+        HeaderEntries entries;
+        entries.scope = scope;
+        if (header.isEmpty() || !ScanCheckedAsfTags(header, TakeEntry, &entries))
             return t;
-        TagLib::ASF::File file(&stream, false);
-        const TagLib::ASF::Tag* tag = file.isValid() ? file.tag() : nullptr;
-        if (!tag)
-            return t;
-
-        const QList<Attribute> attributes = AttributesOf(*tag, places);
+        const QList<Attribute> attributes = AttributesOf(entries);
         QHash<QString, const Attribute*> byName;
         for (const Attribute& a : attributes)
             byName.insert(a.name.toLower(), &a);
 
-        for (const TagField& field : kTagFields) {
-            for (const QString& name : QString::fromLatin1(field.asf).split(QLatin1Char('|'))) {
-                const Attribute* a = byName.value(name.toLower());
-                if (a && ReadField(field, name, a->values, t))
+        for (const NamesOfField& f : FieldNames()) {
+            if (scope == TagScope::Naming && !f.naming)
+                continue;
+            for (const auto& [name, lower] : f.names) {
+                const Attribute* a = byName.value(lower);
+                if (a && ReadField(*f.field, name, a->values, t))
                     break;
             }
         }
         DropSmallTotals(t);
+        if (scope == TagScope::Naming)
+            return t;
 
         for (const Attribute& a : attributes) {
             if (FieldOfAsfName(a.name) || IsTechnicalAsfAttribute(a.name) || !IsUsableUserFieldName(a.name))
@@ -414,12 +538,22 @@ TrackTags ReadTagsFrom(CheckedFileStream& stream) {
 
 }  // namespace
 
-TrackTags ReadWmaTags(const QString& path) {
-    CheckedFileStream stream(SystemPath(path));
-    return ReadTagsFrom(stream);
+bool IsNamingField(const char* key) {
+    for (const char* naming : kNamingFields)
+        if (qstrcmp(naming, key) == 0)
+            return true;
+    return false;
 }
 
-TrackTags ReadWmaTags(int fd) {
-    CheckedFileStream stream(::fcntl(fd, F_DUPFD_CLOEXEC, 0), std::string("-"), false);
-    return ReadTagsFrom(stream);
+TrackTags ReadWmaTags(const QString& path) {
+    const int fd = OpenRegularSource(path);
+    if (fd < 0)
+        return TrackTags();
+    TrackTags t = ReadTagsFrom(fd, TagScope::All);
+    ::close(fd);
+    return t;
+}
+
+TrackTags ReadWmaTags(int fd, TagScope scope) {
+    return ReadTagsFrom(fd, scope);
 }

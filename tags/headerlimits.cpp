@@ -1,5 +1,9 @@
 #include "tags/headerlimits.h"
 
+#include "util/fileio.h"
+
+#include <sys/stat.h>
+
 #include <cstdint>
 
 namespace {
@@ -8,50 +12,51 @@ namespace {
 // never needed.
 constexpr uint64_t kMaxHeaderBytes = 64ull << 20;
 
-const uint8_t* Bytes(const TagLib::ByteVector& v) {
-    return reinterpret_cast<const uint8_t*>(v.data());
-}
-
-// An entry's name as TagLib reads it (a UTF-16LE text, which TagLib's
-// String ends at the first zero character), and whether a zero character
-// stands before those that end it.
-void NoteEntry(const AsfTagEntry& entry, void* context) {
-    size_t bytes = entry.nameBytes & ~size_t(1);
-    while (bytes >= 2 && entry.name[bytes - 1] == 0 && entry.name[bytes - 2] == 0)
-        bytes -= 2;
-    bool damaged = false;
-    for (size_t i = 0; i < bytes && !damaged; i += 2)
-        damaged = entry.name[i] == 0 && entry.name[i + 1] == 0;
-    const TagLib::ByteVector name(reinterpret_cast<const char*>(entry.name),
-                                  static_cast<unsigned int>(entry.nameBytes));
-    static_cast<std::vector<AsfEntryPlace>*>(context)->push_back(
-        AsfEntryPlace{entry.object, TagLib::String(name, TagLib::String::UTF16LE), damaged});
-}
-
-bool Check(TagLib::IOStream& stream, std::vector<AsfEntryPlace>* places) {
-    const TagLib::ByteVector start = stream.readBlock(10);
-    const uint64_t prefix = Id3v2PrefixLength(Bytes(start), start.size());
-    const long length = stream.length();
-    if (length <= 0 || prefix >= static_cast<uint64_t>(length))
-        return false;
-    stream.seek(static_cast<long>(prefix));
-    const TagLib::ByteVector fixed = stream.readBlock(kAsfHeaderObjectFixedSize);
-    const uint64_t headerSize = AsfHeaderObjectSize(Bytes(fixed), fixed.size());
-    if (headerSize < kAsfHeaderObjectFixedSize || headerSize > kMaxHeaderBytes ||
-        headerSize > static_cast<uint64_t>(length) - prefix)
-        return false;
-    stream.seek(static_cast<long>(prefix));
-    const TagLib::ByteVector header = stream.readBlock(static_cast<unsigned long>(headerSize));
-    return header.size() == headerSize &&
-           ScanAsfTagObjects(Bytes(header), header.size(), places ? NoteEntry : nullptr, places) ==
-               AsfTags::Ok;
+const uint8_t* Bytes(const QByteArray& v) {
+    return reinterpret_cast<const uint8_t*>(v.constData());
 }
 
 }  // namespace
 
-bool AsfTagObjectsReadable(TagLib::IOStream& stream, std::vector<AsfEntryPlace>* places) {
-    stream.seek(0);
-    const bool readable = Check(stream, places);
-    stream.seek(0);
-    return readable;
+QByteArray ReadAsfHeader(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size <= 0)
+        return QByteArray();
+    const auto length = static_cast<uint64_t>(st.st_size);
+    // The first bytes tell an ID3v2 tag in front, and the header's size;
+    // they hold the whole header of most files, pictures aside.
+    QByteArray start(16384, Qt::Uninitialized);
+    const ssize_t got = ReadAt(fd, reinterpret_cast<uint8_t*>(start.data()), static_cast<size_t>(start.size()), 0);
+    if (got <= 0)
+        return QByteArray();
+    start.truncate(got);
+    const uint64_t prefix = Id3v2PrefixLength(Bytes(start), static_cast<size_t>(got));
+    if (prefix >= length)
+        return QByteArray();
+    QByteArray fixed;
+    if (prefix + kAsfHeaderObjectFixedSize <= static_cast<uint64_t>(got)) {
+        fixed = start.mid(static_cast<qsizetype>(prefix), kAsfHeaderObjectFixedSize);
+    } else {
+        fixed.resize(kAsfHeaderObjectFixedSize);
+        if (ReadAt(fd, reinterpret_cast<uint8_t*>(fixed.data()), kAsfHeaderObjectFixedSize,
+                   static_cast<off_t>(prefix)) != static_cast<ssize_t>(kAsfHeaderObjectFixedSize))
+            return QByteArray();
+    }
+    const uint64_t headerSize = AsfHeaderObjectSize(Bytes(fixed), kAsfHeaderObjectFixedSize);
+    if (headerSize < kAsfHeaderObjectFixedSize || headerSize > kMaxHeaderBytes || headerSize > length - prefix)
+        return QByteArray();
+    QByteArray header;
+    if (prefix + headerSize <= static_cast<uint64_t>(got)) {
+        header = start.mid(static_cast<qsizetype>(prefix), static_cast<qsizetype>(headerSize));
+    } else {
+        header.resize(static_cast<qsizetype>(headerSize));
+        if (ReadAt(fd, reinterpret_cast<uint8_t*>(header.data()), headerSize, static_cast<off_t>(prefix)) !=
+            static_cast<ssize_t>(headerSize))
+            return QByteArray();
+    }
+    return header;
+}
+
+bool ScanCheckedAsfTags(const QByteArray& header, AsfTagEntryVisitor visit, void* context) {
+    return ScanAsfTagObjects(Bytes(header), static_cast<size_t>(header.size()), visit, context) == AsfTags::Ok;
 }

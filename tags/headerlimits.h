@@ -1,31 +1,19 @@
 #pragma once
-// A look at the tag objects of an ASF header before TagLib reads them.
-// TagLib walks every entry that a tag object claims, reading the file anew
-// for each, even past the object's end: a crafted header of a few MB (or a
-// few hundred bytes that claim 65,535 entries) keeps it busy for seconds.
-// Such headers are refused here in one pass over the header's bytes, which
-// also notes where each entry stands: TagLib keeps the attributes by name,
-// sorted, and so loses the order in which the header holds them.
+// The ASF header of a WMA file, read within limits before its tags are
+// taken from it: a header that claims more than the decoder takes, or tag
+// objects whose entries do not fit them or that hold more entries than real
+// taggers write (a crafted header of a few MB, or a few hundred bytes that
+// claim 65,535 entries), gives no tags, in one pass over its bytes.
+#include <QByteArray>
+
 #include "wmawav/asfheader.h"
 
-#include <taglib/tiostream.h>
-#include <taglib/tstring.h>
+// The header of the open WMA file fd (behind an ID3v2 tag, if one stands in
+// front of it), read with pread, when it is no larger than the decoder
+// takes; empty otherwise.
+QByteArray ReadAsfHeader(int fd);
 
-#include <vector>
-
-// An entry of the Extended Content Description, Metadata or Metadata
-// Library object: the object and the name as TagLib reads it (up to its
-// first zero character). A zero character inside the name, before those
-// that end it, makes the name damaged: TagLib reads only its start.
-struct AsfEntryPlace {
-    AsfTagObject object;
-    TagLib::String name;
-    bool damagedName;
-};
-
-// True when the ASF header at the start of stream (after an ID3v2 tag, if
-// any) is no larger than the decoder takes and its tag objects are
-// well-formed and of a size that real taggers write (ScanAsfTagObjects).
-// Then places, if given, receives every entry in the order of the header.
-// Leaves the stream at its start.
-bool AsfTagObjectsReadable(TagLib::IOStream& stream, std::vector<AsfEntryPlace>* places = nullptr);
+// Visits the tag entries of header (as ScanAsfTagObjects does) and returns
+// true when its tag objects are well-formed and of a size that real taggers
+// write; what was visited counts only then.
+bool ScanCheckedAsfTags(const QByteArray& header, AsfTagEntryVisitor visit, void* context);

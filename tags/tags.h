@@ -66,8 +66,17 @@ inline constexpr qsizetype kMaxUserFieldName = 256;
 // objects are damaged or hold more entries than any tagger writes, gives no
 // tags at all. Never raises.
 TrackTags ReadWmaTags(const QString& path);
-// The same from a file open for reading (read with pread: its offset stays).
-TrackTags ReadWmaTags(int fd);
+// What of the tags is read.
+enum class TagScope {
+    All,     // every field, picture and attribute of the user's own
+    Naming,  // only the fields a result's name can be made of (IsNamingField)
+};
+// True for the fields that TagScope::Naming reads.
+bool IsNamingField(const char* key);
+
+// The same from a file open for reading (read with pread: its offset
+// stays).
+TrackTags ReadWmaTags(int fd, TagScope scope = TagScope::All);
 
 // Writes the tags into the MP3 or WAV file at path. The file is tagged as a
 // copy beside it that replaces it only once the copy has been written whole;

@@ -251,18 +251,29 @@ AsfScan CheckTagEntries(const uint8_t* obj, size_t len, AsfTagObject kind, TagTa
             return AsfScan::Damaged;
         const uint8_t* e = obj + pos;
         uint64_t variable;
+        uint64_t valueLength;
+        uint16_t valueType;
         const size_t nameLength = records ? ReadLe16(e + 4) : ReadLe16(e);
         if (records) {
-            variable = uint64_t(nameLength) + ReadLe32(e + 8);
+            valueType = ReadLe16(e + 6);
+            valueLength = ReadLe32(e + 8);
+            variable = uint64_t(nameLength) + valueLength;
         } else {
             if (len - pos < fixed + nameLength)
                 return AsfScan::Damaged;
-            variable = nameLength + ReadLe16(e + 2 + nameLength + 2);
+            valueType = ReadLe16(e + 2 + nameLength);
+            valueLength = ReadLe16(e + 2 + nameLength + 2);
+            variable = nameLength + valueLength;
         }
         if (variable > len - pos - fixed)
             return AsfScan::Damaged;
-        if (tally.visit)
-            tally.visit(AsfTagEntry{kind, records ? e + fixed : e + 2, nameLength}, tally.context);
+        if (tally.visit) {
+            AsfTagEntry entry{kind, records ? e + fixed : e + 2, nameLength};
+            entry.valueType = valueType;
+            entry.value = records ? e + fixed + nameLength : e + 2 + nameLength + 4;
+            entry.valueBytes = static_cast<size_t>(valueLength);
+            tally.visit(entry, tally.context);
+        }
         pos += fixed + static_cast<size_t>(variable);
     }
     return AsfScan::Ok;
@@ -279,7 +290,21 @@ AsfScan VisitTagObject(const uint8_t* obj, size_t len, Level level, void* contex
         uint64_t texts = 0;
         for (int i = 0; i < 5; ++i)
             texts += ReadLe16(obj + kObjectPrefix + 2 * i);
-        return texts <= len - kObjectPrefix - 10 ? AsfScan::Ok : AsfScan::Damaged;
+        if (texts > len - kObjectPrefix - 10)
+            return AsfScan::Damaged;
+        const uint8_t* text = obj + kObjectPrefix + 10;
+        for (int i = 0; i < 5 && tally.visit; ++i) {
+            const size_t bytes = ReadLe16(obj + kObjectPrefix + 2 * i);
+            if (bytes > 0) {
+                AsfTagEntry entry{AsfTagObject::ContentDescription, nullptr, 0};
+                entry.value = text;
+                entry.valueBytes = bytes;
+                entry.described = i;
+                tally.visit(entry, tally.context);
+            }
+            text += bytes;
+        }
+        return AsfScan::Ok;
     }
     if (IsGuid(obj, kExtendedContentDescription))
         return CheckTagEntries(obj, len, AsfTagObject::ExtendedContentDescription, tally);

@@ -75,20 +75,38 @@ enum class AsfTags {
 // in one header. Real files carry a few dozen.
 constexpr uint32_t kMaxAsfTagEntries = 4096;
 
-// The tag objects whose entries have names.
+// The tag objects, in the order taggers write them.
 enum class AsfTagObject {
+    ContentDescription,          // five texts without names: title, author, copyright, description, rating
     ExtendedContentDescription,  // descriptors
     Metadata,                    // records of one stream each
     MetadataLibrary,             // records, the values of any size
 };
 
-// One entry of a tag object as the header holds it: the object it stands in
-// and its name, UTF-16LE as the file stores it (zero bytes that end it
-// included).
+// The value types of tag entries.
+enum AsfValueType : uint16_t {
+    kAsfUnicode = 0,
+    kAsfBytes = 1,
+    kAsfBool = 2,  // 32 bits in a descriptor, 16 in a record
+    kAsfDword = 3,
+    kAsfQword = 4,
+    kAsfWord = 5,
+    kAsfGuid = 6,
+};
+
+// One entry of a tag object as the header holds it: the object it stands in,
+// its name, UTF-16LE as the file stores it (zero bytes that end it
+// included), and its value: its type and bytes. A text of the Content
+// Description has no name: `described` says which it is (0 title, 1
+// author, 2 copyright, 3 description, 4 rating; -1 for named entries).
 struct AsfTagEntry {
     AsfTagObject object;
     const uint8_t* name;
     size_t nameBytes;
+    uint16_t valueType = kAsfUnicode;
+    const uint8_t* value = nullptr;
+    size_t valueBytes = 0;
+    int described = -1;
 };
 using AsfTagEntryVisitor = void (*)(const AsfTagEntry& entry, void* context);
 
@@ -97,9 +115,10 @@ using AsfTagEntryVisitor = void (*)(const AsfTagEntry& entry, void* context);
 // and Metadata Library Objects, the latter two also inside the Header
 // Extension. Every entry must fit its object, and the header must hold as
 // many objects as it says it does. Cost: one pass over the header.
-// visit, if given, sees every entry that fits its object, in the order of
-// the header (the Header Extension's objects where it stands); only a result
-// of Ok vouches for all of them.
+// visit, if given, sees every entry that fits its object (with its value),
+// in the order of the header (the Header Extension's objects where it
+// stands), and the texts of the Content Description that are not empty;
+// only a result of Ok vouches for all of them.
 AsfTags ScanAsfTagObjects(const uint8_t* data, size_t size, AsfTagEntryVisitor visit = nullptr,
                           void* context = nullptr);
 

@@ -1,5 +1,6 @@
 // brenvale --convert on a small tree, run as a user runs it: no display.
 #include "../convert/mp3check.h"
+#include "batch/namepattern.h"
 #include "convert/conversion.h"
 #include "convert/resultledger.h"
 #include "decodedaudio.h"
@@ -12,7 +13,9 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
+#include <taglib/id3v2tag.h>
 #include <taglib/flacfile.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
@@ -102,6 +105,29 @@ pid_t ParentOf(pid_t pid) {
         if (line.startsWith("PPid:"))
             return static_cast<pid_t>(line.mid(5).trimmed().toInt());
     return 0;
+}
+
+// The bytes of the first picture a result holds, of any format; empty for
+// none.
+QByteArray FirstPicture(const QByteArray& path) {
+    const auto bytes = [](const TagLib::ByteVector& v) { return QByteArray(v.data(), static_cast<qsizetype>(v.size())); };
+    const TagLib::FileRef file(path.constData());
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file.file())) {
+        const TagLib::ID3v2::FrameList frames =
+            mpeg->ID3v2Tag() ? mpeg->ID3v2Tag()->frameList("APIC") : TagLib::ID3v2::FrameList();
+        const auto* apic =
+            frames.isEmpty() ? nullptr : dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frames.front());
+        return apic ? bytes(apic->picture()) : QByteArray();
+    }
+    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file.file()))
+        return flac->pictureList().isEmpty() ? QByteArray() : bytes(flac->pictureList().front()->data());
+    if (auto* opus = dynamic_cast<TagLib::Ogg::Opus::File*>(file.file()))
+        return opus->tag()->pictureList().isEmpty() ? QByteArray() : bytes(opus->tag()->pictureList().front()->data());
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file.file())) {
+        const TagLib::MP4::CoverArtList covers = mp4->tag()->item("covr").toCoverArtList();
+        return covers.isEmpty() ? QByteArray() : bytes(covers.front().data());
+    }
+    return QByteArray();
 }
 
 // Whether a run said text: on stdout, the record of the run, or on stderr
@@ -688,6 +714,128 @@ private slots:
             QCOMPARE(length, quint32(reference.samples.size() / size_t(reference.channels)));
             QCOMPARE((delay + length + smpb[2].toUInt(nullptr, 16)) % 1024, 0u);
         }
+    }
+
+    // The names a pattern makes from a source's tags: one row per kind of
+    // field and per rule.
+    void namePattern_data() {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QStringList>("tags");  // "field=value", a field twice for two values
+        QTest::addColumn<QString>("name");      // the path made; "" none; "error: ..." a refused pattern
+        const QString album = "album";
+        const QStringList full = {"title=Song", "artist=Band", "album=Album", "tracknumber=3", "totaltracks=12"};
+        QTest::newRow("the album preset") << album << full << "Band/Album/03 Song";
+        QTest::newRow("the flat preset") << "flat" << full << "Band - Song";
+        QTest::newRow("first artist, all artists") << "{artist}; {artists}" << QStringList{"artist=A", "artist=B"}
+                                                   << "A; A, B";
+        QTest::newRow("album artist, else the artist") << "{albumartist}" << QStringList{"artist=A"} << "A";
+        QTest::newRow("a compilation") << "{albumartist}" << QStringList{"artist=A", "compilation=1"}
+                                       << "Various Artists";
+        QTest::newRow("a compilation's named album artist")
+            << "{albumartist}" << QStringList{"artist=A", "albumartist=B", "compilation=1"} << "B";
+        QTest::newRow("numbers padded to their totals")
+            << "{disc}-{track} of {tracktotal}"
+            << QStringList{"discnumber=2", "totaldiscs=10", "tracknumber=7", "totaltracks=120"} << "02-007 of 120";
+        QTest::newRow("a set of one disc") << album << full + QStringList{"discnumber=1", "totaldiscs=1"}
+                                           << "Band/Album/03 Song";
+        QTest::newRow("several discs") << album << full + QStringList{"discnumber=2", "totaldiscs=2"}
+                                       << "Band/Album/2-03 Song";
+        QTest::newRow("year of a date, genre, composers")
+            << "{year} {genre} {composer}" << QStringList{"date=2004-05-06", "genre=Rock", "composer=X", "composer=Y"}
+            << "2004 Rock X, Y";
+        QTest::newRow("fallbacks") << "{albumartist|Unknown Artist}/{album|title|No Title}" << QStringList{"title=T"}
+                                   << "Unknown Artist/T";
+        QTest::newRow("an optional part left out") << "[{disc}-]{track} {title}"
+                                                   << QStringList{"tracknumber=1", "title=T"} << "01 T";
+        QTest::newRow("a / and control characters in values")
+            << "{artist}/{title}" << QStringList{"artist=AC/DC", "title=Live 1/2\tend"} << "AC_DC/Live 1_2_end";
+        QTest::newRow("a value of dots") << "{album}/{title}" << QStringList{"album=..", "title=T"} << "_/T";
+        QTest::newRow("a field missing: the source's own name") << "{artist} - {title}" << QStringList{"title=T"}
+                                                                << "";
+        QTest::newRow("file name and folder") << "{folder}/{filename}" << QStringList() << "Rock/Old/01 Track 01";
+        QTest::newRow("an unknown field") << "{titel}" << QStringList() << "error: unknown field {titel}";
+        QTest::newRow("a folder of its own") << "/{title}" << QStringList() << "error: no \"/\" at its start";
+        QTest::newRow("an optional part unclosed") << "[{disc}" << QStringList() << "error: \"[\" without \"]\"";
+    }
+    void namePattern() {
+        QFETCH(QString, pattern);
+        QFETCH(QStringList, tags);
+        QFETCH(QString, name);
+        QString problem;
+        const std::optional<NamePattern> parsed = NamePattern::Parse(pattern, &problem);
+        if (name.startsWith("error: ")) {
+            QVERIFY(!parsed);
+            QVERIFY2(problem.contains(name.mid(7)), qPrintable(problem));
+            return;
+        }
+        QVERIFY2(parsed, qPrintable(problem));
+        NameSource source{TrackTags(), "01 Track 01", "Rock/Old"};
+        for (const QString& tag : tags)
+            source.tags.fields[tag.section('=', 0, 0)] << tag.section('=', 1).replace("\\t", "\t");
+        const std::optional<QStringList> made = parsed->Render(source);
+        QCOMPARE(made ? made->join('/') : QString(), name);
+    }
+
+    // A library named by Windows' defaults, named from its tags: each result
+    // under its artist and album, with the album art Windows kept beside
+    // the files where the source has no picture of its own, and its
+    // source's time.
+    void namesFromTags_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("fs");
+        for (const char* format : {"mp3", "flac", "opus", "m4a"})
+            QTest::newRow(format) << QString(format) << QString();
+        QTest::newRow("mp3 on FAT") << "mp3" << "fat";
+    }
+    void namesFromTags() {
+        QFETCH(QString, format);
+        QFETCH(QString, fs);
+        const QString root = env_->root();
+        const QString album = root + "/library/Unknown Album (3-12-2009 8-41-20 PM)";
+        QVERIFY(QDir().mkpath(album) && QDir().mkpath(root + "/library/Twins") && QDir().mkpath(out_));
+        const QByteArray art = QByteArray("\xFF\xD8\xFF\xE0") + QByteArray(2000, 'L');
+        MakeFile(album + "/AlbumArt_{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}_Large.jpg", art);
+        MakeFile(album + "/AlbumArtSmall.jpg", QByteArray("\xFF\xD8\xFF\xE0") + QByteArray(100, 'S'));
+        const QByteArray own = QByteArray("\x89PNG\r\n\x1A\n") + QByteArray(300, 'P');
+        MakeFile(root + "/own.png", own);
+        const auto make = [&](const QString& path, int seconds, const QStringList& tags) {
+            return QProcess::execute(MKWMA_EXECUTABLE, QStringList{"encode", path, "--codec", "wmav2", "--seconds",
+                                                                   QString::number(seconds)} + tags) == 0;
+        };
+        QVERIFY(make(album + "/01 Track 01.wma", 1, {"--title", "Why?", "--artist", "Band", "--album", "Album",
+                                                      "--track", "1/2"}));
+        QVERIFY(make(album + "/02 Track 02.wma", 2, {"--title", "Other", "--artist", "Band", "--album", "Album",
+                                                      "--track", "2/2", "--picture", root + "/own.png"}));
+        QVERIFY(make(root + "/library/Twins/a.wma", 3, {"--title", "Twin", "--artist", "Band", "--album", "Pair"}));
+        QVERIFY(make(root + "/library/Twins/b.wma", 4, {"--title", "Twin", "--artist", "Band", "--album", "Pair"}));
+        const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(album + "/01 Track 01.wma").constData(), old, 0), 0);
+        std::optional<StickImage> stick;
+        if (!fs.isEmpty()) {
+            stick.emplace(root + "/stick.img", out_, fs);
+            if (!stick->mounted())
+                QSKIP(qPrintable(stick->why()));
+        }
+        QProcess p;
+        start(p, {"--to", format, "--name", "album", "--keep-dates", "-o", "out", "library"});
+        QVERIFY(p.waitForFinished(120000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString err = QString::fromUtf8(p.readAllStandardError() + p.readAllStandardOutput());
+        QVERIFY2(err.contains("Given the album art beside their sources: 1."), qPrintable(err));
+        const QString first = out_ + "/Band/Album/01 Why" + (fs.isEmpty() ? "?" : "_") + "." + format;
+        // Each result, its source's length, and the picture it must hold.
+        const QList<std::tuple<QString, double, QByteArray>> results = {
+            {first, 1, art},
+            {out_ + "/Band/Album/02 Other." + format, 2, own},
+            {out_ + "/Band/Pair/Twin." + format, 3, QByteArray()},
+            {out_ + "/Band/Pair/Twin (2)." + format, 4, QByteArray()},
+        };
+        for (const auto& [path, seconds, picture] : results) {
+            const DecodedAudio audio = DecodeAudio(QFile::encodeName(path));
+            QVERIFY2(audio.error.isEmpty() && qAbs(audio.seconds() - seconds) < 0.1, qPrintable(path));
+            QCOMPARE(FirstPicture(QFile::encodeName(path)), picture);
+        }
+        QCOMPARE(QFileInfo(first).lastModified().toSecsSinceEpoch(), 1000000000);
     }
 
     // Ctrl-C in the middle: every job and its tools stop, nothing partial
