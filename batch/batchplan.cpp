@@ -308,6 +308,7 @@ void Planner::OpenOutput(OutputFolder& output, bool make) {
         ::close(probeFd);
     output.error = probe.error;
     output.rules = probe.rules;
+    output.writesInPlace = probe.writesInPlace;
     output.rules.portable = output.rules.portable || options_.portableNames;
     if (output.fd >= 0) {
         output.ledger = std::make_unique<ResultLedger>(output.fd, output.path, output.rules.foldsCase);

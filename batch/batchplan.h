@@ -33,6 +33,7 @@ struct OutputFolder {
     int fd = -1;      // open (O_PATH) while the plan lives; -1 when it does not exist
     int error = 0;    // why no file can be made there (0: it can, or it is still to be made)
     NameRules rules;
+    bool writesInPlace = true;  // results are made and tagged there (see OutputProbe)
     std::unique_ptr<ResultLedger> ledger;  // null where fd is -1
 
     OutputFolder() = default;

@@ -24,6 +24,7 @@
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -220,7 +221,8 @@ private:
     void Job(int slot);
     bool OwnResultStands(const PlannedFile& file) const;
     Finished Convert(int slot, const JobFolder& job, size_t index);
-    Finished Save(const FileConversion& conversion, size_t index, Finished done);
+    Finished Save(const FileConversion& conversion, int folder, ResultPart& part, size_t index, Finished done);
+    QString SaveFailure(int err, const QByteArray& target) const;
     void SweepLeftovers() const;
     QString Reason(const StageResult& stage) const;
     void PrintPlan() const;
@@ -247,6 +249,10 @@ private:
     std::deque<Finished> finished_;
     QByteArray inWork_;
     std::map<QByteArray, int> unrecorded_;  // output folders whose ledger could not be written, and why
+    // What the encoder's own tag takes beside the room left for the
+    // result's, learnt by the first job that encodes.
+    std::shared_ptr<std::atomic<int>> tagRoomOverhead_ =
+        std::make_shared<std::atomic<int>>(FormatOf(options_.format).tagRoomOverhead);
 
     // The main thread's own.
     int converted_ = 0;
@@ -282,6 +288,8 @@ QString BatchRun::Reason(const StageResult& stage) const {
             return stage.detail;
         case StageOutcome::SourceChanged:
             return QStringLiteral("changed while converting");
+        case StageOutcome::OutputFailed:
+            return QStringLiteral("the result could not be written: ") + stage.detail;
         case StageOutcome::WorkFolderFailed:
             return stage.detail.isEmpty() ? WorkFolderReason(workFolder_)
                                           : stage.detail + QStringLiteral(": ") + WorkFolderReason(workFolder_);
@@ -333,64 +341,86 @@ Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
         done.target = file.Target();
         return done;
     }
-    const OutputFolder& output = *plan_.outputs[file.output];
+    OutputFolder& output = *plan_.outputs[file.output];
     if (output.error != 0)
         return failed(QStringLiteral("cannot write to %1: %2")
                           .arg(QString::fromUtf8(Shown(output.path)), LowerFirst(std::strerror(output.error))));
     if (job.path.isEmpty())
         return failed(WorkFolderReason(workFolder_));
 
+    // The result is written once, where it is to stay: a file without a
+    // name in its folder, named only when it is whole and tagged.
+    QByteArray problem;
+    const Descriptor folder(output.fd < 0 ? -1
+                                          : OpenFolderSafelyAt(output.fd, file.relative, true, output.path, &problem,
+                                                               nullptr, true));
+    if (folder.get() < 0)
+        return failed(QStringLiteral("can not save %1: %2")
+                          .arg(QString::fromUtf8(Shown(file.Target())),
+                               QString::fromUtf8(Shown(output.fd < 0 ? output.path + ": not there" : problem))));
+    // Where the output's file system cannot write a file where it stands
+    // (some FAT drivers), the result is made in the job's folder and copied.
+    const Descriptor jobFolder(output.writesInPlace ? -1
+                                                    : ::open(SystemPath(job.path).c_str(),
+                                                             O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    ResultPart part;
+    if (const int err = part.Make(output.writesInPlace ? folder.get() : jobFolder.get()))
+        return failed(output.writesInPlace ? SaveFailure(err, file.Target()) : WorkFolderReason(workFolder_));
+
     // The source is opened once, and that one file is decoded and its tags
     // read: a name swapped meanwhile changes nothing. It is read where it
     // lies, never copied.
-    FileConversion conversion(WorkContext{job.path, job.encoderOptions, {}, {}}, file.source);
-    StageResult stage = conversion.OpenSource();
-    if (stage.ok())
-        stage = conversion.Stream(options_.format,
-                                  [this, slot](const ToolCommand& decoder, const ToolCommand* encoder, int input,
-                                               const QString& folder) {
-                                      return processes_.Run(slot, decoder, encoder, input, folder);
-                                  });
-    if (!stage.ok())
-        return failed(Reason(stage));
-    if (stage.outcome == StageOutcome::CutShort)
-        done.warning = stage.detail;
-    done.notice = stage.note;
+    WorkContext work{job.path, job.encoderOptions, {}, {}, tagRoomOverhead_};
+    FileConversion conversion(work, file.source);
     if (!file.folderArt.isEmpty())
         if (const std::optional<CoverPicture> art = ReadCoverFile(file.folderArt))
             conversion.SetFallbackPicture(*art);
-    done.folderArt = conversion.Tag();
+    StageResult stage = conversion.OpenSource();
+    if (stage.ok())
+        stage = conversion.Stream(
+            options_.format,
+            [this, slot](const ToolCommand& decoder, const ToolCommand* encoder, int input, int out,
+                         const QString& in) { return processes_.Run(slot, decoder, encoder, input, out, in); },
+            part.fd());
+    // A tool that failed to write a result into a full output disk says
+    // what failed in its words; the cause is the disk.
+    const auto full = [&]() {
+        struct statvfs room;
+        return output.writesInPlace && ::fstatvfs(part.fd(), &room) == 0 && room.f_bavail == 0;
+    };
+    if (!stage.ok())
+        return failed(full() ? SaveFailure(ENOSPC, file.Target()) : Reason(stage));
+    if (stage.outcome == StageOutcome::CutShort)
+        done.warning = stage.detail;
+    done.notice = stage.note;
+    if (!conversion.Tag(part.fd()))
+        return failed(SaveFailure(full() ? ENOSPC : EIO, file.Target()));
+    done.folderArt = conversion.UsedFallbackPicture();
     // A source written to meanwhile gave audio and tags of two files.
-    if (conversion.SourceChanged()) {
-        ::unlink(SystemPath(conversion.ResultPath()).c_str());
+    if (conversion.SourceChanged())
         return failed(QStringLiteral("changed while converting"));
-    }
-    return Save(conversion, index, std::move(done));
+    return Save(conversion, folder.get(), part, index, std::move(done));
 }
 
-Finished BatchRun::Save(const FileConversion& conversion, size_t index, Finished done) {
+// A save that failed for err, in the batch's words.
+QString BatchRun::SaveFailure(int err, const QByteArray& target) const {
+    if (err == ENOSPC)
+        return QStringLiteral("no space left on the output disk: ") + QString::fromUtf8(Shown(target));
+    if (err == EDQUOT)
+        return QStringLiteral("the disk quota of the output disk is used up: ") + QString::fromUtf8(Shown(target));
+    return QStringLiteral("can not save %1: %2").arg(QString::fromUtf8(Shown(target)), LowerFirst(std::strerror(err)));
+}
+
+Finished BatchRun::Save(const FileConversion& conversion, int folder, ResultPart& part, size_t index,
+                        Finished done) {
     const PlannedFile& file = plan_.files[index];
-    const QString& resultPath = conversion.ResultPath();
-    const auto failed = [&done, &resultPath](const QString& reason) {
-        ::unlink(SystemPath(resultPath).c_str());
+    const auto failed = [&done](const QString& reason) {
         done.result = Result::Failed;
         done.reason = reason;
         return done;
     };
     OutputFolder& output = *plan_.outputs[file.output];
     const QByteArray folderPath = file.Folder();
-    QByteArray problem;
-    int err = 0;
-    const Descriptor folder(output.fd < 0 ? -1
-                                          : OpenFolderSafelyAt(output.fd, file.relative, true, output.path, &problem,
-                                                               &err, true));
-    if (folder.get() < 0)
-        return failed(QStringLiteral("can not save %1: %2")
-                          .arg(QString::fromUtf8(Shown(file.Target())),
-                               QString::fromUtf8(Shown(output.fd < 0 ? output.path + ": not there" : problem))));
-    const Descriptor result(::open(SystemPath(resultPath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (result.get() < 0)
-        return failed(WorkFolderReason(workFolder_));
     // Who made what stands at a name: the ledger says it on every file
     // system (for a file still as it recorded it), the file's attribute
     // where there is one.
@@ -401,22 +431,26 @@ Finished BatchRun::Save(const FileConversion& conversion, size_t index, Finished
             ledger ? ledger->EntryForResult(file.relative.isEmpty() ? name : file.relative + '/' + name, true)
                    : std::nullopt;
         QByteArray source;
-        if (entry && FileStampAt(folder.get(), name, size, time) && size == entry->resultSize &&
+        if (entry && FileStampAt(folder, name, size, time) && size == entry->resultSize &&
             SameFileTime(time, entry->resultTime))
             source = entry->source;
         else
-            source = ResultSourceOf(folder.get(), name);
+            source = ResultSourceOf(folder, name);
         if (source.isEmpty())
             return ResultOwner::Nobody;
         const bool own = source == file.source || (file.earlier && source == file.earlier->source);
         return own ? ResultOwner::ThisSource : ResultOwner::OtherSource;
     };
-    const auto reserved = [&](const QByteArray& name) { return plan_.Reserved(file, name); };
+    SavePolicy policy;
+    policy.ownerOf = ownerOf;
+    policy.reserved = [&](const QByteArray& name) { return plan_.Reserved(file, name); };
+    policy.replaceUsersFiles = options_.overwrite;
+    policy.modified = options_.keepDates ? conversion.SourceTime() : -1;
     const ResultName name{StemOf(file.plainName).toByteArray(), ExtensionOf(file.plainName).toByteArray(), file.number,
                           output.rules.longestName};
-    const SaveOutcome saved = SaveResultFile(folder.get(), name, result.get(), file.source, ownerOf, reserved,
-                                             options_.overwrite, options_.keepDates ? conversion.SourceTime() : -1);
-    ::unlink(SystemPath(resultPath).c_str());
+    const SaveOutcome saved = output.writesInPlace
+                                  ? part.Link(name, file.source, policy)
+                                  : SaveResultFile(folder, name, part.fd(), file.source, policy);
     const QByteArray target = file.Target();
     switch (saved.status) {
         case SaveStatus::Saved:

@@ -16,7 +16,7 @@ void JobProcesses::StopAll() {
     }
 }
 
-PipelineEnd JobProcesses::Run(int slot, const ToolCommand& decoder, const ToolCommand* encoder, int input,
+PipelineEnd JobProcesses::Run(int slot, const ToolCommand& decoder, const ToolCommand* encoder, int input, int output,
                               const QString& folder) {
     PipelineCommand command;
     command.programs.push_back(decoder);
@@ -24,6 +24,7 @@ PipelineEnd JobProcesses::Run(int slot, const ToolCommand& decoder, const ToolCo
         command.programs.push_back(*encoder);
     command.folder = folder;
     command.input = input;
+    command.output = output;
     command.captureMessages = true;
 
     PipelineEnd end;

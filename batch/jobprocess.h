@@ -19,12 +19,13 @@ public:
 
     // Starts decoder with its standard input reading input (a descriptor
     // that stays the caller's) in folder; with an encoder, the decoder's
-    // standard output is piped into the encoder's standard input. Other
+    // standard output is piped into the encoder's standard input; the last
+    // tool's standard output is output (likewise the caller's). Other
     // standard streams are /dev/null, no signal is blocked. Waits on the
     // calling thread until both have ended; returns only when every process
     // they started has ended too. Once StopAll has run nothing more is
     // started. A tool that could not be started is told as not started.
-    PipelineEnd Run(int slot, const ToolCommand& decoder, const ToolCommand* encoder, int input,
+    PipelineEnd Run(int slot, const ToolCommand& decoder, const ToolCommand* encoder, int input, int output,
                     const QString& folder);
 
     // Kills the tools of every running job and keeps new ones from

@@ -59,6 +59,15 @@ QString LastEncoderLine(const QByteArray& messages) {
     return QString();
 }
 
+// The last line that begins with prefix.
+QString LastToolLine(const QByteArray& messages, const char* prefix) {
+    const QList<QByteArray> lines = messages.split('\n');
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it)
+        if (it->trimmed().startsWith(prefix))
+            return QString::fromUtf8(it->trimmed());
+    return QString();
+}
+
 }  // namespace
 
 StageOutcome DecoderOutcome(int status) {
@@ -113,7 +122,7 @@ FileOutcome OutcomeOfScript(const WorkContext& work, int status, ConversionForma
 
 FileConversion::FileConversion(const WorkContext& work, const QByteArray& source) : work_(work), source_(source) {}
 
-void FileConversion::Convert(ConversionFormat format) {
+void FileConversion::Choose(ConversionFormat format) {
     format_ = &FormatOf(format);
     result_ = ResultFilePath(work_, format);
 }
@@ -169,7 +178,7 @@ StageResult FileConversion::PrepareWorkingCopy() {
 }
 
 StageResult FileConversion::RunScript(ConversionFormat format, const ScriptCommands& commands) {
-    Convert(format);
+    Choose(format);
     switch (OutcomeOfScript(work_, RunConversionScript(work_, format, commands), format)) {
         case FileOutcome::ResultReady:
             return Outcome(StageOutcome::Done);
@@ -183,25 +192,36 @@ StageResult FileConversion::RunScript(ConversionFormat format, const ScriptComma
     return Outcome(StageOutcome::DecodingFailed);
 }
 
-StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner& run) {
-    Convert(format);
+StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner& run, int output) {
+    Choose(format);
     const FormatRow& row = *format_;
     const QString folder = work_.folder + QLatin1Char('/');
-    if (work_.folder.isEmpty() || fd_ < 0 || !UsableAsStaged(folder + QLatin1String(kDecoder)) ||
+    if (work_.folder.isEmpty() || fd_ < 0 || output < 0 || !UsableAsStaged(folder + QLatin1String(kDecoder)) ||
         (row.encoder && !UsableAsStaged(folder + QLatin1String(row.encoder))))
         return Outcome(StageOutcome::WorkFolderFailed);
-    ::unlink(SystemPath(result_).c_str());
+    // The tags are known before the audio: where they go in front of it,
+    // the encoder leaves them room of the size they take.
+    tags_ = ReadWmaTags(fd_);
+    QStringList encoderArguments = work_.encoderOptions;
+    tagRoomPadding_ = -1;
+    if (row.tagBytes) {
+        const int bytes = row.tagBytes(TagsToWrite());
+        const int overhead = work_.tagRoomOverhead ? work_.tagRoomOverhead->load() : row.tagRoomOverhead;
+        if (bytes > 0 && bytes - overhead >= 0) {
+            tagRoomPadding_ = bytes - overhead;
+            encoderArguments += row.tagRoomArguments(tagRoomPadding_);
+        }
+    }
     QStringList decoderArguments{QStringLiteral("--partial")};
     if (row.keepsDepth)
         decoderArguments << QStringLiteral("--keep-depth");
-    decoderArguments << QStringLiteral("-") << (row.encoder ? QStringLiteral("-") : result_);
+    decoderArguments << QStringLiteral("-") << (row.encoder ? QStringLiteral("-") : QLatin1String(row.givenOutput));
     const ToolCommand decoder{folder + QLatin1String(kDecoder), decoderArguments};
     const ToolCommand encoder{row.encoder ? folder + QLatin1String(row.encoder) : QString(),
-                              work_.encoderOptions + QStringList{QStringLiteral("-"), result_}};
-    const PipelineEnd end = run(decoder, row.encoder ? &encoder : nullptr, fd_, work_.folder);
+                              encoderArguments + QStringList{QStringLiteral("-"), QLatin1String(row.givenOutput)}};
+    const PipelineEnd end = run(decoder, row.encoder ? &encoder : nullptr, fd_, output, work_.folder);
 
-    const auto failed = [this](StageOutcome outcome, const QString& detail = QString()) {
-        ::unlink(SystemPath(result_).c_str());
+    const auto failed = [](StageOutcome outcome, const QString& detail = QString()) {
         return Outcome(outcome, detail);
     };
     if (end.supervisorSignal != 0)
@@ -223,6 +243,10 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
             decoded.detail = LineWith(end.messages, "cut short");
             if (decoded.detail.isEmpty())
                 decoded.detail = QStringLiteral("cut short");
+        } else if (decoded.outcome == StageOutcome::WorkFolderFailed && end.decoder.status == kStatusOutput) {
+            // Its output is the result itself.
+            decoded.outcome = StageOutcome::OutputFailed;
+            decoded.detail = LastToolLine(end.messages, "wmawav:");
         } else if (decoded.outcome == StageOutcome::TooLong && row.encoder) {
             decoded.outcome = StageOutcome::WorkFolderFailed;  // a stream has no such bound
         } else if (decoded.outcome == StageOutcome::NotWma) {
@@ -243,20 +267,40 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
                       QStringLiteral("%1 failed with status %2").arg(EncoderName(row)).arg(end.encoder.status) +
                           (words.isEmpty() ? QString() : QStringLiteral(": ") + words));
     }
-    if (!ResultPresent())
+    struct stat made;
+    if (::fstat(output, &made) != 0 || made.st_size == 0)
         return failed(StageOutcome::WorkFolderFailed);
     const QString note = LineWith(end.messages, ": note: ");
     if (!note.isEmpty())
         decoded.note = note.mid(note.indexOf(QLatin1String(": note: ")) + 8);
-    tags_ = ReadWmaTags(fd_);
+    // What the encoder's own tag took beside the room: the next results are
+    // given room by it.
+    unsigned char header[10];
+    if (tagRoomPadding_ >= 0 && work_.tagRoomOverhead && ::pread(output, header, sizeof header, 0) == 10 &&
+        header[0] == 'I' && header[1] == 'D' && header[2] == '3') {
+        const int size = 10 + ((header[6] & 0x7F) << 21 | (header[7] & 0x7F) << 14 | (header[8] & 0x7F) << 7 |
+                               (header[9] & 0x7F));
+        work_.tagRoomOverhead->store(size - tagRoomPadding_);
+    }
     return decoded;
 }
 
-bool FileConversion::Tag() {
+TrackTags FileConversion::TagsToWrite() const {
+    TrackTags tags = tags_;
+    if (tags.pictures.isEmpty() && fallbackPicture_)
+        tags.pictures << *fallbackPicture_;
+    return tags;
+}
+
+bool FileConversion::Tag(int output) {
+    if (!format_)
+        return false;
+    const TrackTags tags = TagsToWrite();
+    usedFallback_ = tags_.pictures.isEmpty() && fallbackPicture_;
+    if (output >= 0)
+        return format_->writeTags(TagTarget(output), tags);
     if (!ResultPresent())
         return false;
-    const bool fallback = tags_.pictures.isEmpty() && fallbackPicture_;
-    if (fallback)
-        tags_.pictures << *fallbackPicture_;
-    return format_->writeTags(result_, tags_) && fallback;
+    format_->writeTags(result_, tags);
+    return true;
 }

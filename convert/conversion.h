@@ -30,6 +30,7 @@ enum class StageOutcome {
     ToolKilled,        // a tool (or the supervisor of the tools) was ended by a signal
     EncoderFailed,     // the encoder failed; detail gives its status and its own words
     SourceChanged,     // the source was written to while it was converted
+    OutputFailed,      // the result could not be written where it is made; detail: the tool's words
     WorkFolderFailed,  // the work folder could not hold or run what was needed
 };
 
@@ -102,17 +103,23 @@ public:
 
     // The batch's way: the decoder reads the open source and, for a format
     // with an encoder, pipes its audio into it; the result is written into
-    // the work folder. The decoder takes a file cut short up to the cut.
-    StageResult Stream(ConversionFormat format, const PipelineRunner& run);
+    // output, an empty file open for reading and writing (where it is to
+    // stay, not yet named), with room left in front for its tags where the
+    // format has them there. The decoder takes a file cut short up to the
+    // cut. The source's tags are read first.
+    StageResult Stream(ConversionFormat format, const PipelineRunner& run, int output);
 
     // A picture for a source that has none of its own (the album art beside
     // it): Tag writes it as the result's front cover.
     void SetFallbackPicture(const CoverPicture& picture) { fallbackPicture_ = picture; }
 
-    // Writes the source's tags into the whole result in the work folder. A
-    // result whose tags cannot be written stays as it was. Never throws.
-    // Returns true when the fallback picture went in.
-    bool Tag();
+    // Writes the source's tags into the whole result: the working result in
+    // the work folder (a result whose tags cannot be written stays as it
+    // was), or with an output, the result Stream wrote there (false when
+    // its tags could not be written: it is not to be kept). Never throws.
+    bool Tag(int output = -1);
+    // True when the fallback picture went into the result's tags.
+    bool UsedFallbackPicture() const { return usedFallback_; }
 
     // The opened source's size and modification time (nanoseconds), as they
     // were when it was opened.
@@ -128,7 +135,8 @@ public:
     bool ResultPresent() const;
 
 private:
-    void Convert(ConversionFormat format);
+    void Choose(ConversionFormat format);
+    TrackTags TagsToWrite() const;
 
     WorkContext work_;
     const FormatRow* format_ = nullptr;
@@ -140,4 +148,6 @@ private:
     qint64 sourceChange_ = 0;
     TrackTags tags_;
     std::optional<CoverPicture> fallbackPicture_;
+    bool usedFallback_ = false;
+    int tagRoomPadding_ = -1;  // the padding the encoder was asked to leave, or -1
 };

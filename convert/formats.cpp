@@ -47,6 +47,10 @@ QStringList LameArguments(const EncoderQuality& quality) {
     return {QStringLiteral("-S")};  // LAME's own defaults: the window's bytes
 }
 
+QStringList LameTagRoomArguments(int padding) {
+    return {QStringLiteral("--id3v2-only"), QStringLiteral("--pad-id3v2-size"), QString::number(padding)};
+}
+
 namespace {
 
 QStringList AudioencArguments(const char* target, const EncoderQuality& quality) {

@@ -48,12 +48,26 @@ struct FormatRow {
     // and those that encode from more; never MP3, whose bytes are the
     // window's).
     bool keepsDepth;
-    // Writes tags into a whole result (as a copy that replaces it only when
-    // written whole); false when nothing was written.
-    bool (*writeTags)(const QString& path, const TrackTags& tags);
+    // Writes tags into a whole result; false when nothing was written.
+    bool (*writeTags)(const TagTarget& target, const TrackTags& tags);
+    // How the last tool (the encoder, else the decoder) names its output
+    // when it writes the result into a file it is given as its standard
+    // output: "-", or the path of that output for a tool that must open its
+    // output itself to go back in it (LAME writes its header frame last).
+    const char* givenOutput;
+    // For a result whose tag stands in front of the audio, the room its
+    // encoder can leave there, so that the tag goes in without moving the
+    // audio: the tag's size (nullptr: no room is left), the encoder's
+    // arguments that leave a tag of padding bytes beyond its own frames,
+    // and what those frames and the tag's header take as a rule (learnt anew
+    // from the first result where the encoder differs).
+    int (*tagBytes)(const TrackTags& tags);
+    QStringList (*tagRoomArguments)(int padding);
+    int tagRoomOverhead;
 };
 
 QStringList LameArguments(const EncoderQuality& quality);
+QStringList LameTagRoomArguments(int padding);
 QStringList FlacArguments(const EncoderQuality& quality);
 QStringList OpusArguments(const EncoderQuality& quality);
 QStringList M4aArguments(const EncoderQuality& quality);
@@ -61,15 +75,21 @@ QStringList M4aArguments(const EncoderQuality& quality);
 // Every format, each at the place of its id.
 inline constexpr FormatRow kFormats[] = {
     {ConversionFormat::MP3, "mp3", ".mp3", "MP3 for every player", true, "wma2mp3.sh", "working.mp3", "lame",
-     LameArguments, 8, 320, true, true, false, WriteMp3Tags},
+     LameArguments, 8, 320, true, true, false, WriteMp3Tags, "/proc/self/fd/1", Mp3TagBytes, LameTagRoomArguments,
+     // LAME's own ID3v2.3 tag from a WAV stream of unknown length: the
+     // header, its TSSE frame (its version) and its TLEN frame.
+     10 + 57 + 21},
     {ConversionFormat::WAV, "wav", ".wav", "uncompressed audio", true, "wma2wav.sh", "working.wav", nullptr,
-     nullptr, 0, 0, false, false, true, WriteWavTags},
+     nullptr, 0, 0, false, false, true, WriteWavTags, "-", nullptr, nullptr, 0},
     {ConversionFormat::FLAC, "flac", ".flac", "lossless: keeps everything (level 5, the source's depth)", false,
-     nullptr, "working.flac", "audioenc", FlacArguments, 0, 0, false, false, true, WriteFlacTags},
+     nullptr, "working.flac", "audioenc", FlacArguments, 0, 0, false, false, true, WriteFlacTags, "-", nullptr,
+     nullptr, 0},
     {ConversionFormat::Opus, "opus", ".opus", "smallest, for phones and streaming (128 kb/s stereo, 64 mono)",
-     false, nullptr, "working.opus", "audioenc", OpusArguments, 6, 510, false, false, true, WriteOpusTags},
+     false, nullptr, "working.opus", "audioenc", OpusArguments, 6, 510, false, false, true, WriteOpusTags, "-",
+     nullptr, nullptr, 0},
     {ConversionFormat::M4A, "m4a", ".m4a", "AAC for Apple devices (192 kb/s stereo, 96 mono)", false, nullptr,
-     "working.m4a", "audioenc", M4aArguments, 16, 512, false, false, true, WriteM4aTags},
+     "working.m4a", "audioenc", M4aArguments, 16, 512, false, false, true, WriteM4aTags, "-", nullptr, nullptr,
+     0},
 };
 
 constexpr bool EachRowAtItsId() {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -39,6 +40,23 @@ bool Takes(int folder, const QByteArray& name) {
     return true;
 }
 
+// True when the file system writes the probe name as a result is made:
+// written, opened again, rewritten at its start and lengthened, and then
+// reads back what was written.
+bool RewritesInPlace(int folder, const QByteArray& name) {
+    const int made = ::openat(folder, name.constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    bool ok = made >= 0 && ::pwrite(made, "abcdefgh", 8, 0) == 8;
+    if (made >= 0)
+        ok = ::close(made) == 0 && ok;
+    const int again = ok ? ::openat(folder, name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC) : -1;
+    char back[12] = {};
+    ok = again >= 0 && ::pwrite(again, "AB", 2, 0) == 2 && ::pwrite(again, "ijkl", 4, 8) == 4 &&
+         ::pread(again, back, sizeof back, 0) == 12 && std::memcmp(back, "ABcdefghijkl", 12) == 0;
+    if (again >= 0)
+        ::close(again);
+    return ok;
+}
+
 }  // namespace
 
 OutputProbe ProbeOutputFolder(int folder) {
@@ -61,6 +79,7 @@ OutputProbe ProbeOutputFolder(int folder) {
         probe.rules.portable = !Takes(dir, name + "?") || !Takes(dir, name + ":") || !Takes(dir, name + "\xF6");
         probe.rules.asciiOnly = !Takes(dir, name + "\xC3\xA9");
         probe.rules.portable = probe.rules.portable || probe.rules.asciiOnly;
+        probe.writesInPlace = RewritesInPlace(dir, name);
         ::unlinkat(dir, name.constData(), 0);
     }
     ::close(dir);

@@ -10,6 +10,10 @@
 struct OutputProbe {
     int error = 0;  // the errno of a folder where no file can be made, else 0
     NameRules rules;
+    // A file made there can be opened again and written where it stands
+    // (some FAT drivers write a file only through the descriptor that made
+    // it): a result can be made and tagged in the folder itself.
+    bool writesInPlace = true;
 };
 
 // Probes the folder open at folder (any descriptor of it, O_PATH will do).

@@ -36,17 +36,7 @@ QByteArray RandomPartName() {
     return name;
 }
 
-// The file being saved: unnamed (O_TMPFILE), or under a temporary name.
-struct Part {
-    int fd = -1;
-    QByteArray temp;  // "" while the file has no name
-    ~Part() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-int NewPart(int folder, Part& part) {
+int NewPart(int folder, ResultPart::Part& part) {
     part.fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (part.fd >= 0)
         return 0;
@@ -88,11 +78,11 @@ int CopyInto(int from, int to) {
         }
         at += got;
     }
-    return ::fdatasync(to) == 0 || errno == EINVAL ? 0 : errno;
+    return 0;
 }
 
 // Gives the part the name, which must be free. Returns 0 or the errno.
-int LinkPart(int folder, Part& part, const QByteArray& name) {
+int LinkPart(int folder, ResultPart::Part& part, const QByteArray& name) {
     if (part.temp.isEmpty()) {
         char self[64];
         std::snprintf(self, sizeof self, "/proc/self/fd/%d", part.fd);
@@ -128,7 +118,7 @@ int LinkPart(int folder, Part& part, const QByteArray& name) {
 }
 
 // Puts the part in the place of what stands at name.
-int ReplaceWithPart(int folder, Part& part, const QByteArray& name) {
+int ReplaceWithPart(int folder, ResultPart::Part& part, const QByteArray& name) {
     if (part.temp.isEmpty()) {
         for (int attempt = 0; attempt < 100 && part.temp.isEmpty(); ++attempt) {
             const QByteArray temp = RandomPartName();
@@ -185,33 +175,36 @@ QByteArray ResultSourceOf(int folder, const QByteArray& name) {
     return value;
 }
 
-SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const QByteArray& source,
-                           const std::function<ResultOwner(const QByteArray& name)>& ownerOf,
-                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles,
-                           qint64 modified) {
-    Part part;
-    if (const int err = NewPart(folder, part))
-        return SystemFailure(err);
-    if (const int err = CopyInto(result, part.fd)) {
-        if (!part.temp.isEmpty())
-            ::unlinkat(folder, part.temp.constData(), 0);
-        return SystemFailure(err);
-    }
+ResultPart::~ResultPart() {
+    if (!part_.temp.isEmpty())
+        ::unlinkat(folder_, part_.temp.constData(), 0);
+}
+
+int ResultPart::Make(int folder) {
+    folder_ = folder;
+    return NewPart(folder, part_);
+}
+
+SaveOutcome ResultPart::Link(const ResultName& name, const QByteArray& source, const SavePolicy& policy) {
+    const int folder = folder_;
+    Part& part = part_;
+    // Whole on the disk before it has a name.
+    if (::fdatasync(part.fd) != 0 && errno != EINVAL)
+        return SystemFailure(errno);
     // A file system without extended attributes keeps the result without
     // its source here: the output folder's ledger records it all the same.
     ::fsetxattr(part.fd, kResultSourceAttribute, source.constData(), static_cast<size_t>(source.size()), 0);
-
     const auto owner = [&](const QByteArray& candidate) {
-        if (ownerOf)
-            return ownerOf(candidate);
+        if (policy.ownerOf)
+            return policy.ownerOf(candidate);
         const QByteArray recorded = ResultSourceOf(folder, candidate);
         return recorded.isEmpty() ? ResultOwner::Nobody
                                   : recorded == source ? ResultOwner::ThisSource : ResultOwner::OtherSource;
     };
-
     const auto dropPart = [&]() {
         if (!part.temp.isEmpty())
             ::unlinkat(folder, part.temp.constData(), 0);
+        part.temp.clear();
     };
     int k = name.k;
     QByteArray candidate = name.At(k);
@@ -223,18 +216,24 @@ SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const
             struct stat st;
             if (::fstatat(folder, candidate.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;  // gone meanwhile: the name is tried again
+            const bool mine = st.st_uid == ::geteuid();
             if (S_ISDIR(st.st_mode) && planned) {
                 err = EISDIR;
-            } else if (st.st_uid != ::geteuid() && planned) {
+            } else if (!mine && planned && !policy.replaceOthers) {
                 dropPart();
                 return Failure(SaveStatus::ForeignEntry, S_ISLNK(st.st_mode) ? "another user's link stands at"
                                                                              : "another user's file stands at");
             } else {
-                const ResultOwner who =
-                    st.st_uid == ::geteuid() && S_ISREG(st.st_mode) ? owner(candidate) : ResultOwner::Nobody;
-                const bool replace = st.st_uid == ::geteuid() && !S_ISDIR(st.st_mode) &&
-                                     (who == ResultOwner::ThisSource ||
-                                      (who == ResultOwner::Nobody && planned && replaceUsersFiles));
+                const ResultOwner who = mine && S_ISREG(st.st_mode) ? owner(candidate) : ResultOwner::Nobody;
+                if (who == ResultOwner::Refused && planned) {
+                    dropPart();
+                    return Failure(SaveStatus::Failed, "a file that is not to be replaced stands at the name");
+                }
+                const bool replace =
+                    !S_ISDIR(st.st_mode) &&
+                    ((mine && (who == ResultOwner::ThisSource ||
+                               (who == ResultOwner::Nobody && planned && policy.replaceUsersFiles))) ||
+                     (!mine && planned && policy.replaceOthers));
                 if (replace) {
                     err = ReplaceWithPart(folder, part, candidate);
                 } else {
@@ -242,7 +241,7 @@ SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const
                         heldBy = who;
                     do
                         candidate = name.At(++k);
-                    while (reserved && reserved(candidate));
+                    while (policy.reserved && policy.reserved(candidate));
                     continue;
                 }
             }
@@ -263,21 +262,31 @@ SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const
         // drivers) set it anew when the last writer lets go.
         ::close(part.fd);
         part.fd = -1;
-        if (modified >= 0) {
-            const struct timespec times[2] = {
-                {0, UTIME_NOW},
-                {static_cast<time_t>(modified / 1000000000), static_cast<long>(modified % 1000000000)}};
+        if (policy.modified >= 0) {
+            const struct timespec times[2] = {{0, UTIME_NOW},
+                                              {static_cast<time_t>(policy.modified / 1000000000),
+                                               static_cast<long>(policy.modified % 1000000000)}};
             ::utimensat(folder, candidate.constData(), times, AT_SYMLINK_NOFOLLOW);
         }
-        struct stat st;
-        if (::fstatat(folder, candidate.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            saved.size = static_cast<qint64>(st.st_size);
-            saved.time = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        struct stat made;
+        if (::fstatat(folder, candidate.constData(), &made, AT_SYMLINK_NOFOLLOW) == 0) {
+            saved.size = static_cast<qint64>(made.st_size);
+            saved.time = static_cast<qint64>(made.st_mtim.tv_sec) * 1000000000 + made.st_mtim.tv_nsec;
         }
         return saved;
     }
     dropPart();
     return Failure(SaveStatus::Failed, "no free name");
+}
+
+SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const QByteArray& source,
+                           const SavePolicy& policy) {
+    ResultPart part;
+    if (const int err = part.Make(folder))
+        return SystemFailure(err);
+    if (const int err = CopyInto(result, part.fd()))
+        return SystemFailure(err);
+    return part.Link(name, source, policy);
 }
 
 void RemoveStaleParts(int folder) {

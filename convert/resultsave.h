@@ -12,6 +12,8 @@
 
 #include <QByteArray>
 
+#include <unistd.h>
+
 #include <functional>
 
 // The extended attribute that holds a result's source path.
@@ -31,6 +33,7 @@ enum class ResultOwner {
     ThisSource,   // an earlier result of this very source
     OtherSource,  // another source's result
     Nobody,       // no batch: a file of the user's own
+    Refused,      // a file that must not be replaced (one the user made read-only)
 };
 
 // A result's name and its numbered forms (see NumberedName).
@@ -59,24 +62,71 @@ struct SaveOutcome {
     qint64 time = 0;
 };
 
-// Copies the whole file open at result (read from its start) into the
-// folder open at folder (an O_PATH descriptor will do) under name.At(name.k),
-// recording source. ownerOf tells who made a file of the user's that stands
-// at a name (without it, the file's attribute tells). Where the name is
-// taken:
-// - by this source's own earlier result: it is replaced, atomically;
-// - by a file of the user's that no batch made: replaced only with
-//   replaceUsersFiles (and only at the name planned);
-// - otherwise (another source's result, a file of the user's): the result
-//   takes the next free number, never one for which reserved says true
-//   (the names other sources of the run are to get);
-// - by another user's file or link, or a folder: nothing is saved.
-// With modified (nanoseconds since 1970, not negative), the result gets that
-// modification time.
+// How a result takes its name.
+struct SavePolicy {
+    // Who made a file of the user's that stands at a name (without it, the
+    // file's attribute tells).
+    std::function<ResultOwner(const QByteArray& name)> ownerOf;
+    // The names other sources of the run are to get: never taken.
+    std::function<bool(const QByteArray& name)> reserved;
+    // A file of the user's that no batch made is replaced (at the name
+    // planned only).
+    bool replaceUsersFiles = false;
+    // What another user has at the name planned is replaced where the
+    // folder lets the user do so (the window's rule; never a batch's).
+    bool replaceOthers = false;
+    // The result's modification time (nanoseconds since 1970), or -1.
+    qint64 modified = -1;
+};
+
+// A result being written in the folder where it is to stay: a file without
+// a name (or, where the file system has no such files, under a temporary
+// name that is locked while it lives) until Link gives it its name, once it
+// is whole. Unlinked, it is gone with the object: no partial file is ever
+// seen under a result's name nor left in the folder.
+class ResultPart {
+public:
+    ResultPart() = default;
+    ~ResultPart();
+    ResultPart(const ResultPart&) = delete;
+    ResultPart& operator=(const ResultPart&) = delete;
+
+    // Makes the part in the folder open at folder (an O_PATH descriptor will
+    // do; it must outlive the part). 0, or the errno.
+    int Make(int folder);
+    // The part, open for reading and writing.
+    int fd() const { return part_.fd; }
+
+    // Flushes the whole part to the disk, records source, and gives it
+    // name.At(name.k), or where that is taken:
+    // - by this source's own earlier result: it is replaced, atomically;
+    // - by a file of the user's that no batch made: replaced only with
+    //   policy.replaceUsersFiles (and only at the name planned);
+    // - by another source's result, or a file of the user's: the result
+    //   takes the next free number;
+    // - by another user's file or link (unless policy.replaceOthers), a
+    //   folder, or a file refused: nothing is saved.
+    SaveOutcome Link(const ResultName& name, const QByteArray& source, const SavePolicy& policy);
+
+    // The file being saved: unnamed (O_TMPFILE), or under a temporary name.
+    struct Part {
+        int fd = -1;
+        QByteArray temp;  // "" while the file has no name
+        ~Part() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    };
+
+private:
+    int folder_ = -1;
+    Part part_;
+};
+
+// Copies the whole file open at result (read from its start) into a new
+// part in the folder open at folder, then links it as ResultPart::Link does.
 SaveOutcome SaveResultFile(int folder, const ResultName& name, int result, const QByteArray& source,
-                           const std::function<ResultOwner(const QByteArray& name)>& ownerOf,
-                           const std::function<bool(const QByteArray& name)>& reserved, bool replaceUsersFiles,
-                           qint64 modified = -1);
+                           const SavePolicy& policy);
 
 // Removes the temporary names that saves killed half-way left in the
 // folder: only the user's own, and only those whose writer has gone (a save

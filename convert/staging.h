@@ -7,9 +7,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <climits>
 #include <functional>
 #include <iterator>
+#include <memory>
 
 // The work folder: a folder that the current user owns, that neither group
 // nor others may write, and that no other user can rename away or replace
@@ -52,6 +54,10 @@ struct WorkContext {
     // Called now and then during long work (a copy of a large source,
     // before each removal), so that a window can answer meanwhile.
     std::function<void()> between;
+    // What the encoder's own tag takes beside the room it leaves for the
+    // result's (FormatRow::tagRoomOverhead), as learnt by the jobs of a
+    // batch; null: the format's rule.
+    std::shared_ptr<std::atomic<int>> tagRoomOverhead = nullptr;
 };
 
 // The user's work folder (chosen now, as WorkFolder does) as the context

@@ -128,8 +128,8 @@ void FillMp4(TagLib::MP4::Tag& tag, const TrackTags& t) {
 
 // Every result gets the gapless information beside its tags, a result
 // without tags too.
-bool WriteM4aTags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, true, [&](CheckedFileStream& stream) {
+bool WriteM4aTags(const TagTarget& target, const TrackTags& tags) {
+    return TagFile(target, true, [&](CheckedFileStream& stream) {
         TagLib::MP4::File file(&stream, false);
         TagLib::MP4::Tag* tag = file.isValid() ? file.tag() : nullptr;
         if (!tag)

@@ -22,6 +22,7 @@
 #include <taglib/wavfile.h>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -220,19 +221,48 @@ void FillInfo(TagLib::RIFF::Info::Tag& info, const TrackTags& t) {
 
 }  // namespace
 
-bool WriteMp3Tags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
+int Mp3TagBytes(const TrackTags& tags) {
+    if (tags.isEmpty())
+        return 0;
+    try {
+        TagLib::ID3v2::Tag tag;
+        FillId3v2(tag, tags);
+        return static_cast<int>(tag.render(TagLib::ID3v2::v3).size());
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool WriteMp3Tags(const TagTarget& target, const TrackTags& tags) {
+    return TagFile(target, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
         if (!file.isValid())
             return false;
+        // A tag in front already (the room the encoder left) is taken over
+        // where it is as large as the tag wanted there; any other goes
+        // first, so that the file ends as an untagged one tagged would.
+        if (file.hasID3v2Tag()) {
+            const long had = static_cast<long>(file.ID3v2Tag()->header()->completeTagSize());
+            if (had != Mp3TagBytes(tags)) {
+                if (!file.strip(TagLib::MPEG::File::ID3v2))
+                    return false;
+            } else {
+                TagLib::ID3v2::Tag* tag = file.ID3v2Tag();
+                std::vector<TagLib::ID3v2::Frame*> frames;
+                for (TagLib::ID3v2::Frame* frame : tag->frameList())
+                    frames.push_back(frame);
+                for (TagLib::ID3v2::Frame* frame : frames)
+                    tag->removeFrame(frame);
+            }
+        }
         FillId3v2(*file.ID3v2Tag(true), tags);
         return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3,
                          TagLib::File::DoNotDuplicate);
     });
 }
 
-bool WriteWavTags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
+bool WriteWavTags(const TagTarget& target, const TrackTags& tags) {
+    return TagFile(target, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::RIFF::WAV::File file(&stream, false);
         if (!file.isValid())
             return false;

@@ -78,17 +78,34 @@ bool IsNamingField(const char* key);
 // stays).
 TrackTags ReadWmaTags(int fd, TagScope scope = TagScope::All);
 
-// Writes the tags into the MP3 or WAV file at path. The file is tagged as a
-// copy beside it that replaces it only once the copy has been written whole;
-// when anything fails (a full disk, a file TagLib does not take) the file
-// stays exactly as it was and the result is false. Tags with no field leave
-// the file untouched. Never raises.
-bool WriteMp3Tags(const QString& path, const TrackTags& tags);
-bool WriteWavTags(const QString& path, const TrackTags& tags);
+// Where tags are written: the file at a path, tagged as a copy beside it
+// that replaces it only once the copy has been written whole; or a file
+// open for reading and writing that nobody sees yet (a result not yet given
+// its name), tagged where it is.
+struct TagTarget {
+    TagTarget(const QString& file) : path(file) {}
+    explicit TagTarget(int open) : fd(open) {}
+    QString path;
+    int fd = -1;
+};
+
+// Writes the tags into the MP3 or WAV file. When anything fails (a full
+// disk, a file TagLib does not take) a file at a path stays exactly as it
+// was, an open file is not to be used, and the result is false. Tags with
+// no field leave the file untouched. Never raises.
+bool WriteMp3Tags(const TagTarget& target, const TrackTags& tags);
+bool WriteWavTags(const TagTarget& target, const TrackTags& tags);
 // The same for FLAC and Opus files (Vorbis comments, and the pictures as
 // FLAC PICTURE blocks or METADATA_BLOCK_PICTURE comments) and for M4A files
 // (iTunes atoms). An M4A file is tagged even without fields: it gets the
 // gapless information of its edit list as an iTunSMPB atom.
-bool WriteFlacTags(const QString& path, const TrackTags& tags);
-bool WriteOpusTags(const QString& path, const TrackTags& tags);
-bool WriteM4aTags(const QString& path, const TrackTags& tags);
+bool WriteFlacTags(const TagTarget& target, const TrackTags& tags);
+bool WriteOpusTags(const TagTarget& target, const TrackTags& tags);
+bool WriteM4aTags(const TagTarget& target, const TrackTags& tags);
+
+// The size of the ID3v2 tag that WriteMp3Tags puts in front of an MP3 file
+// that has none: its header, frames and padding. An MP3 file whose own tag
+// (its encoder's) has exactly this size is tagged where it stands, the
+// audio not moved, and ends byte for byte as the untagged file would with
+// its tag written in front. 0 for tags with no field.
+int Mp3TagBytes(const TrackTags& tags);

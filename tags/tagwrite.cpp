@@ -6,6 +6,7 @@
 
 #include <QtEndian>
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <cstdlib>
 
@@ -51,12 +52,18 @@ bool TagCopyAndReplace(const QString& path, const std::function<bool(CheckedFile
 
 }  // namespace
 
-bool TagThroughCopy(const QString& path, bool somethingToWrite,
-                    const std::function<bool(CheckedFileStream&)>& tagIt) {
+bool TagFile(const TagTarget& target, bool somethingToWrite, const std::function<bool(CheckedFileStream&)>& tagIt) {
     if (!somethingToWrite)
         return true;
     try {
-        return TagCopyAndReplace(path, tagIt);
+        if (target.fd < 0)
+            return TagCopyAndReplace(target.path, tagIt);
+        const int fd = ::fcntl(target.fd, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0)
+            return false;
+        CheckedFileStream stream(fd, std::string("-"));
+        const bool tagged = tagIt(stream);
+        return stream.close() && tagged;
     } catch (...) {
         return false;
     }

@@ -12,13 +12,15 @@ class CheckedFileStream;
 
 TagLib::String ToTagLib(const QString& s);
 
-// Writes tags into the file at path: tags a copy of it through tagIt, and
-// puts the copy in its place only when the copy was read, tagged and written
-// without a single failure. The copy lies beside the file under a hidden
-// temporary name. Nothing to write (a source without tags) leaves the file
-// as it is; false when nothing was written.
-bool TagThroughCopy(const QString& path, bool somethingToWrite,
-                    const std::function<bool(CheckedFileStream&)>& tagIt);
+struct TagTarget;
+
+// Writes tags into the target through tagIt. A file at a path is tagged as
+// a copy that is put in its place only when the copy was read, tagged and
+// written without a single failure (the copy lies beside the file under a
+// hidden temporary name); an open file is tagged where it stands. Nothing
+// to write (a source without tags) leaves the file as it is; false when
+// nothing was written.
+bool TagFile(const TagTarget& target, bool somethingToWrite, const std::function<bool(CheckedFileStream&)>& tagIt);
 
 // A picture as its header describes it. The size is 0 by 0 where the format
 // is not one of these or the header is damaged.

@@ -159,8 +159,8 @@ constexpr unsigned int kMaxFlacBlockBytes = 0xFFFFFF;
 
 }  // namespace
 
-bool WriteFlacTags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
+bool WriteFlacTags(const TagTarget& target, const TrackTags& tags) {
+    return TagFile(target, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
         if (!file.isValid())
             return false;
@@ -180,8 +180,8 @@ bool WriteFlacTags(const QString& path, const TrackTags& tags) {
     });
 }
 
-bool WriteOpusTags(const QString& path, const TrackTags& tags) {
-    return TagThroughCopy(path, !tags.isEmpty(), [&](CheckedFileStream& stream) {
+bool WriteOpusTags(const TagTarget& target, const TrackTags& tags) {
+    return TagFile(target, !tags.isEmpty(), [&](CheckedFileStream& stream) {
         TagLib::Ogg::Opus::File file(&stream, false);
         TagLib::Ogg::XiphComment* comment = file.isValid() ? file.tag() : nullptr;
         if (!comment)

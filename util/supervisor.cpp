@@ -173,6 +173,7 @@ struct WatchPlan {
     const std::vector<std::unique_ptr<ExecArguments>>* programs = nullptr;
     const char* folder = nullptr;  // null: stay where this process is
     int input = -1;
+    int output = -1;
     bool hidden = true;
     int messages = -1;  // the programs' standard error, or -1
     int errorFd = -1;   // start failures
@@ -235,7 +236,7 @@ void KillGroup(pid_t group) {
     ::sigprocmask(SIG_SETMASK, &all, nullptr);
     // Other pipelines' descriptors (and the lifeline's write end) must not
     // live on here, or their readers would never see them end.
-    int keep[] = {plan.errorFd, plan.statusFd, plan.stopFd, plan.lifeline, plan.input, plan.messages};
+    int keep[] = {plan.errorFd, plan.statusFd, plan.stopFd, plan.lifeline, plan.input, plan.output, plan.messages};
     CloseAllBut(keep, sizeof keep / sizeof keep[0]);
     // A name of its own, so that killing this program by its name (killall,
     // pkill) leaves the watchdog to end the tools.
@@ -263,7 +264,7 @@ void KillGroup(pid_t group) {
         }
         Streams streams;
         streams.in = i > 0 ? feed : plan.input >= 0 ? plan.input : null >= 0 ? null : 0;
-        streams.out = !last ? next[1] : null >= 0 ? null : 1;
+        streams.out = !last ? next[1] : plan.output >= 0 ? plan.output : null >= 0 ? null : 1;
         streams.err = plan.messages >= 0 ? plan.messages : null >= 0 ? null : 2;
         // _Fork, unlike fork, runs no fork handlers and may be called here.
         const pid_t pid = ::_Fork();
@@ -298,6 +299,8 @@ void KillGroup(pid_t group) {
     CloseIfOpen(plan.messages);
     if (plan.input > 2)
         ::close(plan.input);
+    if (plan.output > 2 && plan.output != plan.input)
+        ::close(plan.output);
     // The owner learns that every program runs when this end and the
     // programs' (closed on exec) are gone.
     ::close(plan.errorFd);
@@ -430,6 +433,7 @@ bool SupervisedPipeline::Start(const PipelineCommand& command) {
     plan.programs = &programs;
     plan.folder = command.folder.isEmpty() ? nullptr : folder.c_str();
     plan.input = command.input;
+    plan.output = command.output;
     plan.hidden = command.hidden;
     plan.messages = messages[1];
     plan.errorFd = error[1];

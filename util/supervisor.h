@@ -42,6 +42,8 @@ struct PipelineCommand {
     // The first program's standard input, a descriptor that stays the
     // caller's; -1 for the one `hidden` says.
     int input = -1;
+    // The last program's standard output, likewise.
+    int output = -1;
     // The standard streams that are not set otherwise (the first program's
     // input, the last one's output, every standard error) read and write
     // /dev/null; false: they are this process's own.

@@ -22,7 +22,8 @@ struct PipelineEnd {
 };
 
 // Starts decoder reading input (a descriptor that stays the caller's) in
-// folder, its output piped into encoder when there is one, and waits until
+// folder, its output piped into encoder when there is one, the last tool's
+// standard output being output (likewise the caller's), and waits until
 // both have ended.
 using PipelineRunner = std::function<PipelineEnd(const ToolCommand& decoder, const ToolCommand* encoder,
-                                                 int input, const QString& folder)>;
+                                                 int input, int output, const QString& folder)>;

@@ -1,7 +1,9 @@
 // audioenc --to flac|opus|m4a [--bitrate KBPS] INPUT OUTPUT: encodes a WAV
 // stream (16-bit or 24-bit PCM, mono or stereo) to FLAC, to Opus in Ogg or
 // to AAC in an M4A file. INPUT "-" reads the standard input, which may be a
-// pipe; OUTPUT is a file, written whole or not at all. --bitrate sets the
+// pipe; OUTPUT is a file, written whole or not at all, or "-" for the
+// standard output, an empty regular file that the caller keeps only when
+// the status is 0. --bitrate sets the
 // kilobits a second of Opus and AAC (6 to 512); FLAC takes none. Success is
 // exit status 0 and nothing printed; any failure prints one line to stderr,
 // leaves no output file and exits with a status from encoder.h.
@@ -58,7 +60,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!haveTarget || argc - first != 2 || argv[first][0] == '\0' || argv[first + 1][0] == '\0' ||
-        std::strcmp(argv[first + 1], "-") == 0 || (options.kbps != 0 && options.target == EncodeTarget::Flac))
+        (options.kbps != 0 && options.target == EncodeTarget::Flac))
         return Usage();
     const char* input = argv[first];
     // The libraries' own messages would add lines of their own; the one line

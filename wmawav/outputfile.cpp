@@ -39,11 +39,20 @@ std::string FolderOf(const std::string& path) {
 
 void CheckOutputPath(const std::string& output) {
     struct stat st {};
+    if (output == "-") {
+        if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode))
+            Fail("the standard output is not a regular file");
+        return;
+    }
     if (::lstat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         Fail(output + " exists and is not a regular file");
 }
 
 TempOutput::TempOutput(const std::string& output, const char* prefix) : output_(output) {
+    if (output == "-") {
+        fd_ = STDOUT_FILENO;
+        return;
+    }
     const std::string pattern = FolderOf(output) + "/" + prefix + "XXXXXX";
     if (pattern.size() >= PATH_MAX)
         Fail("output path too long: " + output);
@@ -58,7 +67,7 @@ TempOutput::TempOutput(const std::string& output, const char* prefix) : output_(
 }
 
 TempOutput::~TempOutput() {
-    if (fd_ >= 0)
+    if (fd_ > STDOUT_FILENO)
         ::close(fd_);
     if (!temp_.empty()) {
         ::unlink(temp_.c_str());
@@ -84,6 +93,8 @@ void TempOutput::WriteAt(const uint8_t* data, size_t size, uint64_t offset) {
 }
 
 void TempOutput::Commit() {
+    if (output_ == "-")
+        return;  // the caller's file
     const mode_t mask = ::umask(0);
     ::umask(mask);
     if (::fchmod(fd_, 0666 & ~mask) != 0)

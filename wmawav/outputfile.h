@@ -24,7 +24,9 @@ void CheckOutputPath(const std::string& output);
 // A new file `prefix` + six random characters, mode 0600, beside `output`.
 // It is removed when the object goes without Commit(), and by the handlers
 // of InstallTempCleanupOnSignals() when the process is ended meanwhile
-// (one such file per process).
+// (one such file per process). An output "-" is the standard output, which
+// must be an empty regular file (a file its caller gives the result when
+// whole): it is written from its start and left to the caller.
 class TempOutput {
 public:
     TempOutput(const std::string& output, const char* prefix);
