@@ -8,6 +8,7 @@
 //   engine_bench [REPETITIONS]     default 9
 
 #include "convert/conversion.h"
+#include "workfolder/workfolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

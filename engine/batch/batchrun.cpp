@@ -7,6 +7,7 @@
 #include "convert/resultsave.h"
 #include "tags/coverfile.h"
 #include "convert/conversion.h"
+#include "workfolder/workfolder.h"
 #include "system/fileio.h"
 #include "system/safepath.h"
 
@@ -108,74 +109,6 @@ QString WorkFolderReason(const QString& folder) {
 // How many names a list of the summary shows before "... and N more".
 constexpr size_t kNamesShown = 10;
 
-// Each job's private folder under the work folder: this prefix and a unique
-// ending.
-constexpr char kJobFolderPrefix[] = "batch-job-";
-
-// Removes a job's private folder: only files are ever made in it.
-void RemoveJobFolder(const std::string& folder) {
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        std::vector<std::string> names;
-        while (const struct dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        ::closedir(dir);
-        for (const std::string& name : names)
-            ::unlink((folder + "/" + name).c_str());
-    }
-    ::rmdir(folder.c_str());
-}
-
-// A job holds a lock on its folder (flock on the folder itself) for as long
-// as it works there. Returns the locked folder's descriptor, or -1 when the
-// lock is held elsewhere or the name no longer leads to that folder, our
-// own: a folder that another batch removed while this one waited for it.
-int LockJobFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat held, named;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && held.st_nlink > 0 &&
-        held.st_uid == ::geteuid() && ::lstat(folder.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
-        named.st_ino == held.st_ino)
-        return fd;
-    ::close(fd);
-    return -1;
-}
-
-// A batch that was killed outright (SIGKILL, a crash, a power cut) could not
-// remove its job folders. A new batch removes every job folder whose lock it
-// can take, and never one that a running batch works in.
-void RemoveStaleJobFolders(const QString& workFolder) {
-    const std::string work = SystemPath(workFolder);
-    std::vector<std::string> folders;
-    if (DIR* dir = ::opendir(work.c_str())) {
-        while (const struct dirent* entry = ::readdir(dir))
-            if (std::strncmp(entry->d_name, kJobFolderPrefix, std::strlen(kJobFolderPrefix)) == 0)
-                folders.push_back(work + "/" + entry->d_name);
-        ::closedir(dir);
-    }
-    for (const std::string& folder : folders) {
-        const int lock = LockJobFolder(folder);
-        if (lock >= 0) {
-            RemoveJobFolder(folder);
-            ::close(lock);
-        }
-    }
-}
-
-// A folder of the user's own, closed to everyone else: made (mode 0700)
-// when missing.
-bool MakePrivateFolder(const QString& folder) {
-    const std::string f = SystemPath(folder);
-    ::mkdir(f.c_str(), 0700);
-    struct stat st;
-    return ::lstat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
-}
-
 QString Duration(qint64 seconds) {
     if (seconds >= 3600)
         return QStringLiteral("%1:%2:%3")
@@ -202,7 +135,7 @@ private:
 };
 
 // Where one job works: its private folder, with the tools linked in.
-struct JobFolder {
+struct JobSetup {
     QString path;  // "" when the job has none
     QStringList encoderOptions;
 };
@@ -220,7 +153,7 @@ public:
 private:
     void Job(int slot);
     bool OwnResultStands(const PlannedFile& file) const;
-    Finished Convert(int slot, const JobFolder& job, size_t index);
+    Finished Convert(int slot, const JobSetup& job, size_t index);
     Finished Save(const FileConversion& conversion, int folder, ResultPart& part, size_t index, Finished done);
     QString SaveFailure(int err, const QByteArray& target) const;
     void SweepLeftovers() const;
@@ -327,7 +260,7 @@ bool BatchRun::OwnResultStands(const PlannedFile& file) const {
     return ResultSourceOf(folder.get(), file.name) == file.source;
 }
 
-Finished BatchRun::Convert(int slot, const JobFolder& job, size_t index) {
+Finished BatchRun::Convert(int slot, const JobSetup& job, size_t index) {
     const PlannedFile& file = plan_.files[index];
     Finished done;
     done.index = index;
@@ -491,25 +424,14 @@ Finished BatchRun::Save(const FileConversion& conversion, int folder, ResultPart
 void BatchRun::Job(int slot) {
     // Each job has a private folder of its own under the user's work folder:
     // no two jobs, and no window, share working files, a lock or tools.
-    JobFolder job;
+    std::optional<JobFolder> folder;
+    if (!workFolder_.isEmpty() && !stagedSet_.isEmpty())
+        folder.emplace(workFolder_);
+    JobSetup job;
     if (const auto arguments = FormatOf(options_.format).encoderArguments)
         job.encoderOptions = arguments(options_.quality);
-    std::string folder;
-    int lock = -1;
-    if (!workFolder_.isEmpty() && !stagedSet_.isEmpty()) {
-        for (int attempt = 0; attempt < 3 && lock < 0; ++attempt) {
-            folder = SystemPath(workFolder_) + "/" + kJobFolderPrefix + "XXXXXX";
-            if (!::mkdtemp(folder.data()))
-                break;
-            // A batch starting at this moment may have taken the new folder
-            // for a stale one; it removes it, and the job makes another.
-            lock = LockJobFolder(folder);
-            if (lock < 0)
-                ::rmdir(folder.c_str());
-        }
-    }
-    if (lock >= 0) {
-        job.path = QFile::decodeName(QByteArray::fromStdString(folder));
+    if (folder && !folder->path().isEmpty()) {
+        job.path = folder->path();
         try {
             StageToolsLinked(stagedSet_, WorkContext{job.path, {}, {}, {}});
         } catch (...) {
@@ -536,10 +458,7 @@ void BatchRun::Job(int slot) {
         }
         WakeMain();
     }
-    if (lock >= 0) {
-        RemoveJobFolder(folder);
-        ::close(lock);
-    }
+    folder.reset();
     --jobsRunning_;
     WakeMain();
 }

@@ -1,5 +1,7 @@
 #include "convert/staging.h"
 
+#include "workfolder/workfolder.h"
+
 #include "tags/tags.h"
 #include "system/fileio.h"
 #include "system/supervisor.h"
@@ -13,7 +15,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -40,114 +41,6 @@ constexpr char kStagingPrefix[] = ".brenvale-stage-";
 // being written and a result being tagged. A killed program leaves them behind.
 constexpr const char* kTemporaryPrefixes[] = {kTempPrefix, kEncoderTempPrefix, kStagingPrefix, kTagsTempPrefix};
 constexpr size_t kRandomSuffixLength = 6;
-
-QString HomeFolder() {
-    const QString home = QFile::decodeName(qgetenv("HOME"));
-    if (!home.isEmpty())
-        return home;
-    if (const struct passwd* pw = ::getpwuid(::getuid()))
-        return QFile::decodeName(pw->pw_dir);
-    return QString();
-}
-
-// Creates each missing folder of path with mode 0700.
-void MakePrivateFolders(const QString& path) {
-    QString sofar;
-    const QStringList parts = path.split(QLatin1Char('/'));
-    for (qsizetype i = 0; i < parts.size(); ++i) {
-        sofar += parts.at(i);
-        if (!parts.at(i).isEmpty())
-            ::mkdir(SystemPath(sofar).c_str(), 0700);
-        if (i + 1 < parts.size())
-            sofar += QLatin1Char('/');
-    }
-}
-
-// The real path of an existing folder (links, "." and ".." resolved), or ""
-// when there is none.
-std::string RealPath(const std::string& path) {
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (!real)
-        return std::string();
-    std::string result(real);
-    std::free(real);
-    return result;
-}
-
-bool OwnedByUserOrRoot(const struct stat& st) {
-    return st.st_uid == ::geteuid() || st.st_uid == 0;
-}
-
-// True when no other user can rename away or replace an entry of the real
-// path folder: it is owned by the user or by root and is either closed to
-// writes by group and others, or sticky (where only an entry's owner may
-// rename or remove it).
-bool HoldsEntriesSafely(const std::string& folder) {
-    struct stat st;
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !OwnedByUserOrRoot(st))
-        return false;
-    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0;
-}
-
-// True when every folder above the real path folder holds its entries
-// safely, so that nothing on the way to it can be swapped by another user.
-bool SafeWayTo(const std::string& folder) {
-    std::string above = folder;
-    while (above.size() > 1) {
-        const size_t slash = above.rfind('/');
-        above = slash == 0 ? std::string("/") : above.substr(0, slash);
-        if (!HoldsEntriesSafely(above))
-            return false;
-    }
-    return true;
-}
-
-// True when the real path folder is a folder of the user's that neither
-// group nor others may write, on a safe way (SafeWayTo). With tighten, a
-// folder of the user's that others may write is closed to mode 0700 first.
-bool IsPrivateFolder(const std::string& folder, bool tighten) {
-    struct stat st;
-    if (folder.empty() || ::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != ::geteuid())
-        return false;
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        if (!tighten || ::chmod(folder.c_str(), 0700) != 0)
-            return false;
-    }
-    return SafeWayTo(folder);
-}
-
-// The work folder, or "" with *lastTried set to the last folder tried.
-QString ChooseWorkFolder(QString* lastTried) {
-    const QString temp = QFile::decodeName(qgetenv("TEMP"));
-    if (temp.startsWith(QLatin1Char('/'))) {
-        const std::string real = RealPath(SystemPath(temp));
-        if (IsPrivateFolder(real, false))
-            return QFile::decodeName(QByteArray::fromStdString(real));
-        if (!real.empty() && HoldsEntriesSafely(real) && SafeWayTo(real)) {
-            // A shared folder, or another user's: a private one of the
-            // user's own inside it.
-            const std::string own =
-                (real == "/" ? std::string() : real) + "/brenvale-" + std::to_string(::geteuid());
-            ::mkdir(own.c_str(), 0700);
-            if (IsPrivateFolder(own, true))
-                return QFile::decodeName(QByteArray::fromStdString(own));
-            *lastTried = QFile::decodeName(QByteArray::fromStdString(own));
-        }
-    }
-
-    // XDG asks to ignore a relative XDG_CACHE_HOME.
-    QString cache = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
-    if (!cache.startsWith(QLatin1Char('/')))
-        cache = HomeFolder() + QStringLiteral("/.cache");
-    const QString folder = cache + QStringLiteral("/brenvale/work");
-    *lastTried = folder;
-    MakePrivateFolders(folder);
-    const std::string real = RealPath(SystemPath(folder));
-    if (IsPrivateFolder(real, true))
-        return QFile::decodeName(QByteArray::fromStdString(real));
-    return QString();
-}
 
 bool IsUsersRegularFile(const struct stat& st) {
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
@@ -258,24 +151,6 @@ bool UsableAsStaged(const QString& path) {
     if (path.isEmpty() || ::lstat(SystemPath(path).c_str(), &st) != 0)
         return false;
     return IsUsersRegularFile(st) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (st.st_mode & S_IXUSR) != 0;
-}
-
-QString WorkFolder() {
-    QString lastTried;
-    return ChooseWorkFolder(&lastTried);
-}
-
-QString WorkFolderForMessages() {
-    QString lastTried;
-    const QString folder = ChooseWorkFolder(&lastTried);
-    return folder.isEmpty() ? lastTried : folder;
-}
-
-QString WorkPath(const QString& name) {
-    const QString folder = WorkFolder();
-    if (folder.isEmpty())
-        return QString();
-    return folder + QLatin1Char('/') + name;
 }
 
 QByteArray ConversionResource(int resourceId) {

@@ -13,31 +13,6 @@
 #include <iterator>
 #include <memory>
 
-// The work folder: a folder that the current user owns, that neither group
-// nor others may write, and that no other user can rename away or replace
-// (every folder on the way to it belongs to the user or to root and is
-// closed to others' writes or sticky). Links are resolved: the path returned
-// is the folder's real path. Chosen afresh at every call, the first that
-// serves of:
-// - $TEMP, when it is set, absolute and such a folder itself;
-// - otherwise (TEMP shared, like /tmp, or not the user's) "brenvale-UID"
-//   inside $TEMP, made with mode 0700; one that exists and is not the user's
-//   own is not used;
-// - $XDG_CACHE_HOME/brenvale/work (default ~/.cache/brenvale/work), made with
-//   mode 0700.
-// A folder of the program's own making that the user owns but others may
-// write (brenvale-UID, the cache folder) is closed to mode 0700 first; $TEMP
-// itself is never changed. Returns "" when no folder serves.
-QString WorkFolder();
-
-// The folder that messages about the work folder name: the work folder, or
-// when there is none the last one tried.
-QString WorkFolderForMessages();
-
-// The work folder, "/" and name, joined as plain strings; "" when there is no
-// work folder.
-QString WorkPath(const QString& name);
-
 // Starts a script (a path in folder, with arguments) in folder and waits
 // until it has ended; returns the script's exit status (128 + N after
 // signal N), or a negative value when it could not be started.

@@ -5,7 +5,7 @@
 #include "app/settings.h"
 #include "convert/conversion.h"
 #include "converting/target.h"
-#include "convert/worklock.h"
+#include "workfolder/workfolder.h"
 #include "filelist/filelist.h"
 #include "folderscan/browse.h"
 #include "runtime/filehelpers.h"

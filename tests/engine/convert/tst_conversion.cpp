@@ -2,6 +2,7 @@
 // wmawav and the real LAME: the results, what stays in the work folder, and
 // the files that must yield nothing.
 #include "convert/conversion.h"
+#include "workfolder/workfolder.h"
 #include "support/testenv.h"
 #include "wavinfo.h"
 

@@ -1,6 +1,7 @@
 // The work folder, the compiled-in tools and scripts, their staging and
 // removal, the working files of one conversion and the result test.
 #include "convert/conversion.h"
+#include "workfolder/workfolder.h"
 #include "system/systemerror.h"
 #include "support/testenv.h"
 #include "wmawav/decoder.h"

@@ -6,7 +6,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "convert/conversion.h"
-#include "convert/worklock.h"
+#include "workfolder/workfolder.h"
 #include "filelist/filelist.h"
 #include "support/mp3check.h"
 #include "support/scripteddialogs.h"
