@@ -6,6 +6,7 @@
 #include "batch/terminaltext.h"
 #include "convert/resultsave.h"
 #include "tags/coverfile.h"
+#include "common/uniquefd.h"
 #include "convert/conversion.h"
 #include "workfolder/workfolder.h"
 #include "system/fileio.h"
@@ -118,21 +119,6 @@ QString Duration(qint64 seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-// An open descriptor that is closed with its holder.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Where one job works: its private folder, with the tools linked in.
 struct JobSetup {
@@ -241,7 +227,7 @@ bool BatchRun::OwnResultStands(const PlannedFile& file) const {
     if (output.fd < 0)
         return false;
     QByteArray problem;
-    const Descriptor folder(file.relative.isEmpty()
+    const UniqueFd folder(file.relative.isEmpty()
                                 ? ::fcntl(output.fd, F_DUPFD_CLOEXEC, 0)
                                 : OpenFolderSafelyAt(output.fd, file.relative, false, output.path, &problem, nullptr, true));
     if (folder.get() < 0)
@@ -284,7 +270,7 @@ Finished BatchRun::Convert(int slot, const JobSetup& job, size_t index) {
     // The result is written once, where it is to stay: a file without a
     // name in its folder, named only when it is whole and tagged.
     QByteArray problem;
-    const Descriptor folder(output.fd < 0 ? -1
+    const UniqueFd folder(output.fd < 0 ? -1
                                           : OpenFolderSafelyAt(output.fd, file.relative, true, output.path, &problem,
                                                                nullptr, true));
     if (folder.get() < 0)
@@ -293,7 +279,7 @@ Finished BatchRun::Convert(int slot, const JobSetup& job, size_t index) {
                                QString::fromUtf8(Shown(output.fd < 0 ? output.path + ": not there" : problem))));
     // Where the output's file system cannot write a file where it stands
     // (some FAT drivers), the result is made in the job's folder and copied.
-    const Descriptor jobFolder(output.writesInPlace ? -1
+    const UniqueFd jobFolder(output.writesInPlace ? -1
                                                     : ::open(SystemPath(job.path).c_str(),
                                                              O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     ResultPart part;
@@ -758,7 +744,7 @@ void BatchRun::SweepLeftovers() const {
         if (output.fd < 0 || output.error != 0)
             continue;
         QByteArray problem;
-        const Descriptor folder(relative.isEmpty()
+        const UniqueFd folder(relative.isEmpty()
                                     ? ::fcntl(output.fd, F_DUPFD_CLOEXEC, 0)
                                     : OpenFolderSafelyAt(output.fd, relative, false, output.path, &problem, nullptr, true));
         if (folder.get() >= 0)

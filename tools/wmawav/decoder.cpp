@@ -2,6 +2,7 @@
 
 #include "asf/asfheader.h"
 #include "common/avobjects.h"
+#include "common/uniquefd.h"
 #include "common/outputfile.h"
 #include "common/pcm24.h"
 #include "common/wavheader.h"
@@ -85,13 +86,13 @@ public:
                      "cannot read the standard input: " + std::string(std::strerror(errno)));
             if (!S_ISREG(st.st_mode))
                 Fail(kStatusUnsupported, "the standard input is not a regular file");
-            fd_.fd = STDIN_FILENO;
-            fd_.owned = false;
+            fd_ = STDIN_FILENO;
         } else {
-            fd_.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-            if (fd_.fd < 0)
+            owned_.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+            fd_ = owned_.get();
+            if (fd_ < 0)
                 Fail(kStatusUnsupported, "cannot open " + path + ": " + std::strerror(errno));
-            if (::fstat(fd_.fd, &st) != 0)
+            if (::fstat(fd_, &st) != 0)
                 Fail(kStatusDamaged, "cannot read " + path + ": " + std::strerror(errno));
             if (!S_ISREG(st.st_mode))
                 Fail(kStatusUnsupported, path + " is not a regular file");
@@ -163,7 +164,7 @@ private:
         size_t got = 0;
         while (got < count) {
             const ssize_t n =
-                ::pread(fd_.fd, buf + got, count - got, static_cast<off_t>(start_ + offset + got));
+                ::pread(fd_, buf + got, count - got, static_cast<off_t>(start_ + offset + got));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
@@ -189,14 +190,8 @@ private:
 
     // Closed with the file, also when its constructor fails, unless it is
     // the standard input.
-    struct Descriptor {
-        int fd = -1;
-        bool owned = true;
-        ~Descriptor() {
-            if (owned && fd >= 0)
-                ::close(fd);
-        }
-    } fd_;
+    UniqueFd owned_;
+    int fd_ = -1;
     uint64_t size_ = 0;   // of the whole file
     uint64_t start_ = 0;  // where the ASF file starts in it
     uint64_t pos_ = 0;    // libavformat's position in the ASF file

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/errorreport.h"
+#include "common/uniquefd.h"
 #include "runtime/filehelpers.h"
 
 #include <QCheckBox>
@@ -107,13 +108,10 @@ QByteArray ReadWholeFile(const QString& path) {
     // Only a regular file with data is opened, so that a pipe put in the
     // file's place cannot block; anything else fails as EINVAL or EISDIR,
     // which are 75.
-    const int fd = OpenRegularSource(path);
-    if (fd < 0)
+    const UniqueFd file(OpenRegularSource(path));
+    if (file.get() < 0)
         RaiseErrno(errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const int fd = file.get();
     QByteArray bytes;
     char buffer[65536];
     for (;;) {
