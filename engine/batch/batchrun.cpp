@@ -298,7 +298,7 @@ Finished BatchRun::Convert(int slot, const JobSetup& job, size_t index) {
     if (stage.ok())
         stage = conversion.Stream(
             options_.format,
-            [this, slot](const ToolCommand& decoder, const ToolCommand* encoder, int input, int out,
+            [this, slot](const ProgramCommand& decoder, const ProgramCommand* encoder, int input, int out,
                          const QString& in) { return processes_.Run(slot, decoder, encoder, input, out, in); },
             part.fd());
     // A tool that failed to write a result into a full output disk says

@@ -16,7 +16,7 @@ void JobProcesses::StopAll() {
     }
 }
 
-PipelineEnd JobProcesses::Run(int slot, const ToolCommand& decoder, const ToolCommand* encoder, int input, int output,
+PipelineEnd JobProcesses::Run(int slot, const ProgramCommand& decoder, const ProgramCommand* encoder, int input, int output,
                               const QString& folder) {
     PipelineCommand command;
     command.programs.push_back(decoder);
@@ -38,7 +38,7 @@ PipelineEnd JobProcesses::Run(int slot, const ToolCommand& decoder, const ToolCo
         running_[static_cast<size_t>(slot)] = &pipeline;
     }
     if (pipeline.Start(command)) {
-        const std::vector<ToolEnd> ends = pipeline.Wait();
+        const std::vector<ProgramEnd> ends = pipeline.Wait();
         end.decoder = ends.front();
         if (encoder)
             end.encoder = ends.back();

@@ -25,7 +25,7 @@ public:
     // calling thread until both have ended; returns only when every process
     // they started has ended too. Once StopAll has run nothing more is
     // started. A tool that could not be started is told as not started.
-    PipelineEnd Run(int slot, const ToolCommand& decoder, const ToolCommand* encoder, int input, int output,
+    PipelineEnd Run(int slot, const ProgramCommand& decoder, const ProgramCommand* encoder, int input, int output,
                     const QString& folder);
 
     // Kills the tools of every running job and keeps new ones from

@@ -216,8 +216,8 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
     if (row.keepsDepth)
         decoderArguments << QStringLiteral("--keep-depth");
     decoderArguments << QStringLiteral("-") << (row.encoder ? QStringLiteral("-") : QLatin1String(row.givenOutput));
-    const ToolCommand decoder{folder + QLatin1String(kDecoder), decoderArguments};
-    const ToolCommand encoder{row.encoder ? folder + QLatin1String(row.encoder) : QString(),
+    const ProgramCommand decoder{folder + QLatin1String(kDecoder), decoderArguments};
+    const ProgramCommand encoder{row.encoder ? folder + QLatin1String(row.encoder) : QString(),
                               encoderArguments + QStringList{QStringLiteral("-"), QLatin1String(row.givenOutput)}};
     const PipelineEnd end = run(decoder, row.encoder ? &encoder : nullptr, fd_, output, work_.folder);
 

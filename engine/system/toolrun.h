@@ -8,15 +8,9 @@
 
 #include <functional>
 
-// A program to start: its path and arguments.
-using ToolCommand = ProgramCommand;
-
-// How one tool ended.
-using ToolEnd = ProgramEnd;
-
 struct PipelineEnd {
-    ToolEnd decoder;
-    ToolEnd encoder;
+    ProgramEnd decoder;
+    ProgramEnd encoder;
     QByteArray messages;  // what the tools wrote on their standard error
     int supervisorSignal = 0;  // the signal that ended their supervisor before it reported
 };
@@ -25,5 +19,5 @@ struct PipelineEnd {
 // folder, its output piped into encoder when there is one, the last tool's
 // standard output being output (likewise the caller's), and waits until
 // both have ended.
-using PipelineRunner = std::function<PipelineEnd(const ToolCommand& decoder, const ToolCommand* encoder,
+using PipelineRunner = std::function<PipelineEnd(const ProgramCommand& decoder, const ProgramCommand* encoder,
                                                  int input, int output, const QString& folder)>;
