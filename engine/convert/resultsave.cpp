@@ -224,7 +224,10 @@ SaveOutcome ResultPart::Link(const ResultName& name, const QByteArray& source, c
                 return Failure(SaveStatus::ForeignEntry, S_ISLNK(st.st_mode) ? "another user's link stands at"
                                                                              : "another user's file stands at");
             } else {
-                const ResultOwner who = mine && S_ISREG(st.st_mode) ? owner(candidate) : ResultOwner::Nobody;
+                // Who made what stands there, for any entry that may be
+                // replaced at all.
+                const bool asked = !S_ISDIR(st.st_mode) && (mine || policy.replaceOthers);
+                const ResultOwner who = asked ? owner(candidate) : ResultOwner::Nobody;
                 if (who == ResultOwner::Refused && planned) {
                     dropPart();
                     return Failure(SaveStatus::Failed, "a file that is not to be replaced stands at the name");
@@ -233,7 +236,7 @@ SaveOutcome ResultPart::Link(const ResultName& name, const QByteArray& source, c
                     !S_ISDIR(st.st_mode) &&
                     ((mine && (who == ResultOwner::ThisSource ||
                                (who == ResultOwner::Nobody && planned && policy.replaceUsersFiles))) ||
-                     (!mine && planned && policy.replaceOthers));
+                     (!mine && planned && policy.replaceOthers && who != ResultOwner::Refused));
                 if (replace) {
                     err = ReplaceWithPart(folder, part, candidate);
                 } else {

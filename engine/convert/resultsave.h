@@ -64,8 +64,8 @@ struct SaveOutcome {
 
 // How a result takes its name.
 struct SavePolicy {
-    // Who made a file of the user's that stands at a name (without it, the
-    // file's attribute tells).
+    // Who made what stands at a name: the user's own entry, or with
+    // replaceOthers any but a folder (without it, a file's attribute tells).
     std::function<ResultOwner(const QByteArray& name)> ownerOf;
     // The names other sources of the run are to get: never taken.
     std::function<bool(const QByteArray& name)> reserved;

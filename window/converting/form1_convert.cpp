@@ -248,7 +248,7 @@ void Form1::PushButton2_Click() {
             })) {
             FileStamp before;
             trap.run(164, [&] { before = StampOf(target); });
-            trap.run(166, [&] { CopyFileChecked(result, target); });
+            trap.run(166, [&] { SaveWindowResult(result, target, source); });
             // The copy says nothing when it fails; a result that did not
             // arrive must not be lost in silence.
             if (trap.test(168, [&] { return !HoldsNewCopy(target, before, result); })) {

@@ -1,12 +1,20 @@
 #include "converting/target.h"
 
+#include "common/uniquefd.h"
+#include "convert/resultsave.h"
+#include "system/fileio.h"
+#include "system/safepath.h"
+
 #include "runtime/filehelpers.h"
 #include "runtime/pathhelpers.h"
 
 #include <QFile>
 
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <climits>
 
 #include <string>
 
@@ -130,4 +138,40 @@ bool HoldsNewCopy(const QString& target, const FileStamp& before, const QString&
             return false;
     }
     return SameBytes(target, result);
+}
+
+void SaveWindowResult(const QString& result, const QString& target, const QString& source) {
+    try {
+        if (result.trimmed().isEmpty() || target.trimmed().isEmpty())
+            return;
+        // "?" and "*" are ordinary characters of a name here, never
+        // wildcards.
+        const QString to = NormalizePath(target);
+        const QByteArray name = QFile::encodeName(FileNameOfPath(to));
+        QByteArray problem;
+        const UniqueFd folder(OpenFolderSafely(QFile::encodeName(FolderOfPath(to)), false, &problem));
+        const UniqueFd in(OpenRegularSource(NormalizePath(result)));
+        struct stat from;
+        if (name.isEmpty() || folder.get() < 0 || in.get() < 0 || ::fstat(in.get(), &from) != 0)
+            return;
+        const QByteArray sourceBytes = QFile::encodeName(source);
+        SavePolicy policy;
+        policy.replaceUsersFiles = true;
+        policy.replaceOthers = true;
+        policy.ownerOf = [&](const QByteArray& at) {
+            struct stat st;
+            // A link counts by what it leads to (and is replaced itself); a
+            // link that leads nowhere is simply replaced.
+            if (::fstatat(folder.get(), at.constData(), &st, 0) != 0)
+                return ResultOwner::ThisSource;
+            const bool keep = !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0 ||
+                              (st.st_dev == from.st_dev && st.st_ino == from.st_ino) ||
+                              IsSameFile(FolderOfPath(to) + QFile::decodeName(at), source);
+            return keep ? ResultOwner::Refused : ResultOwner::ThisSource;
+        };
+        SaveResultFile(folder.get(), ResultName{StemOf(name).toByteArray(), ExtensionOf(name).toByteArray(), 1, INT_MAX},
+                       in.get(), sourceBytes, policy);
+    } catch (...) {
+        // Never passed on: the caller looks at the target.
+    }
 }

@@ -52,3 +52,13 @@ FileStamp StampOf(const QString& path);
 // read-only one, or one in a folder that cannot be written) does not count,
 // even when its bytes happen to match.
 bool HoldsNewCopy(const QString& target, const FileStamp& before, const QString& result);
+
+// Saves the whole file result as target, as the window saves a result:
+// whatever stands at target is replaced, atomically, where the folder lets
+// the user do so (a link itself, never what it leads to), except a folder,
+// anything that is no regular file once links are followed, a file its
+// owner may not write and the source itself; the result is written whole
+// under no name first, so that a failure leaves target as it was. The
+// folder must exist. Never raises: the caller looks at target afterwards
+// (HoldsNewCopy).
+void SaveWindowResult(const QString& result, const QString& target, const QString& source);
