@@ -1,7 +1,9 @@
 #pragma once
 // The batch mode: converts many files without a window, several at once,
-// through the same engine as the window's run (staging, scripts, result
-// naming, tags, the checked copy).
+// through the same engine as the window's run (the tools, the formats, the
+// tags, the result's saving). The plan names every result first
+// (batchplan), jobs convert the files (fileconverter), and the report tells
+// what became of each (batchreport).
 #include <QByteArrayList>
 
 struct BatchOptions;
