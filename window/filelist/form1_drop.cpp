@@ -5,7 +5,7 @@
 #include "app/errorreport.h"
 #include "filelist/droppedpaths.h"
 #include "filelist/filelist.h"
-#include "folderscan/folderwalk.h"
+#include "folderscan/folderlisting.h"
 #include "runtime/filehelpers.h"
 #include "runtime/pathhelpers.h"
 

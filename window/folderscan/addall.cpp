@@ -1,7 +1,7 @@
 #include "folderscan/addall.h"
 
 #include "app/errorreport.h"
-#include "folderscan/folderwalk.h"
+#include "folderscan/folderlisting.h"
 #include "runtime/pathhelpers.h"
 
 void AddAllFilesInTree(ErrorTrap& trap, Dialogs& dialogs, const QString& folder, const QString& extension,

@@ -2,7 +2,7 @@
 #include "folderscan/browse.h"
 
 #include "app/dialogs.h"
-#include "folderscan/folderwalk.h"
+#include "folderscan/folderlisting.h"
 
 namespace {
 

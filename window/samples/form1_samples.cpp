@@ -5,7 +5,7 @@
 #include "app/dialogs.h"
 #include "app/errorreport.h"
 #include "filelist/filelist.h"
-#include "folderscan/folderwalk.h"
+#include "folderscan/folderlisting.h"
 #include "runtime/shell.h"
 
 void Form1::PushButton9_Click() {

@@ -7,7 +7,7 @@
 #include "app/startup.h"
 #include "filelist/filelist.h"
 #include "folderscan/addall.h"
-#include "folderscan/folderwalk.h"
+#include "folderscan/folderlisting.h"
 #include "scantest.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"

@@ -1,4 +1,4 @@
-#include "folderscan/folderwalk.h"
+#include "folderscan/folderlisting.h"
 
 #include "app/errorreport.h"
 #include "walk/folderreader.h"

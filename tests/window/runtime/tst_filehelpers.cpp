@@ -204,4 +204,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestFiles)
-#include "tst_files.moc"
+#include "tst_filehelpers.moc"

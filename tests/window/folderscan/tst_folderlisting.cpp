@@ -2,7 +2,7 @@
 // the file system that can make chosen folders fail.
 #include "app/errorreport.h"
 #include "folderscan/addall.h"
-#include "folderscan/folderwalk.h"
+#include "folderscan/folderlisting.h"
 #include "scantest.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
@@ -145,7 +145,7 @@ int Depth(const QString& relative) {
 
 }  // namespace
 
-class TestFolderWalk : public QObject {
+class TestFolderListing : public QObject {
     Q_OBJECT
 
 private slots:
@@ -672,5 +672,5 @@ private:
     std::unique_ptr<TestEnvironment> env_;
 };
 
-QTEST_MAIN(TestFolderWalk)
-#include "tst_folderwalk.moc"
+QTEST_MAIN(TestFolderListing)
+#include "tst_folderlisting.moc"

@@ -127,4 +127,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(TestPaths)
-#include "tst_paths.moc"
+#include "tst_pathhelpers.moc"
