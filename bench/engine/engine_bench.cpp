@@ -7,7 +7,7 @@
 //
 //   engine_bench [REPETITIONS]     default 9
 
-#include "convert/conversion.h"
+#include "convert/staging.h"
 #include "workfolder/workfolder.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "app/settings.h"
 
-#include "app/errorreport.h"
+#include "runtime/errors.h"
 #include "runtime/filehelpers.h"
 
 #include <QSettings>

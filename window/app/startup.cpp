@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "app/errorreport.h"
+#include "runtime/errors.h"
 #include "common/uniquefd.h"
 #include "runtime/filehelpers.h"
 

@@ -1,6 +1,6 @@
 #include "filelist/filelist.h"
 
-#include "app/errorreport.h"
+#include "runtime/errors.h"
 
 #include <QTreeWidget>
 

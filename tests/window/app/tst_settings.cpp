@@ -1,5 +1,5 @@
 // The per-user settings store.
-#include "app/errorreport.h"
+#include "runtime/errors.h"
 #include "app/settings.h"
 #include "support/testenv.h"
 

@@ -6,7 +6,6 @@
 #include "scantest.h"
 #include "support/scripteddialogs.h"
 #include "support/testenv.h"
-#include "runtime/filehelpers.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 // File tests and single-file operations on real temporary files.
-#include "app/errorreport.h"
+#include "runtime/errors.h"
 #include "support/testenv.h"
 #include "runtime/filehelpers.h"
 
