@@ -1,4 +1,4 @@
-#include "filelist/droppedpaths.h"
+#include "folderscan/droppedpaths.h"
 
 #include <QFile>
 #include <QMimeData>

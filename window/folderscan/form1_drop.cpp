@@ -3,7 +3,7 @@
 #include "app/form1.h"
 
 #include "app/errorreport.h"
-#include "filelist/droppedpaths.h"
+#include "folderscan/droppedpaths.h"
 #include "filelist/filelist.h"
 #include "folderscan/folderlisting.h"
 #include "runtime/filehelpers.h"
