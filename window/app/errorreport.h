@@ -1,7 +1,7 @@
 #pragma once
 // The uniform error report.
 //
-// A failure is a VbError (util/errors.h). A procedure that traps its
+// A failure is a VbError (runtime/errors.h). A procedure that traps its
 // failures runs its numbered steps through an ErrorTrap: a failing step is
 // abandoned, the report is shown, and the procedure carries on with the next step. A failing test counts as
 // passed, so the steps it guards still run.
