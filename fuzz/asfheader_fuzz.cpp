@@ -2,7 +2,7 @@
 // input under the sanitizers, it checks that their answers agree with each
 // other; a disagreement aborts like a crash.
 
-#include "asfheader.h"
+#include "asf/asfheader.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -18,7 +18,7 @@ if [ ! -d "$build" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 ninja -C "$build" mkwma >/dev/null
-mkwma="$build/wmawav/mkwma"
+mkwma="$build/tools/mkwma/mkwma"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -1,6 +1,6 @@
 #include "support/scripteddialogs.h"
 
-#include "app/errorreport.h"
+#include "runtime/errors.h"
 #include "app/startup.h"
 
 void ScriptedDialogs::record(const ShownDialog& d) {
