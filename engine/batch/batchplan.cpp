@@ -1,6 +1,7 @@
 #include "batch/batchplan.h"
 
 #include "batch/batchoptions.h"
+#include "batch/failurewords.h"
 #include "batch/terminaltext.h"
 #include "convert/formats.h"
 #include "convert/outputprobe.h"
@@ -59,22 +60,11 @@ QByteArray NearestExisting(QByteArray path) {
     return path;
 }
 
-QByteArray SystemText(int err) {
-    QByteArray text = std::strerror(err);
-    if (!text.isEmpty())
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return text;
-}
-
 // What stands in one result folder before the batch: the names of its
 // entries (as keys), and the folder itself for looking closer.
 struct Listing {
-    int fd = -1;  // -1: the folder does not exist (yet), or cannot be read
+    UniqueFd fd;  // -1: the folder does not exist (yet), or cannot be read
     QSet<QByteArray> names;
-    ~Listing() {
-        if (fd >= 0)
-            ::close(fd);
-    }
 };
 
 // The planner's working state.
@@ -105,7 +95,7 @@ private:
     bool OwnFileAt(const PlannedFile& file, const QByteArray& name) {
         const Listing& listing = ListingOf(file);
         struct stat st;
-        return listing.fd >= 0 && ::fstatat(listing.fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        return listing.fd.get() >= 0 && ::fstatat(listing.fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
     }
     bool IsSource(const PlannedFile& file) const;
@@ -282,10 +272,10 @@ size_t Planner::OutputFor(const QByteArray& base) {
 void Planner::OpenOutput(OutputFolder& output, bool make) {
     QByteArray problem;
     int err = 0;
-    output.fd = OpenFolderSafely(output.path, make, &problem, &err);
+    output.fd.reset(OpenFolderSafely(output.path, make, &problem, &err));
     // A folder still to be made is probed where it would be made.
-    const QByteArray probed = output.fd >= 0 ? output.path : NearestExisting(FolderPart(output.path));
-    const int probeFd = output.fd >= 0 ? output.fd : OpenFolderSafely(probed, false, &problem, &err);
+    const QByteArray probed = output.fd.get() >= 0 ? output.path : NearestExisting(FolderPart(output.path));
+    const int probeFd = output.fd.get() >= 0 ? output.fd.get() : OpenFolderSafely(probed, false, &problem, &err);
     if (probeFd < 0) {
         output.error = err != 0 ? err : EACCES;
         return;
@@ -304,14 +294,14 @@ void Planner::OpenOutput(OutputFolder& output, bool make) {
         if (known && (probe.error == 0 || probe.error == EROFS))
             probes_[st.st_dev] = probe;
     }
-    if (probeFd != output.fd)
+    if (probeFd != output.fd.get())
         ::close(probeFd);
     output.error = probe.error;
     output.rules = probe.rules;
     output.writesInPlace = probe.writesInPlace;
     output.rules.portable = output.rules.portable || options_.portableNames;
-    if (output.fd >= 0) {
-        output.ledger = std::make_unique<ResultLedger>(output.fd, output.path, output.rules.foldsCase);
+    if (output.fd.get() >= 0) {
+        output.ledger = std::make_unique<ResultLedger>(output.fd.get(), output.path, output.rules.foldsCase);
         if (!options_.dryRun && output.error == 0)
             output.ledger->Compact();
     }
@@ -330,16 +320,11 @@ Listing& Planner::ListingOf(const PlannedFile& file) {
     Listing& listing = listings_[key];
     lastListing_ = &listing;
     const OutputFolder& output = *plan_.outputs[file.output];
-    if (output.fd < 0)
-        return listing;
     QByteArray problem;
-    const int path = file.relative.isEmpty()
-                         ? ::fcntl(output.fd, F_DUPFD_CLOEXEC, 0)
-                         : OpenFolderSafelyAt(output.fd, file.relative, false, output.path, &problem, nullptr, true);
-    if (path < 0)
+    listing.fd.reset(output.OpenBelow(file.relative, false, &problem));
+    if (listing.fd.get() < 0)
         return listing;
-    listing.fd = path;
-    FolderReader reader(path, ".", false);
+    FolderReader reader(listing.fd.get(), ".", false);
     if (reader.fd() >= 0)
         reader.ForEach([&](const char* name, size_t length, unsigned char) {
             const QByteArray entry(name, static_cast<qsizetype>(length));
@@ -508,10 +493,10 @@ void Planner::AssignNames() {
             // which says so.)
             const OutputFolder& output = *plan_.outputs[file.output];
             const std::optional<LedgerEntry> entry =
-                output.ledger ? output.ledger->EntryForResult(Joined(file.relative, file.plainName)) : std::nullopt;
+                output.ledger ? output.ledger->EntryForResult(file.Recorded(file.plainName)) : std::nullopt;
             const Listing& listing = ListingOf(file);
             const QByteArray recorded =
-                entry ? entry->source : listing.fd >= 0 ? ResultSourceOf(listing.fd, file.plainName) : QByteArray();
+                entry ? entry->source : listing.fd.get() >= 0 ? ResultSourceOf(listing.fd.get(), file.plainName) : QByteArray();
             if (!recorded.isEmpty() && recorded != file.source) {
                 numbered.push_back(i);
                 continue;
@@ -590,31 +575,30 @@ void Planner::Run() {
         const size_t at = OutputFor(options_.outputFolder);
         const OutputFolder& output = *plan_.outputs[at];
         if (output.error != 0)
-            plan_.stop = QStringLiteral("cannot write to %1: %2")
-                             .arg(QString::fromUtf8(PrintableName(output.path)),
-                                  QString::fromUtf8(SystemText(output.error)));
+            plan_.stop = CannotWrite(output.path, output.error);
     }
     AssignNames();
 }
 
 }  // namespace
 
-OutputFolder::~OutputFolder() {
-    ledger.reset();
-    if (fd >= 0)
-        ::close(fd);
+// The ledger goes before the folder it is kept in.
+OutputFolder::~OutputFolder() = default;
+
+int OutputFolder::OpenBelow(const QByteArray& relative, bool make, QByteArray* problem) const {
+    return fd.get() < 0 ? -1 : OpenFolderSafelyAt(fd.get(), relative, make, path, problem, nullptr, true);
 }
 
 QByteArray PlannedFile::Folder() const {
     return Joined(base, relative);
 }
 
-QByteArray PlannedFile::Target() const {
-    return Joined(Folder(), name);
+QByteArray PlannedFile::Target(const QByteArray& as) const {
+    return Joined(Folder(), as);
 }
 
-QByteArray PlannedFile::Recorded() const {
-    return Joined(relative, name);
+QByteArray PlannedFile::Recorded(const QByteArray& as) const {
+    return Joined(relative, as);
 }
 
 QByteArray BatchPlan::TargetKey(const PlannedFile& file, const QByteArray& name) const {

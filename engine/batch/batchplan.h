@@ -13,6 +13,7 @@
 // it refuses names (FAT, exFAT), or with --portable-names, names are made
 // portable (see convert/resultnames.h); every name fits its longest name.
 #include "batch/batchoptions.h"
+#include "common/uniquefd.h"
 #include "convert/resultledger.h"
 #include "convert/resultnames.h"
 #include "walk/treewalk.h"
@@ -30,7 +31,7 @@
 // of the results below it.
 struct OutputFolder {
     QByteArray path;  // absolute
-    int fd = -1;      // open (O_PATH) while the plan lives; -1 when it does not exist
+    UniqueFd fd;      // open (O_PATH) while the plan lives; -1 when it does not exist
     int error = 0;    // why no file can be made there (0: it can, or it is still to be made)
     NameRules rules;
     bool writesInPlace = true;  // results are made and tagged there (see OutputProbe)
@@ -40,6 +41,12 @@ struct OutputFolder {
     ~OutputFolder();
     OutputFolder(const OutputFolder&) = delete;
     OutputFolder& operator=(const OutputFolder&) = delete;
+
+    // Opens relative below it ("" is the folder itself), made with make,
+    // never through a folder of another user's or a link one could have
+    // planted; -1 when it cannot (with problem set), or when the output
+    // folder does not exist.
+    int OpenBelow(const QByteArray& relative, bool make, QByteArray* problem) const;
 };
 
 struct PlannedFile {
@@ -62,8 +69,12 @@ struct PlannedFile {
     std::shared_ptr<const LedgerEntry> earlier;
 
     QByteArray Folder() const;  // base and relative joined
-    QByteArray Target() const;  // the result's path
-    QByteArray Recorded() const;  // the result's path under its output folder, as the ledger has it
+    // The result's path, under its own name or another one in its folder.
+    QByteArray Target() const { return Target(name); }
+    QByteArray Target(const QByteArray& as) const;
+    // The result's path under its output folder, as the ledger has it.
+    QByteArray Recorded() const { return Recorded(name); }
+    QByteArray Recorded(const QByteArray& as) const;
 };
 
 struct BatchPlan {

@@ -9,12 +9,10 @@
 #include "convert/resultsave.h"
 #include "convert/staging.h"
 #include "system/fileio.h"
-#include "system/safepath.h"
 #include "workfolder/workfolder.h"
 
 #include <QCoreApplication>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -119,12 +117,10 @@ void BatchRun::SweepLeftovers() const {
         folders.insert({file.output, file.relative});
     for (const auto& [at, relative] : folders) {
         const OutputFolder& output = *plan_.outputs[at];
-        if (output.fd < 0 || output.error != 0)
+        if (output.error != 0)
             continue;
         QByteArray problem;
-        const UniqueFd folder(relative.isEmpty()
-                                    ? ::fcntl(output.fd, F_DUPFD_CLOEXEC, 0)
-                                    : OpenFolderSafelyAt(output.fd, relative, false, output.path, &problem, nullptr, true));
+        const UniqueFd folder(output.OpenBelow(relative, false, &problem));
         if (folder.get() >= 0)
             RemoveStaleParts(folder.get());
     }
@@ -231,8 +227,7 @@ int RunBatch(const BatchOptions& options) {
     ::sigaddset(&stopSignals, SIGINT);
     ::sigaddset(&stopSignals, SIGTERM);
     ::sigaddset(&stopSignals, SIGHUP);
-    sigset_t before;
-    ::pthread_sigmask(SIG_BLOCK, &stopSignals, &before);
+    ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     int status;
     {
         BatchRun run(options, std::move(plan));

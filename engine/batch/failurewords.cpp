@@ -74,3 +74,12 @@ QString SaveFailure(int err, const QByteArray& target) {
         return QStringLiteral("the disk quota of the output disk is used up: ") + shown;
     return QStringLiteral("can not save %1: %2").arg(shown, ErrorText(err));
 }
+
+QString CannotSave(const QByteArray& target, const QByteArray& problem) {
+    return QStringLiteral("can not save %1: %2")
+        .arg(QString::fromUtf8(PrintableName(target)), QString::fromUtf8(PrintableName(problem)));
+}
+
+QString CannotWrite(const QByteArray& folder, int err) {
+    return QStringLiteral("cannot write to %1: %2").arg(QString::fromUtf8(PrintableName(folder)), ErrorText(err));
+}

@@ -22,3 +22,9 @@ QString StageFailure(const StageResult& stage, const QString& workFolder);
 
 // A result that could not be written to target for err.
 QString SaveFailure(int err, const QByteArray& target);
+
+// A result that could not be saved at target, for the reason problem.
+QString CannotSave(const QByteArray& target, const QByteArray& problem);
+
+// An output folder where no file can be made, for err.
+QString CannotWrite(const QByteArray& folder, int err);

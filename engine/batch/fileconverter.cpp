@@ -7,7 +7,6 @@
 #include "convert/conversion.h"
 #include "convert/resultsave.h"
 #include "system/fileio.h"
-#include "system/safepath.h"
 #include "tags/coverfile.h"
 
 #include <fcntl.h>
@@ -17,6 +16,16 @@
 #include <cerrno>
 #include <optional>
 #include <utility>
+
+namespace {
+
+Finished Failed(Finished done, const QString& reason) {
+    done.result = FileResult::Failed;
+    done.reason = reason;
+    return done;
+}
+
+}  // namespace
 
 FileConverter::FileConverter(const BatchOptions& options, const BatchPlan& plan, JobProcesses& processes,
                              const QString& workFolder)
@@ -30,23 +39,16 @@ FileConverter::FileConverter(const BatchOptions& options, const BatchPlan& plan,
 // made from the source as it is now and with these options: a resume leaves
 // it alone.
 bool FileConverter::OwnResultStands(const PlannedFile& file) const {
-    const OutputFolder& output = *plan_.outputs[file.output];
-    if (output.fd < 0)
-        return false;
     QByteArray problem;
-    const UniqueFd folder(file.relative.isEmpty()
-                                ? ::fcntl(output.fd, F_DUPFD_CLOEXEC, 0)
-                                : OpenFolderSafelyAt(output.fd, file.relative, false, output.path, &problem, nullptr, true));
+    const UniqueFd folder(plan_.outputs[file.output]->OpenBelow(file.relative, false, &problem));
     if (folder.get() < 0)
         return false;
     if (file.earlier) {
         const LedgerEntry& e = *file.earlier;
         struct stat st;
-        qint64 size = 0, time = 0;
         return ::stat(file.source.constData(), &st) == 0 && st.st_size == e.sourceSize &&
                SameFileTime(static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, e.sourceTime) &&
-               e.options == options_.OptionsText() && FileStampAt(folder.get(), file.name, size, time) &&
-               size == e.resultSize && SameFileTime(time, e.resultTime);
+               e.options == options_.OptionsText() && StandsAsRecorded(folder.get(), file.name, e);
     }
     // No ledger there: a result of an older version records its source
     // itself.
@@ -57,11 +59,7 @@ Finished FileConverter::Convert(int slot, const JobSetup& job, size_t index) con
     const PlannedFile& file = plan_.files[index];
     Finished done;
     done.index = index;
-    const auto failed = [&done](const QString& reason) {
-        done.result = FileResult::Failed;
-        done.reason = reason;
-        return done;
-    };
+    const auto failed = [&done](const QString& reason) { return Failed(std::move(done), reason); };
     if (options_.skipExisting && OwnResultStands(file)) {
         done.result = FileResult::Skipped;
         done.target = file.Target();
@@ -69,21 +67,16 @@ Finished FileConverter::Convert(int slot, const JobSetup& job, size_t index) con
     }
     OutputFolder& output = *plan_.outputs[file.output];
     if (output.error != 0)
-        return failed(QStringLiteral("cannot write to %1: %2")
-                          .arg(QString::fromUtf8(PrintableName(output.path)), ErrorText(output.error)));
+        return failed(CannotWrite(output.path, output.error));
     if (job.path.isEmpty())
         return failed(WorkFolderReason(workFolder_));
 
     // The result is written once, where it is to stay: a file without a
     // name in its folder, named only when it is whole and tagged.
     QByteArray problem;
-    const UniqueFd folder(output.fd < 0 ? -1
-                                          : OpenFolderSafelyAt(output.fd, file.relative, true, output.path, &problem,
-                                                               nullptr, true));
+    const UniqueFd folder(output.OpenBelow(file.relative, true, &problem));
     if (folder.get() < 0)
-        return failed(QStringLiteral("can not save %1: %2")
-                          .arg(QString::fromUtf8(PrintableName(file.Target())),
-                               QString::fromUtf8(PrintableName(output.fd < 0 ? output.path + ": not there" : problem))));
+        return failed(CannotSave(file.Target(), output.fd.get() < 0 ? output.path + ": not there" : problem));
     // Where the output's file system cannot write a file where it stands
     // (some FAT drivers), the result is made in the job's folder and copied.
     const UniqueFd jobFolder(output.writesInPlace ? -1
@@ -131,25 +124,18 @@ Finished FileConverter::Convert(int slot, const JobSetup& job, size_t index) con
 Finished FileConverter::Save(const FileConversion& conversion, int folder, ResultPart& part, size_t index,
                              Finished done) const {
     const PlannedFile& file = plan_.files[index];
-    const auto failed = [&done](const QString& reason) {
-        done.result = FileResult::Failed;
-        done.reason = reason;
-        return done;
-    };
+    const auto failed = [&done](const QString& reason) { return Failed(std::move(done), reason); };
     OutputFolder& output = *plan_.outputs[file.output];
-    const QByteArray folderPath = file.Folder();
     // Who made what stands at a name: the ledger says it on every file
     // system (for a file still as it recorded it), the file's attribute
     // where there is one.
     ResultLedger* ledger = output.ledger.get();
     const auto ownerOf = [&](const QByteArray& name) {
-        qint64 size = 0, time = 0;
         const std::optional<LedgerEntry> entry =
-            ledger ? ledger->EntryForResult(file.relative.isEmpty() ? name : file.relative + '/' + name, true)
+            ledger ? ledger->EntryForResult(file.Recorded(name), true)
                    : std::nullopt;
         QByteArray source;
-        if (entry && FileStampAt(folder, name, size, time) && size == entry->resultSize &&
-            SameFileTime(time, entry->resultTime))
+        if (entry && StandsAsRecorded(folder, name, *entry))
             source = entry->source;
         else
             source = ResultSourceOf(folder, name);
@@ -175,16 +161,14 @@ Finished FileConverter::Save(const FileConversion& conversion, int folder, Resul
         case SaveStatus::ForeignEntry:
             return failed(QString::fromUtf8(saved.problem + ' ' + PrintableName(target)));
         case SaveStatus::NoSpace:
-            return failed(QString::fromUtf8(saved.problem) + QStringLiteral(": ") +
-                          QString::fromUtf8(PrintableName(target)));
+            return failed(SaveFailure(saved.error, target));
         case SaveStatus::Failed:
-            return failed(QStringLiteral("can not save %1: %2")
-                              .arg(QString::fromUtf8(PrintableName(target)), QString::fromUtf8(saved.problem)));
+            return failed(CannotSave(target, saved.problem));
     }
     done.result = FileResult::Converted;
-    done.target = folderPath.endsWith('/') ? folderPath + saved.name : folderPath + '/' + saved.name;
+    done.target = file.Target(saved.name);
     if (ledger) {
-        LedgerEntry entry{file.relative.isEmpty() ? saved.name : file.relative + '/' + saved.name,
+        LedgerEntry entry{file.Recorded(saved.name),
                           file.source,
                           conversion.SourceSize(),
                           conversion.SourceTime(),

@@ -119,14 +119,11 @@ bool SameFileTime(qint64 a, qint64 b) {
     return std::llabs(a - b) < 2000000000LL;
 }
 
-bool FileStampAt(int folder, const QByteArray& name, qint64& size, qint64& time) {
+bool StandsAsRecorded(int folder, const QByteArray& name, const LedgerEntry& entry) {
     struct stat st;
-    if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_uid != ::geteuid())
-        return false;
-    size = static_cast<qint64>(st.st_size);
-    time = TimeOf(st);
-    return true;
+    return ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           st.st_uid == ::geteuid() && static_cast<qint64>(st.st_size) == entry.resultSize &&
+           SameFileTime(TimeOf(st), entry.resultTime);
 }
 
 ResultLedger::ResultLedger(int folder, const QByteArray& where, bool foldsCase)
@@ -362,9 +359,7 @@ void ResultLedger::Compact() {
     std::vector<LedgerEntry> kept;
     for (size_t i = 0; i < entries_.size(); ++i) {
         const LedgerEntry& e = entries_[i];
-        qint64 size = 0, time = 0;
-        if (byResult_.value(Key(e.result)) != i || !FileStampAt(folder_, e.result, size, time) ||
-            size != e.resultSize || !SameFileTime(time, e.resultTime))
+        if (byResult_.value(Key(e.result)) != i || !StandsAsRecorded(folder_, e.result, e))
             continue;
         bytes += Line(e, where_);
         kept.push_back(e);

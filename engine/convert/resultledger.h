@@ -36,9 +36,10 @@ struct LedgerEntry {
 // True when two modification times are one: FAT keeps them to 2 seconds.
 bool SameFileTime(qint64 a, qint64 b);
 
-// The size and modification time of the entry name in folder (no link
-// followed); false when there is no regular file of the user's there.
-bool FileStampAt(int folder, const QByteArray& name, qint64& size, qint64& time);
+// True when the entry name in folder (no link followed) is a regular file
+// of the user's that is still the result entry records: the same size and
+// modification time.
+bool StandsAsRecorded(int folder, const QByteArray& name, const LedgerEntry& entry);
 
 class ResultLedger {
 public:

@@ -151,10 +151,10 @@ SaveOutcome Failure(SaveStatus status, const QByteArray& problem) {
 }
 
 SaveOutcome SystemFailure(int err) {
-    if (err == ENOSPC || err == EDQUOT)
-        return Failure(SaveStatus::NoSpace, err == ENOSPC ? "no space left on the output disk"
-                                                          : "the disk quota of the output disk is used up");
-    return Failure(SaveStatus::Failed, std::strerror(err));
+    SaveOutcome outcome = Failure(err == ENOSPC || err == EDQUOT ? SaveStatus::NoSpace : SaveStatus::Failed,
+                                  std::strerror(err));
+    outcome.error = err;
+    return outcome;
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ struct SaveOutcome {
     SaveStatus status = SaveStatus::Failed;
     QByteArray name;     // the name the result was saved under
     QByteArray problem;  // what went wrong, for the failures
+    int error = 0;       // the errno of a system's failure (NoSpace among them)
     // Why it is not the name planned: who holds that one.
     ResultOwner heldBy = ResultOwner::ThisSource;
     qint64 size = 0;  // the saved file's size and modification time (ns)
