@@ -127,24 +127,21 @@ void FileConversion::Choose(ConversionFormat format) {
     result_ = ResultFilePath(work_, format);
 }
 
-FileConversion::~FileConversion() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+FileConversion::~FileConversion() = default;
 
 bool FileConversion::ResultPresent() const {
     return format_ && ResultFilePresent(work_, format_->id);
 }
 
 StageResult FileConversion::OpenSource() {
-    fd_ = OpenRegularSource(source_.constData());
-    if (fd_ < 0) {
+    fd_.reset(OpenRegularSource(source_.constData()));
+    if (fd_.get() < 0) {
         const int err = errno;
         return Outcome(err == EISDIR || err == EINVAL ? StageOutcome::SourceUnusable : StageOutcome::SourceGone,
                        QString(), err);
     }
     struct stat st;
-    if (::fstat(fd_, &st) != 0)
+    if (::fstat(fd_.get(), &st) != 0)
         return Outcome(StageOutcome::SourceGone, QString(), errno);
     if (st.st_size == 0)
         return Outcome(StageOutcome::SourceUnusable);
@@ -156,7 +153,7 @@ StageResult FileConversion::OpenSource() {
 
 bool FileConversion::SourceChanged() const {
     struct stat st;
-    return fd_ >= 0 && (::fstat(fd_, &st) != 0 || static_cast<qint64>(st.st_size) != sourceSize_ ||
+    return fd_.get() >= 0 && (::fstat(fd_.get(), &st) != 0 || static_cast<qint64>(st.st_size) != sourceSize_ ||
                         NanosecondsOf(st.st_mtim) != sourceTime_ || NanosecondsOf(st.st_ctim) != sourceChange_);
 }
 
@@ -196,12 +193,12 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
     Choose(format);
     const FormatRow& row = *format_;
     const QString folder = work_.folder + QLatin1Char('/');
-    if (work_.folder.isEmpty() || fd_ < 0 || output < 0 || !UsableAsStaged(folder + QLatin1String(kDecoder)) ||
+    if (work_.folder.isEmpty() || fd_.get() < 0 || output < 0 || !UsableAsStaged(folder + QLatin1String(kDecoder)) ||
         (row.encoder && !UsableAsStaged(folder + QLatin1String(row.encoder))))
         return Outcome(StageOutcome::WorkFolderFailed);
     // The tags are known before the audio: where they go in front of it,
     // the encoder leaves them room of the size they take.
-    tags_ = ReadWmaTags(fd_);
+    tags_ = ReadWmaTags(fd_.get());
     QStringList encoderArguments = work_.encoderOptions;
     tagRoomPadding_ = -1;
     if (row.tagBytes) {
@@ -219,7 +216,7 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
     const ProgramCommand decoder{folder + QLatin1String(kDecoder), decoderArguments};
     const ProgramCommand encoder{row.encoder ? folder + QLatin1String(row.encoder) : QString(),
                               encoderArguments + QStringList{QStringLiteral("-"), QLatin1String(row.givenOutput)}};
-    const PipelineEnd end = run(decoder, row.encoder ? &encoder : nullptr, fd_, output, work_.folder);
+    const PipelineEnd end = run(decoder, row.encoder ? &encoder : nullptr, fd_.get(), output, work_.folder);
 
     const auto failed = [](StageOutcome outcome, const QString& detail = QString()) {
         return Outcome(outcome, detail);
@@ -250,7 +247,7 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
         } else if (decoded.outcome == StageOutcome::TooLong && row.encoder) {
             decoded.outcome = StageOutcome::WorkFolderFailed;  // a stream has no such bound
         } else if (decoded.outcome == StageOutcome::NotWma) {
-            decoded.detail = AudioKindOf(fd_);
+            decoded.detail = AudioKindOf(fd_.get());
         } else if (decoded.outcome == StageOutcome::DecodingFailed) {
             decoded.detail = QStringLiteral("wmawav (the decoder) failed with status %1").arg(end.decoder.status);
         }

@@ -6,6 +6,7 @@
 // calls them in a row and streams (the decoder reads the source where it
 // lies and pipes its audio into the encoder). Either way the result ends
 // whole and tagged in the work folder, from where the caller saves it.
+#include "common/uniquefd.h"
 #include "convert/formats.h"
 #include "convert/staging.h"
 #include "tags/tags.h"
@@ -142,7 +143,7 @@ private:
     const FormatRow* format_ = nullptr;
     QByteArray source_;
     QString result_;
-    int fd_ = -1;
+    UniqueFd fd_;  // the source, open for as long as the conversion lives
     qint64 sourceSize_ = 0;
     qint64 sourceTime_ = 0;
     qint64 sourceChange_ = 0;

@@ -37,18 +37,18 @@ QByteArray RandomPartName() {
 }
 
 int NewPart(int folder, ResultPart::Part& part) {
-    part.fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (part.fd >= 0)
+    part.fd.reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    if (part.fd.get() >= 0)
         return 0;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         return errno;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray name = RandomPartName();
-        part.fd = ::openat(folder, name.constData(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (part.fd >= 0) {
+        part.fd.reset(::openat(folder, name.constData(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (part.fd.get() >= 0) {
             part.temp = name;
             // Held until the file is closed: the name is nobody's leftover.
-            ::flock(part.fd, LOCK_EX);
+            ::flock(part.fd.get(), LOCK_EX);
             return 0;
         }
         if (errno != EEXIST)
@@ -85,13 +85,13 @@ int CopyInto(int from, int to) {
 int LinkPart(int folder, ResultPart::Part& part, const QByteArray& name) {
     if (part.temp.isEmpty()) {
         char self[64];
-        std::snprintf(self, sizeof self, "/proc/self/fd/%d", part.fd);
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", part.fd.get());
         if (::linkat(AT_FDCWD, self, folder, name.constData(), AT_SYMLINK_FOLLOW) == 0)
             return 0;
         if (errno != ENOENT)
             return errno;
         // No /proc: the descriptor itself (needs the right to do so).
-        return ::linkat(part.fd, "", folder, name.constData(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+        return ::linkat(part.fd.get(), "", folder, name.constData(), AT_EMPTY_PATH) == 0 ? 0 : errno;
     }
     if (::renameat2(folder, part.temp.constData(), folder, name.constData(), RENAME_NOREPLACE) == 0) {
         part.temp.clear();
@@ -123,7 +123,7 @@ int ReplaceWithPart(int folder, ResultPart::Part& part, const QByteArray& name) 
         for (int attempt = 0; attempt < 100 && part.temp.isEmpty(); ++attempt) {
             const QByteArray temp = RandomPartName();
             // Locked before it has a name, so no clean-up takes it.
-            ::flock(part.fd, LOCK_EX);
+            ::flock(part.fd.get(), LOCK_EX);
             const int err = LinkPart(folder, part, temp);
             if (err == 0)
                 part.temp = temp;
@@ -189,11 +189,11 @@ SaveOutcome ResultPart::Link(const ResultName& name, const QByteArray& source, c
     const int folder = folder_;
     Part& part = part_;
     // Whole on the disk before it has a name.
-    if (::fdatasync(part.fd) != 0 && errno != EINVAL)
+    if (::fdatasync(part.fd.get()) != 0 && errno != EINVAL)
         return SystemFailure(errno);
     // A file system without extended attributes keeps the result without
     // its source here: the output folder's ledger records it all the same.
-    ::fsetxattr(part.fd, kResultSourceAttribute, source.constData(), static_cast<size_t>(source.size()), 0);
+    ::fsetxattr(part.fd.get(), kResultSourceAttribute, source.constData(), static_cast<size_t>(source.size()), 0);
     const auto owner = [&](const QByteArray& candidate) {
         if (policy.ownerOf)
             return policy.ownerOf(candidate);
@@ -263,8 +263,7 @@ SaveOutcome ResultPart::Link(const ResultName& name, const QByteArray& source, c
         saved.heldBy = heldBy;
         // The time is set once the file is closed: some file systems (FUSE
         // drivers) set it anew when the last writer lets go.
-        ::close(part.fd);
-        part.fd = -1;
+        part.fd.reset();
         if (policy.modified >= 0) {
             const struct timespec times[2] = {{0, UTIME_NOW},
                                               {static_cast<time_t>(policy.modified / 1000000000),

@@ -8,11 +8,10 @@
 // name exists), so two batches writing into one folder never replace each
 // other's results. Each result records the source it was made from, which
 // tells a result of this source from another source's of the same name.
+#include "common/uniquefd.h"
 #include "convert/resultnames.h"
 
 #include <QByteArray>
-
-#include <unistd.h>
 
 #include <functional>
 
@@ -96,7 +95,7 @@ public:
     // do; it must outlive the part). 0, or the errno.
     int Make(int folder);
     // The part, open for reading and writing.
-    int fd() const { return part_.fd; }
+    int fd() const { return part_.fd.get(); }
 
     // Flushes the whole part to the disk, records source, and gives it
     // name.At(name.k), or where that is taken:
@@ -111,12 +110,8 @@ public:
 
     // The file being saved: unnamed (O_TMPFILE), or under a temporary name.
     struct Part {
-        int fd = -1;
+        UniqueFd fd;
         QByteArray temp;  // "" while the file has no name
-        ~Part() {
-            if (fd >= 0)
-                ::close(fd);
-        }
     };
 
 private:

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -17,15 +18,11 @@ constexpr long kChunk = 1 << 20;
 }  // namespace
 
 CheckedFileStream::CheckedFileStream(const std::string& path) : path_(path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return;
-    }
-    fd_ = fd;
+    fd_ = std::move(fd);
     length_ = static_cast<long>(st.st_size);
 }
 
@@ -38,16 +35,13 @@ CheckedFileStream::CheckedFileStream(int fd, const std::string& path, bool writa
         failed_ = true;
 }
 
-CheckedFileStream::~CheckedFileStream() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+CheckedFileStream::~CheckedFileStream() = default;
 
 bool CheckedFileStream::close() {
-    if (fd_ < 0)
+    if (fd_.get() < 0)
         return false;
-    const bool closed = ::close(fd_) == 0;
-    fd_ = -1;
+    // Closed here to learn whether the last writes reached the disk.
+    const bool closed = ::close(fd_.release()) == 0;
     return closed && !failed_;
 }
 
@@ -55,7 +49,7 @@ long CheckedFileStream::readAt(char* buffer, long count, long offset) {
     long done = 0;
     while (done < count) {
         const ssize_t n =
-            ::pread(fd_, buffer + done, static_cast<size_t>(count - done), start_ + offset + done);
+            ::pread(fd_.get(), buffer + done, static_cast<size_t>(count - done), start_ + offset + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -74,7 +68,7 @@ bool CheckedFileStream::writeAt(const char* buffer, long count, long offset) {
     }
     long done = 0;
     while (done < count) {
-        const ssize_t n = ::pwrite(fd_, buffer + done, static_cast<size_t>(count - done), offset + done);
+        const ssize_t n = ::pwrite(fd_.get(), buffer + done, static_cast<size_t>(count - done), offset + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -88,7 +82,7 @@ bool CheckedFileStream::writeAt(const char* buffer, long count, long offset) {
 }
 
 TagLib::ByteVector CheckedFileStream::readBlock(unsigned long length) {
-    if (fd_ < 0 || length == 0)
+    if (fd_.get() < 0 || length == 0)
         return TagLib::ByteVector();
     // A size field of a damaged file may ask for far more than the file
     // holds: never allocate beyond its end.
@@ -103,7 +97,7 @@ TagLib::ByteVector CheckedFileStream::readBlock(unsigned long length) {
 }
 
 void CheckedFileStream::writeBlock(const TagLib::ByteVector& data) {
-    if (fd_ < 0)
+    if (fd_.get() < 0)
         return;
     if (writeAt(data.data(), static_cast<long>(data.size()), position_))
         position_ += static_cast<long>(data.size());
@@ -136,7 +130,7 @@ bool CheckedFileStream::moveTail(long from, long to) {
 }
 
 void CheckedFileStream::insert(const TagLib::ByteVector& data, unsigned long start, unsigned long replace) {
-    if (fd_ < 0)
+    if (fd_.get() < 0)
         return;
     const long s = static_cast<long>(start);
     const long r = static_cast<long>(replace);
@@ -151,7 +145,7 @@ void CheckedFileStream::insert(const TagLib::ByteVector& data, unsigned long sta
 }
 
 void CheckedFileStream::removeBlock(unsigned long start, unsigned long length) {
-    if (fd_ < 0 || length == 0)
+    if (fd_.get() < 0 || length == 0)
         return;
     const long s = static_cast<long>(start);
     const long end = this->length();
@@ -176,11 +170,11 @@ void CheckedFileStream::seek(long offset, Position p) {
 }
 
 long CheckedFileStream::length() {
-    return fd_ < 0 ? 0 : std::max(0L, length_ - start_);
+    return fd_.get() < 0 ? 0 : std::max(0L, length_ - start_);
 }
 
 bool CheckedFileStream::startAfterId3Tag() {
-    if (fd_ < 0 || writable_)
+    if (fd_.get() < 0 || writable_)
         return false;
     uint8_t header[10];
     if (readAt(reinterpret_cast<char*>(header), sizeof header, 0) != sizeof header)
@@ -194,9 +188,9 @@ bool CheckedFileStream::startAfterId3Tag() {
 }
 
 void CheckedFileStream::truncate(long length) {
-    if (fd_ < 0)
+    if (fd_.get() < 0)
         return;
-    if (!writable_ || ::ftruncate(fd_, length) != 0)
+    if (!writable_ || ::ftruncate(fd_.get(), length) != 0)
         failed_ = true;
     else
         length_ = length;

@@ -4,6 +4,8 @@
 // a word, so a full disk would leave a half-written file that TagLib reports
 // as saved; this stream lets the caller see the failure and throw the file
 // away.
+#include "common/uniquefd.h"
+
 #include <taglib/tiostream.h>
 
 #include <string>
@@ -40,7 +42,7 @@ public:
     void insert(const TagLib::ByteVector& data, unsigned long start = 0, unsigned long replace = 0) override;
     void removeBlock(unsigned long start = 0, unsigned long length = 0) override;
     bool readOnly() const override { return !writable_; }
-    bool isOpen() const override { return fd_ >= 0; }
+    bool isOpen() const override { return fd_.get() >= 0; }
     void seek(long offset, Position p = Beginning) override;
     long tell() const override { return position_; }
     long length() override;
@@ -56,7 +58,7 @@ private:
     bool moveTail(long from, long to);
 
     std::string path_;
-    int fd_ = -1;
+    UniqueFd fd_;
     bool writable_ = false;
     bool failed_ = false;
     long position_ = 0;

@@ -219,25 +219,24 @@ bool WorkFolderLock::held() const {
 }
 
 JobFolder::JobFolder(const QString& workFolder) {
-    for (int attempt = 0; attempt < 3 && lock_ < 0 && !workFolder.isEmpty(); ++attempt) {
+    for (int attempt = 0; attempt < 3 && lock_.get() < 0 && !workFolder.isEmpty(); ++attempt) {
         std::string folder = SystemPath(workFolder) + "/" + kJobFolderPrefix + "XXXXXX";
         if (!::mkdtemp(folder.data()))
             break;
         // A batch starting at this moment may have taken the new folder for
         // a stale one; it removes it, and the job makes another.
-        lock_ = LockJobFolder(folder);
-        if (lock_ < 0)
+        lock_.reset(LockJobFolder(folder));
+        if (lock_.get() < 0)
             ::rmdir(folder.c_str());
         else
             path_ = QFile::decodeName(QByteArray::fromStdString(folder));
     }
 }
 
+// Removed while still locked: a batch starting meanwhile leaves it alone.
 JobFolder::~JobFolder() {
-    if (lock_ < 0)
-        return;
-    RemoveJobFolder(SystemPath(path_));
-    ::close(lock_);
+    if (lock_.get() >= 0)
+        RemoveJobFolder(SystemPath(path_));
 }
 
 void RemoveStaleJobFolders(const QString& workFolder) {
@@ -250,11 +249,9 @@ void RemoveStaleJobFolders(const QString& workFolder) {
         ::closedir(dir);
     }
     for (const std::string& folder : folders) {
-        const int lock = LockJobFolder(folder);
-        if (lock >= 0) {
+        const UniqueFd lock(LockJobFolder(folder));
+        if (lock.get() >= 0)
             RemoveJobFolder(folder);
-            ::close(lock);
-        }
     }
 }
 

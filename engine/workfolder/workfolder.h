@@ -3,6 +3,8 @@
 // chosen (a folder of the user's own that no one else may write or swap),
 // locked by a window's run for its fixed-name working files, and holds a
 // private folder for each job of a batch, locked while the job works there.
+#include "common/uniquefd.h"
+
 #include <QString>
 
 #include <memory>
@@ -81,7 +83,7 @@ public:
 
 private:
     QString path_;
-    int lock_ = -1;
+    UniqueFd lock_;
 };
 
 // Removes the job folders that batches killed outright (SIGKILL, a crash, a

@@ -177,27 +177,20 @@ InstanceClaim::InstanceClaim(bool namedFiles, const QStringList& paths, int hand
     }
 }
 
-InstanceClaim::~InstanceClaim() {
-    if (lockFd_ >= 0)
-        ::close(lockFd_);
-}
+InstanceClaim::~InstanceClaim() = default;
 
 bool InstanceClaim::tryLock() {
-    if (lockFd_ < 0) {
+    if (lockFd_.get() < 0) {
         // Close-on-exec: the tools a conversion starts must not keep the lock
         // alive after the window has ended.
         const std::string path = SystemPath(folder_ + QStringLiteral("/lock") + suffix_);
-        lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+        UniqueFd lock(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
         struct stat st;
-        if (lockFd_ >= 0 &&
-            (::fstat(lockFd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
-            ::close(lockFd_);
-            lockFd_ = -1;
-        }
-        if (lockFd_ < 0)
+        if (lock.get() < 0 || ::fstat(lock.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
             return false;
+        lockFd_ = std::move(lock);
     }
-    return ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
+    return ::flock(lockFd_.get(), LOCK_EX | LOCK_NB) == 0;
 }
 
 HandOverResult HandOver(const QString& socketPath, const QStringList& paths, int timeoutMs) {

@@ -16,6 +16,8 @@
 // brenvale-runtime-UID in $TMPDIR (or /tmp), made with mode 0700 and used only
 // while it is the user's own private folder. No other user can plant a socket
 // there, take the lock, or read what is sent.
+#include "common/uniquefd.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
@@ -65,7 +67,7 @@ private:
     QString folder_;
     QString suffix_;  // the display's part of the lock's and the socket's names
     QString socketPath_;
-    int lockFd_ = -1;
+    UniqueFd lockFd_;
 };
 
 // The outcome of one attempt to hand paths to the running window.
