@@ -1,5 +1,7 @@
 #pragma once
 // A folder opened for reading its entries.
+#include "common/uniquefd.h"
+
 #include <QByteArray>
 
 #include <dirent.h>
@@ -16,20 +18,14 @@
 class FolderReader {
 public:
     explicit FolderReader(const QByteArray& path)
-        : fd_(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), error_(fd_ < 0 ? errno : 0) {}
+        : fd_(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), error_(fd_.get() < 0 ? errno : 0) {}
     // The folder name in the folder open at parent; a link there is
     // followed only with followLink.
     FolderReader(int parent, const char* name, bool followLink)
         : fd_(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW))),
-          error_(fd_ < 0 ? errno : 0) {}
-    ~FolderReader() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FolderReader(const FolderReader&) = delete;
-    FolderReader& operator=(const FolderReader&) = delete;
+          error_(fd_.get() < 0 ? errno : 0) {}
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     int openError() const { return error_; }
 
     // Calls onEntry(name, length, type) for every entry but "." and "..",
@@ -40,7 +36,7 @@ public:
     int ForEach(OnEntry&& onEntry) {
         const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
         for (;;) {
-            const ssize_t n = ::getdents64(fd_, buffer.get(), kBufferSize);
+            const ssize_t n = ::getdents64(fd_.get(), buffer.get(), kBufferSize);
             if (n == 0)
                 return 0;
             if (n < 0) {
@@ -64,7 +60,7 @@ public:
 
 private:
     static constexpr size_t kBufferSize = 64 * 1024;
-    int fd_;
+    UniqueFd fd_;
     int error_;
 };
 
