@@ -76,6 +76,7 @@ public:
 
 private:
     void AddSources();
+    // True when path is a source planned already: it is then left out as given twice.
     bool GivenTwice(const QByteArray& path, TreeWalk::FileId id);
     QByteArray FolderArtOf(const QByteArray& folder);
     void ReadNamingTags();
@@ -136,8 +137,13 @@ bool Planner::GivenTwice(const QByteArray& path, TreeWalk::FileId id) {
     // The listing's inode numbers are only a hint: the files themselves
     // must be one.
     struct stat a, b;
-    return ::stat(plan_.files[it->second].source.constData(), &a) == 0 && ::stat(path.constData(), &b) == 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    if (::stat(plan_.files[it->second].source.constData(), &a) != 0 || ::stat(path.constData(), &b) != 0 ||
+        a.st_dev != b.st_dev || a.st_ino != b.st_ino)
+        return false;
+    TreeWalk::LeftOut& twice = plan_.walk.leftOut[static_cast<int>(LeftOutRule::GivenTwice)];
+    twice.count++;
+    twice.paths.push_back(path);
+    return true;
 }
 
 // The album art in folder (of a FILE argument: no walk has looked there).
@@ -201,11 +207,8 @@ void Planner::AddSources() {
         if (!S_ISDIR(st.st_mode)) {
             // Converted as the user named it: what it is turns out when it
             // is opened.
-            if (GivenTwice(path, {st.st_dev, st.st_ino})) {
-                walk.leftOut[static_cast<int>(LeftOutRule::GivenTwice)].count++;
-                walk.leftOut[static_cast<int>(LeftOutRule::GivenTwice)].paths.push_back(path);
+            if (GivenTwice(path, {st.st_dev, st.st_ino}))
                 continue;
-            }
             PlannedFile file;
             file.source = path;
             file.output = OutputFor(output.isEmpty() ? FolderPart(path) : output);
@@ -223,11 +226,8 @@ void Planner::AddSources() {
         QByteArray lastFolder, lastRelative, lastUnderRoot, lastArt;
         size_t lastOutput = 0;
         for (size_t i = first; i < walk.files.size(); ++i) {
-            if (GivenTwice(walk.files[i], walk.ids[i])) {
-                walk.leftOut[static_cast<int>(LeftOutRule::GivenTwice)].count++;
-                walk.leftOut[static_cast<int>(LeftOutRule::GivenTwice)].paths.push_back(walk.files[i]);
+            if (GivenTwice(walk.files[i], walk.ids[i]))
                 continue;
-            }
             PlannedFile file;
             file.source = std::move(walk.files[i]);
             // The files of one folder share their folder's texts.
@@ -363,8 +363,11 @@ void Planner::NameFile(PlannedFile& file) {
     const QByteArray madeStem = rules.portable ? PortableName(stem, rules.asciiOnly) : stem.toByteArray();
     file.plainName = NumberedName(madeStem, 1, extension, rules.longestName);
     file.name = file.plainName;
-    if ((rules.portable || file.plainName.size() < stem.size() + extension.size() || relative != file.relative) &&
-        (relative != file.relative || file.plainName != stem.toByteArray() + extension.toByteArray()))
+    // A name the file system made other (cut to fit, or made portable) is
+    // told in the summary.
+    const bool cut = file.plainName.size() < stem.size() + extension.size();
+    if (relative != file.relative || cut ||
+        (rules.portable && file.plainName != stem.toByteArray() + extension.toByteArray()))
         plan_.renamed.push_back(static_cast<size_t>(&file - plan_.files.data()));
     file.relative = relative;
 }
