@@ -6,15 +6,6 @@
 
 namespace {
 
-const char* const kFields[] = {"title",      "artist",    "artists",   "albumartist", "album",
-                               "track",      "disc",      "tracktotal", "disctotal",  "year",
-                               "genre",      "composer",  "filename",  "folder"};
-
-bool IsFieldName(const QString& word) {
-    return std::any_of(std::begin(kFields), std::end(kFields),
-                       [&](const char* field) { return word == QLatin1String(field); });
-}
-
 // A word an alternative names a field with: lower-case letters only.
 bool LooksLikeField(const QString& alternative) {
     static const QRegularExpression word(QStringLiteral("^[a-z]+$"));
@@ -40,43 +31,45 @@ QString Padded(const QString& number, const QString& total, int width) {
     return number.rightJustified(std::max<int>(width, static_cast<int>(total.size())), QLatin1Char('0'));
 }
 
-QString FieldValue(const QString& field, const NameSource& s) {
-    const TrackTags& t = s.tags;
-    if (field == QLatin1String("title"))
-        return t.value("title");
-    if (field == QLatin1String("artist"))
-        return t.value("artist");
-    if (field == QLatin1String("artists"))
-        return t.values("artist").join(QStringLiteral(", "));
-    if (field == QLatin1String("albumartist")) {
-        if (!t.value("albumartist").trimmed().isEmpty())
-            return t.value("albumartist");
-        // A compilation's tracks have artists of their own.
-        return t.value("compilation") == QLatin1String("1") ? QStringLiteral("Various Artists") : t.value("artist");
-    }
-    if (field == QLatin1String("album"))
-        return t.value("album");
-    if (field == QLatin1String("track"))
-        return Padded(t.value("tracknumber"), t.value("totaltracks"), 2);
-    if (field == QLatin1String("disc")) {
-        // A set of one disc has no disc to tell apart.
-        if (t.value("totaldiscs") == QLatin1String("1"))
-            return QString();
-        return Padded(t.value("discnumber"), t.value("totaldiscs"), 1);
-    }
-    if (field == QLatin1String("tracktotal"))
-        return t.value("totaltracks");
-    if (field == QLatin1String("disctotal"))
-        return t.value("totaldiscs");
-    if (field == QLatin1String("year"))
-        return t.value("date").left(4);
-    if (field == QLatin1String("genre"))
-        return t.value("genre");
-    if (field == QLatin1String("composer"))
-        return t.values("composer").join(QStringLiteral(", "));
-    if (field == QLatin1String("filename"))
-        return s.filename;
-    return QString();  // folder: its own components, see Render
+// The fields a pattern may name, and their values.
+const struct Field {
+    const char* name;
+    QString (*value)(const NameSource& s);
+} kFields[] = {
+    {"title", [](const NameSource& s) { return s.tags.value("title"); }},
+    {"artist", [](const NameSource& s) { return s.tags.value("artist"); }},
+    {"artists", [](const NameSource& s) { return s.tags.values("artist").join(QStringLiteral(", ")); }},
+    {"albumartist",
+     [](const NameSource& s) {
+         const TrackTags& t = s.tags;
+         if (!t.value("albumartist").trimmed().isEmpty())
+             return t.value("albumartist");
+         // A compilation's tracks have artists of their own.
+         return t.value("compilation") == QLatin1String("1") ? QStringLiteral("Various Artists") : t.value("artist");
+     }},
+    {"album", [](const NameSource& s) { return s.tags.value("album"); }},
+    {"track", [](const NameSource& s) { return Padded(s.tags.value("tracknumber"), s.tags.value("totaltracks"), 2); }},
+    {"disc",
+     [](const NameSource& s) {
+         // A set of one disc has no disc to tell apart.
+         if (s.tags.value("totaldiscs") == QLatin1String("1"))
+             return QString();
+         return Padded(s.tags.value("discnumber"), s.tags.value("totaldiscs"), 1);
+     }},
+    {"tracktotal", [](const NameSource& s) { return s.tags.value("totaltracks"); }},
+    {"disctotal", [](const NameSource& s) { return s.tags.value("totaldiscs"); }},
+    {"year", [](const NameSource& s) { return s.tags.value("date").left(4); }},
+    {"genre", [](const NameSource& s) { return s.tags.value("genre"); }},
+    {"composer", [](const NameSource& s) { return s.tags.values("composer").join(QStringLiteral(", ")); }},
+    {"filename", [](const NameSource& s) { return s.filename; }},
+    {"folder", [](const NameSource&) { return QString(); }},  // its own components, see Render
+};
+
+const Field* FieldNamed(const QString& word) {
+    for (const Field& field : kFields)
+        if (word == QLatin1String(field.name))
+            return &field;
+    return nullptr;
 }
 
 }  // namespace
@@ -129,7 +122,7 @@ std::optional<NamePattern> NamePattern::Parse(const QString& given, QString* pro
             for (const QString& a : alternatives) {
                 if (a.contains(QLatin1Char('{')) || a.contains(QLatin1Char('[')) || a.contains(QLatin1Char(']')))
                     return bad(QStringLiteral("--name: a field {...} cannot hold \"{\", \"[\" or \"]\""));
-                if (LooksLikeField(a) && !IsFieldName(a))
+                if (LooksLikeField(a) && !FieldNamed(a))
                     return bad(QStringLiteral("--name: unknown field {%1}").arg(a));
             }
             if (!LooksLikeField(alternatives.first()))
@@ -183,7 +176,7 @@ std::optional<QStringList> NamePattern::Render(const NameSource& source) const {
                     folders << Component(folder);
                 values[i] = folders.join(QLatin1Char('/'));
             } else {
-                values[i] = Component(FieldValue(alternative, source));
+                values[i] = Component(FieldNamed(alternative)->value(source));
             }
             if (!values[i].isEmpty())
                 break;
