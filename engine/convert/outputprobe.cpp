@@ -1,27 +1,14 @@
 #include "convert/outputprobe.h"
 
+#include "system/fileio.h"
+
 #include <fcntl.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 namespace {
-
-QByteArray RandomLetters(int count) {
-    unsigned char random[16];
-    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-        const auto seed = static_cast<unsigned>(std::time(nullptr)) ^ static_cast<unsigned>(::getpid());
-        for (size_t i = 0; i < sizeof random; ++i)
-            random[i] = static_cast<unsigned char>((seed >> (i % 24)) + i * 37);
-    }
-    QByteArray letters;
-    for (int i = 0; i < count && i < static_cast<int>(sizeof random); ++i)
-        letters += static_cast<char>('a' + random[i] % 26);
-    return letters;
-}
 
 // Makes an empty file name in folder; 0 or the errno.
 int MakeProbe(int folder, const QByteArray& name) {
@@ -69,7 +56,7 @@ OutputProbe ProbeOutputFolder(int folder) {
     const long longest = ::fpathconf(dir, _PC_NAME_MAX);
     if (longest > 0 && longest < 255)
         probe.rules.longestName = static_cast<int>(longest);
-    const QByteArray name = kProbePrefix + RandomLetters(8);
+    const QByteArray name = kProbePrefix + RandomLetters(8, "abcdefghijklmnopqrstuvwxyz");
     probe.error = MakeProbe(dir, name);
     if (probe.error == 0) {
         // Looked up in upper case, the lower-case name is found only where

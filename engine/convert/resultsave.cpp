@@ -1,10 +1,11 @@
 #include "convert/resultsave.h"
 
+#include "system/fileio.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -23,17 +24,8 @@ constexpr size_t kSuffixLength = 6;
 constexpr time_t kStaleAfterSeconds = 3;
 
 QByteArray RandomPartName() {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char random[kSuffixLength];
-    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-        const auto seed = static_cast<unsigned>(std::time(nullptr)) ^ static_cast<unsigned>(::getpid());
-        for (size_t i = 0; i < kSuffixLength; ++i)
-            random[i] = static_cast<unsigned char>((seed >> (i * 5)) + i * 37);
-    }
-    QByteArray name(kResultPartPrefix);
-    for (unsigned char r : random)
-        name += kAlphabet[r % (sizeof kAlphabet - 1)];
-    return name;
+    return kResultPartPrefix + RandomLetters(static_cast<int>(kSuffixLength),
+                                             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
 }
 
 int NewPart(int folder, ResultPart::Part& part) {

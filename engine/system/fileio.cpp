@@ -4,15 +4,19 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -72,6 +76,27 @@ constexpr unsigned long kTmpfsMagic = 0x01021994;
 
 std::string SystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
+}
+
+QByteArray RandomLetters(int count, const char* alphabet) {
+    const size_t letters = std::strlen(alphabet);
+    QByteArray name(count, Qt::Uninitialized);
+    unsigned char random[64];
+    const size_t wanted = std::min(sizeof random, static_cast<size_t>(count));
+    if (::getrandom(random, wanted, 0) != static_cast<ssize_t>(wanted)) {
+        // No random source: the time, the process and a count of the calls,
+        // so that the names of one process still differ.
+        static std::atomic<unsigned> calls{0};
+        unsigned seed = static_cast<unsigned>(std::time(nullptr)) ^ static_cast<unsigned>(::getpid()) * 2654435761u ^
+                        calls++ * 40503u;
+        for (size_t i = 0; i < wanted; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            random[i] = static_cast<unsigned char>(seed >> 16);
+        }
+    }
+    for (int i = 0; i < count; ++i)
+        name[i] = alphabet[random[static_cast<size_t>(i) % wanted] % letters];
+    return name;
 }
 
 bool FileSystemKinds::KnownKind(dev_t device, const char* path, int fd, Kind& kind) {

@@ -16,6 +16,10 @@ struct stat;
 // A path as the system calls take it (QFile::encodeName).
 std::string SystemPath(const QString& path);
 
+// count characters drawn at random from alphabet, for the name of a file
+// the program makes and removes again: no other file is to have it.
+QByteArray RandomLetters(int count, const char* alphabet);
+
 // What the attribute values and the folder listings need to know of the file
 // systems that folders lie on, remembered per device: a walk over thousands
 // of folders asks the system once per device instead of once per folder.
