@@ -32,6 +32,21 @@ namespace {
 // How many names a list of the summary shows before "... and N more".
 constexpr size_t kNamesShown = 10;
 
+// How many of all a list has beyond the shown ones.
+void PrintMore(size_t shown, size_t all) {
+    if (all > shown)
+        PrintLine("    ... and " + QByteArray::number(static_cast<qulonglong>(all - shown)) + " more");
+}
+
+// A list of the summary: line(n) for the first kNamesShown of count, then
+// how many more.
+template <typename Line>
+void PrintSome(size_t count, const Line& line) {
+    for (size_t n = 0; n < count && n < kNamesShown; ++n)
+        PrintLine(line(n));
+    PrintMore(std::min(count, kNamesShown), count);
+}
+
 QString Duration(qint64 seconds) {
     if (seconds >= 3600)
         return QStringLiteral("%1:%2:%3")
@@ -86,7 +101,9 @@ void BatchReport::Report(Finished finished) {
             if (!finished.warning.isEmpty())
                 warnings_.push_back(finished);
             if (!finished.notice.isEmpty())
-                notices_.push_back(finished);
+                ++noted_[finished.notice];
+            if (!finished.savedAs.isEmpty())
+                savedAs_.push_back(finished);
             break;
         case FileResult::Skipped:
             ++skipped_;
@@ -232,34 +249,28 @@ void BatchReport::PrintSummary() const {
 // What the summary tells of results that are right: names changed on the
 // way, and what a tool noted, each said once.
 void BatchReport::PrintNotes() const {
-    const auto some = [](size_t shown, size_t all) {
-        if (all > shown)
-            PrintLine("    ... and " + QByteArray::number(static_cast<qulonglong>(all - shown)) + " more");
-    };
     if (!plan_.renamed.empty()) {
         PrintLine("Names made for the output's file system (characters it refuses replaced, other encodings as "
                   "UTF-8, long names shortened): " +
                   QByteArray::number(static_cast<qulonglong>(plan_.renamed.size())) + ".");
-        for (size_t n = 0; n < plan_.renamed.size() && n < kNamesShown; ++n) {
+        PrintSome(plan_.renamed.size(), [&](size_t n) {
             const PlannedFile& file = plan_.files[plan_.renamed[n]];
-            PrintLine("  " + PrintableName(file.source) + " -> " + PrintableName(file.Recorded()));
-        }
-        some(kNamesShown, plan_.renamed.size());
+            return "  " + PrintableName(file.source) + " -> " + PrintableName(file.Recorded());
+        });
     }
     if (!plan_.untagged.empty()) {
         PrintLine("Named by their own names (their tags lack what --name needs): " +
                   QByteArray::number(static_cast<qulonglong>(plan_.untagged.size())) + ".");
-        for (size_t n = 0; n < plan_.untagged.size() && n < kNamesShown; ++n)
-            PrintLine("  " + PrintableName(plan_.files[plan_.untagged[n]].source));
-        some(kNamesShown, plan_.untagged.size());
+        PrintSome(plan_.untagged.size(),
+                  [&](size_t n) { return "  " + PrintableName(plan_.files[plan_.untagged[n]].source); });
     }
     if (!plan_.madeBefore.empty()) {
         PrintLine("Made before under another name, left as they are (a new result is made): " +
                   QByteArray::number(static_cast<qulonglong>(plan_.madeBefore.size())) + ".");
-        for (size_t n = 0; n < plan_.madeBefore.size() && n < kNamesShown; ++n)
-            PrintLine("  " + PrintableName(plan_.madeBefore[n].second) + " -> " +
-                      PrintableName(plan_.files[plan_.madeBefore[n].first].Recorded()));
-        some(kNamesShown, plan_.madeBefore.size());
+        PrintSome(plan_.madeBefore.size(), [&](size_t n) {
+            return "  " + PrintableName(plan_.madeBefore[n].second) + " -> " +
+                   PrintableName(plan_.files[plan_.madeBefore[n].first].Recorded());
+        });
     }
     if (withFolderArt_ > 0)
         PrintLine("Given the album art beside their sources: " + QByteArray::number(withFolderArt_) + ".");
@@ -269,23 +280,12 @@ void BatchReport::PrintNotes() const {
         for (const auto& [i, path] : plan_.userFiles)
             PrintLine("  " + PrintableName(path) + ": the result is " + PrintableName(plan_.files[i].name));
     }
-    std::map<QString, int> noted;  // a tool's note, and how many results it is of
-    for (const Finished& f : notices_) {
-        if (f.notice.startsWith(QLatin1String("saved as ")))
-            continue;
-        ++noted[f.notice];
-    }
-    for (const auto& [note, count] : noted)
+    for (const auto& [note, count] : noted_)
         PrintLine("Note: " + note.toUtf8() + " (" + QByteArray::number(count) + (count == 1 ? " file)" : " files)"));
-    bool first = true;
-    for (const Finished& f : notices_) {
-        if (!f.notice.startsWith(QLatin1String("saved as ")))
-            continue;
-        if (first)
-            PrintLine("Saved under another name than planned:");
-        first = false;
-        PrintLine("  " + PrintableName(plan_.files[f.index].source) + ": " + f.notice.toUtf8());
-    }
+    if (!savedAs_.empty())
+        PrintLine("Saved under another name than planned:");
+    for (const Finished& f : savedAs_)
+        PrintLine("  " + PrintableName(plan_.files[f.index].source) + ": " + f.savedAs.toUtf8());
     for (const auto& [folder, err] : unrecorded_)
         PrintLine("Note: the results in " + PrintableName(folder) + " are not in its ledger (" + kLedgerName +
                   "): " + ErrorText(err).toUtf8() + "; a later run takes them for files of yours");
@@ -315,9 +315,7 @@ void BatchReport::PrintLeftOut() const {
                   QByteArray::number(rule.count));
         for (const QByteArray& path : rule.paths)
             PrintLine("    " + PrintableName(path));
-        if (rule.count > static_cast<int>(rule.paths.size()))
-            PrintLine("    ... and " + QByteArray::number(rule.count - static_cast<int>(rule.paths.size())) +
-                      " more");
+        PrintMore(rule.paths.size(), static_cast<size_t>(rule.count));
     }
 }
 

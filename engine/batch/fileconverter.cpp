@@ -181,7 +181,7 @@ Finished FileConverter::Save(const FileConversion& conversion, int folder, Resul
         }
     }
     if (saved.name != file.name)
-        done.notice = QStringLiteral("saved as %1: %2 %3")
+        done.savedAs = QStringLiteral("saved as %1: %2 %3")
                           .arg(QString::fromUtf8(PrintableName(saved.name)), QString::fromUtf8(PrintableName(file.name)),
                                saved.heldBy == ResultOwner::Nobody
                                    ? QStringLiteral("is a file of yours")

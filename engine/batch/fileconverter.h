@@ -27,7 +27,8 @@ struct Finished {
     QByteArray target;  // where the result is (converted, skipped)
     QString reason;     // why it failed
     QString warning;    // what is wrong with a result that was saved (a file cut short)
-    QString notice;     // what the summary says of a result that is right (a name it was saved under)
+    QString notice;     // what a tool noted of a result that is right (a bit rate capped)
+    QString savedAs;    // the name it was saved under where another took the one planned, and why
     bool folderArt = false;  // the album art beside the source went in
     // An output folder whose ledger could not record the result, and why.
     QByteArray unrecordedFolder;
