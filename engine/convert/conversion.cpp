@@ -1,5 +1,6 @@
 #include "convert/conversion.h"
 
+#include "asf/asfheader.h"
 #include "convert/audiokind.h"
 #include "system/fileio.h"
 #include "wmawav/decoder.h"
@@ -218,21 +219,18 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
                               encoderArguments + QStringList{QStringLiteral("-"), QLatin1String(row.givenOutput)}};
     const PipelineEnd end = run(decoder, row.encoder ? &encoder : nullptr, fd_.get(), output, work_.folder);
 
-    const auto failed = [](StageOutcome outcome, const QString& detail = QString()) {
-        return Outcome(outcome, detail);
-    };
     if (end.supervisorSignal != 0)
-        return failed(StageOutcome::ToolKilled,
+        return Outcome(StageOutcome::ToolKilled,
                       QStringLiteral("the tool supervisor stopped: signal %1").arg(end.supervisorSignal));
     if (!end.decoder.started)
-        return failed(StageOutcome::WorkFolderFailed);
+        return Outcome(StageOutcome::WorkFolderFailed);
     // The encoder's end comes first where the decoder only followed it: its
     // output pipe closed under it.
     const bool decoderFollowed = row.encoder && (end.decoder.signal == SIGPIPE || end.decoder.status == kStatusOutput);
     if (row.encoder && end.encoder.signal != 0)
-        return failed(StageOutcome::ToolKilled, KilledText(EncoderName(row), end.encoder.signal));
+        return Outcome(StageOutcome::ToolKilled, KilledText(EncoderName(row), end.encoder.signal));
     if (end.decoder.signal != 0 && end.decoder.signal != SIGPIPE)
-        return failed(StageOutcome::ToolKilled, KilledText(QStringLiteral("wmawav (the decoder)"), end.decoder.signal));
+        return Outcome(StageOutcome::ToolKilled, KilledText(QStringLiteral("wmawav (the decoder)"), end.decoder.signal));
     StageResult decoded = Outcome(StageOutcome::Done);
     if (!decoderFollowed) {
         decoded.outcome = DecoderOutcome(end.decoder.status);
@@ -252,33 +250,30 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
             decoded.detail = QStringLiteral("wmawav (the decoder) failed with status %1").arg(end.decoder.status);
         }
         if (!decoded.ok())
-            return failed(decoded.outcome, decoded.detail);
+            return Outcome(decoded.outcome, decoded.detail);
     }
     if (row.encoder && end.encoder.status != 0) {
         // A tool the system could not start is the work folder's; any other
         // failure is the encoder's, told in its own words.
         if (end.encoder.status == 126 || end.encoder.status == 127 || !end.encoder.started)
-            return failed(StageOutcome::WorkFolderFailed);
+            return Outcome(StageOutcome::WorkFolderFailed);
         const QString words = LastEncoderLine(end.messages);
-        return failed(StageOutcome::EncoderFailed,
+        return Outcome(StageOutcome::EncoderFailed,
                       QStringLiteral("%1 failed with status %2").arg(EncoderName(row)).arg(end.encoder.status) +
                           (words.isEmpty() ? QString() : QStringLiteral(": ") + words));
     }
     struct stat made;
     if (::fstat(output, &made) != 0 || made.st_size == 0)
-        return failed(StageOutcome::WorkFolderFailed);
+        return Outcome(StageOutcome::WorkFolderFailed);
     const QString note = LineWith(end.messages, ": note: ");
     if (!note.isEmpty())
         decoded.note = note.mid(note.indexOf(QLatin1String(": note: ")) + 8);
     // What the encoder's own tag took beside the room: the next results are
     // given room by it.
-    unsigned char header[10];
-    if (tagRoomPadding_ >= 0 && work_.tagRoomOverhead && ::pread(output, header, sizeof header, 0) == 10 &&
-        header[0] == 'I' && header[1] == 'D' && header[2] == '3') {
-        const int size = 10 + ((header[6] & 0x7F) << 21 | (header[7] & 0x7F) << 14 | (header[8] & 0x7F) << 7 |
-                               (header[9] & 0x7F));
-        work_.tagRoomOverhead->store(size - tagRoomPadding_);
-    }
+    uint8_t header[10];
+    if (tagRoomPadding_ >= 0 && work_.tagRoomOverhead && ::pread(output, header, sizeof header, 0) == 10)
+        if (const uint64_t size = Id3v2PrefixLength(header, sizeof header))
+            work_.tagRoomOverhead->store(static_cast<int>(size) - tagRoomPadding_);
     return decoded;
 }
 
