@@ -6,10 +6,10 @@
 #include "convert/formats.h"
 #include "convert/outputprobe.h"
 #include "convert/resultsave.h"
-#include "walk/folderreader.h"
-#include "tags/tags.h"
 #include "system/fileio.h"
 #include "system/safepath.h"
+#include "tags/tags.h"
+#include "walk/folderreader.h"
 
 #include <QHash>
 #include <QSet>
@@ -96,7 +96,8 @@ private:
     bool OwnFileAt(const PlannedFile& file, const QByteArray& name) {
         const Listing& listing = ListingOf(file);
         struct stat st;
-        return listing.fd.get() >= 0 && ::fstatat(listing.fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        return listing.fd.get() >= 0 &&
+               ::fstatat(listing.fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
     }
     bool IsSource(const PlannedFile& file) const;
@@ -275,7 +276,8 @@ void Planner::OpenOutput(OutputFolder& output, bool make) {
     output.fd.reset(OpenFolderSafely(output.path, make, &problem, &err));
     // A folder still to be made is probed where it would be made.
     const QByteArray probed = output.fd.get() >= 0 ? output.path : NearestExisting(FolderPart(output.path));
-    const int probeFd = output.fd.get() >= 0 ? output.fd.get() : OpenFolderSafely(probed, false, &problem, &err);
+    const int probeFd =
+        output.fd.get() >= 0 ? output.fd.get() : OpenFolderSafely(probed, false, &problem, &err);
     if (probeFd < 0) {
         output.error = err != 0 ? err : EACCES;
         return;
@@ -498,8 +500,10 @@ void Planner::AssignNames() {
             const std::optional<LedgerEntry> entry =
                 output.ledger ? output.ledger->EntryForResult(file.Recorded(file.plainName)) : std::nullopt;
             const Listing& listing = ListingOf(file);
-            const QByteArray recorded =
-                entry ? entry->source : listing.fd.get() >= 0 ? ResultSourceOf(listing.fd.get(), file.plainName) : QByteArray();
+            const QByteArray recorded = entry ? entry->source
+                                        : listing.fd.get() >= 0
+                                            ? ResultSourceOf(listing.fd.get(), file.plainName)
+                                            : QByteArray();
             if (!recorded.isEmpty() && recorded != file.source) {
                 numbered.push_back(i);
                 continue;

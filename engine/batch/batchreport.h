@@ -73,8 +73,8 @@ private:
     int withFolderArt_ = 0;
     std::vector<Finished> failures_;
     std::vector<Finished> warnings_;
-    std::map<QString, int> noted_;    // a tool's note, and how many results it is of
-    std::vector<Finished> savedAs_;  // saved under another name than planned
+    std::map<QString, int> noted_;          // a tool's note, and how many results it is of
+    std::vector<Finished> savedAs_;         // saved under another name than planned
     std::map<QByteArray, int> unrecorded_;  // output folders whose ledger could not be written, and why
     bool terminal_ = false;        // stderr is a terminal: the updating line is shown there
     bool outputTerminal_ = false;  // stdout is one too

@@ -81,5 +81,6 @@ QString CannotSave(const QByteArray& target, const QByteArray& problem) {
 }
 
 QString CannotWrite(const QByteArray& folder, int err) {
-    return QStringLiteral("cannot write to %1: %2").arg(QString::fromUtf8(PrintableName(folder)), ErrorText(err));
+    return QStringLiteral("cannot write to %1: %2")
+        .arg(QString::fromUtf8(PrintableName(folder)), ErrorText(err));
 }

@@ -47,7 +47,8 @@ bool FileConverter::OwnResultStands(const PlannedFile& file) const {
         const LedgerEntry& e = *file.earlier;
         struct stat st;
         return ::stat(file.source.constData(), &st) == 0 && st.st_size == e.sourceSize &&
-               SameFileTime(static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, e.sourceTime) &&
+               SameFileTime(static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                            e.sourceTime) &&
                e.options == options_.OptionsText() && StandsAsRecorded(folder.get(), file.name, e);
     }
     // No ledger there: a result of an older version records its source
@@ -132,8 +133,7 @@ Finished FileConverter::Save(const FileConversion& conversion, int folder, Resul
     ResultLedger* ledger = output.ledger.get();
     const auto ownerOf = [&](const QByteArray& name) {
         const std::optional<LedgerEntry> entry =
-            ledger ? ledger->EntryForResult(file.Recorded(name), true)
-                   : std::nullopt;
+            ledger ? ledger->EntryForResult(file.Recorded(name), true) : std::nullopt;
         QByteArray source;
         if (entry && StandsAsRecorded(folder, name, *entry))
             source = entry->source;
@@ -168,12 +168,8 @@ Finished FileConverter::Save(const FileConversion& conversion, int folder, Resul
     done.result = FileResult::Converted;
     done.target = file.Target(saved.name);
     if (ledger) {
-        LedgerEntry entry{file.Recorded(saved.name),
-                          file.source,
-                          conversion.SourceSize(),
-                          conversion.SourceTime(),
-                          saved.size,
-                          saved.time,
+        LedgerEntry entry{file.Recorded(saved.name), file.source, conversion.SourceSize(),
+                          conversion.SourceTime(),   saved.size,  saved.time,
                           options_.OptionsText()};
         if (const int recordError = ledger->Record(entry)) {
             done.unrecordedFolder = output.path;
@@ -181,10 +177,12 @@ Finished FileConverter::Save(const FileConversion& conversion, int folder, Resul
         }
     }
     if (saved.name != file.name)
-        done.savedAs = QStringLiteral("saved as %1: %2 %3")
-                          .arg(QString::fromUtf8(PrintableName(saved.name)), QString::fromUtf8(PrintableName(file.name)),
-                               saved.heldBy == ResultOwner::Nobody
-                                   ? QStringLiteral("is a file of yours")
-                                   : QStringLiteral("holds another source's result (another batch saved it meanwhile)"));
+        done.savedAs =
+            QStringLiteral("saved as %1: %2 %3")
+                .arg(
+                    QString::fromUtf8(PrintableName(saved.name)), QString::fromUtf8(PrintableName(file.name)),
+                    saved.heldBy == ResultOwner::Nobody
+                        ? QStringLiteral("is a file of yours")
+                        : QStringLiteral("holds another source's result (another batch saved it meanwhile)"));
     return done;
 }

@@ -45,10 +45,12 @@ const struct Field {
          if (!t.value("albumartist").trimmed().isEmpty())
              return t.value("albumartist");
          // A compilation's tracks have artists of their own.
-         return t.value("compilation") == QLatin1String("1") ? QStringLiteral("Various Artists") : t.value("artist");
+         return t.value("compilation") == QLatin1String("1") ? QStringLiteral("Various Artists")
+                                                             : t.value("artist");
      }},
     {"album", [](const NameSource& s) { return s.tags.value("album"); }},
-    {"track", [](const NameSource& s) { return Padded(s.tags.value("tracknumber"), s.tags.value("totaltracks"), 2); }},
+    {"track",
+     [](const NameSource& s) { return Padded(s.tags.value("tracknumber"), s.tags.value("totaltracks"), 2); }},
     {"disc",
      [](const NameSource& s) {
          // A set of one disc has no disc to tell apart.

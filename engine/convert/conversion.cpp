@@ -154,8 +154,9 @@ StageResult FileConversion::OpenSource() {
 
 bool FileConversion::SourceChanged() const {
     struct stat st;
-    return fd_.get() >= 0 && (::fstat(fd_.get(), &st) != 0 || static_cast<qint64>(st.st_size) != sourceSize_ ||
-                        NanosecondsOf(st.st_mtim) != sourceTime_ || NanosecondsOf(st.st_ctim) != sourceChange_);
+    return fd_.get() >= 0 &&
+           (::fstat(fd_.get(), &st) != 0 || static_cast<qint64>(st.st_size) != sourceSize_ ||
+            NanosecondsOf(st.st_mtim) != sourceTime_ || NanosecondsOf(st.st_ctim) != sourceChange_);
 }
 
 StageResult FileConversion::PrepareWorkingCopy() {
@@ -194,7 +195,8 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
     Choose(format);
     const FormatRow& row = *format_;
     const QString folder = work_.folder + QLatin1Char('/');
-    if (work_.folder.isEmpty() || fd_.get() < 0 || output < 0 || !UsableAsStaged(folder + QLatin1String(kDecoder)) ||
+    if (work_.folder.isEmpty() || fd_.get() < 0 || output < 0 ||
+        !UsableAsStaged(folder + QLatin1String(kDecoder)) ||
         (row.encoder && !UsableAsStaged(folder + QLatin1String(row.encoder))))
         return Outcome(StageOutcome::WorkFolderFailed);
     // The tags are known before the audio: where they go in front of it,
@@ -221,7 +223,7 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
 
     if (end.supervisorSignal != 0)
         return Outcome(StageOutcome::ToolKilled,
-                      QStringLiteral("the tool supervisor stopped: signal %1").arg(end.supervisorSignal));
+                       QStringLiteral("the tool supervisor stopped: signal %1").arg(end.supervisorSignal));
     if (!end.decoder.started)
         return Outcome(StageOutcome::WorkFolderFailed);
     // The encoder's end comes first where the decoder only followed it: its
@@ -230,7 +232,8 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
     if (row.encoder && end.encoder.signal != 0)
         return Outcome(StageOutcome::ToolKilled, KilledText(EncoderName(row), end.encoder.signal));
     if (end.decoder.signal != 0 && end.decoder.signal != SIGPIPE)
-        return Outcome(StageOutcome::ToolKilled, KilledText(QStringLiteral("wmawav (the decoder)"), end.decoder.signal));
+        return Outcome(StageOutcome::ToolKilled,
+                       KilledText(QStringLiteral("wmawav (the decoder)"), end.decoder.signal));
     StageResult decoded = Outcome(StageOutcome::Done);
     if (!decoderFollowed) {
         decoded.outcome = DecoderOutcome(end.decoder.status);
@@ -258,9 +261,10 @@ StageResult FileConversion::Stream(ConversionFormat format, const PipelineRunner
         if (end.encoder.status == 126 || end.encoder.status == 127 || !end.encoder.started)
             return Outcome(StageOutcome::WorkFolderFailed);
         const QString words = LastEncoderLine(end.messages);
-        return Outcome(StageOutcome::EncoderFailed,
-                      QStringLiteral("%1 failed with status %2").arg(EncoderName(row)).arg(end.encoder.status) +
-                          (words.isEmpty() ? QString() : QStringLiteral(": ") + words));
+        return Outcome(
+            StageOutcome::EncoderFailed,
+            QStringLiteral("%1 failed with status %2").arg(EncoderName(row)).arg(end.encoder.status) +
+                (words.isEmpty() ? QString() : QStringLiteral(": ") + words));
     }
     struct stat made;
     if (::fstat(output, &made) != 0 || made.st_size == 0)

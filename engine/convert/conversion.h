@@ -9,8 +9,8 @@
 #include "common/uniquefd.h"
 #include "convert/formats.h"
 #include "convert/staging.h"
-#include "tags/tags.h"
 #include "system/toolrun.h"
+#include "tags/tags.h"
 
 #include <QByteArray>
 #include <QString>

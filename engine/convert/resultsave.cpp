@@ -24,8 +24,9 @@ constexpr size_t kSuffixLength = 6;
 constexpr time_t kStaleAfterSeconds = 3;
 
 QByteArray RandomPartName() {
-    return kResultPartPrefix + RandomLetters(static_cast<int>(kSuffixLength),
-                                             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+    return kResultPartPrefix +
+           RandomLetters(static_cast<int>(kSuffixLength),
+                         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
 }
 
 int NewPart(int folder, ResultPart::Part& part) {
@@ -36,7 +37,8 @@ int NewPart(int folder, ResultPart::Part& part) {
         return errno;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray name = RandomPartName();
-        part.fd.reset(::openat(folder, name.constData(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666));
+        part.fd.reset(
+            ::openat(folder, name.constData(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (part.fd.get() >= 0) {
             part.temp = name;
             // Held until the file is closed: the name is nobody's leftover.
@@ -185,7 +187,8 @@ SaveOutcome ResultPart::Link(const ResultName& name, const QByteArray& source, c
         return SystemFailure(errno);
     // A file system without extended attributes keeps the result without
     // its source here: the output folder's ledger records it all the same.
-    ::fsetxattr(part.fd.get(), kResultSourceAttribute, source.constData(), static_cast<size_t>(source.size()), 0);
+    ::fsetxattr(part.fd.get(), kResultSourceAttribute, source.constData(), static_cast<size_t>(source.size()),
+                0);
     const auto owner = [&](const QByteArray& candidate) {
         if (policy.ownerOf)
             return policy.ownerOf(candidate);

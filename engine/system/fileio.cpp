@@ -87,8 +87,8 @@ QByteArray RandomLetters(int count, const char* alphabet) {
         // No random source: the time, the process and a count of the calls,
         // so that the names of one process still differ.
         static std::atomic<unsigned> calls{0};
-        unsigned seed = static_cast<unsigned>(std::time(nullptr)) ^ static_cast<unsigned>(::getpid()) * 2654435761u ^
-                        calls++ * 40503u;
+        unsigned seed = static_cast<unsigned>(std::time(nullptr)) ^
+                        static_cast<unsigned>(::getpid()) * 2654435761u ^ calls++ * 40503u;
         for (size_t i = 0; i < wanted; ++i) {
             seed = seed * 1103515245u + 12345u;
             random[i] = static_cast<unsigned char>(seed >> 16);

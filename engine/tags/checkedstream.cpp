@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
-#include <utility>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -68,7 +68,8 @@ bool CheckedFileStream::writeAt(const char* buffer, long count, long offset) {
     }
     long done = 0;
     while (done < count) {
-        const ssize_t n = ::pwrite(fd_.get(), buffer + done, static_cast<size_t>(count - done), offset + done);
+        const ssize_t n =
+            ::pwrite(fd_.get(), buffer + done, static_cast<size_t>(count - done), offset + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

@@ -18,7 +18,8 @@
 class FolderReader {
 public:
     explicit FolderReader(const QByteArray& path)
-        : fd_(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), error_(fd_.get() < 0 ? errno : 0) {}
+        : fd_(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          error_(fd_.get() < 0 ? errno : 0) {}
     // The folder name in the folder open at parent; a link there is
     // followed only with followLink.
     FolderReader(int parent, const char* name, bool followLink)

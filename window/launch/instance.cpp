@@ -186,7 +186,8 @@ bool InstanceClaim::tryLock() {
         const std::string path = SystemPath(folder_ + QStringLiteral("/lock") + suffix_);
         UniqueFd lock(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
         struct stat st;
-        if (lock.get() < 0 || ::fstat(lock.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        if (lock.get() < 0 || ::fstat(lock.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid())
             return false;
         lockFd_ = std::move(lock);
     }
